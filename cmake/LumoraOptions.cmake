@@ -1,0 +1,28 @@
+# Warnings, sanitizers and the helpers the subdirectories use.
+add_library(lumora_warnings INTERFACE)
+target_compile_options(lumora_warnings INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align -Wformat=2
+  -Wimplicit-fallthrough -Wnull-dereference
+  $<$<BOOL:${LUMORA_WERROR}>:-Werror>)
+
+if(LUMORA_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(LUMORA_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT LUMORA_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "LUMORA_SANITIZE must be empty, address or thread")
+endif()
+
+# lumora_add_test(<subsystem> <sources...>): one GoogleTest program per subsystem folder,
+# labelled with the subsystem so `ctest -L <subsystem>` runs one layer.
+function(lumora_add_test subsystem)
+  set(target test_${subsystem})
+  add_executable(${target} ${ARGN})
+  target_link_libraries(${target} PRIVATE lumora_core lumora_warnings GTest::gtest GTest::gmock GTest::gtest_main)
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  add_test(NAME ${subsystem} COMMAND ${target} --gtest_color=no)
+  set_tests_properties(${subsystem} PROPERTIES LABELS ${subsystem} TIMEOUT 600
+    ENVIRONMENT "LUMORA_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-config/${subsystem};LUMORA_SIM_CAMERAS=")
+endfunction()

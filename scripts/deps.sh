@@ -1,0 +1,21 @@
+# Sourced by the scripts: installs the Debian packages the build needs, only when missing.
+LUMORA_PACKAGES=(
+  cmake ninja-build g++ pkg-config binutils
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libusb-1.0-0-dev libjpeg-dev libpng-dev libtiff-dev zlib1g-dev
+  libcli11-dev libopencv-core-dev
+)
+
+lumora_install_deps() {
+  local missing=()
+  local pkg
+  for pkg in "${LUMORA_PACKAGES[@]}" "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}

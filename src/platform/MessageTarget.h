@@ -1,0 +1,33 @@
+#pragma once
+// Message targets behind HWND values. An HWND is an opaque number resolved through a table, so
+// a destroyed or invented one is detected and never dereferenced. Thread-safe throughout.
+#include <cstdint>
+#include <memory>
+
+#include "lumora/host.h"
+
+namespace lumora::platform {
+
+// Messages a thread's own queue (or a queue window) holds before further posts are refused,
+// so a target nobody reads cannot grow without bound.
+inline constexpr size_t kMaxQueuedMessages = 10000;
+
+class MessageTarget {
+public:
+    virtual ~MessageTarget() = default;
+    // Copies the message in; never blocks on the reader and never runs application code.
+    virtual bool Post(const LumoraHostMessage& message) = 0;
+    // Called once when the HWND is destroyed; wakes waiters and stops dispatching.
+    virtual void Close() = 0;
+};
+
+// Registers a target and returns its new HWND (never null, never reused).
+HWND RegisterTarget(std::shared_ptr<MessageTarget> target);
+std::shared_ptr<MessageTarget> FindTarget(HWND window);
+void UnregisterTarget(HWND window);
+
+// Posts to `window`, or to the calling thread's own queue when `window` is null. False when the
+// target is unknown or its queue is full; the message is then dropped.
+bool PostMessage(HWND window, unsigned int message, uintptr_t wParam, intptr_t lParam);
+
+}  // namespace lumora::platform
