@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include "ImageTestUtil.h"
 #include "imaging/MaskSet.h"
 
@@ -196,6 +199,85 @@ TEST(MaskUpdate, StoresFullSizeFramesUnderTheMaskLock) {
     test::FillMono(small, [](int, int) { return 9; });
     EXPECT_EQ(UpdateMaskReference(masks, lock, small, kMaskBright), MaskUpdate::kNotFullSize);
     EXPECT_EQ(Mono(masks.Reference(8, kMaskBright), 0, 0), 255);
+}
+
+}  // namespace
+}  // namespace lumora
+
+namespace lumora {
+namespace {
+
+// The correction avoids a division per pixel; these compare it with the plain integer rule.
+TEST(FlatField, EightBitMatchesTheIntegerRuleForEveryTriple) {
+    MaskSet masks;
+    ASSERT_TRUE(masks.Create(256, 256));
+    // dark = x, bright = y: every (lo, hi) pair once per frame, every v over the frames.
+    test::FillMono(masks.Reference(8, kMaskDark), [](int x, int) { return x; });
+    test::FillMono(masks.Reference(8, kMaskBright), [](int, int y) { return y; });
+    ImageBuffer frame;
+    ASSERT_TRUE(frame.Create(256, 256, 8));
+    int mismatches = 0;
+    for (int v = 0; v < 256; ++v) {
+        test::FillMono(frame, [v](int, int) { return v; });
+        ASSERT_TRUE(FlatFieldCorrect(frame, masks, MaskGeometry{0, 0, 256, 256}));
+        for (int hi = 0; hi < 256; ++hi) {
+            for (int lo = 0; lo < 256; ++lo) {
+                int expected = v;
+                if (hi != lo) expected = std::clamp((v - lo) * 256 / (hi - lo), 0, 255);
+                mismatches += Mono(frame, lo, hi) != expected;
+            }
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
+TEST(FlatField, SixteenBitMatchesTheIntegerRuleOnRandomAndBoundaryTriples) {
+    constexpr int kSide = 512;
+    MaskSet masks;
+    ASSERT_TRUE(masks.Create(kSide, kSide));
+    ImageBuffer frame;
+    ASSERT_TRUE(frame.Create(kSide, kSide, 16));
+    ImageBuffer& dark = masks.Reference(16, kMaskDark);
+    ImageBuffer& bright = masks.Reference(16, kMaskBright);
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    for (int y = 0; y < kSide; ++y) {
+        for (int x = 0; x < kSide; ++x) {
+            const int lo = static_cast<int>(next() % 65536) >> (next() % 5 * 3);
+            const int span = 1 + (static_cast<int>(next() % 65535) >> (next() % 12));
+            const int hi = std::min(lo + span, 65535);
+            // Half of the samples sit where the quotient is (almost) a whole number.
+            int v;
+            if (next() % 2 == 0) {
+                v = static_cast<int>(next() % 65536);
+            } else {
+                const long long k = next() % 4097;
+                v = static_cast<int>(std::min<long long>(65535, lo + (k * (hi - lo) + 4095) / 4096 - next() % 2));
+            }
+            test::SetWord(dark, x, y, static_cast<uint16_t>(lo));
+            test::SetWord(bright, x, y, static_cast<uint16_t>(hi));
+            test::SetWord(frame, x, y, static_cast<uint16_t>(std::max(v, 0)));
+        }
+    }
+    ImageBuffer original;
+    ASSERT_TRUE(original.CreateLike(frame));
+    std::memcpy(original.Pixels(), frame.Pixels(), frame.SizeBytes());
+    ASSERT_TRUE(FlatFieldCorrect(frame, masks, MaskGeometry{0, 0, kSide, kSide}));
+    int mismatches = 0;
+    for (int y = 0; y < kSide; ++y) {
+        for (int x = 0; x < kSide; ++x) {
+            const long long v = Mono(original, x, y);
+            const long long lo = Mono(dark, x, y);
+            const long long hi = Mono(bright, x, y);
+            long long expected = v;
+            if (hi > lo) expected = std::clamp((v - lo) * 4096 / (hi - lo), 0LL, 4095LL) << 4;
+            mismatches += Mono(frame, x, y) != expected;
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
 }
 
 }  // namespace
