@@ -9,3 +9,12 @@ inline uint16_t* Words(uint8_t* p) { return reinterpret_cast<uint16_t*>(p); }
 inline const uint16_t* Words(const uint8_t* p) { return reinterpret_cast<const uint16_t*>(p); }
 
 }  // namespace lumora
+
+// Hot row kernels are compiled for the baseline instruction set and for AVX2; the loader picks
+// the variant for the CPU at hand (the baseline lacks the 32-bit multiplies and wide
+// conversions these loops are made of).
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_THREAD__)
+#define LUMORA_ROW_KERNEL __attribute__((target_clones("avx2", "default")))
+#else
+#define LUMORA_ROW_KERNEL
+#endif
