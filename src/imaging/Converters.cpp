@@ -14,7 +14,7 @@ namespace {
 // Runs `rowFn(destinationRow, sourceRow, width)` over the rectangle; `reversed` takes the source
 // rows bottom first.
 template <class RowFn>
-void ForRows(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+LUMORA_ROW_KERNEL void ForRows(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
              int dstBpp, int srcBpp, int dstStride, int srcStride, bool reversed, RowFn rowFn) {
     const int width = r.Width();
     const int height = r.Height();

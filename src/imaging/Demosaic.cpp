@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <vector>
 
 #include "imaging/PixelAccess.h"
 
@@ -48,6 +49,33 @@ inline void DemosaicPixel(const T* const rows[4], const int cols[4], bool redRow
     static_cast<void>(kDstSamples);
 }
 
+// One interior row, columns 2..lastX: both column classes are computed for every pixel and
+// the one the pixel belongs to is selected, which keeps the loop free of branches. In class A
+// (column state 0) red sits in column x and blue in x − 1; in class B the other way round.
+template <class T>
+LUMORA_ROW_KERNEL void DemosaicRow(const T* __restrict red, const T* __restrict redPartner,
+                                   const T* __restrict blue, const T* __restrict bluePartner,
+                                   int lastX, int classAParity, int factorR, int factorB,
+                                   T* __restrict outB, T* __restrict outG, T* __restrict outR) {
+    constexpr int kMax = SampleTraits<T>::kMax;
+    for (int x = 2; x <= lastX; ++x) {
+        const bool a = (x & 1) == classAParity;
+        const int redA = 9 * red[x] + 3 * red[x - 2] + 3 * redPartner[x] + redPartner[x - 2];
+        const int redB = 9 * red[x - 1] + 3 * red[x + 1] + 3 * redPartner[x - 1] + redPartner[x + 1];
+        const int blueA =
+            9 * blue[x - 1] + 3 * blue[x + 1] + 3 * bluePartner[x - 1] + bluePartner[x + 1];
+        const int blueB = 9 * blue[x] + 3 * blue[x - 2] + 3 * bluePartner[x] + bluePartner[x - 2];
+        const int greenA = red[x - 1] + blue[x];
+        const int greenB = red[x] + blue[x - 1];
+        const int r = ((a ? redA : redB) * factorR) >> 11;
+        const int b = ((a ? blueA : blueB) * factorB) >> 11;
+        const int g = (a ? greenA : greenB) >> 1;
+        outR[x] = static_cast<T>(r < kMax ? r : kMax);
+        outB[x] = static_cast<T>(b < kMax ? b : kMax);
+        outG[x] = static_cast<T>(g < kMax ? g : kMax);
+    }
+}
+
 // A neighbour index outside [0, n): four further inside keeps its colour (y-2 → y+2,
 // y-1 → y+3, y+1 → y-3); clamped for images too small for that.
 inline int Remap(int index, int offset, int n) {
@@ -57,7 +85,7 @@ inline int Remap(int index, int offset, int n) {
 }
 
 template <class T, int kDstSamples>
-void Demosaic(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX, int dstY,
+LUMORA_ROW_KERNEL void Demosaic(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX, int dstY,
               int dstStride, int srcStride, const DemosaicParams& p) {
     const int width = rect.Width();
     const int height = rect.Height();
@@ -87,15 +115,28 @@ void Demosaic(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX,
                                       dstRow(y) + static_cast<ptrdiff_t>(x) * kDstSamples);
     };
 
-    // Interior pass: every neighbour exists.
-    for (int y = 2; y <= height - 3; ++y) {
-        const T* rows[4] = {srcRow(y - 2), srcRow(y - 1), srcRow(y), srcRow(y + 1)};
-        const bool ry = redRowIsY(y);
-        T* out = dstRow(y);
-        for (int x = 2; x <= width - 3; ++x) {
-            const int cols[4] = {x - 2, x - 1, x, x + 1};
-            DemosaicPixel<T, kDstSamples>(rows, cols, ry, redColIsX(x), factorR, factorB,
-                                          out + static_cast<ptrdiff_t>(x) * kDstSamples);
+    // Interior pass: every neighbour exists. Each row is computed into planar buffers by a
+    // kernel without per-pixel branches, then interleaved into the pixels.
+    if (width >= 5 && height >= 5) {
+        std::vector<T> planes(static_cast<size_t>(width) * 3);
+        T* blues = planes.data();
+        T* greens = blues + width;
+        T* reds = greens + width;
+        for (int y = 2; y <= height - 3; ++y) {
+            const bool ry = redRowIsY(y);
+            const T* redRow = srcRow(ry ? y : y - 1);
+            const T* redPartner = srcRow(ry ? y - 2 : y + 1);
+            const T* blueRow = srcRow(ry ? y - 1 : y);
+            const T* bluePartner = srcRow(ry ? y + 1 : y - 2);
+            DemosaicRow(redRow, redPartner, blueRow, bluePartner, width - 3, colPhase, factorR,
+                        factorB, blues, greens, reds);
+            T* out = dstRow(y);
+            for (int x = 2; x <= width - 3; ++x) {
+                T* px = out + static_cast<ptrdiff_t>(x) * kDstSamples;
+                px[0] = blues[x];
+                px[1] = greens[x];
+                px[2] = reds[x];
+            }
         }
     }
     // Border pass: the two outer rows and columns on each side (everything when the image is

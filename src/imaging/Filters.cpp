@@ -29,7 +29,7 @@ const T* RowAt(const uint8_t* base, int stride, int y, int x, int bpp) {
 // samples for mono and 3-component pixels (one contiguous run per row), the first three of
 // 4-component pixels.
 template <class T, class Op>
-void ForSamples(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+LUMORA_ROW_KERNEL void ForSamples(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
                 int dstBpp, int srcBpp, int dstStride, int srcStride, Op op) {
     const int spp = srcBpp / static_cast<int>(sizeof(T));
     const int width = r.Width();
@@ -134,7 +134,7 @@ int BrightnessFilter(uint8_t* dst, const uint8_t* src, const PixelRect& r, int d
 // block over columns x − 2..x + 1 and rows y − 2..y + 1, out = orig + trunc(s × (orig − blur)
 // / 10) limited to the sample range. kSpp samples per pixel, the first min(kSpp, 3) touched.
 template <class T, int kSpp>
-void Sharpen(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+LUMORA_ROW_KERNEL void Sharpen(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
              int dstStride, int srcStride, int strength) {
     const int width = r.Width();
     const int height = r.Height();
@@ -513,7 +513,7 @@ int GraySiteAt(int bayerMode, int x, int y) {
 namespace {
 
 template <class T>
-void GrayGainRows(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+LUMORA_ROW_KERNEL void GrayGainRows(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
                   int dstStride, int srcStride, const GrayGainParams& p, int maxValue) {
     const int width = r.Width();
     // Per-column gain and offset for both row parities, so the row loop has no site logic.
