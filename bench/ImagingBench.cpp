@@ -24,7 +24,9 @@ constexpr int kHeight = kSensorHeight;
 
 // The sensor model behind the scene and the references: a fixed dark pattern with one hot
 // column, a response with lens shading and a few dead spots.
-int DarkAt(int x, int y) { return 180 + (x * 5 + y * 3) % 17 + (x == 777 ? 3200 : 0); }
+int DarkAt(int x, int y) {
+    return 180 + (x * 5 + y * 3) % 17 + (x == 777 ? 3200 : 0);
+}
 int ResponseAt(int x, int y) {
     const float cx = (x - kWidth / 2.0f) / kWidth;
     const float cy = (y - kHeight / 2.0f) / kHeight;
@@ -74,7 +76,8 @@ void SetBytes(benchmark::State& state, size_t bytes) {
 // ---- references -----------------------------------------------------------------------------
 
 void BM_Memcpy(benchmark::State& state) {
-    const size_t bytes = static_cast<size_t>(kWidth) * kHeight * static_cast<size_t>(state.range(0));
+    const size_t bytes =
+        static_cast<size_t>(kWidth) * kHeight * static_cast<size_t>(state.range(0));
     std::vector<uint8_t> a(bytes, 1);
     std::vector<uint8_t> b(bytes, 2);
     for (auto _ : state) {
@@ -243,7 +246,10 @@ void BM_ProcessFrameCorrections(benchmark::State& state) {
 }
 // Second argument: 1 flat field, 2 dot filter, 3 both.
 BENCHMARK(BM_ProcessFrameCorrections)
-    ->Args({1, 1})->Args({1, 2})->Args({1, 3})->Args({0, 3})
+    ->Args({1, 1})
+    ->Args({1, 2})
+    ->Args({1, 3})
+    ->Args({0, 3})
     ->Unit(benchmark::kMillisecond);
 
 // ---- single filters -------------------------------------------------------------------------
@@ -256,19 +262,32 @@ void LookupFilter(benchmark::State& state, const FilterVariants& filter, int set
     } else {
         Load16(image);
     }
-    const PixelConverter convert = filter.For(kBits == 8 ? FilterVariant::kMono8 : FilterVariant::kMono16);
+    const PixelConverter convert =
+        filter.For(kBits == 8 ? FilterVariant::kMono8 : FilterVariant::kMono16);
     for (auto _ : state) {
         ApplyInPlace(image, convert, &setting);
         benchmark::ClobberMemory();
     }
     SetBytes(state, image.SizeBytes());
 }
-void BM_Gamma8(benchmark::State& s) { LookupFilter<8>(s, kGammaFilter, 140); }
-void BM_Gamma16(benchmark::State& s) { LookupFilter<16>(s, kGammaFilter, 140); }
-void BM_Contrast8(benchmark::State& s) { LookupFilter<8>(s, kContrastFilter, 20); }
-void BM_Contrast16(benchmark::State& s) { LookupFilter<16>(s, kContrastFilter, 20); }
-void BM_Brightness8(benchmark::State& s) { LookupFilter<8>(s, kBrightnessFilter, 30); }
-void BM_Brightness16(benchmark::State& s) { LookupFilter<16>(s, kBrightnessFilter, 30); }
+void BM_Gamma8(benchmark::State& s) {
+    LookupFilter<8>(s, kGammaFilter, 140);
+}
+void BM_Gamma16(benchmark::State& s) {
+    LookupFilter<16>(s, kGammaFilter, 140);
+}
+void BM_Contrast8(benchmark::State& s) {
+    LookupFilter<8>(s, kContrastFilter, 20);
+}
+void BM_Contrast16(benchmark::State& s) {
+    LookupFilter<16>(s, kContrastFilter, 20);
+}
+void BM_Brightness8(benchmark::State& s) {
+    LookupFilter<8>(s, kBrightnessFilter, 30);
+}
+void BM_Brightness16(benchmark::State& s) {
+    LookupFilter<16>(s, kBrightnessFilter, 30);
+}
 BENCHMARK(BM_Gamma8)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Gamma16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Contrast8)->Unit(benchmark::kMillisecond);
@@ -353,7 +372,8 @@ void BM_Converter(benchmark::State& state) {
     for (int y = 0; y < kHeight; ++y) {
         uint8_t* row = src.Row(y);
         for (int i = 0; i < src.Stride(); ++i) {
-            row[i] = static_cast<uint8_t>(scene[static_cast<size_t>(y) * kWidth + (i % kWidth)] >> 4);
+            row[i] =
+                static_cast<uint8_t>(scene[static_cast<size_t>(y) * kWidth + (i % kWidth)] >> 4);
         }
     }
     dst.Create(kWidth, kHeight, c.dstBits);
@@ -364,7 +384,8 @@ void BM_Converter(benchmark::State& state) {
     }
     SetBytes(state, std::max(src.SizeBytes(), dst.SizeBytes()));
 }
-BENCHMARK(BM_Converter)->DenseRange(0, static_cast<int>(std::size(kConverters)) - 1)
+BENCHMARK(BM_Converter)
+    ->DenseRange(0, static_cast<int>(std::size(kConverters)) - 1)
     ->Unit(benchmark::kMillisecond);
 
 void BM_ScalePreview(benchmark::State& state) {

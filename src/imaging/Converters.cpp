@@ -14,8 +14,9 @@ namespace {
 // Runs `rowFn(destinationRow, sourceRow, width)` over the rectangle; `reversed` takes the source
 // rows bottom first.
 template <class RowFn>
-LUMORA_ROW_KERNEL void ForRows(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
-             int dstBpp, int srcBpp, int dstStride, int srcStride, bool reversed, RowFn rowFn) {
+LUMORA_ROW_KERNEL void ForRows(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
+                               int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
+                               bool reversed, RowFn rowFn) {
     const int width = r.Width();
     const int height = r.Height();
     for (int i = 0; i < height; ++i) {
@@ -29,8 +30,8 @@ LUMORA_ROW_KERNEL void ForRows(uint8_t* dst, const uint8_t* src, const PixelRect
 }
 
 template <int kShift, bool kReversed>
-int Word16To8(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
-              int dstBpp, int srcBpp, int dstStride, int srcStride) {
+int Word16To8(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY, int dstBpp,
+              int srcBpp, int dstStride, int srcStride) {
     ForRows(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, kReversed,
             [](uint8_t* d, const uint8_t* s, int w) {
                 const uint16_t* sw = Words(s);
@@ -79,14 +80,14 @@ int ColorWordsShift(uint8_t* dst, const uint8_t* src, const PixelRect& r, int ds
 int ConvertCopyRowsReversed8(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
                              int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
                              const void*) {
-    ForRows(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, true,
-            [](uint8_t* d, const uint8_t* s, int w) { std::memmove(d, s, static_cast<size_t>(w)); });
+    ForRows(
+        dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, true,
+        [](uint8_t* d, const uint8_t* s, int w) { std::memmove(d, s, static_cast<size_t>(w)); });
     return 1;
 }
 
-int ConvertHighByte16To8(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
-                         int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
-                         const void*) {
+int ConvertHighByte16To8(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                         int dstBpp, int srcBpp, int dstStride, int srcStride, const void*) {
     return Word16To8<8, false>(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride);
 }
 
@@ -173,15 +174,13 @@ int ConvertColor10To48(uint8_t* dst, const uint8_t* src, const PixelRect& r, int
     return ColorWordsShift<6, false, false>(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride,
                                             srcStride);
 }
-int ConvertColor12To48Swap(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
-                           int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
-                           const void*) {
+int ConvertColor12To48Swap(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                           int dstBpp, int srcBpp, int dstStride, int srcStride, const void*) {
     return ColorWordsShift<4, true, false>(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride,
                                            srcStride);
 }
-int ConvertColor10To48Swap(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
-                           int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
-                           const void*) {
+int ConvertColor10To48Swap(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                           int dstBpp, int srcBpp, int dstStride, int srcStride, const void*) {
     return ColorWordsShift<6, true, false>(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride,
                                            srcStride);
 }
@@ -195,22 +194,19 @@ int ConvertColor10To64(uint8_t* dst, const uint8_t* src, const PixelRect& r, int
     return ColorWordsShift<6, false, true>(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride,
                                            srcStride);
 }
-int ConvertColor12To64Swap(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
-                           int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
-                           const void*) {
+int ConvertColor12To64Swap(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                           int dstBpp, int srcBpp, int dstStride, int srcStride, const void*) {
     return ColorWordsShift<4, true, true>(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride,
                                           srcStride);
 }
-int ConvertColor10To64Swap(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
-                           int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
-                           const void*) {
+int ConvertColor10To64Swap(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                           int dstBpp, int srcBpp, int dstStride, int srcStride, const void*) {
     return ColorWordsShift<6, true, true>(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride,
                                           srcStride);
 }
 
-int ConvertBgrCopyReversed(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
-                           int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
-                           const void*) {
+int ConvertBgrCopyReversed(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                           int dstBpp, int srcBpp, int dstStride, int srcStride, const void*) {
     if (srcBpp == 3) {
         ForRows(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, true,
                 [](uint8_t* d, const uint8_t* s, int w) {
@@ -260,8 +256,7 @@ int ConvertBgrxToBgra(uint8_t* dst, const uint8_t* src, const PixelRect& r, int 
 }
 
 int ConvertScaleNearest(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
-                        int dstBpp, int srcBpp, int dstStride, int srcStride,
-                        const void* params) {
+                        int dstBpp, int srcBpp, int dstStride, int srcStride, const void* params) {
     const auto* p = static_cast<const ScaleParams*>(params);
     if (p == nullptr || p->dstWidth <= 0 || p->dstHeight <= 0) return 1;
     const int sw = r.Width();

@@ -25,8 +25,8 @@ struct SampleTraits<uint16_t> {
 // Everything one output pixel needs: the four source rows y-2..y+1 and the four source
 // columns x-2..x+1 (already remapped at the borders), and where red sits in the cell.
 template <class T, int kDstSamples>
-inline void DemosaicPixel(const T* const rows[4], const int cols[4], bool redRowIsY,
-                          bool redColIsX, int factorR, int factorB, T* out) {
+inline void DemosaicPixel(const T* const rows[4], const int cols[4], bool redRowIsY, bool redColIsX,
+                          int factorR, int factorB, T* out) {
     constexpr int kMax = SampleTraits<T>::kMax;
     // Red and blue rows with their partners two rows away toward the cell centre.
     const T* redRow = redRowIsY ? rows[2] : rows[1];
@@ -38,10 +38,11 @@ inline void DemosaicPixel(const T* const rows[4], const int cols[4], bool redRow
     const int bx = redColIsX ? cols[1] : cols[2];
     const int bxp = redColIsX ? cols[3] : cols[0];
 
-    const int red = (9 * redRow[rx] + 3 * redRow[rxp] + 3 * redPartnerRow[rx] +
-                     redPartnerRow[rxp]) * factorR;
-    const int blue = (9 * blueRow[bx] + 3 * blueRow[bxp] + 3 * bluePartnerRow[bx] +
-                      bluePartnerRow[bxp]) * factorB;
+    const int red =
+        (9 * redRow[rx] + 3 * redRow[rxp] + 3 * redPartnerRow[rx] + redPartnerRow[rxp]) * factorR;
+    const int blue =
+        (9 * blueRow[bx] + 3 * blueRow[bxp] + 3 * bluePartnerRow[bx] + bluePartnerRow[bxp]) *
+        factorB;
     const int green = (redRow[bx] + blueRow[rx]) >> 1;
     out[0] = static_cast<T>(std::min(blue >> 11, kMax));
     out[1] = static_cast<T>(std::min(green, kMax));
@@ -61,7 +62,8 @@ LUMORA_ROW_KERNEL void DemosaicRow(const T* __restrict red, const T* __restrict 
     for (int x = 2; x <= lastX; ++x) {
         const bool a = (x & 1) == classAParity;
         const int redA = 9 * red[x] + 3 * red[x - 2] + 3 * redPartner[x] + redPartner[x - 2];
-        const int redB = 9 * red[x - 1] + 3 * red[x + 1] + 3 * redPartner[x - 1] + redPartner[x + 1];
+        const int redB =
+            9 * red[x - 1] + 3 * red[x + 1] + 3 * redPartner[x - 1] + redPartner[x + 1];
         const int blueA =
             9 * blue[x - 1] + 3 * blue[x + 1] + 3 * bluePartner[x - 1] + bluePartner[x + 1];
         const int blueB = 9 * blue[x] + 3 * blue[x - 2] + 3 * bluePartner[x] + bluePartner[x - 2];
@@ -85,8 +87,8 @@ inline int Remap(int index, int offset, int n) {
 }
 
 template <class T, int kDstSamples>
-LUMORA_ROW_KERNEL void Demosaic(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX, int dstY,
-              int dstStride, int srcStride, const DemosaicParams& p) {
+LUMORA_ROW_KERNEL void Demosaic(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX,
+                                int dstY, int dstStride, int srcStride, const DemosaicParams& p) {
     const int width = rect.Width();
     const int height = rect.Height();
     const int factorR = DemosaicGainFactor(p.gainR);
@@ -108,8 +110,8 @@ LUMORA_ROW_KERNEL void Demosaic(uint8_t* dst, const uint8_t* src, const PixelRec
     auto redColIsX = [&](int x) { return (colPhase ^ (x & 1)) == 0; };
 
     auto borderPixel = [&](int x, int y) {
-        const T* rows[4] = {srcRow(Remap(y, -2, height)), srcRow(Remap(y, -1, height)),
-                            srcRow(y), srcRow(Remap(y, 1, height))};
+        const T* rows[4] = {srcRow(Remap(y, -2, height)), srcRow(Remap(y, -1, height)), srcRow(y),
+                            srcRow(Remap(y, 1, height))};
         const int cols[4] = {Remap(x, -2, width), Remap(x, -1, width), x, Remap(x, 1, width)};
         DemosaicPixel<T, kDstSamples>(rows, cols, redRowIsY(y), redColIsX(x), factorR, factorB,
                                       dstRow(y) + static_cast<ptrdiff_t>(x) * kDstSamples);

@@ -90,8 +90,8 @@ private:
     void WhiteBalance(const ImageBuffer& source, FrameSettings& s, FramePipelineHost& host);
     void Filters(PipelineImages& images, ImageBuffer& output, const FrameSettings& s);
 
-    const std::vector<uint16_t>& Table(std::vector<uint16_t>& cache, int& cachedKey,
-                                       int& cachedMax, int key, int maxValue,
+    const std::vector<uint16_t>& Table(std::vector<uint16_t>& cache, int& cachedKey, int& cachedMax,
+                                       int key, int maxValue,
                                        void (*build)(int, int, std::vector<uint16_t>&));
 
     // Tables kept while their setting stays the same (identical to rebuilding per frame).

@@ -32,7 +32,8 @@ template <class T, bool kBright>
 void BuildMap(const ImageBuffer& reference, ImageBuffer& map, int limit) {
     const int width = std::min(reference.Width(), map.Width());
     const int height = std::min(reference.Height(), map.Height());
-    for (int y = 0; y < map.Height(); ++y) std::memset(map.Row(y), 0, static_cast<size_t>(map.Stride()));
+    for (int y = 0; y < map.Height(); ++y)
+        std::memset(map.Row(y), 0, static_cast<size_t>(map.Stride()));
     for (int y = 2; y < height - 2; ++y) {
         const T* r = PlaneRow<T>(reference, y);
         T* m = PlaneRow<T>(map, y);
@@ -361,7 +362,8 @@ MaskUpdate UpdateMaskReference(MaskSet& masks, platform::CriticalSection& maskLo
     if (raw.Width() == masks.Width() && raw.Height() == masks.Height()) {
         if (which != kMaskDark && which != kMaskBright) return MaskUpdate::kBadSelector;
         ImageBuffer& reference = masks.Reference(bits, which);
-        std::memcpy(reference.Pixels(), raw.Pixels(), std::min(reference.SizeBytes(), raw.SizeBytes()));
+        std::memcpy(reference.Pixels(), raw.Pixels(),
+                    std::min(reference.SizeBytes(), raw.SizeBytes()));
         masks.BuildDefectMap(bits, which == kMaskDark ? kMaskDark : kMaskBright);
         return MaskUpdate::kStored;
     }

@@ -42,7 +42,9 @@ public:
     int Height() const { return height_; }
 
     // depthBits is 8 or 16; which is kMaskDark or kMaskBright.
-    ImageBuffer& Reference(int depthBits, int which) { return references_[Slot(depthBits)][which & 1]; }
+    ImageBuffer& Reference(int depthBits, int which) {
+        return references_[Slot(depthBits)][which & 1];
+    }
     const ImageBuffer& Reference(int depthBits, int which) const {
         return references_[Slot(depthBits)][which & 1];
     }
@@ -84,8 +86,7 @@ bool FlatFieldCorrect(ImageBuffer& frame, const MaskSet& masks, const MaskGeomet
 // nearest unflagged pixels along its row and column. The maps are consulted at the frame's
 // window position when the frame lines up with the planes; otherwise only the outlier test
 // runs. Returns false (frame untouched) when the planes are missing or smaller than the frame.
-bool DefectCorrect(ImageBuffer& frame, MaskSet& masks, const MaskGeometry& geometry,
-                   int threshold);
+bool DefectCorrect(ImageBuffer& frame, MaskSet& masks, const MaskGeometry& geometry, int threshold);
 
 enum class MaskUpdate {
     kStored,       // the raw frame became the reference

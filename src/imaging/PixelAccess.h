@@ -5,8 +5,12 @@
 
 namespace lumora {
 
-inline uint16_t* Words(uint8_t* p) { return reinterpret_cast<uint16_t*>(p); }
-inline const uint16_t* Words(const uint8_t* p) { return reinterpret_cast<const uint16_t*>(p); }
+inline uint16_t* Words(uint8_t* p) {
+    return reinterpret_cast<uint16_t*>(p);
+}
+inline const uint16_t* Words(const uint8_t* p) {
+    return reinterpret_cast<const uint16_t*>(p);
+}
 
 }  // namespace lumora
 

@@ -216,10 +216,10 @@ void CompareDemosaicWithTheRule(int width, int height, int phase, uint32_t seed)
             const int ryp = partner(redY, y, height), rxp = partner(redX, x, width);
             const int by = cellY[blueY], bx = cellX[blueX];
             const int byp = partner(blueY, y, height), bxp = partner(blueX, x, width);
-            const int red = 9 * sample(ry, rx) + 3 * sample(ry, rxp) + 3 * sample(ryp, rx) +
-                            sample(ryp, rxp);
-            const int blue = 9 * sample(by, bx) + 3 * sample(by, bxp) + 3 * sample(byp, bx) +
-                             sample(byp, bxp);
+            const int red =
+                9 * sample(ry, rx) + 3 * sample(ry, rxp) + 3 * sample(ryp, rx) + sample(ryp, rxp);
+            const int blue =
+                9 * sample(by, bx) + 3 * sample(by, bxp) + 3 * sample(byp, bx) + sample(byp, bxp);
             const int green = (sample(ry, bx) + sample(by, rx)) >> 1;
             const int r = std::min((red * factorR) >> 11, maxValue);
             const int b = std::min((blue * factorB) >> 11, maxValue);

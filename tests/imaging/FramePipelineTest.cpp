@@ -66,7 +66,8 @@ protected:
 TEST_F(FramePipelineTest, DefaultSettingsLeaveTheFrameAlone) {
     test::FillMono(images.rawImage8, [](int x, int y) { return x * 8 + y; });
     Run();
-    for (int i = 0; i < 64; ++i) ASSERT_EQ(Mono(images.rawImage8, i % 8, i / 8), (i % 8) * 8 + i / 8);
+    for (int i = 0; i < 64; ++i)
+        ASSERT_EQ(Mono(images.rawImage8, i % 8, i / 8), (i % 8) * 8 + i / 8);
     EXPECT_TRUE(host.irisCalls.empty());
     EXPECT_EQ(host.refreshes, 0);
 }
@@ -122,7 +123,8 @@ TEST_F(FramePipelineTest, CorrectionsRunUnderTheMaskLockAndNeedPlanes) {
     Run();
     EXPECT_TRUE(host.maskLockHeldDuringCorrection);
     EXPECT_EQ(Mono(images.rawImage8, 0, 0), 128);
-    EXPECT_EQ(Mono(images.rawImage8, 4, 4), 100);  // flat field keeps 200, the dot filter replaces it
+    EXPECT_EQ(Mono(images.rawImage8, 4, 4),
+              100);  // flat field keeps 200, the dot filter replaces it
 
     host.provideMasks = false;  // initialisation stopped before the planes existed
     test::FillMono(images.rawImage8, [](int, int) { return 100; });
@@ -198,7 +200,7 @@ TEST_F(FramePipelineTest, GrayModeTwoIsLuminanceOfTheDemosaic) {
 
 TEST_F(FramePipelineTest, ColourModeDemosaicsAfterMirroringWithTheCorrectedPhase) {
     host.settings.colorMode = 3;
-    host.settings.filter.bayerMode = 0;  // G B / R G
+    host.settings.filter.bayerMode = 0;                            // G B / R G
     host.settings.mirrors = MirrorState{false, true, true, true};  // hardware mirrors V
     // The data arrives vertically mirrored: phase 1 (R G / G B).
     test::FillMono(images.rawImage8, [](int x, int y) {

@@ -16,7 +16,9 @@ using test::Mono;
 // Small planes keep the tests fast; the geometry rules are the same as at 2560 × 2048.
 constexpr int kPlane = 12;
 
-MaskGeometry Whole(int w = kPlane, int h = kPlane) { return MaskGeometry{0, 0, w, h}; }
+MaskGeometry Whole(int w = kPlane, int h = kPlane) {
+    return MaskGeometry{0, 0, w, h};
+}
 
 TEST(MaskSet, CreatesPlanesWithTheirInitialContent) {
     MaskSet masks;
@@ -82,7 +84,9 @@ TEST(FlatField, SixteenBitUsesTheTopTwelveBits) {
     ASSERT_TRUE(masks.Create(kPlane, kPlane));
     ImageBuffer frame;
     ASSERT_TRUE(frame.Create(kPlane, kPlane, 16));
-    test::FillMono(frame, [](int x, int) { return x == 0 ? 4095 : x == 1 ? 5000 : x == 2 ? 0 : 2048; });
+    test::FillMono(frame, [](int x, int) {
+        return x == 0 ? 4095 : x == 1 ? 5000 : x == 2 ? 0 : 2048;
+    });
     test::SetWord(masks.Reference(16, kMaskDark), 2, 0, 100);
     test::SetWord(masks.Reference(16, kMaskDark), 3, 0, 2000);  // hi < lo: unchanged
     test::SetWord(masks.Reference(16, kMaskBright), 3, 0, 1000);
@@ -257,7 +261,8 @@ TEST(FlatField, SixteenBitMatchesTheIntegerRuleOnRandomAndBoundaryTriples) {
                 v = static_cast<int>(next() % 65536);
             } else {
                 const long long k = next() % 4097;
-                v = static_cast<int>(std::min<long long>(65535, lo + (k * (hi - lo) + 4095) / 4096 - next() % 2));
+                v = static_cast<int>(
+                    std::min<long long>(65535, lo + (k * (hi - lo) + 4095) / 4096 - next() % 2));
             }
             test::SetWord(dark, x, y, static_cast<uint16_t>(lo));
             test::SetWord(bright, x, y, static_cast<uint16_t>(hi));
@@ -298,7 +303,8 @@ std::vector<int> DotFilterByTheRule(const std::vector<int>& v, const std::vector
         for (int x = 4; x <= w - 5; ++x) {
             const size_t i = static_cast<size_t>(y * w + x);
             const int mean = (v[i - 1] + v[i + 1] + v[i - static_cast<size_t>(w)] +
-                              v[i + static_cast<size_t>(w)]) / 4;
+                              v[i + static_cast<size_t>(w)]) /
+                             4;
             flag[i] = dark[i] != 0 || bright[i] != 0 || std::abs(v[i] - mean) >= threshold;
         }
     }
@@ -316,10 +322,14 @@ std::vector<int> DotFilterByTheRule(const std::vector<int>& v, const std::vector
                 ++count;
                 return true;
             };
-            for (int xx = x - 1; xx >= 0 && !take(xx, y); --xx) {}
-            for (int xx = x + 1; xx < w && !take(xx, y); ++xx) {}
-            for (int yy = y - 1; yy >= 0 && !take(x, yy); --yy) {}
-            for (int yy = y + 1; yy < h && !take(x, yy); ++yy) {}
+            for (int xx = x - 1; xx >= 0 && !take(xx, y); --xx) {
+            }
+            for (int xx = x + 1; xx < w && !take(xx, y); ++xx) {
+            }
+            for (int yy = y - 1; yy >= 0 && !take(x, yy); --yy) {
+            }
+            for (int yy = y + 1; yy < h && !take(x, yy); ++yy) {
+            }
             if (count > 0) out[i] = sum / count;
         }
     }
@@ -348,7 +358,8 @@ void CompareWithTheRule(int bits, uint32_t seed) {
             const size_t i = static_cast<size_t>(y * kW + x);
             // A smooth ramp with sparse spikes, whole defective rows/columns and blocks.
             int value = (x * 3 + y * 2) % (maxValue / 2) + maxValue / 8;
-            if (next() % 23 == 0) value = static_cast<int>(next() % static_cast<uint32_t>(maxValue + 1));
+            if (next() % 23 == 0)
+                value = static_cast<int>(next() % static_cast<uint32_t>(maxValue + 1));
             v[i] = value;
             const bool column = x == 17 && y > 6;
             const bool rowRun = y == 30 && x > 10 && x < 50;
@@ -361,11 +372,13 @@ void CompareWithTheRule(int bits, uint32_t seed) {
             if (bits == 8) {
                 test::SetByte(frame, x, y, static_cast<uint8_t>(value));
                 test::SetByte(masks.DefectMap(8, kMaskDark), x, y, static_cast<uint8_t>(dark[i]));
-                test::SetByte(masks.DefectMap(8, kMaskBright), x, y, static_cast<uint8_t>(bright[i]));
+                test::SetByte(masks.DefectMap(8, kMaskBright), x, y,
+                              static_cast<uint8_t>(bright[i]));
             } else {
                 test::SetWord(frame, x, y, static_cast<uint16_t>(value));
                 test::SetWord(masks.DefectMap(16, kMaskDark), x, y, static_cast<uint16_t>(dark[i]));
-                test::SetWord(masks.DefectMap(16, kMaskBright), x, y, static_cast<uint16_t>(bright[i]));
+                test::SetWord(masks.DefectMap(16, kMaskBright), x, y,
+                              static_cast<uint16_t>(bright[i]));
             }
         }
     }
