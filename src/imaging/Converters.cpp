@@ -53,26 +53,62 @@ int Word16Shift(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, 
 }
 
 // 48/64 → 48/64 with a shift, optionally exchanging R and B; kFourth writes the fourth sample.
-template <int kShift, bool kSwap, bool kFourth>
-int ColorWordsShift(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
-                    int dstBpp, int srcBpp, int dstStride, int srcStride) {
-    const int dStep = dstBpp / 2;
-    const int sStep = srcBpp / 2;
-    ForRows(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, false,
-            [dStep, sStep](uint8_t* d, const uint8_t* s, int w) {
+// The pixel steps are template arguments so the loops vectorise.
+template <int kShift, bool kSwap, bool kFourth, int kDstStep, int kSrcStep>
+void ColorWordsShiftRows(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                         int dstStride, int srcStride) {
+    ForRows(dst, src, r, dstX, dstY, kDstStep * 2, kSrcStep * 2, dstStride, srcStride, false,
+            [](uint8_t* d, const uint8_t* s, int w) {
                 uint16_t* dw = Words(d);
                 const uint16_t* sw = Words(s);
                 for (int x = 0; x < w; ++x) {
-                    const uint16_t b = static_cast<uint16_t>(sw[x * sStep] << kShift);
-                    const uint16_t g = static_cast<uint16_t>(sw[x * sStep + 1] << kShift);
-                    const uint16_t rr = static_cast<uint16_t>(sw[x * sStep + 2] << kShift);
-                    dw[x * dStep] = kSwap ? rr : b;
-                    dw[x * dStep + 1] = g;
-                    dw[x * dStep + 2] = kSwap ? b : rr;
-                    if constexpr (kFourth) dw[x * dStep + 3] = 0xFFFF;
+                    const auto b = static_cast<uint16_t>(sw[x * kSrcStep] << kShift);
+                    const auto g = static_cast<uint16_t>(sw[x * kSrcStep + 1] << kShift);
+                    const auto rr = static_cast<uint16_t>(sw[x * kSrcStep + 2] << kShift);
+                    dw[x * kDstStep] = kSwap ? rr : b;
+                    dw[x * kDstStep + 1] = g;
+                    dw[x * kDstStep + 2] = kSwap ? b : rr;
+                    if constexpr (kFourth) dw[x * kDstStep + 3] = 0xFFFF;
                 }
             });
+}
+
+template <int kShift, bool kSwap, bool kFourth>
+int ColorWordsShift(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                    int dstBpp, int srcBpp, int dstStride, int srcStride) {
+    if (dstBpp == 6 && srcBpp == 6) {
+        ColorWordsShiftRows<kShift, kSwap, kFourth, 3, 3>(dst, src, r, dstX, dstY, dstStride,
+                                                          srcStride);
+    } else if (dstBpp == 8 && srcBpp == 8) {
+        ColorWordsShiftRows<kShift, kSwap, kFourth, 4, 4>(dst, src, r, dstX, dstY, dstStride,
+                                                          srcStride);
+    } else if (dstBpp >= 6 && srcBpp >= 6) {
+        // Mixed 48/64-bit pairs: rare, no need for a fast path, but never a wrong step.
+        if (dstBpp == 8) {
+            ColorWordsShiftRows<kShift, kSwap, kFourth, 4, 3>(dst, src, r, dstX, dstY, dstStride,
+                                                              srcStride);
+        } else {
+            ColorWordsShiftRows<kShift, kSwap, false, 3, 4>(dst, src, r, dstX, dstY, dstStride,
+                                                            srcStride);
+        }
+    }
     return 1;
+}
+
+template <int kDstBpp, int kSrcBpp>
+void BgrToRgbRows(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                  int dstStride, int srcStride) {
+    ForRows(dst, src, r, dstX, dstY, kDstBpp, kSrcBpp, dstStride, srcStride, false,
+            [](uint8_t* d, const uint8_t* s, int w) {
+                for (int x = 0; x < w; ++x) {
+                    const uint8_t b = s[kSrcBpp * x];
+                    const uint8_t g = s[kSrcBpp * x + 1];
+                    const uint8_t rr = s[kSrcBpp * x + 2];
+                    d[kDstBpp * x] = rr;
+                    d[kDstBpp * x + 1] = g;
+                    d[kDstBpp * x + 2] = b;
+                }
+            });
 }
 
 }  // namespace
@@ -227,17 +263,15 @@ int ConvertBgrCopyReversed(uint8_t* dst, const uint8_t* src, const PixelRect& r,
 
 int ConvertBgrToRgb(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
                     int dstBpp, int srcBpp, int dstStride, int srcStride, const void*) {
-    ForRows(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, false,
-            [dstBpp, srcBpp](uint8_t* d, const uint8_t* s, int w) {
-                for (int x = 0; x < w; ++x) {
-                    const uint8_t b = s[srcBpp * x];
-                    const uint8_t g = s[srcBpp * x + 1];
-                    const uint8_t rr = s[srcBpp * x + 2];
-                    d[dstBpp * x] = rr;
-                    d[dstBpp * x + 1] = g;
-                    d[dstBpp * x + 2] = b;
-                }
-            });
+    if (dstBpp == 3 && srcBpp == 3) {
+        BgrToRgbRows<3, 3>(dst, src, r, dstX, dstY, dstStride, srcStride);
+    } else if (dstBpp == 4 && srcBpp == 4) {
+        BgrToRgbRows<4, 4>(dst, src, r, dstX, dstY, dstStride, srcStride);
+    } else if (dstBpp == 3 && srcBpp == 4) {
+        BgrToRgbRows<3, 4>(dst, src, r, dstX, dstY, dstStride, srcStride);
+    } else if (dstBpp == 4 && srcBpp == 3) {
+        BgrToRgbRows<4, 3>(dst, src, r, dstX, dstY, dstStride, srcStride);
+    }
     return 1;
 }
 
