@@ -370,4 +370,12 @@ MaskUpdate UpdateMaskReference(MaskSet& masks, platform::CriticalSection& maskLo
     return MaskUpdate::kNotFullSize;
 }
 
+bool LoadMaskReferences(MaskSet& masks, platform::CriticalSection& maskLock,
+                        const std::function<bool(MaskSet&)>& fill) {
+    std::lock_guard<platform::CriticalSection> lock(maskLock);
+    if (!masks.IsComplete() || !fill || !fill(masks)) return false;
+    masks.BuildAllDefectMaps();
+    return true;
+}
+
 }  // namespace lumora

@@ -5,6 +5,7 @@
 // Threads: a MaskSet is guarded by the session's mask lock (taken after the capture lock):
 // the corrections, reference updates, mask-file loads and saves all run inside it.
 #include <array>
+#include <functional>
 
 #include "imaging/ImageBuffer.h"
 #include "platform/CriticalSection.h"
@@ -100,5 +101,11 @@ enum class MaskUpdate {
 // sees half a reference.
 MaskUpdate UpdateMaskReference(MaskSet& masks, platform::CriticalSection& maskLock,
                                const ImageBuffer& raw, int which);
+
+// Replaces the references through `fill` (the mask-file reader) and rebuilds all four defect
+// maps, both inside `maskLock`, so no frame is corrected with new references and old maps.
+// Returns fill's result; the maps are rebuilt only when it succeeded, and false without planes.
+bool LoadMaskReferences(MaskSet& masks, platform::CriticalSection& maskLock,
+                        const std::function<bool(MaskSet&)>& fill);
 
 }  // namespace lumora

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "ImageTestUtil.h"
@@ -199,6 +200,26 @@ TEST(MaskUpdate, StoresFullSizeFramesUnderTheMaskLock) {
 
     EXPECT_EQ(UpdateMaskReference(masks, lock, raw, 2), MaskUpdate::kBadSelector);
     EXPECT_EQ(Mono(masks.Reference(16, kMaskBright), 5, 5), 4095);
+
+    // A mask file load replaces references and maps in one step under the lock.
+    EXPECT_TRUE(LoadMaskReferences(masks, lock, [&](MaskSet& m) {
+        bool held = false;  // another thread cannot take the lock meanwhile
+        std::thread probe([&] {
+            held = !lock.TryEnter();
+            if (!held) lock.Leave();
+        });
+        probe.join();
+        EXPECT_TRUE(held);
+        test::SetByte(m.Reference(8, kMaskBright), 3, 3, 10);
+        return true;
+    }));
+    EXPECT_EQ(Mono(masks.DefectMap(8, kMaskBright), 3, 3), 1);
+    EXPECT_FALSE(LoadMaskReferences(masks, lock, [](MaskSet& m) {
+        test::SetByte(m.Reference(8, kMaskBright), 4, 4, 10);
+        return false;  // a damaged file: the maps stay as they were
+    }));
+    EXPECT_EQ(Mono(masks.DefectMap(8, kMaskBright), 4, 4), 0);
+    test::SetByte(masks.Reference(8, kMaskBright), 4, 4, 255);
 
     ImageBuffer small;
     ASSERT_TRUE(small.Create(6, 6, 8));
