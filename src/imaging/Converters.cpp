@@ -111,6 +111,30 @@ void BgrToRgbRows(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX
             });
 }
 
+// 48/64 → 24: each of B, G, R as (v >> kShift) & 0xFF. From 48 bits the samples map one to one,
+// so a row is one flat run; from 64 bits the fourth sample is skipped.
+template <int kShift>
+void ColorWordsToBytes(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                       int dstBpp, int srcBpp, int dstStride, int srcStride, bool reversed) {
+    if (srcBpp == 6) {
+        ForRows(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, reversed,
+                [](uint8_t* d, const uint8_t* s, int w) {
+                    const uint16_t* sw = Words(s);
+                    for (int i = 0; i < 3 * w; ++i) d[i] = static_cast<uint8_t>(sw[i] >> kShift);
+                });
+    } else {
+        ForRows(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, reversed,
+                [](uint8_t* d, const uint8_t* s, int w) {
+                    const uint16_t* sw = Words(s);
+                    for (int x = 0; x < w; ++x) {
+                        d[3 * x] = static_cast<uint8_t>(sw[4 * x] >> kShift);
+                        d[3 * x + 1] = static_cast<uint8_t>(sw[4 * x + 1] >> kShift);
+                        d[3 * x + 2] = static_cast<uint8_t>(sw[4 * x + 2] >> kShift);
+                    }
+                });
+    }
+}
+
 }  // namespace
 
 int ConvertCopyRowsReversed8(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
@@ -171,32 +195,14 @@ int ConvertDropX32To24(uint8_t* dst, const uint8_t* src, const PixelRect& r, int
 int ConvertColor16To24Preview(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
                               int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
                               const void*) {
-    const int sStep = srcBpp / 2;
-    ForRows(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, false,
-            [sStep](uint8_t* d, const uint8_t* s, int w) {
-                const uint16_t* sw = Words(s);
-                for (int x = 0; x < w; ++x) {
-                    d[3 * x] = static_cast<uint8_t>(sw[x * sStep] >> 4);
-                    d[3 * x + 1] = static_cast<uint8_t>(sw[x * sStep + 1] >> 4);
-                    d[3 * x + 2] = static_cast<uint8_t>(sw[x * sStep + 2] >> 4);
-                }
-            });
+    ColorWordsToBytes<4>(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, false);
     return 1;
 }
 
 int ConvertColorHighBytesTo24Reversed(uint8_t* dst, const uint8_t* src, const PixelRect& r,
                                       int dstX, int dstY, int dstBpp, int srcBpp, int dstStride,
                                       int srcStride, const void*) {
-    const int sStep = srcBpp / 2;
-    ForRows(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, true,
-            [sStep](uint8_t* d, const uint8_t* s, int w) {
-                const uint16_t* sw = Words(s);
-                for (int x = 0; x < w; ++x) {
-                    d[3 * x] = static_cast<uint8_t>(sw[x * sStep] >> 8);
-                    d[3 * x + 1] = static_cast<uint8_t>(sw[x * sStep + 1] >> 8);
-                    d[3 * x + 2] = static_cast<uint8_t>(sw[x * sStep + 2] >> 8);
-                }
-            });
+    ColorWordsToBytes<8>(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, true);
     return 1;
 }
 
@@ -277,13 +283,14 @@ int ConvertBgrToRgb(uint8_t* dst, const uint8_t* src, const PixelRect& r, int ds
 
 int ConvertBgrxToBgra(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
                       int dstBpp, int srcBpp, int dstStride, int srcStride, const void*) {
+    // Whole pixels as little-endian words: inverting the top byte is the alpha rule.
     ForRows(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, false,
             [](uint8_t* d, const uint8_t* s, int w) {
                 for (int x = 0; x < w; ++x) {
-                    d[4 * x] = s[4 * x];
-                    d[4 * x + 1] = s[4 * x + 1];
-                    d[4 * x + 2] = s[4 * x + 2];
-                    d[4 * x + 3] = static_cast<uint8_t>(~s[4 * x + 3]);
+                    uint32_t px;
+                    std::memcpy(&px, s + 4 * x, 4);
+                    px ^= 0xFF000000u;
+                    std::memcpy(d + 4 * x, &px, 4);
                 }
             });
     return 1;

@@ -363,6 +363,15 @@ float BrightnessFactor(int brightness) {
     return 1.0f;
 }
 
+void BuildBrightnessTable(int brightness, int maxValue, std::vector<uint16_t>& table) {
+    table.resize(static_cast<size_t>(maxValue) + 1);
+    const float f = BrightnessFactor(brightness);
+    for (int i = 0; i <= maxValue; ++i) {
+        const int v = static_cast<int>(static_cast<float>(i) * f);
+        table[static_cast<size_t>(i)] = static_cast<uint16_t>(std::clamp(v, 0, maxValue));
+    }
+}
+
 void ApplyLookupTable(ImageBuffer& image, const std::vector<uint16_t>& table) {
     if (!image.IsValid()) return;
     const PixelRect whole{0, 0, image.Width(), image.Height()};

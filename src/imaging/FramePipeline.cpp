@@ -173,15 +173,31 @@ void FramePipeline::Filters(PipelineImages& images, ImageBuffer& output, const F
         hueTables_.Prepare(f.hue, f.saturation);
         ApplyHueSaturation(output, hueTables_);
     }
+    // Gamma, contrast and brightness are each a function of the sample alone, so adjacent ones
+    // are composed into one table and the frame is passed over once (same results as one
+    // pass per filter). Sharpness, which looks at neighbours, splits the chain.
+    bool pending = false;
+    auto chain = [&](const std::vector<uint16_t>& table) {
+        if (!pending) {
+            combined_ = table;
+            pending = true;
+        } else {
+            for (uint16_t& v : combined_) v = table[v];
+        }
+    };
+    auto flush = [&] {
+        if (pending) ApplyLookupTable(output, combined_);
+        pending = false;
+    };
     if (f.gamma != 100) {
-        ApplyLookupTable(
-            output, Table(gammaTable_, gammaKey_, gammaMax_, f.gamma, maxValue, BuildGammaTable));
+        chain(Table(gammaTable_, gammaKey_, gammaMax_, f.gamma, maxValue, BuildGammaTable));
     }
     if (f.contrast != 0) {
-        ApplyLookupTable(output, Table(contrastTable_, contrastKey_, contrastMax_, f.contrast,
-                                       maxValue, BuildContrastTable));
+        chain(Table(contrastTable_, contrastKey_, contrastMax_, f.contrast, maxValue,
+                    BuildContrastTable));
     }
     if (f.sharpness != 0) {
+        flush();
         ImageBuffer& work = images.workImage;
         const bool sameShape = work.IsValid() && work.Width() == output.Width() &&
                                work.Height() == output.Height() &&
@@ -191,7 +207,11 @@ void FramePipeline::Filters(PipelineImages& images, ImageBuffer& output, const F
             ApplySharpness(output, work, f.sharpness);
         }
     }
-    if (f.brightness != 0) ApplyBrightness(output, BrightnessFactor(f.brightness));
+    if (f.brightness != 0) {
+        chain(Table(brightnessTable_, brightnessKey_, brightnessMax_, f.brightness, maxValue,
+                    BuildBrightnessTable));
+    }
+    flush();
 }
 
 }  // namespace lumora

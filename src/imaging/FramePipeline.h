@@ -101,6 +101,10 @@ private:
     std::vector<uint16_t> contrastTable_;
     int contrastKey_ = 0x7FFFFFFF;
     int contrastMax_ = -1;
+    std::vector<uint16_t> brightnessTable_;
+    int brightnessKey_ = 0;
+    int brightnessMax_ = -1;
+    std::vector<uint16_t> combined_;  // the composition of adjacent table filters
     HueSaturationTables hueTables_;
 };
 

@@ -1,9 +1,13 @@
 #pragma once
 // Word views of pixel rows. Pixel memory comes from an untyped allocation and every 16-bit row
 // starts on an even offset (strides are multiples of 4), so rows can be read as words directly.
+#include <bit>
 #include <cstdint>
 
 namespace lumora {
+
+// Samples and bitmap headers are little-endian in memory, as the bitmap layout demands.
+static_assert(std::endian::native == std::endian::little);
 
 inline uint16_t* Words(uint8_t* p) {
     return reinterpret_cast<uint16_t*>(p);
