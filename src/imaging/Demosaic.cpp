@@ -176,18 +176,34 @@ int DemosaicBayer(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int d
     return 1;
 }
 
-int LumaFromColor(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX, int dstY,
-                  int dstBpp, int srcBpp, int dstStride, int srcStride, const void*) {
-    if (dstBpp != 1 || (srcBpp != 3 && srcBpp != 4)) return 1;
+namespace {
+
+template <int kBpp>
+LUMORA_ROW_KERNEL void LumaRows(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX,
+                                int dstY, int dstStride, int srcStride) {
     const int width = rect.Width();
     for (int y = 0; y < rect.Height(); ++y) {
         const uint8_t* s = src + static_cast<ptrdiff_t>(rect.top + y) * srcStride +
-                           static_cast<ptrdiff_t>(rect.left) * srcBpp;
+                           static_cast<ptrdiff_t>(rect.left) * kBpp;
         uint8_t* d = dst + static_cast<ptrdiff_t>(dstY + y) * dstStride + dstX;
         for (int x = 0; x < width; ++x) {
-            const uint8_t* px = s + static_cast<ptrdiff_t>(x) * srcBpp;
-            d[x] = static_cast<uint8_t>((px[2] * 30 + px[1] * 59 + px[0] * 11) / 100);
+            const int b = s[kBpp * x];
+            const int g = s[kBpp * x + 1];
+            const int r = s[kBpp * x + 2];
+            d[x] = static_cast<uint8_t>((r * 30 + g * 59 + b * 11) / 100);
         }
+    }
+}
+
+}  // namespace
+
+int LumaFromColor(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX, int dstY,
+                  int dstBpp, int srcBpp, int dstStride, int srcStride, const void*) {
+    if (dstBpp != 1) return 1;
+    if (srcBpp == 3) {
+        LumaRows<3>(dst, src, rect, dstX, dstY, dstStride, srcStride);
+    } else if (srcBpp == 4) {
+        LumaRows<4>(dst, src, rect, dstX, dstY, dstStride, srcStride);
     }
     return 1;
 }
