@@ -87,7 +87,7 @@ void BM_Memcpy(benchmark::State& state) {
     }
     SetBytes(state, bytes);
 }
-BENCHMARK(BM_Memcpy)->Arg(1)->Arg(2)->Arg(3)->Arg(4)->Arg(6)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Memcpy)->Arg(1)->Arg(2)->Arg(3)->Arg(4)->Arg(6)->Arg(8)->Unit(benchmark::kMillisecond);
 
 void BM_OpenCvLut8(benchmark::State& state) {
     cv::setNumThreads(1);
