@@ -39,17 +39,27 @@ constexpr IntValue<FilterSettings> kFilterValues[] = {
     {"BayerMode", &FilterSettings::bayerMode, 0, 3, 3},
 };
 
-constexpr IntValue<GraySettings> kGrayValues[] = {
-    {"Mode", &GraySettings::grayMode, 0, 2, 0},
-    {"GainR1", &GraySettings::grayGainR, 0, 255, 128},
-    {"GainG1", &GraySettings::grayGainG1, 0, 255, 128},
-    {"GainG2", &GraySettings::grayGainG2, 0, 255, 128},
-    {"GainB1", &GraySettings::grayGainB, 0, 255, 128},
-    {"OffsetR1", &GraySettings::grayOffsetR, -255, 255, 128},
-    {"OffsetG1", &GraySettings::grayOffsetG1, -255, 255, 128},
-    {"OffsetG2", &GraySettings::grayOffsetG2, -255, 255, 128},
-    {"OffsetB1", &GraySettings::grayOffsetB, -255, 255, 128},
+// The gray group names its sites R1, G1, G2, B1; the record keeps them in arrays.
+struct GrayValue {
+    const char* name;
+    int32_t (GraySettings::*array)[4];
+    int site;
+    int32_t min;
+    int32_t max;
 };
+
+constexpr const char* kGrayModeName = "Mode";
+constexpr GrayValue kGrayValues[] = {
+    {"GainR1", &GraySettings::gain, kGrayR, 0, 255},
+    {"GainG1", &GraySettings::gain, kGrayG1, 0, 255},
+    {"GainG2", &GraySettings::gain, kGrayG2, 0, 255},
+    {"GainB1", &GraySettings::gain, kGrayB, 0, 255},
+    {"OffsetR1", &GraySettings::offset, kGrayR, -255, 255},
+    {"OffsetG1", &GraySettings::offset, kGrayG1, -255, 255},
+    {"OffsetG2", &GraySettings::offset, kGrayG2, -255, 255},
+    {"OffsetB1", &GraySettings::offset, kGrayB, -255, 255},
+};
+constexpr int32_t kGrayDefault = 128;  // gains and offsets alike
 
 // The window itself is checked as a whole after reading (WindowFits).
 constexpr IntValue<SizeEntry> kSizeValues[] = {
@@ -315,10 +325,20 @@ bool LoadGraySettings(const SettingsStore& store, int device, GraySettings& sett
     const SettingsKey* camera = OpenCamera(root, device);
     const SettingsKey* gray = camera != nullptr ? camera->Open(kGrayKey) : nullptr;
     if (gray == nullptr) {
-        for (const auto& row : kGrayValues) settings.*row.field = row.fallback;
+        settings.grayMode = 0;
+        for (const auto& row : kGrayValues) (settings.*row.array)[row.site] = kGrayDefault;
         return false;
     }
-    ReadValues(*gray, kGrayValues, settings);
+    if (const auto mode = gray->QueryDword(kGrayModeName)) {
+        settings.grayMode = *mode <= 2 ? static_cast<int32_t>(*mode) : 0;
+    }
+    for (const auto& row : kGrayValues) {
+        const auto stored = gray->QueryDword(row.name);
+        if (!stored) continue;
+        const auto value = static_cast<int32_t>(*stored);
+        (settings.*row.array)[row.site] =
+            (value >= row.min && value <= row.max) ? value : kGrayDefault;
+    }
     return true;
 }
 
@@ -330,7 +350,10 @@ bool SaveGraySettings(SettingsStore& store, int device, const GraySettings& sett
         if (camera == nullptr) return false;  // the gray group never creates a camera's key
         SettingsKey* gray = camera->Create(kGrayKey);
         if (gray == nullptr) return false;
-        WriteValues(*gray, kGrayValues, settings);
+        gray->SetDword(kGrayModeName, static_cast<uint32_t>(settings.grayMode));
+        for (const auto& row : kGrayValues) {
+            gray->SetDword(row.name, static_cast<uint32_t>((settings.*row.array)[row.site]));
+        }
         return true;
     });
 }

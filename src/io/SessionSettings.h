@@ -21,38 +21,27 @@ struct SizeEntry {
     friend bool operator==(const SizeEntry&, const SizeEntry&) = default;
 };
 
-// The host-side image filters (filter ids 1..12).
+// FilterSettings and GraySettings: imaging/FilterSettings.h (TEMPORARY COPY BELOW until merged).
 struct FilterSettings {
     int32_t brightness = 0;
     int32_t contrast = 0;
     int32_t hue = 0;
     int32_t saturation = 0;
     int32_t sharpness = 0;
-    int32_t bayerGainR = 0;
-    int32_t bayerGainG = 0;
-    int32_t bayerGainB = 0;
-    int32_t gamma = 0;
-    int32_t bayerMode = 0;
+    int32_t bayerGainR = 100;
+    int32_t bayerGainG = 100;
+    int32_t bayerGainB = 100;
+    int32_t gamma = 100;
+    int32_t bayerMode = 3;
     int32_t bayerGainAuto = 0;
-    int32_t whiteBalanceMarker[2] = {0, 0};  // set only by the image dialog; never stored
-
-    friend bool operator==(const FilterSettings&, const FilterSettings&) = default;
+    int32_t oneShotMarker[2] = {0, 0};
 };
-
-// Gray-mode gain and offset per Bayer site (filter ids 19..28).
+enum GraySite : int { kGrayR = 0, kGrayG1 = 1, kGrayG2 = 2, kGrayB = 3 };
 struct GraySettings {
     int32_t grayMode = 0;
-    int32_t grayGainR = 0;
-    int32_t grayGainG1 = 0;
-    int32_t grayGainG2 = 0;
-    int32_t grayGainB = 0;
-    int32_t grayOffsetR = 0;
-    int32_t grayOffsetG1 = 0;
-    int32_t grayOffsetG2 = 0;
-    int32_t grayOffsetB = 0;
-    int32_t autoGrayGain = 0;  // one-shot estimate request; never stored
-
-    friend bool operator==(const GraySettings&, const GraySettings&) = default;
+    int32_t gain[4] = {128, 128, 128, 128};
+    int32_t offset[4] = {128, 128, 128, 128};
+    int32_t autoGainCounter = 0;
 };
 
 // Gains, exposure, orientation and sensor modes, mirrored into the driver.
