@@ -330,7 +330,10 @@ int SimCamera::HandleVendorRequest(const ControlSetup& setup, std::span<uint8_t>
             DropFrame();
             return full;
         case usb::kReqStreamKick:
-            if (s.phase == State::Phase::Idle && !s.memoryRead) StartFrameLocked();
+            if (s.phase == State::Phase::Idle && !s.memoryRead) {
+                StartFrameLocked();
+                ServicePendingLocked();  // a read may already be waiting for this frame
+            }
             return full;
         case usb::kReqReadyFlag:
             if (data.empty()) return -1;

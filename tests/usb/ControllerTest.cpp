@@ -78,8 +78,9 @@ TEST_F(ControllerTest, RegisterFamiliesReachTheirDevices) {
     EXPECT_EQ(c->I2cWrite(usb::kBusSensor, write, 2, 3000), 1);
     EXPECT_EQ(c->I2cRead(usb::kBusSensor, &value, 1, 3000), 1);
     EXPECT_EQ(value, 0x42);
-    std::lock_guard lock(Camera(0)->Lock());
-    EXPECT_EQ(Camera(0)->Sensor().Get(0x301A), 0x42);
+    auto camera = Camera(0);
+    std::lock_guard lock(camera->Lock());
+    EXPECT_EQ(camera->Sensor().Get(0x301A), 0x42);
 }
 
 TEST_F(ControllerTest, SerialNumbersDifferPerCamera) {
@@ -293,8 +294,9 @@ TEST_F(ControllerTest, HeaderReadGivesUpAfterFifteenAttemptsPulsingTheStreamRest
     auto c = OpenCamera();
     int restarts = 0;
     {
-        std::lock_guard lock(Camera(0)->Lock());
-        Camera(0)->Fpga().OnAnyWrite([&](uint32_t reg, uint8_t value, uint8_t) {
+        auto camera = Camera(0);
+        std::lock_guard lock(camera->Lock());
+        camera->Fpga().OnAnyWrite([&](uint32_t reg, uint8_t value, uint8_t) {
             if (reg == usb::kFpgaStreamRestart && value == 1) ++restarts;
         });
     }
