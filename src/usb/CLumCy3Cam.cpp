@@ -42,21 +42,10 @@ int CLumCy3Cam::ControlTransfer(uint8_t request, uint16_t value, uint16_t index,
     auto file = OpenDevicePath(SelectedRow(), false);
     if (!file) return -1;
 
-    std::array<uint8_t, kControlRequestSize> buffer{};
-    SingleTransfer header;
-    header.requestType = info->requestType;
-    header.request = request;
-    header.value = value;
-    header.index = index;
-    header.length = kControlLengthField;
-    header.timeoutSeconds = kControlTimeoutSeconds;
-    header.endpoint = 0;
-    header.bufferOffset = SingleTransfer::kSize;
-    header.bufferLength = kControlDataSize;
-    header.Write(buffer.data());
-    if (out && outSize) {
-        std::memcpy(buffer.data() + SingleTransfer::kSize, out, std::min(outSize, kControlDataSize));
-    }
+    auto wire = ControlRequest::For(*info, value, index);
+    if (out && outSize) std::memcpy(wire.data.data(), out, std::min(outSize, kControlDataSize));
+    std::array<uint8_t, ControlRequest::kSize> buffer{};
+    wire.Write(buffer.data());
     uint32_t returned = 0;
     const uint32_t error = file->IoControl(platform::kIoctlControlTransfer, buffer.data(),
                                            kControlRequestSize, buffer.data(),

@@ -113,6 +113,43 @@ inline constexpr size_t kBridgeInfoSize = 64;
 inline constexpr size_t kBridgeInfoFirmwareOffset = 24;  // little-endian 16-bit
 inline constexpr size_t kBridgeInfoGpio25Offset = 52;
 
+// A vendor request as the driver takes it: the SingleTransfer header and the 64-byte data
+// stage behind it, sent and received in place (102 bytes).
+struct ControlRequest {
+    static constexpr size_t kSize = kControlRequestSize;
+    static constexpr size_t kOffsetData = SingleTransfer::kSize;
+
+    SingleTransfer header;
+    std::array<uint8_t, kControlDataSize> data{};
+
+    // The header every vendor request carries: length 102, 3-second time-out, endpoint 0, the
+    // data stage at offset 38 and 64 bytes long.
+    static ControlRequest For(const VendorRequestInfo& info, uint16_t value, uint16_t index) {
+        ControlRequest request;
+        request.header.requestType = info.requestType;
+        request.header.request = info.code;
+        request.header.value = value;
+        request.header.index = index;
+        request.header.length = kControlLengthField;
+        request.header.timeoutSeconds = kControlTimeoutSeconds;
+        request.header.endpoint = 0;
+        request.header.bufferOffset = SingleTransfer::kSize;
+        request.header.bufferLength = kControlDataSize;
+        return request;
+    }
+    void Write(uint8_t* out) const {
+        header.Write(out);
+        for (size_t i = 0; i < data.size(); ++i) out[kOffsetData + i] = data[i];
+    }
+    static ControlRequest Read(const uint8_t* in) {
+        ControlRequest request;
+        request.header = SingleTransfer::Read(in);
+        for (size_t i = 0; i < request.data.size(); ++i) request.data[i] = in[kOffsetData + i];
+        return request;
+    }
+};
+static_assert(ControlRequest::kOffsetData + kControlDataSize == ControlRequest::kSize);
+
 // The 32-byte command that precedes a memory read or write on endpoint 0x01.
 struct StreamCommand {
     static constexpr size_t kSize = 32;
