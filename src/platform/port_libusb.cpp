@@ -322,8 +322,10 @@ private:
         libusb_fill_bulk_transfer(transfer, device_->Handle(), request.endpoint, data,
                                   static_cast<int>(request.length), OnBulkDone, context, 0);
         const uint8_t endpoint = request.endpoint;
-        auto device = device_;
-        record->Begin([device, endpoint] { device->Abort(endpoint); });
+        std::weak_ptr<LibusbDevice> weak = device_;
+        record->Begin([weak, endpoint] {
+            if (auto device = weak.lock()) device->Abort(endpoint);
+        });
         device_->Track(transfer);
         const int submitted = libusb_submit_transfer(transfer);
         if (submitted < 0) {

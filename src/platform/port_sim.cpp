@@ -150,8 +150,11 @@ private:
         Overlapped* record = overlapped;
         if (!record) record = &local.emplace(localEvent);
         const uint8_t endpoint = header.endpoint;
-        auto device = device_;
-        record->Begin([device, endpoint] { device->AbortEndpoint(endpoint); });
+        // The cancel hook must not keep the device alive: it may be the last thing dropped.
+        std::weak_ptr<SimUsbDevice> weak = device_;
+        record->Begin([weak, endpoint] {
+            if (auto device = weak.lock()) device->AbortEndpoint(endpoint);
+        });
         device_->SubmitBulk(
             std::make_shared<PortTransfer>(endpoint, data, in, headerBytes, record));
         if (record->IsPending()) {

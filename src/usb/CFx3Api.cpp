@@ -117,9 +117,15 @@ int CFx3Api::EnumerateDevices() {
         if (!platform::ActivePort().Open(path, true, &error)) continue;  // not openable: skip
         found.push_back({vendorId, productId, path});
     }
-    return table_->Update([&](DeviceTable& table) {
-        for (const auto& device : found) table.Record(device.vendorId, device.productId, device.path);
+    const int count = table_->Update([&](DeviceTable& table) {
+        for (const auto& device : found) {
+            const int row = table.Record(device.vendorId, device.productId, device.path);
+            WriteDebugLog("lumora: device %04x:%04x row %d %s\n", device.vendorId,
+                          device.productId, row, device.path.c_str());
+        }
     });
+    WriteDebugLog("lumora: %zu interfaces openable, %d rows\n", found.size(), count);
+    return count;
 }
 
 int CFx3Api::IsDevicePresent(int row) {

@@ -50,7 +50,11 @@ int CLumCy3Cam::ControlTransfer(uint8_t request, uint16_t value, uint16_t index,
     const uint32_t error = file->IoControl(platform::kIoctlControlTransfer, buffer.data(),
                                            kControlRequestSize, buffer.data(),
                                            kControlRequestSize, &returned, nullptr);
-    if (error != platform::kErrorSuccess) return -1;
+    if (error != platform::kErrorSuccess) {
+        WriteDebugLog("lumora: vendor request 0x%02x (0x%04x, 0x%04x) failed, error %u\n",
+                      request, value, index, error);
+        return -1;
+    }
     const uint32_t dataLength = returned >= SingleTransfer::kSize
                                     ? returned - static_cast<uint32_t>(SingleTransfer::kSize)
                                     : returned;
