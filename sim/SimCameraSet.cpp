@@ -57,7 +57,8 @@ bool SimCameraSet::SetCount(int count) {
         current = static_cast<int>(cameras_.size());
     }
     // Cameras are made outside the list lock: a camera takes its own lock as it powers on.
-    for (int i = current; i < count; ++i) added.push_back(std::make_shared<SimCamera>(IdentityFor(i)));
+    for (int i = current; i < count; ++i)
+        added.push_back(std::make_shared<SimCamera>(IdentityFor(i)));
     {
         std::lock_guard lock(mutex_);
         while (static_cast<int>(cameras_.size()) > count) {

@@ -55,8 +55,8 @@ public:
         }
         switch (code) {
             case kIoctlControlTransfer:
-                return Finish(Control(static_cast<uint8_t*>(in), inSize,
-                                      static_cast<uint8_t*>(out), outSize, returned),
+                return Finish(Control(static_cast<uint8_t*>(in), inSize, static_cast<uint8_t*>(out),
+                                      outSize, returned),
                               returned, overlapped);
             case kIoctlDirectBulk:
             case kIoctlBufferedBulk:
@@ -68,9 +68,8 @@ public:
                 return Finish(kErrorSuccess, returned, overlapped);
             case kIoctlResetPipe:
                 if (inSize < 1 || !in) return kErrorInvalidParameter;
-                return Finish(device_->ResetEndpoint(*static_cast<uint8_t*>(in))
-                                  ? kErrorSuccess
-                                  : kErrorGenFailure,
+                return Finish(device_->ResetEndpoint(*static_cast<uint8_t*>(in)) ? kErrorSuccess
+                                                                                 : kErrorGenFailure,
                               returned, overlapped);
             case kIoctlResetPort:
                 return Finish(device_->ResetPort() ? kErrorSuccess : kErrorGenFailure, returned,

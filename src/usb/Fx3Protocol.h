@@ -41,10 +41,10 @@ enum VendorRequest : uint8_t {
 
 // How much of an IN reply a request needs before its result is taken.
 enum class ReplyRule : uint8_t {
-    None,       // OUT request, nothing taken
-    Count,      // at least the requested count (I2C read)
-    Any,        // at least one data byte
-    Full,       // all 64 data bytes
+    None,   // OUT request, nothing taken
+    Count,  // at least the requested count (I2C read)
+    Any,    // at least one data byte
+    Full,   // all 64 data bytes
 };
 
 struct VendorRequestInfo {
@@ -90,11 +90,11 @@ inline constexpr uint8_t kBusAux = 0x5A;
 inline constexpr uint8_t kBusEeprom = 0xA2;
 
 // FPGA registers the transport itself touches.
-inline constexpr uint8_t kFpgaStatus = 0x02;         // 0 when idle
-inline constexpr uint8_t kFpgaFrameCounter = 0x08;   // 8-bit frame counter
+inline constexpr uint8_t kFpgaStatus = 0x02;        // 0 when idle
+inline constexpr uint8_t kFpgaFrameCounter = 0x08;  // 8-bit frame counter
 inline constexpr uint8_t kFpgaCapabilityLow = 0x10;
 inline constexpr uint8_t kFpgaCapabilityHigh = 0x11;
-inline constexpr uint8_t kFpgaDepth = 0x3C;          // 1 = 8-bit, 2 = 16-bit pixels
+inline constexpr uint8_t kFpgaDepth = 0x3C;  // 1 = 8-bit, 2 = 16-bit pixels
 inline constexpr uint8_t kFpgaHeightLow = 0x40;
 inline constexpr uint8_t kFpgaHeightHigh = 0x41;
 inline constexpr uint8_t kFpgaWidthLow = 0x44;

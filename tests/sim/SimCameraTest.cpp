@@ -50,8 +50,7 @@ protected:
     }
     // One vendor request at the bus: the data-stage bytes, or nothing for a stall.
     std::optional<std::array<uint8_t, 64>> Request(uint8_t type, uint8_t request, uint16_t value,
-                                                   uint16_t index,
-                                                   std::vector<uint8_t> out = {}) {
+                                                   uint16_t index, std::vector<uint8_t> out = {}) {
         std::array<uint8_t, 64> data{};
         std::copy(out.begin(), out.end(), data.begin());
         const int n = camera_->ControlTransfer({type, request, value, index, 64}, data);
@@ -169,9 +168,9 @@ TEST_F(SimCameraTest, FrameFollowsAKickAsHeaderThenPayload) {
     }
     auto payload = Bulk(0x81, 100);
     ASSERT_TRUE(payload->Done());
-    EXPECT_EQ(payload->Bytes(), 16u);  // the frame ends the transfer
+    EXPECT_EQ(payload->Bytes(), 16u);        // the frame ends the transfer
     EXPECT_EQ(payload->Buffer()[9], 1 + 1);  // row 1, column 1
-    EXPECT_FALSE(Bulk(0x81, 64)->Done());  // the next frame waits for its kick
+    EXPECT_FALSE(Bulk(0x81, 64)->Done());    // the next frame waits for its kick
     camera_->AbortEndpoint(0x81);
     EXPECT_EQ(camera_->PendingTransfers(), 0u);
     EXPECT_EQ(camera_->FramesSent(), 1u);
@@ -293,8 +292,9 @@ TEST_F(SimCameraTest, CameraSetFollowsTheCountAndTheCInterface) {
     EXPECT_EQ(LumoraSim_SetCameraCount(-1), -1);
     EXPECT_EQ(LumoraSim_GetCameraCount(), 2);
     EXPECT_EQ(LumoraSim_SetCameraCount(3), 3);
-    EXPECT_EQ(platform::SimPort::Instance().EnumerateInterfaces(platform::kCameraInterfaceGuid).size(),
-              3u);
+    EXPECT_EQ(
+        platform::SimPort::Instance().EnumerateInterfaces(platform::kCameraInterfaceGuid).size(),
+        3u);
     EXPECT_TRUE(platform::SimPort::Instance()
                     .EnumerateInterfaces("{00000000-0000-0000-0000-000000000000}")
                     .empty());

@@ -181,8 +181,7 @@ TEST_F(ControllerTest, BridgeSideRegistersKeepTheirValues) {
 }
 
 TEST_F(ControllerTest, ShortBridgeRepliesAreHandledPerRequest) {
-    testing::PluggedDevice device(
-        platform::MakeInterfacePath(0x1D50, 0x3380, "scripted-short"));
+    testing::PluggedDevice device(platform::MakeInterfacePath(0x1D50, 0x3380, "scripted-short"));
     device->onControl = [](const platform::ControlSetup&, std::span<uint8_t> data) {
         data[0] = 0x77;
         data[1] = 0x66;
@@ -315,8 +314,7 @@ TEST_F(ControllerTest, HeaderReadGivesUpAfterFifteenAttemptsPulsingTheStreamRest
 }
 
 TEST_F(ControllerTest, HeaderReadNeedsAllSixtyFourBytes) {
-    testing::PluggedDevice device(
-        platform::MakeInterfacePath(0x1D50, 0x3380, "scripted-header"));
+    testing::PluggedDevice device(platform::MakeInterfacePath(0x1D50, 0x3380, "scripted-header"));
     device->onBulk = [](platform::SimBulkTransfer& t) {
         t.Complete(platform::kErrorSuccess, 63);  // one byte short
         return true;
@@ -437,8 +435,7 @@ TEST_F(ControllerTest, StalledTransferIsAbortedOnItsOwnEndpointAndLeavesNothingP
 }
 
 TEST_F(ControllerTest, AbortUsesTheTransfersEndpoint) {
-    testing::PluggedDevice device(
-        platform::MakeInterfacePath(0x1D50, 0x3380, "scripted-abort"));
+    testing::PluggedDevice device(platform::MakeInterfacePath(0x1D50, 0x3380, "scripted-abort"));
     auto c = OpenController(device->InterfacePath());
     ASSERT_EQ(c->OpenStreamHandle(), 1);
     uint8_t command[32] = {};

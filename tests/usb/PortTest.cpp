@@ -110,8 +110,8 @@ TEST_F(PortTest, ReleasingAPendingRecordCancelsItsTransfer) {
     {
         Overlapped overlapped(event);
         uint32_t returned = 0;
-        ASSERT_EQ(file->IoControl(kIoctlDirectBulk, header.data(), 38, data.data(), 64,
-                                  &returned, &overlapped),
+        ASSERT_EQ(file->IoControl(kIoctlDirectBulk, header.data(), 38, data.data(), 64, &returned,
+                                  &overlapped),
                   kErrorIoPending);
         EXPECT_EQ(Camera(0)->PendingTransfers(), 1u);
     }

@@ -71,8 +71,8 @@ TEST_F(RequestLayoutTest, VendorRequestsReachTheDeviceAsTheTableSays) {
         uint8_t type, request;
         uint16_t value, index;
     };
-    const Expected expected[] = {{0x40, 0x30, 3, 0x48}, {0xC0, 0x31, 1, 0xA3},
-                                 {0x42, 0xC2, 0, 0},    {0x40, 0xD0, 1, 4},
+    const Expected expected[] = {{0x40, 0x30, 3, 0x48},   {0xC0, 0x31, 1, 0xA3},
+                                 {0x42, 0xC2, 0, 0},      {0x40, 0xD0, 1, 4},
                                  {0xC0, 0xD1, 0, 0x8004}, {0x40, 0x3C, 0, 0}};
     ASSERT_EQ(device->setups.size(), std::size(expected));
     for (size_t i = 0; i < std::size(expected); ++i) {
