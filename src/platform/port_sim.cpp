@@ -252,4 +252,6 @@ std::shared_ptr<SimUsbDevice> SimPort::Find(const std::string& path) const {
     return nullptr;
 }
 
+bool SimulatedCamerasInUse() { return sim::SimCameraSet::Instance().Count() > 0; }
+
 }  // namespace lumora::platform

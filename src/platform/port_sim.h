@@ -60,6 +60,9 @@ public:
 
 // The simulated bus: which devices are plugged in. Plug and Unplug announce hot-plug events.
 // Thread-safe: mutex_ guards devices_.
+// True while simulated cameras are configured in this process (plugged in or not).
+bool SimulatedCamerasInUse();
+
 class SimPort final : public UsbPort {
 public:
     static SimPort& Instance();

@@ -7,6 +7,8 @@
 //   byte 1: held exclusively around every read-modify-write of the block.
 #include "usb/DeviceTable.h"
 
+#include "platform/port_sim.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -127,6 +129,9 @@ std::string SharedBlockName() {
     }
     const char* env = std::getenv("LUMORA_SHM_NAME");
     if (env && env[0] == '/' && std::strlen(env) < 200) return env;
+    // Simulated cameras live in this process alone: publishing their rows would mix them with
+    // another process's simulated cameras of the same paths, so the table stays private.
+    if (platform::SimulatedCamerasInUse()) return {};
     return kSharedBlockName;
 }
 
@@ -180,7 +185,7 @@ struct SharedDeviceTable::Block {
 SharedDeviceTable::SharedDeviceTable() {
     auto block = std::make_unique<Block>();
     const std::string name = SharedBlockName();
-    block->fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    block->fd = name.empty() ? -1 : shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (block->fd >= 0) {
         struct stat info {};
         if (fstat(block->fd, &info) == 0 &&
