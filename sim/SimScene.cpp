@@ -151,8 +151,15 @@ void SimScene::CorrectDefects(const SceneSettings& s, std::vector<uint16_t>& v) 
         const uint16_t* below = line + w;
         std::copy(line, line + w, current.begin());
         for (int x = 1; x < w - 1; ++x) {
-            const int mean = (current[x - 1] + current[x + 1] + above[x] + below[x] + 2) / 4;
-            if (std::abs(current[x] - mean) > threshold) line[x] = static_cast<uint16_t>(mean);
+            // A pixel is defective when it lies beyond all four neighbours by more than the
+            // threshold; its neighbours, which differ from it in one direction only, are not.
+            const int l = current[x - 1], r = current[x + 1], a = above[x], b = below[x];
+            const int high = std::max(std::max(l, r), std::max(a, b));
+            const int low = std::min(std::min(l, r), std::min(a, b));
+            const int p = current[x];
+            if (p > high + threshold || p < low - threshold) {
+                line[x] = static_cast<uint16_t>((l + r + a + b + 2) / 4);
+            }
         }
         above.swap(current);
     }
