@@ -76,17 +76,20 @@ int FrameRing::NewestSlot() const {
     return write == 0 ? slotCount_.load() - 1 : write - 1;
 }
 
+bool FrameRing::StoreAt(int index, const uint8_t* frame, size_t bytes, const FrameRecord& record) {
+    if (index < 0 || index >= size_ || frame == nullptr || bytes > capacity_) return false;
+    Slot& slot = slots_[index];
+    std::lock_guard lock(slot.mutex);
+    if (!slot.data) return false;
+    std::memcpy(slot.data.get(), frame, bytes);
+    slot.record = record;
+    slot.sequence.fetch_add(1, std::memory_order_acq_rel);
+    return true;
+}
+
 bool FrameRing::Store(const uint8_t* frame, size_t bytes, const FrameRecord& record) {
     const int index = writeIndex_.load(std::memory_order_relaxed);
-    if (index >= size_ || frame == nullptr || bytes > capacity_) return false;
-    Slot& slot = slots_[index];
-    {
-        std::lock_guard lock(slot.mutex);
-        if (!slot.data) return false;
-        std::memcpy(slot.data.get(), frame, bytes);
-        slot.record = record;
-        slot.sequence.fetch_add(1, std::memory_order_acq_rel);
-    }
+    if (!StoreAt(index, frame, bytes, record)) return false;
     writeIndex_.store(index + 1 >= slotCount_ ? 0 : index + 1, std::memory_order_release);
     return true;
 }

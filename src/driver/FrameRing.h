@@ -63,6 +63,9 @@ public:
     // False when the ring is not allocated or the frame does not fit a slot.
     bool Store(const uint8_t* frame, size_t bytes, const FrameRecord& record);
 
+    // Stores into `slot` without moving the write index (a frame fetched outside the stream).
+    bool StoreAt(int slot, const uint8_t* frame, size_t bytes, const FrameRecord& record);
+
     int WriteIndex() const { return writeIndex_.load(std::memory_order_acquire); }
     int ReadMark() const { return readMark_.load(std::memory_order_acquire); }
     void SetReadMark(int mark);
