@@ -67,8 +67,9 @@ public:
     // Issues one I/O control request. Without `overlapped` the call returns when the request is
     // done: kErrorSuccess with *returned set, or an error. With `overlapped` it may also return
     // kErrorIoPending; completion then comes through the record, and `in`/`out` must stay valid
-    // until then.
-    virtual uint32_t IoControl(uint32_t code, const void* in, uint32_t inSize, void* out,
+    // until then. As the driver does, a transfer writes its status words back into the
+    // SingleTransfer header it was given in `in`.
+    virtual uint32_t IoControl(uint32_t code, void* in, uint32_t inSize, void* out,
                                uint32_t outSize, uint32_t* returned, Overlapped* overlapped) = 0;
     virtual bool IsOverlapped() const = 0;
     virtual const std::string& Path() const = 0;

@@ -9,6 +9,7 @@
 // streaming handle and the staging buffer pointer (a transfer keeps its own reference to the
 // handle, so closing it never pulls it from under a transfer in flight).
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -115,8 +116,9 @@ private:
     platform::CriticalSection eepromLock_;
     mutable std::mutex streamMutex_;
     std::shared_ptr<platform::DeviceFile> streamHandle_;
+    std::mutex stagingMutex_;  // guards stagingBuffer_; one buffered transfer at a time uses it
     std::unique_ptr<uint8_t[]> stagingBuffer_;
-    std::mutex stagingMutex_;  // one buffered transfer at a time uses the staging buffer
+    std::atomic<bool> stagingReady_{false};
 };
 
 }  // namespace lumora::usb
