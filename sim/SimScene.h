@@ -93,6 +93,9 @@ private:
     bool cacheValid_ = false;
     SceneSettings cached_;
     std::vector<uint8_t> base_;  // rendered frame without noise and mover, wire format
+    std::vector<uint16_t> base16_;  // the same 16-bit frame as sample values
+    std::vector<int> colMap_;  // sensor column of each delivered column
+    std::vector<int> rowMap_;  // sensor row of each delivered line
 };
 
 }  // namespace lumora::sim

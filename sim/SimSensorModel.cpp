@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -195,6 +196,18 @@ SceneSettings SimSensorModel::Settings(SimCamera& camera, const FrameGeometry& g
 
 void SimSensorModel::RenderPayload(SimCamera& camera, const FrameGeometry& geometry, uint32_t counter,
                                    std::span<uint8_t> payload) {
+    const auto started = std::chrono::steady_clock::now();
+    // A long render (the picture rebuilt after a settings change) is the simulator's own pause,
+    // not the camera's: the frame schedule moves on by it so no frame counts as lost for it.
+    struct ScheduleShift {
+        SimSensorModel& model;
+        std::chrono::steady_clock::time_point started;
+        ~ScheduleShift() {
+            const double ms =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+            if (ms > 5.0 && model.timingValid_) model.dueFraction_ += ms;
+        }
+    } shift{*this, started};
     const SceneSettings settings = Settings(camera, geometry);
     const size_t bytes = SimScene::FrameBytes(settings);
     if (bytes == 0) {

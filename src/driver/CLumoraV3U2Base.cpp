@@ -304,6 +304,7 @@ int CLumoraV3U2Base::StartCapture(int mode) {
     OpenFrameEvent();
     if (buffersStale_.load() && !PrepareBuffersLocked()) return 0;
     if (!transferBuffer_) return 0;
+    ring_.CatchUp();  // only frames of this capture are news
     threadEnd_.Reset();
     transferError_.store(false);
     frameRate_.Reset();
@@ -671,14 +672,16 @@ int CLumoraV3U2Base::WaitFrame(uint32_t milliseconds) {
 }
 
 int CLumoraV3U2Base::GetLatestFrame(uint8_t* dst, uint32_t capacity, int topDown) {
+    const uint64_t stored = ring_.StoredCount();
     const int write = ring_.WriteIndex();
     const int ok = CopySlot(write == 0 ? ring_.SlotCount() - 1 : write - 1, dst, capacity, nullptr, topDown != 0);
-    ring_.SetReadMark(write);
+    ring_.MarkTaken(write, stored);
     return ok ? 0 : -1;
 }
 
 int CLumoraV3U2Base::GetLatestFrameAux(uint8_t* dst, uint32_t capacity, uint64_t* auxWide, uint32_t* auxWord,
                                        int firstSlot) {
+    const uint64_t stored = ring_.StoredCount();
     const int write = ring_.WriteIndex();
     const int newest = write == 0 ? ring_.SlotCount() - 1 : write - 1;
     FrameRecord record;
@@ -686,17 +689,18 @@ int CLumoraV3U2Base::GetLatestFrameAux(uint8_t* dst, uint32_t capacity, uint64_t
     if (firstSlot) record = ring_.Record(0);
     if (auxWide != nullptr) *auxWide = record.auxWide;
     if (auxWord != nullptr) *auxWord = record.auxWord;
-    ring_.SetReadMark(write);
+    ring_.MarkTaken(write, stored);
     return ok ? 0 : -1;
 }
 
 int CLumoraV3U2Base::GetLatestFrameEx(uint8_t* dst, uint32_t capacity, int* counter, uint32_t* wordA,
                                       uint32_t* wordB, uint32_t* wordC, uint32_t* wordD, int topDown) {
+    const uint64_t stored = ring_.StoredCount();
     const int write = ring_.WriteIndex();
     FrameRecord record;
     const int ok =
         CopySlot(write == 0 ? ring_.SlotCount() - 1 : write - 1, dst, capacity, &record, topDown != 0);
-    ring_.SetReadMark(write);
+    ring_.MarkTaken(write, stored);
     if (!ok) return -1;
     if (counter != nullptr) *counter = record.frameCounter;
     if (wordA != nullptr) *wordA = record.wordA;

@@ -61,6 +61,7 @@ void FrameRing::SetSlotCount(int slots) {
 void FrameRing::ResetMarks() {
     writeIndex_.store(0, std::memory_order_release);
     readMark_.store(0, std::memory_order_release);
+    taken_.store(stored_.load());
     for (Slot& slot : slots_) {
         std::lock_guard lock(slot.mutex);
         slot.record = FrameRecord{};
@@ -69,6 +70,11 @@ void FrameRing::ResetMarks() {
 
 void FrameRing::SetReadMark(int mark) {
     readMark_.store(std::clamp(mark, 0, slotCount_.load() - 1), std::memory_order_release);
+}
+
+void FrameRing::MarkTaken(int writeIndex, uint64_t storedCount) {
+    SetReadMark(writeIndex);
+    taken_.store(storedCount, std::memory_order_release);
 }
 
 int FrameRing::NewestSlot() const {
@@ -91,6 +97,7 @@ bool FrameRing::Store(const uint8_t* frame, size_t bytes, const FrameRecord& rec
     const int index = writeIndex_.load(std::memory_order_relaxed);
     if (!StoreAt(index, frame, bytes, record)) return false;
     writeIndex_.store(index + 1 >= slotCount_ ? 0 : index + 1, std::memory_order_release);
+    stored_.fetch_add(1, std::memory_order_acq_rel);
     return true;
 }
 

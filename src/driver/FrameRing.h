@@ -68,12 +68,21 @@ public:
 
     int WriteIndex() const { return writeIndex_.load(std::memory_order_acquire); }
     int ReadMark() const { return readMark_.load(std::memory_order_acquire); }
+    // Frames stored so far; taken together with the write index it names one frame exactly.
+    uint64_t StoredCount() const { return stored_.load(std::memory_order_acquire); }
     void SetReadMark(int mark);
+    // The reader took the frame that was newest when the write index was `writeIndex` and
+    // `storedCount` frames had been stored.
+    void MarkTaken(int writeIndex, uint64_t storedCount);
     // Marks every stored frame as taken.
-    void CatchUp() { SetReadMark(WriteIndex()); }
-    bool HasNewFrame() const { return WriteIndex() != ReadMark(); }
+    void CatchUp() { MarkTaken(WriteIndex(), StoredCount()); }
+    // Counted, not compared by index, so a reader lapped by a whole ring still sees news.
+    bool HasNewFrame() const { return StoredCount() != taken_.load(std::memory_order_acquire); }
     // Writer stopped only: drops pending frames by moving the write index onto the read mark.
-    void DropPending() { writeIndex_.store(ReadMark(), std::memory_order_release); }
+    void DropPending() {
+        writeIndex_.store(ReadMark(), std::memory_order_release);
+        taken_.store(StoredCount(), std::memory_order_release);
+    }
     // Writer stopped only: both marks back to slot 0, records emptied.
     void ResetMarks();
     int NewestSlot() const;
@@ -104,6 +113,8 @@ private:
     std::atomic<size_t> capacity_{0};
     std::atomic<int> writeIndex_{0};
     std::atomic<int> readMark_{0};
+    std::atomic<uint64_t> stored_{0};
+    std::atomic<uint64_t> taken_{0};
 };
 
 }  // namespace lumora

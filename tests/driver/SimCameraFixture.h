@@ -2,6 +2,7 @@
 // Drives a real driver object against simulated cameras.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -15,6 +16,24 @@
 namespace lumora::test {
 
 class SimCameraTest : public ::testing::Test {
+public:
+    static std::shared_ptr<sim::SimCamera> Camera(int index = 0) {
+        return sim::SimCameraSet::Instance().Camera(index);
+    }
+    static sim::SimSensorModel& Model(sim::SimCamera& camera) {
+        return dynamic_cast<sim::SimSensorModel&>(camera.Model());
+    }
+
+    // Waits until a frame newer than the last one taken is in the ring (3), or the thread gave
+    // up (1); 2 after `timeoutMs` without one.
+    static int WaitNewFrame(CLumoraV3U2Base& driver, uint32_t timeoutMs = 10000) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            const int result = driver.WaitFrame(100);
+            if (result != 2 || std::chrono::steady_clock::now() > deadline) return result;
+        }
+    }
+
 protected:
     void SetUp() override {
         ASSERT_EQ(LumoraSim_SetCameraCount(cameras_), cameras_);
@@ -40,17 +59,11 @@ protected:
         drivers_.push_back(std::move(driver));
         return *drivers_.back();
     }
-    static std::shared_ptr<sim::SimCamera> Camera(int index = 0) {
-        return sim::SimCameraSet::Instance().Camera(index);
-    }
-    static sim::SimSensorModel& Model(sim::SimCamera& camera) {
-        return dynamic_cast<sim::SimSensorModel&>(camera.Model());
-    }
     // Starts a capture in `mode` and takes one frame.
     static std::vector<uint8_t> Snap(CLumoraV3U2Base& driver) {
         std::vector<uint8_t> frame(driver.FrameSize() ? driver.FrameSize() : 16u << 20);
         EXPECT_EQ(driver.StartCapture(kCaptureSingleFrame), 1);
-        EXPECT_EQ(driver.WaitFrame(5000), 3);
+        EXPECT_EQ(WaitNewFrame(driver), 3);
         frame.resize(driver.FrameSize());
         EXPECT_EQ(driver.GetLatestFrame(frame.data(), static_cast<uint32_t>(frame.size()), 1), 0);
         driver.StopCapture(1);
