@@ -19,7 +19,14 @@ using SteadyClock = std::chrono::steady_clock;
 
 namespace {
 constexpr size_t kMemoryPageSize = 4096;
+constexpr size_t kLogEntries = 256;
+
+template <typename T>
+void Append(std::vector<T>& log, T entry) {
+    if (log.size() >= kLogEntries) log.erase(log.begin());
+    log.push_back(std::move(entry));
 }
+}  // namespace
 
 struct SimCamera::State {
     int port = 0;
@@ -69,6 +76,8 @@ struct SimCamera::State {
     uint64_t memoryAddress = 0;
     uint32_t memoryRemaining = 0;
     std::map<uint64_t, std::array<uint8_t, kMemoryPageSize>> memory;
+
+    BusLog log;
 
     std::deque<std::shared_ptr<SimBulkTransfer>> pending;  // waiting for data, in order
     std::vector<std::shared_ptr<SimBulkTransfer>> stalled;  // hang until aborted
@@ -261,6 +270,9 @@ void SimCamera::DropFrame() {
 int SimCamera::ControlTransfer(const ControlSetup& setup, std::span<uint8_t> data) {
     std::lock_guard lock(mutex_);
     if (!state_->connected) return -1;
+    ++state_->log.controlRequests;
+    if (setup.request == usb::kReqStreamKick) ++state_->log.kicks;
+    if (setup.request == usb::kReqStreamReset) ++state_->log.streamResets;
     return HandleVendorRequest(setup, data);
 }
 
@@ -433,6 +445,8 @@ void SimCamera::StartFrameLocked() {
 void SimCamera::SubmitBulk(std::shared_ptr<SimBulkTransfer> transfer) {
     std::lock_guard lock(mutex_);
     auto& s = *state_;
+    Append(s.log.bulkTransfers, std::pair<uint8_t, uint32_t>(
+                                    transfer->Endpoint(), static_cast<uint32_t>(transfer->Data().size())));
     if (!s.connected) {
         transfer->Complete(platform::kErrorDeviceNotConnected, 0);
         return;
@@ -484,6 +498,7 @@ bool SimCamera::TryCompleteLocked(SimBulkTransfer& transfer, uint32_t* error, ui
             *error = platform::kErrorGenFailure;
             return true;
         }
+        Append(s.log.streamCommands, *command);
         s.memoryAddress = command->address;
         s.memoryRemaining = command->length;
         s.memoryRead = !command->isWrite && command->length > 0;
@@ -646,6 +661,16 @@ void SimCamera::Disconnect() {
     s.stalled.clear();
     s.phase = State::Phase::Idle;
     s.payload.clear();
+}
+
+SimCamera::BusLog SimCamera::Log() const {
+    std::lock_guard lock(mutex_);
+    return state_->log;
+}
+
+void SimCamera::ClearLog() {
+    std::lock_guard lock(mutex_);
+    state_->log = BusLog{};
 }
 
 void SimCamera::WriteCameraMemory(uint64_t address, std::span<const uint8_t> data) {

@@ -19,6 +19,7 @@
 #include "platform/port_sim.h"
 #include "sim/SimCameraModel.h"
 #include "sim/SimRegisterFile.h"
+#include "usb/Fx3Protocol.h"
 
 namespace lumora::sim {
 
@@ -98,6 +99,17 @@ public:
     void DropFrame();
     size_t PendingTransfers() const;
     uint64_t FramesSent() const;
+
+    // What crossed the bus, for tests and diagnostics (bounded: the newest entries are kept).
+    struct BusLog {
+        uint64_t controlRequests = 0;
+        uint64_t kicks = 0;
+        uint64_t streamResets = 0;
+        std::vector<usb::StreamCommand> streamCommands;
+        std::vector<std::pair<uint8_t, uint32_t>> bulkTransfers;  // endpoint, requested bytes
+    };
+    BusLog Log() const;
+    void ClearLog();
 
     // Camera memory behind the "AU3R"/"AU3W" streams (sparse; unwritten bytes read as 0).
     void WriteCameraMemory(uint64_t address, std::span<const uint8_t> data);

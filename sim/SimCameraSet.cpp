@@ -22,6 +22,14 @@ SimCameraIdentity IdentityFor(int index) {
 
 }  // namespace
 
+std::optional<int> ParseCameraCount(const char* text) {
+    if (!text || !*text) return std::nullopt;
+    char* end = nullptr;
+    const long count = std::strtol(text, &end, 10);
+    if (*end != '\0' || count < 0 || count > kMaxSimCameras) return std::nullopt;
+    return static_cast<int>(count);
+}
+
 SimCameraSet& SimCameraSet::Instance() {
     static SimCameraSet set;
     return set;
@@ -33,12 +41,7 @@ void SimCameraSet::ApplyEnvironment() {
         if (environmentApplied_) return;
         environmentApplied_ = true;
     }
-    const char* text = std::getenv("LUMORA_SIM_CAMERAS");
-    if (!text || !*text) return;
-    char* end = nullptr;
-    const long count = std::strtol(text, &end, 10);
-    if (*end != '\0' || count < 0 || count > kMaxSimCameras) return;
-    SetCount(static_cast<int>(count));
+    if (auto count = ParseCameraCount(std::getenv("LUMORA_SIM_CAMERAS"))) SetCount(*count);
 }
 
 bool SimCameraSet::SetCount(int count) {

@@ -5,6 +5,7 @@
 // Thread-safe: mutex_ guards the list.
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "sim/SimCamera.h"
@@ -14,6 +15,10 @@ namespace lumora::sim {
 inline constexpr int kMaxSimCameras = 32;
 // Vendor id of simulated cameras unless LUMORA_USB_VENDOR_ID names one.
 inline constexpr uint16_t kSimVendorId = 0x1D50;
+
+// The camera count LUMORA_SIM_CAMERAS asks for: a decimal 0..32; nothing when unset, empty or
+// malformed.
+std::optional<int> ParseCameraCount(const char* text);
 
 class SimCameraSet {
 public:

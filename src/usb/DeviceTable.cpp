@@ -202,11 +202,11 @@ SharedDeviceTable::SharedDeviceTable() {
         // no sense: start from an empty table.
         const bool alone = LockByte(block->fd, kLivenessByte, F_WRLCK, false);
         const int32_t rowCount = block->RowCount();
-        if (alone || block->ReferenceCount() <= 0 || rowCount < 0 || rowCount > kMaxDevices) {
+        if (alone || block->ReferenceCount() < 0) block->SetReferenceCount(0);
+        if (block->ReferenceCount() == 0 || rowCount < 0 || rowCount > kMaxDevices) {
             DeviceTable empty;
             empty.Reset();
             block->StoreRows(empty);
-            block->SetReferenceCount(0);
         }
         LockByte(block->fd, kLivenessByte, F_RDLCK, true);
         block->SetReferenceCount(block->ReferenceCount() + 1);
