@@ -18,6 +18,7 @@ namespace {
 std::atomic<bool> gFastMode{false};
 std::atomic<int> gStaticScene{-1};  // -1: not decided yet, read the environment
 std::atomic<uint32_t> gTimeOffset{0};
+std::atomic<bool> gPlainModel{false};
 
 // Sensor registers the camera acts on.
 constexpr uint32_t kSensorFrameLength = 0x02D4;
@@ -73,6 +74,9 @@ bool StaticScene() {
     }
     return value == 1;
 }
+
+void UsePlainCameraModel(bool on) { gPlainModel.store(on); }
+bool PlainCameraModel() { return gPlainModel.load(); }
 
 void AdvanceSimulatedTime(uint32_t milliseconds) { gTimeOffset.fetch_add(milliseconds); }
 

@@ -20,6 +20,10 @@ void SetFastMode(bool on);  // frames are ready at once instead of at the frame 
 bool FastMode();
 void SetStaticScene(bool on);  // nothing moves, no temporal noise (also LUMORA_SIM_STATIC=1)
 bool StaticScene();
+// Cameras created from now on get the plain model (registers as storage, a ramp whose every
+// byte is predictable), for transport tests; off again: the IMX992 model.
+void UsePlainCameraModel(bool on);
+bool PlainCameraModel();
 // Moves the simulated cameras' clock ahead (cooler drift, start-up) without waiting.
 void AdvanceSimulatedTime(uint32_t milliseconds);
 

@@ -36,6 +36,8 @@ public:
 
 protected:
     void SetUp() override {
+        sim::UsePlainCameraModel(false);
+        ASSERT_EQ(LumoraSim_SetCameraCount(0), 0);
         ASSERT_EQ(LumoraSim_SetCameraCount(cameras_), cameras_);
         for (int i = 0; i < cameras_; ++i) LumoraSim_SetStartupTime(i, 0);
         LumoraSim_SetFastMode(1);
