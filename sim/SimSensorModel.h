@@ -7,6 +7,7 @@
 // Threads: every SimCameraModel call runs under the camera's lock, and so does FireTrigger
 // (through the host exports); the fields below are guarded by that lock. The process-wide
 // switches (fast mode, static scene, time offset) are atomics.
+#include <atomic>
 #include <cstdint>
 #include <optional>
 
@@ -54,7 +55,7 @@ public:
     double FramePeriodUs(SimCamera& camera) const;
     bool Triggered(SimCamera& camera) const;
     double TemperatureCelsius();
-    uint64_t FramesLost() const { return framesLost_; }
+    uint64_t FramesLost() const { return framesLost_.load(); }
 
 private:
     void UpdateThermalTarget(bool coolerOn);
@@ -71,7 +72,7 @@ private:
     bool timingValid_ = false;
     uint32_t nextFrameDue_ = 0;  // ms on the model's clock
     double dueFraction_ = 0.0;  // sub-millisecond part of the frame schedule
-    uint64_t framesLost_ = 0;
+    std::atomic<uint64_t> framesLost_{0};  // read by tests without the camera's lock
     uint32_t startMs_ = 0;
 };
 
