@@ -79,7 +79,7 @@ struct SimCamera::State {
 
     BusLog log;
 
-    std::deque<std::shared_ptr<SimBulkTransfer>> pending;  // waiting for data, in order
+    std::deque<std::shared_ptr<SimBulkTransfer>> pending;   // waiting for data, in order
     std::vector<std::shared_ptr<SimBulkTransfer>> stalled;  // hang until aborted
 };
 
@@ -205,13 +205,26 @@ void SimCamera::InjectFault(SimFault fault, int count, int param) {
     const int n = std::max(count, 0);
     const uint32_t delta = param > 0 ? static_cast<uint32_t>(param) : kDefaultFaultPayloadDelta;
     switch (fault) {
-        case SimFault::None: break;
-        case SimFault::BulkFail: s.bulkFail = n; break;
-        case SimFault::BulkStall: s.bulkStall = n; break;
-        case SimFault::ShortPayload: s.shortPayload = n, s.shortDelta = delta; break;
-        case SimFault::LongPayload: s.longPayload = n, s.longDelta = delta; break;
-        case SimFault::I2cRefuse: s.i2cRefuse = n; break;
-        case SimFault::EepromWrite: s.eepromWriteFail = n; break;
+        case SimFault::None:
+            break;
+        case SimFault::BulkFail:
+            s.bulkFail = n;
+            break;
+        case SimFault::BulkStall:
+            s.bulkStall = n;
+            break;
+        case SimFault::ShortPayload:
+            s.shortPayload = n, s.shortDelta = delta;
+            break;
+        case SimFault::LongPayload:
+            s.longPayload = n, s.longDelta = delta;
+            break;
+        case SimFault::I2cRefuse:
+            s.i2cRefuse = n;
+            break;
+        case SimFault::EepromWrite:
+            s.eepromWriteFail = n;
+            break;
         case SimFault::SlowStartup:
             s.startupMs = static_cast<uint32_t>(std::max(param, 0));
             s.startupBegin = model_->NowMs();
@@ -285,15 +298,13 @@ int SimCamera::HandleVendorRequest(const ControlSetup& setup, std::span<uint8_t>
     switch (setup.request) {
         case usb::kReqI2cWrite: {
             if (setup.value > usb::kMaxI2cTransfer || setup.value > data.size()) return -1;
-            return I2cWrite(static_cast<uint8_t>(setup.index), data.first(setup.value)) ? full
-                                                                                        : -1;
+            return I2cWrite(static_cast<uint8_t>(setup.index), data.first(setup.value)) ? full : -1;
         }
         case usb::kReqI2cRead: {
             if (setup.value > usb::kMaxI2cTransfer || setup.value > data.size()) return -1;
             if ((setup.index & 1) == 0) return -1;  // reads use the odd bus address
-            return I2cRead(static_cast<uint8_t>(setup.index & 0xFE), data.first(setup.value))
-                       ? full
-                       : -1;
+            return I2cRead(static_cast<uint8_t>(setup.index & 0xFE), data.first(setup.value)) ? full
+                                                                                              : -1;
         }
         case usb::kReqSetModeByte:
             if (data.empty()) return -1;
@@ -330,7 +341,10 @@ int SimCamera::HandleVendorRequest(const ControlSetup& setup, std::span<uint8_t>
             DropFrame();
             return full;
         case usb::kReqStreamKick:
-            if (s.phase == State::Phase::Idle && !s.memoryRead) StartFrameLocked();
+            if (s.phase == State::Phase::Idle && !s.memoryRead) {
+                StartFrameLocked();
+                ServicePendingLocked();  // a read may already be waiting for this frame
+            }
             return full;
         case usb::kReqReadyFlag:
             if (data.empty()) return -1;
@@ -445,8 +459,9 @@ void SimCamera::StartFrameLocked() {
 void SimCamera::SubmitBulk(std::shared_ptr<SimBulkTransfer> transfer) {
     std::lock_guard lock(mutex_);
     auto& s = *state_;
-    Append(s.log.bulkTransfers, std::pair<uint8_t, uint32_t>(
-                                    transfer->Endpoint(), static_cast<uint32_t>(transfer->Data().size())));
+    Append(s.log.bulkTransfers,
+           std::pair<uint8_t, uint32_t>(transfer->Endpoint(),
+                                        static_cast<uint32_t>(transfer->Data().size())));
     if (!s.connected) {
         transfer->Complete(platform::kErrorDeviceNotConnected, 0);
         return;
@@ -484,8 +499,8 @@ bool SimCamera::TryCompleteLocked(SimBulkTransfer& transfer, uint32_t* error, ui
     if (!transfer.IsIn()) {
         // Endpoint 0x01: data of a memory write, or a stream command.
         if (s.memoryWrite) {
-            const uint32_t n = std::min<uint32_t>(static_cast<uint32_t>(data.size()),
-                                                  s.memoryRemaining);
+            const uint32_t n =
+                std::min<uint32_t>(static_cast<uint32_t>(data.size()), s.memoryRemaining);
             WriteCameraMemory(s.memoryAddress, data.first(n));
             s.memoryAddress += n;
             s.memoryRemaining -= n;

@@ -32,13 +32,13 @@ struct SimCameraIdentity {
 
 enum class SimFault : int {
     None = 0,
-    BulkFail = 1,       // the next `count` bulk transfers fail at once
-    BulkStall = 2,      // the next `count` bulk transfers never complete until aborted
-    ShortPayload = 3,   // the next `count` frames send `param` bytes fewer than announced
-    LongPayload = 4,    // the next `count` frames announce and send `param` bytes more
-    I2cRefuse = 5,      // the next `count` I2C transfers are refused
-    EepromWrite = 6,    // the next `count` EEPROM writes fail
-    SlowStartup = 7,    // the start-up takes `param` ms (from now and at every restart)
+    BulkFail = 1,      // the next `count` bulk transfers fail at once
+    BulkStall = 2,     // the next `count` bulk transfers never complete until aborted
+    ShortPayload = 3,  // the next `count` frames send `param` bytes fewer than announced
+    LongPayload = 4,   // the next `count` frames announce and send `param` bytes more
+    I2cRefuse = 5,     // the next `count` I2C transfers are refused
+    EepromWrite = 6,   // the next `count` EEPROM writes fail
+    SlowStartup = 7,   // the start-up takes `param` ms (from now and at every restart)
 };
 
 inline constexpr uint32_t kEepromSize = 0x10000;  // 16-bit addresses, all backed
@@ -50,8 +50,7 @@ inline constexpr uint32_t kDefaultFaultPayloadDelta = 0x10000;
 class SimCamera final : public platform::SimUsbDevice,
                         public std::enable_shared_from_this<SimCamera> {
 public:
-    explicit SimCamera(SimCameraIdentity identity,
-                       std::unique_ptr<SimCameraModel> model = nullptr);
+    explicit SimCamera(SimCameraIdentity identity, std::unique_ptr<SimCameraModel> model = nullptr);
     ~SimCamera() override;
 
     const SimCameraIdentity& Identity() const { return identity_; }
@@ -125,8 +124,7 @@ private:
     void ServiceThread();
     void EnsureServiceThreadLocked();
     void StartFrameLocked();
-    bool TryCompleteLocked(platform::SimBulkTransfer& transfer, uint32_t* error,
-                           uint32_t* bytes);
+    bool TryCompleteLocked(platform::SimBulkTransfer& transfer, uint32_t* error, uint32_t* bytes);
     void InstallTransportHooksLocked();
 
     SimCameraIdentity identity_;

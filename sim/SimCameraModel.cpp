@@ -48,9 +48,13 @@ FrameHeaderWords SimCameraModel::HeaderWords(SimCamera& /*camera*/, uint32_t cou
     return {0x00005A5Au, counter, 0};
 }
 
-std::optional<uint32_t> SimCameraModel::FrameDelayMs(SimCamera& /*camera*/) { return 0; }
+std::optional<uint32_t> SimCameraModel::FrameDelayMs(SimCamera& /*camera*/) {
+    return 0;
+}
 
-uint32_t SimCameraModel::NowMs() { return platform::GetTickCount(); }
+uint32_t SimCameraModel::NowMs() {
+    return platform::GetTickCount();
+}
 
 void SimCameraModel::OnStreamReset(SimCamera& /*camera*/) {}
 

@@ -48,21 +48,26 @@ bool SimCameraSet::SetCount(int count) {
     if (count < 0 || count > kMaxSimCameras) return false;
     std::vector<std::shared_ptr<SimCamera>> added;
     std::vector<std::shared_ptr<SimCamera>> removed;
+    std::lock_guard change(changeMutex_);  // one change of the set at a time
+    int current = 0;
     {
         std::lock_guard lock(mutex_);
         // An explicit count wins over the environment from now on.
         environmentApplied_ = true;
+        current = static_cast<int>(cameras_.size());
+    }
+    // Cameras are made outside the list lock: a camera takes its own lock as it powers on.
+    for (int i = current; i < count; ++i)
+        added.push_back(std::make_shared<SimCamera>(IdentityFor(i)));
+    {
+        std::lock_guard lock(mutex_);
         while (static_cast<int>(cameras_.size()) > count) {
             removed.push_back(std::move(cameras_.back()));
             cameras_.pop_back();
         }
-        while (static_cast<int>(cameras_.size()) < count) {
-            auto camera = std::make_shared<SimCamera>(IdentityFor(static_cast<int>(cameras_.size())));
-            cameras_.push_back(camera);
-            added.push_back(std::move(camera));
-        }
+        cameras_.insert(cameras_.end(), added.begin(), added.end());
     }
-    // Hot-plug events are announced outside our lock: subscribers may call back in.
+    // Hot-plug events are announced outside the list lock: subscribers may call back in.
     for (auto& camera : removed) platform::SimPort::Instance().Unplug(camera);
     for (auto& camera : added) platform::SimPort::Instance().Plug(camera);
     return true;

@@ -2,7 +2,7 @@
 // The process's simulated cameras: how many there are (LUMORA_SIM_CAMERAS or
 // LumoraSim_SetCameraCount), which are plugged in, and their identities (index i: product id
 // 0x3380, serial number "LUM%05d" of i + 1, path instance "lum%05d_p<port>").
-// Thread-safe: mutex_ guards the list.
+// Thread-safe: mutex_ guards the list; changeMutex_ serialises changes of the count.
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -36,6 +36,7 @@ public:
     bool Replug(int index, bool newPort);
 
 private:
+    std::mutex changeMutex_;
     mutable std::mutex mutex_;
     std::vector<std::shared_ptr<SimCamera>> cameras_;
     bool environmentApplied_ = false;

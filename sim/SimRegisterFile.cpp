@@ -13,7 +13,8 @@ bool SimRegisterFile::Write(uint32_t reg, uint8_t value) {
 
 uint8_t SimRegisterFile::Read(uint32_t reg) const {
     if (!Contains(reg)) return 0;
-    if (auto it = readHooks_.find(reg); it != readHooks_.end()) return it->second(reg, values_[reg]);
+    if (auto it = readHooks_.find(reg); it != readHooks_.end())
+        return it->second(reg, values_[reg]);
     return values_[reg];
 }
 

@@ -6,10 +6,9 @@
 namespace lumora::platform {
 
 void Event::Set() {
-    {
-        std::lock_guard lock(mutex_);
-        set_ = true;
-    }
+    // Notify under the lock: a waiter may destroy the event as soon as it sees it set.
+    std::lock_guard lock(mutex_);
+    set_ = true;
     if (manualReset_) {
         changed_.notify_all();
     } else {

@@ -10,9 +10,14 @@ namespace lumora::platform {
 Thread::~Thread() { Join(); }
 
 bool Thread::Start(std::function<void()> body) {
+    std::lock_guard lock(mutex_);
     if (thread_.joinable()) return false;
     try {
-        thread_ = std::thread(std::move(body));
+        thread_ = std::thread([this, body = std::move(body)] {
+            // Wait until Start has stored the handle, so the body may Join itself.
+            { std::lock_guard started(mutex_); }
+            body();
+        });
     } catch (const std::system_error&) {
         return false;
     }
@@ -20,12 +25,31 @@ bool Thread::Start(std::function<void()> body) {
 }
 
 void Thread::Join() {
-    // A thread that ends itself through its owner must not join itself.
-    if (thread_.joinable() && !IsCurrent()) thread_.join();
-    if (thread_.joinable() && IsCurrent()) thread_.detach();
+    std::thread finished;
+    {
+        std::lock_guard lock(mutex_);
+        if (!thread_.joinable()) return;
+        if (thread_.get_id() == std::this_thread::get_id()) {
+            thread_.detach();
+            return;
+        }
+        finished = std::move(thread_);
+    }
+    finished.join();
+}
+
+bool Thread::Joinable() const {
+    std::lock_guard lock(mutex_);
+    return thread_.joinable();
+}
+
+bool Thread::IsCurrent() const {
+    std::lock_guard lock(mutex_);
+    return thread_.get_id() == std::this_thread::get_id();
 }
 
 bool Thread::SetPriority(ThreadPriority priority) {
+    std::lock_guard lock(mutex_);
     if (!thread_.joinable()) return false;
     if (priority == ThreadPriority::Normal) return true;
     sched_param param{};

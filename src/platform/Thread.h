@@ -1,7 +1,9 @@
 #pragma once
 // A joinable worker thread. The owner must Join before destroying what the body uses; the
 // destructor joins as a last resort so a forgotten thread never outlives its object.
+// Thread-safe: mutex_ guards thread_, so the body may Join its own Thread.
 #include <functional>
+#include <mutex>
 #include <thread>
 
 namespace lumora::platform {
@@ -17,13 +19,15 @@ public:
 
     // False when a thread is already running or the system refused a new one.
     bool Start(std::function<void()> body);
+    // Waits for the thread; called from the thread itself it detaches instead.
     void Join();
-    bool Joinable() const { return thread_.joinable(); }
-    bool IsCurrent() const { return thread_.get_id() == std::this_thread::get_id(); }
+    bool Joinable() const;
+    bool IsCurrent() const;
     // Best effort: raising priority usually needs privileges; failure changes nothing.
     bool SetPriority(ThreadPriority priority);
 
 private:
+    mutable std::mutex mutex_;
     std::thread thread_;
 };
 

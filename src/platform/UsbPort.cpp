@@ -112,7 +112,10 @@ public:
     std::unique_ptr<DeviceFile> Open(const std::string& path, bool overlapped,
                                      uint32_t* error) override {
         uint32_t simError = kErrorSuccess;
-        if (auto file = SimPort::Instance().Open(path, overlapped, &simError)) return file;
+        if (auto file = SimPort::Instance().Open(path, overlapped, &simError)) {
+            if (error) *error = kErrorSuccess;
+            return file;
+        }
         if (simError != kErrorFileNotFound) {
             if (error) *error = simError;
             return nullptr;

@@ -109,7 +109,9 @@ private:
 inline int SubscribeHotplug(HotplugCallback callback) {
     return HotplugHub::Instance().Subscribe(std::move(callback));
 }
-inline void UnsubscribeHotplug(int token) { HotplugHub::Instance().Unsubscribe(token); }
+inline void UnsubscribeHotplug(int token) {
+    HotplugHub::Instance().Unsubscribe(token);
+}
 
 // The port the transport uses: simulated cameras first, then real ones through libusb.
 UsbPort& ActivePort();

@@ -22,12 +22,11 @@ namespace {
 
 // Product ids of the camera family (one per camera type).
 constexpr std::array<uint16_t, 52> kKnownProducts{
-    0x3020, 0x3030, 0x3040, 0x3042, 0x3050, 0x3090, 0x30B0, 0x30C0, 0x30F0, 0x3100,
-    0x3110, 0x3120, 0x3130, 0x3140, 0x3150, 0x3170, 0x3180, 0x3190, 0x31A0, 0x31B0,
-    0x31B4, 0x31C0, 0x31C4, 0x31D0, 0x31E0, 0x31F0, 0x3200, 0x3210, 0x3220, 0x3260,
-    0x3270, 0x3280, 0x3290, 0x32A0, 0x32B0, 0x32C0, 0x32D0, 0x32E0, 0x32F0, 0x3300,
-    0x3310, 0x3320, 0x3330, 0x3340, 0x3360, 0x3370, 0x3380, 0x33A0, 0x33B0, 0x33C0,
-    0x33D0, 0x33E0};
+    0x3020, 0x3030, 0x3040, 0x3042, 0x3050, 0x3090, 0x30B0, 0x30C0, 0x30F0, 0x3100, 0x3110,
+    0x3120, 0x3130, 0x3140, 0x3150, 0x3170, 0x3180, 0x3190, 0x31A0, 0x31B0, 0x31B4, 0x31C0,
+    0x31C4, 0x31D0, 0x31E0, 0x31F0, 0x3200, 0x3210, 0x3220, 0x3260, 0x3270, 0x3280, 0x3290,
+    0x32A0, 0x32B0, 0x32C0, 0x32D0, 0x32E0, 0x32F0, 0x3300, 0x3310, 0x3320, 0x3330, 0x3340,
+    0x3360, 0x3370, 0x3380, 0x33A0, 0x33B0, 0x33C0, 0x33D0, 0x33E0};
 
 constexpr int kInterfaceNumber = 0;
 
@@ -123,33 +122,49 @@ std::optional<LibusbRequest> TranslateRequest(uint32_t code, std::span<const uin
 
 uint32_t SpeedCodeFromLibusb(int libusbSpeed) {
     switch (libusbSpeed) {
-        case LIBUSB_SPEED_LOW: return kSpeedLow;
-        case LIBUSB_SPEED_FULL: return kSpeedFull;
-        case LIBUSB_SPEED_HIGH: return kSpeedHigh;
-        case LIBUSB_SPEED_UNKNOWN: return 0;
-        default: return kSpeedSuper;  // SuperSpeed and everything faster
+        case LIBUSB_SPEED_LOW:
+            return kSpeedLow;
+        case LIBUSB_SPEED_FULL:
+            return kSpeedFull;
+        case LIBUSB_SPEED_HIGH:
+            return kSpeedHigh;
+        case LIBUSB_SPEED_UNKNOWN:
+            return 0;
+        default:
+            return kSpeedSuper;  // SuperSpeed and everything faster
     }
 }
 
 uint32_t ErrorFromLibusbStatus(int transferStatus) {
     switch (transferStatus) {
-        case LIBUSB_TRANSFER_COMPLETED: return kErrorSuccess;
-        case LIBUSB_TRANSFER_CANCELLED: return kErrorOperationAborted;
-        case LIBUSB_TRANSFER_TIMED_OUT: return kErrorSemTimeout;
-        case LIBUSB_TRANSFER_NO_DEVICE: return kErrorDeviceNotConnected;
-        default: return kErrorGenFailure;  // stall, overflow, error
+        case LIBUSB_TRANSFER_COMPLETED:
+            return kErrorSuccess;
+        case LIBUSB_TRANSFER_CANCELLED:
+            return kErrorOperationAborted;
+        case LIBUSB_TRANSFER_TIMED_OUT:
+            return kErrorSemTimeout;
+        case LIBUSB_TRANSFER_NO_DEVICE:
+            return kErrorDeviceNotConnected;
+        default:
+            return kErrorGenFailure;  // stall, overflow, error
     }
 }
 
 uint32_t ErrorFromLibusbError(int libusbError) {
     if (libusbError >= 0) return kErrorSuccess;
     switch (libusbError) {
-        case LIBUSB_ERROR_NO_DEVICE: return kErrorDeviceNotConnected;
-        case LIBUSB_ERROR_NOT_FOUND: return kErrorFileNotFound;
-        case LIBUSB_ERROR_TIMEOUT: return kErrorSemTimeout;
-        case LIBUSB_ERROR_INVALID_PARAM: return kErrorInvalidParameter;
-        case LIBUSB_ERROR_INTERRUPTED: return kErrorOperationAborted;
-        default: return kErrorGenFailure;
+        case LIBUSB_ERROR_NO_DEVICE:
+            return kErrorDeviceNotConnected;
+        case LIBUSB_ERROR_NOT_FOUND:
+            return kErrorFileNotFound;
+        case LIBUSB_ERROR_TIMEOUT:
+            return kErrorSemTimeout;
+        case LIBUSB_ERROR_INVALID_PARAM:
+            return kErrorInvalidParameter;
+        case LIBUSB_ERROR_INTERRUPTED:
+            return kErrorOperationAborted;
+        default:
+            return kErrorGenFailure;
     }
 }
 
@@ -256,17 +271,17 @@ public:
         uint32_t error = kErrorSuccess;
         auto* inBytes = static_cast<uint8_t*>(in);
         auto* outBytes = static_cast<uint8_t*>(out);
-        const auto request = TranslateRequest(
-            code, {inBytes, in ? size_t{inSize} : size_t{0}}, out ? outSize : 0, &error);
+        const auto request = TranslateRequest(code, {inBytes, in ? size_t{inSize} : size_t{0}},
+                                              out ? outSize : 0, &error);
         if (!request) return error;
         libusb_device_handle* handle = device_->Handle();
         switch (request->kind) {
             case LibusbRequest::Kind::Control: {
                 if (inBytes != outBytes) std::memmove(outBytes, inBytes, kControlRequestSize);
                 const int n = libusb_control_transfer(
-                    handle, request->requestType, request->request, request->value,
-                    request->index, outBytes + request->dataOffset,
-                    static_cast<uint16_t>(request->length), request->timeoutMs);
+                    handle, request->requestType, request->request, request->value, request->index,
+                    outBytes + request->dataOffset, static_cast<uint16_t>(request->length),
+                    request->timeoutMs);
                 if (n < 0) return Finish(ErrorFromLibusbError(n), returned, overlapped);
                 if (returned) *returned = request->dataOffset + static_cast<uint32_t>(n);
                 return Finish(kErrorSuccess, returned, overlapped);
@@ -304,7 +319,9 @@ private:
                   uint32_t* returned, Overlapped* overlapped) {
         uint8_t* data = nullptr;
         if (request.buffered) {
-            if (in != out) std::memmove(out, in, std::min<size_t>(inSize, request.dataOffset + request.length));
+            if (in != out)
+                std::memmove(out, in,
+                             std::min<size_t>(inSize, request.dataOffset + request.length));
             data = out + request.dataOffset;
         } else {
             data = out;
@@ -317,13 +334,15 @@ private:
         Event localEvent(true, false);
         std::optional<Overlapped> local;
         Overlapped* record = overlapped ? overlapped : &local.emplace(localEvent);
-        auto* context = new BulkContext{device_, record, in,
-                                        request.buffered ? request.dataOffset : 0};
+        auto* context =
+            new BulkContext{device_, record, in, request.buffered ? request.dataOffset : 0};
         libusb_fill_bulk_transfer(transfer, device_->Handle(), request.endpoint, data,
                                   static_cast<int>(request.length), OnBulkDone, context, 0);
         const uint8_t endpoint = request.endpoint;
-        auto device = device_;
-        record->Begin([device, endpoint] { device->Abort(endpoint); });
+        std::weak_ptr<LibusbDevice> weak = device_;
+        record->Begin([weak, endpoint] {
+            if (auto device = weak.lock()) device->Abort(endpoint);
+        });
         device_->Track(transfer);
         const int submitted = libusb_submit_transfer(transfer);
         if (submitted < 0) {
@@ -411,7 +430,8 @@ LibusbPort::LibusbPort() : impl_(std::make_unique<Impl>()) {
 
 LibusbPort::~LibusbPort() {
     if (!impl_->context) return;
-    if (impl_->hotplugRegistered) libusb_hotplug_deregister_callback(impl_->context, impl_->hotplug);
+    if (impl_->hotplugRegistered)
+        libusb_hotplug_deregister_callback(impl_->context, impl_->hotplug);
     impl_->stopping = true;
     if (impl_->events.joinable()) impl_->events.join();
     libusb_exit(impl_->context);

@@ -55,8 +55,8 @@ public:
         }
         switch (code) {
             case kIoctlControlTransfer:
-                return Finish(Control(static_cast<uint8_t*>(in), inSize,
-                                      static_cast<uint8_t*>(out), outSize, returned),
+                return Finish(Control(static_cast<uint8_t*>(in), inSize, static_cast<uint8_t*>(out),
+                                      outSize, returned),
                               returned, overlapped);
             case kIoctlDirectBulk:
             case kIoctlBufferedBulk:
@@ -68,9 +68,8 @@ public:
                 return Finish(kErrorSuccess, returned, overlapped);
             case kIoctlResetPipe:
                 if (inSize < 1 || !in) return kErrorInvalidParameter;
-                return Finish(device_->ResetEndpoint(*static_cast<uint8_t*>(in))
-                                  ? kErrorSuccess
-                                  : kErrorGenFailure,
+                return Finish(device_->ResetEndpoint(*static_cast<uint8_t*>(in)) ? kErrorSuccess
+                                                                                 : kErrorGenFailure,
                               returned, overlapped);
             case kIoctlResetPort:
                 return Finish(device_->ResetPort() ? kErrorSuccess : kErrorGenFailure, returned,
@@ -150,8 +149,11 @@ private:
         Overlapped* record = overlapped;
         if (!record) record = &local.emplace(localEvent);
         const uint8_t endpoint = header.endpoint;
-        auto device = device_;
-        record->Begin([device, endpoint] { device->AbortEndpoint(endpoint); });
+        // The cancel hook must not keep the device alive: it may be the last thing dropped.
+        std::weak_ptr<SimUsbDevice> weak = device_;
+        record->Begin([weak, endpoint] {
+            if (auto device = weak.lock()) device->AbortEndpoint(endpoint);
+        });
         device_->SubmitBulk(
             std::make_shared<PortTransfer>(endpoint, data, in, headerBytes, record));
         if (record->IsPending()) {

@@ -53,10 +53,10 @@ bool ParseHex4(const std::string& path, size_t at, uint16_t* value) {
     for (size_t i = 0; i < 4; ++i) {
         const char c = path[at + i];
         if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-        result = static_cast<uint16_t>(result * 16 +
-                                       (std::isdigit(static_cast<unsigned char>(c))
-                                            ? c - '0'
-                                            : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10));
+        result = static_cast<uint16_t>(
+            result * 16 + (std::isdigit(static_cast<unsigned char>(c))
+                               ? c - '0'
+                               : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10));
     }
     *value = result;
     return true;
@@ -117,9 +117,15 @@ int CFx3Api::EnumerateDevices() {
         if (!platform::ActivePort().Open(path, true, &error)) continue;  // not openable: skip
         found.push_back({vendorId, productId, path});
     }
-    return table_->Update([&](DeviceTable& table) {
-        for (const auto& device : found) table.Record(device.vendorId, device.productId, device.path);
+    const int count = table_->Update([&](DeviceTable& table) {
+        for (const auto& device : found) {
+            const int row = table.Record(device.vendorId, device.productId, device.path);
+            WriteDebugLog("lumora: device %04x:%04x row %d %s\n", device.vendorId, device.productId,
+                          row, device.path.c_str());
+        }
     });
+    WriteDebugLog("lumora: %zu interfaces openable, %d rows\n", found.size(), count);
+    return count;
 }
 
 int CFx3Api::IsDevicePresent(int row) {
@@ -146,7 +152,7 @@ int CFx3Api::GetDeviceDisplayName(int row, char* text, int size) {
     const DeviceEntry entry = GetDeviceEntry(row);
     for (const auto& name : kDisplayNames) {
         if (name.productId != entry.productId) continue;
-        // The formats are ours (the table above); each takes exactly the ordinal.
+            // The formats are ours (the table above); each takes exactly the ordinal.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
         const int n = std::snprintf(text, static_cast<size_t>(size), name.format, entry.ordinal);
@@ -202,9 +208,13 @@ DeviceEntry CFx3Api::GetDeviceEntry(int row) const {
     return table_->Snapshot().rows[static_cast<size_t>(row)];
 }
 
-DeviceTable CFx3Api::GetDeviceTable() const { return table_->Snapshot(); }
+DeviceTable CFx3Api::GetDeviceTable() const {
+    return table_->Snapshot();
+}
 
-int32_t CFx3Api::SharedReferenceCount() const { return table_->SharedReferenceCount(); }
+int32_t CFx3Api::SharedReferenceCount() const {
+    return table_->SharedReferenceCount();
+}
 
 void CFx3Api::WriteDebugLog(const char* format, ...) {
     if (!DebugTraceEnabled() || !format) return;

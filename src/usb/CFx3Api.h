@@ -20,6 +20,8 @@ struct TransferOutcome {
     uint32_t bytes = 0;
 };
 
+// Thread-safe: the device table guards itself (SharedDeviceTable), the selected row is atomic;
+// every request opens its own handle.
 class CFx3Api {
 public:
     // An empty GUID selects the camera's interface class.

@@ -34,34 +34,26 @@ CLumCy3Cam::~CLumCy3Cam() {
 
 // ---- Control requests ----
 
-int CLumCy3Cam::ControlTransfer(uint8_t request, uint16_t value, uint16_t index,
-                                const uint8_t* out, size_t outSize, uint8_t* in,
-                                size_t inCapacity) {
+int CLumCy3Cam::ControlTransfer(uint8_t request, uint16_t value, uint16_t index, const uint8_t* out,
+                                size_t outSize, uint8_t* in, size_t inCapacity) {
     const auto* info = FindVendorRequest(request);
     if (!info) return -1;
     auto file = OpenDevicePath(SelectedRow(), false);
     if (!file) return -1;
 
-    std::array<uint8_t, kControlRequestSize> buffer{};
-    SingleTransfer header;
-    header.requestType = info->requestType;
-    header.request = request;
-    header.value = value;
-    header.index = index;
-    header.length = kControlLengthField;
-    header.timeoutSeconds = kControlTimeoutSeconds;
-    header.endpoint = 0;
-    header.bufferOffset = SingleTransfer::kSize;
-    header.bufferLength = kControlDataSize;
-    header.Write(buffer.data());
-    if (out && outSize) {
-        std::memcpy(buffer.data() + SingleTransfer::kSize, out, std::min(outSize, kControlDataSize));
-    }
+    auto wire = ControlRequest::For(*info, value, index);
+    if (out && outSize) std::memcpy(wire.data.data(), out, std::min(outSize, kControlDataSize));
+    std::array<uint8_t, ControlRequest::kSize> buffer{};
+    wire.Write(buffer.data());
     uint32_t returned = 0;
-    const uint32_t error = file->IoControl(platform::kIoctlControlTransfer, buffer.data(),
-                                           kControlRequestSize, buffer.data(),
-                                           kControlRequestSize, &returned, nullptr);
-    if (error != platform::kErrorSuccess) return -1;
+    const uint32_t error =
+        file->IoControl(platform::kIoctlControlTransfer, buffer.data(), kControlRequestSize,
+                        buffer.data(), kControlRequestSize, &returned, nullptr);
+    if (error != platform::kErrorSuccess) {
+        WriteDebugLog("lumora: vendor request 0x%02x (0x%04x, 0x%04x) failed, error %u\n", request,
+                      value, index, error);
+        return -1;
+    }
     const uint32_t dataLength = returned >= SingleTransfer::kSize
                                     ? returned - static_cast<uint32_t>(SingleTransfer::kSize)
                                     : returned;
@@ -143,8 +135,8 @@ int CLumCy3Cam::WriteWordPair(uint16_t first, uint16_t second) {
 int CLumCy3Cam::ReadSelectedWord(uint16_t selector, uint16_t* value) {
     if (!value) return 0;
     ControlData reply{};
-    if (ControlTransfer(kReqReadSelectedWord, selector, 0, nullptr, 0, reply.data(),
-                        reply.size()) < 2) {
+    if (ControlTransfer(kReqReadSelectedWord, selector, 0, nullptr, 0, reply.data(), reply.size()) <
+        2) {
         return 0;
     }
     *value = platform::LoadLe16(reply.data());
@@ -227,9 +219,8 @@ int CLumCy3Cam::WriteAuxRegister(uint8_t reg, uint8_t value) {
 
 int CLumCy3Cam::ReadAuxRegister(uint8_t reg, uint8_t* value) {
     if (!value) return 0;
-    return I2cWrite(kBusAux, &reg, 1, kShortWaitMs) && I2cRead(kBusAux, value, 1, kShortWaitMs)
-               ? 1
-               : 0;
+    return I2cWrite(kBusAux, &reg, 1, kShortWaitMs) && I2cRead(kBusAux, value, 1, kShortWaitMs) ? 1
+                                                                                                : 0;
 }
 
 int CLumCy3Cam::WriteEepromByte(uint16_t address, uint8_t value) {
@@ -285,7 +276,9 @@ std::shared_ptr<DeviceFile> CLumCy3Cam::StreamHandle() const {
     return streamHandle_;
 }
 
-bool CLumCy3Cam::HasStreamHandle() const { return StreamHandle() != nullptr; }
+bool CLumCy3Cam::HasStreamHandle() const {
+    return StreamHandle() != nullptr;
+}
 
 int CLumCy3Cam::OpenStreamHandle() {
     bool opened = false;
@@ -331,8 +324,8 @@ int CLumCy3Cam::AbortEndpointOn(DeviceFile* handle, uint8_t endpoint) {
 
 // ---- Bulk transfers ----
 
-int CLumCy3Cam::DirectTransfer(DeviceFile* handle, uint8_t* data, uint32_t length,
-                               uint8_t endpoint, uint32_t* transferred, uint32_t waitMs) {
+int CLumCy3Cam::DirectTransfer(DeviceFile* handle, uint8_t* data, uint32_t length, uint8_t endpoint,
+                               uint32_t* transferred, uint32_t waitMs) {
     if (transferred) *transferred = 0;
     if (length > kMaxTransferLength || !handle || !stagingReady_.load()) return 0;
     if (!data && length) return 0;
@@ -345,9 +338,9 @@ int CLumCy3Cam::DirectTransfer(DeviceFile* handle, uint8_t* data, uint32_t lengt
     Event event(false, false);
     Overlapped overlapped(event);
     uint32_t returned = 0;
-    const uint32_t issued = handle->IoControl(platform::kIoctlDirectBulk, header.data(),
-                                              SingleTransfer::kSize, data, length, &returned,
-                                              &overlapped);
+    const uint32_t issued =
+        handle->IoControl(platform::kIoctlDirectBulk, header.data(), SingleTransfer::kSize, data,
+                          length, &returned, &overlapped);
     bool completed = false;
     if (issued == platform::kErrorSuccess) {
         completed = true;
@@ -374,8 +367,8 @@ int CLumCy3Cam::DirectTransfer(DeviceFile* handle, uint8_t* data, uint32_t lengt
     const auto status = SingleTransfer::Read(header.data());
     WriteDebugLog("0x%08x   0x%08x   0x%08x   0x%08x   0x%08x   0x%08x   0x%08x   0x%08x\r\n",
                   static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle)),
-                  static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&event)), error, bytes, 0u,
-                  0u, 0u, bytes);
+                  static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&event)), error, bytes, 0u, 0u,
+                  0u, bytes);
     if (!ok) return 0;
     if (status.status != 0 || status.usbStatus != 0) {
         platform::Sleep(1);
@@ -417,8 +410,8 @@ int CLumCy3Cam::BufferedTransfer(DeviceFile* handle, uint8_t* data, uint32_t len
     Event event(false, false);
     Overlapped overlapped(event);
     uint32_t returned = 0;
-    const uint32_t issued = handle->IoControl(platform::kIoctlBufferedBulk, staging, total,
-                                              staging, total, &returned, &overlapped);
+    const uint32_t issued = handle->IoControl(platform::kIoctlBufferedBulk, staging, total, staging,
+                                              total, &returned, &overlapped);
     bool completed = false;
     if (issued == platform::kErrorSuccess) {
         completed = true;
@@ -589,13 +582,13 @@ int CLumCy3Cam::MemoryTransfer(uint64_t address, uint8_t* data, uint32_t length,
         std::array<uint8_t, StreamCommand::kSize> bytes{};
         command.Write(bytes.data());
         uint32_t sent = 0;
-        if (!DirectTransfer3s(handle.get(), bytes.data(), StreamCommand::kSize,
-                              kEndpointCommandOut, &sent)) {
+        if (!DirectTransfer3s(handle.get(), bytes.data(), StreamCommand::kSize, kEndpointCommandOut,
+                              &sent)) {
             ok = false;
             break;
         }
-        const uint64_t callerBytes = position < length ? std::min<uint64_t>(piece, length - position)
-                                                       : 0;
+        const uint64_t callerBytes =
+            position < length ? std::min<uint64_t>(piece, length - position) : 0;
         uint32_t n = 0;
         int moved = 0;
         if (write) {

@@ -37,12 +37,12 @@ struct FrameTransferRecord {
     uint32_t sideChannelLength = 0;  // requested length of a side-channel read
 };
 
-inline constexpr uint32_t kMaxTransferLength = 0x4000000;              // 64 MiB
+inline constexpr uint32_t kMaxTransferLength = 0x4000000;                // 64 MiB
 inline constexpr uint32_t kStagingBufferSize = kMaxTransferLength + 38;  // 0x4000026
-inline constexpr uint32_t kPayloadPiece = 0x80000;                     // 512 KiB
-inline constexpr uint32_t kStreamPiece = 0x400000;                     // 4 MiB
-inline constexpr uint32_t kStreamGranule = 0x4000;                     // 16 KiB
-inline constexpr uint32_t kMemoryPiece = 0x1000000;                    // 16 MiB
+inline constexpr uint32_t kPayloadPiece = 0x80000;                       // 512 KiB
+inline constexpr uint32_t kStreamPiece = 0x400000;                       // 4 MiB
+inline constexpr uint32_t kStreamGranule = 0x4000;                       // 16 KiB
+inline constexpr uint32_t kMemoryPiece = 0x1000000;                      // 16 MiB
 inline constexpr int kHeaderAttempts = 15;
 inline constexpr uint32_t kHeaderWaitMs = 400;
 inline constexpr uint32_t kKickedWaitMs = 5000;

@@ -99,7 +99,7 @@ std::mutex gTableMutex;
 DeviceTable gTable;
 
 bool LockByte(int fd, off_t byte, short type, bool wait) {
-    struct flock lock{};
+    struct flock lock {};
     lock.l_type = type;
     lock.l_whence = SEEK_SET;
     lock.l_start = byte;
@@ -182,12 +182,12 @@ SharedDeviceTable::SharedDeviceTable() {
     const std::string name = SharedBlockName();
     block->fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (block->fd >= 0) {
-        struct stat info{};
+        struct stat info {};
         if (fstat(block->fd, &info) == 0 &&
             (info.st_size >= static_cast<off_t>(SharedBlockLayout::kSize) ||
              ftruncate(block->fd, SharedBlockLayout::kSize) == 0)) {
-            void* view = mmap(nullptr, SharedBlockLayout::kSize, PROT_READ | PROT_WRITE,
-                              MAP_SHARED, block->fd, 0);
+            void* view = mmap(nullptr, SharedBlockLayout::kSize, PROT_READ | PROT_WRITE, MAP_SHARED,
+                              block->fd, 0);
             if (view != MAP_FAILED) block->view = static_cast<uint8_t*>(view);
         }
     }
@@ -222,7 +222,9 @@ SharedDeviceTable::~SharedDeviceTable() {
     block_->SetReferenceCount(std::max(block_->ReferenceCount() - 1, 0));
 }
 
-bool SharedDeviceTable::IsShared() const { return block_ != nullptr; }
+bool SharedDeviceTable::IsShared() const {
+    return block_ != nullptr;
+}
 
 DeviceTable SharedDeviceTable::Snapshot() const {
     std::lock_guard tableLock(gTableMutex);

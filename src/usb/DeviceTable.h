@@ -69,6 +69,8 @@ std::string SharedBlockName();
 // One controller's attachment to the shared block. Attach loads the process copy (resetting a
 // block nobody else is attached to), and counts the controller in; destruction counts it out.
 // When the block cannot be opened the attachment works on the process copy alone.
+// Thread-safe: a process-wide mutex guards the process copy; the block's byte-1 lock guards
+// the block between processes (taken inside the mutex, never the other way round).
 class SharedDeviceTable {
 public:
     SharedDeviceTable();

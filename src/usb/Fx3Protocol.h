@@ -41,10 +41,10 @@ enum VendorRequest : uint8_t {
 
 // How much of an IN reply a request needs before its result is taken.
 enum class ReplyRule : uint8_t {
-    None,       // OUT request, nothing taken
-    Count,      // at least the requested count (I2C read)
-    Any,        // at least one data byte
-    Full,       // all 64 data bytes
+    None,   // OUT request, nothing taken
+    Count,  // at least the requested count (I2C read)
+    Any,    // at least one data byte
+    Full,   // all 64 data bytes
 };
 
 struct VendorRequestInfo {
@@ -90,11 +90,11 @@ inline constexpr uint8_t kBusAux = 0x5A;
 inline constexpr uint8_t kBusEeprom = 0xA2;
 
 // FPGA registers the transport itself touches.
-inline constexpr uint8_t kFpgaStatus = 0x02;         // 0 when idle
-inline constexpr uint8_t kFpgaFrameCounter = 0x08;   // 8-bit frame counter
+inline constexpr uint8_t kFpgaStatus = 0x02;        // 0 when idle
+inline constexpr uint8_t kFpgaFrameCounter = 0x08;  // 8-bit frame counter
 inline constexpr uint8_t kFpgaCapabilityLow = 0x10;
 inline constexpr uint8_t kFpgaCapabilityHigh = 0x11;
-inline constexpr uint8_t kFpgaDepth = 0x3C;          // 1 = 8-bit, 2 = 16-bit pixels
+inline constexpr uint8_t kFpgaDepth = 0x3C;  // 1 = 8-bit, 2 = 16-bit pixels
 inline constexpr uint8_t kFpgaHeightLow = 0x40;
 inline constexpr uint8_t kFpgaHeightHigh = 0x41;
 inline constexpr uint8_t kFpgaWidthLow = 0x44;
@@ -112,6 +112,43 @@ inline constexpr uint8_t kEndpointSideIn = 0x83;
 inline constexpr size_t kBridgeInfoSize = 64;
 inline constexpr size_t kBridgeInfoFirmwareOffset = 24;  // little-endian 16-bit
 inline constexpr size_t kBridgeInfoGpio25Offset = 52;
+
+// A vendor request as the driver takes it: the SingleTransfer header and the 64-byte data
+// stage behind it, sent and received in place (102 bytes).
+struct ControlRequest {
+    static constexpr size_t kSize = kControlRequestSize;
+    static constexpr size_t kOffsetData = SingleTransfer::kSize;
+
+    SingleTransfer header;
+    std::array<uint8_t, kControlDataSize> data{};
+
+    // The header every vendor request carries: length 102, 3-second time-out, endpoint 0, the
+    // data stage at offset 38 and 64 bytes long.
+    static ControlRequest For(const VendorRequestInfo& info, uint16_t value, uint16_t index) {
+        ControlRequest request;
+        request.header.requestType = info.requestType;
+        request.header.request = info.code;
+        request.header.value = value;
+        request.header.index = index;
+        request.header.length = kControlLengthField;
+        request.header.timeoutSeconds = kControlTimeoutSeconds;
+        request.header.endpoint = 0;
+        request.header.bufferOffset = SingleTransfer::kSize;
+        request.header.bufferLength = kControlDataSize;
+        return request;
+    }
+    void Write(uint8_t* out) const {
+        header.Write(out);
+        for (size_t i = 0; i < data.size(); ++i) out[kOffsetData + i] = data[i];
+    }
+    static ControlRequest Read(const uint8_t* in) {
+        ControlRequest request;
+        request.header = SingleTransfer::Read(in);
+        for (size_t i = 0; i < request.data.size(); ++i) request.data[i] = in[kOffsetData + i];
+        return request;
+    }
+};
+static_assert(ControlRequest::kOffsetData + kControlDataSize == ControlRequest::kSize);
 
 // The 32-byte command that precedes a memory read or write on endpoint 0x01.
 struct StreamCommand {

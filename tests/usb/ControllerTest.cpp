@@ -78,8 +78,9 @@ TEST_F(ControllerTest, RegisterFamiliesReachTheirDevices) {
     EXPECT_EQ(c->I2cWrite(usb::kBusSensor, write, 2, 3000), 1);
     EXPECT_EQ(c->I2cRead(usb::kBusSensor, &value, 1, 3000), 1);
     EXPECT_EQ(value, 0x42);
-    std::lock_guard lock(Camera(0)->Lock());
-    EXPECT_EQ(Camera(0)->Sensor().Get(0x301A), 0x42);
+    auto camera = Camera(0);
+    std::lock_guard lock(camera->Lock());
+    EXPECT_EQ(camera->Sensor().Get(0x301A), 0x42);
 }
 
 TEST_F(ControllerTest, SerialNumbersDifferPerCamera) {
@@ -180,8 +181,7 @@ TEST_F(ControllerTest, BridgeSideRegistersKeepTheirValues) {
 }
 
 TEST_F(ControllerTest, ShortBridgeRepliesAreHandledPerRequest) {
-    testing::PluggedDevice device(
-        platform::MakeInterfacePath(0x1D50, 0x3380, "scripted-short"));
+    testing::PluggedDevice device(platform::MakeInterfacePath(0x1D50, 0x3380, "scripted-short"));
     device->onControl = [](const platform::ControlSetup&, std::span<uint8_t> data) {
         data[0] = 0x77;
         data[1] = 0x66;
@@ -293,8 +293,9 @@ TEST_F(ControllerTest, HeaderReadGivesUpAfterFifteenAttemptsPulsingTheStreamRest
     auto c = OpenCamera();
     int restarts = 0;
     {
-        std::lock_guard lock(Camera(0)->Lock());
-        Camera(0)->Fpga().OnAnyWrite([&](uint32_t reg, uint8_t value, uint8_t) {
+        auto camera = Camera(0);
+        std::lock_guard lock(camera->Lock());
+        camera->Fpga().OnAnyWrite([&](uint32_t reg, uint8_t value, uint8_t) {
             if (reg == usb::kFpgaStreamRestart && value == 1) ++restarts;
         });
     }
@@ -313,8 +314,7 @@ TEST_F(ControllerTest, HeaderReadGivesUpAfterFifteenAttemptsPulsingTheStreamRest
 }
 
 TEST_F(ControllerTest, HeaderReadNeedsAllSixtyFourBytes) {
-    testing::PluggedDevice device(
-        platform::MakeInterfacePath(0x1D50, 0x3380, "scripted-header"));
+    testing::PluggedDevice device(platform::MakeInterfacePath(0x1D50, 0x3380, "scripted-header"));
     device->onBulk = [](platform::SimBulkTransfer& t) {
         t.Complete(platform::kErrorSuccess, 63);  // one byte short
         return true;
@@ -435,8 +435,7 @@ TEST_F(ControllerTest, StalledTransferIsAbortedOnItsOwnEndpointAndLeavesNothingP
 }
 
 TEST_F(ControllerTest, AbortUsesTheTransfersEndpoint) {
-    testing::PluggedDevice device(
-        platform::MakeInterfacePath(0x1D50, 0x3380, "scripted-abort"));
+    testing::PluggedDevice device(platform::MakeInterfacePath(0x1D50, 0x3380, "scripted-abort"));
     auto c = OpenController(device->InterfacePath());
     ASSERT_EQ(c->OpenStreamHandle(), 1);
     uint8_t command[32] = {};

@@ -18,8 +18,7 @@ std::vector<uint8_t> Header(const SingleTransfer& transfer, size_t size) {
     return bytes;
 }
 
-SingleTransfer ControlHeader(uint8_t requestType, uint8_t request, uint16_t value,
-                             uint16_t index) {
+SingleTransfer ControlHeader(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index) {
     SingleTransfer t;
     t.requestType = requestType;
     t.request = request;
@@ -66,8 +65,8 @@ TEST(LibusbTranslationTest, MalformedControlRequestsAreRefused) {
     auto early = ControlHeader(0xC0, 0xB0, 0, 0);
     early.bufferOffset = 10;  // the data stage would overlap the header
     EXPECT_FALSE(TranslateRequest(kIoctlControlTransfer, Header(early, 102), 102, &error));
-    EXPECT_FALSE(TranslateRequest(kIoctlControlTransfer, Header(ControlHeader(0xC0, 0xB0, 0, 0), 102),
-                                  64, &error));
+    EXPECT_FALSE(TranslateRequest(kIoctlControlTransfer,
+                                  Header(ControlHeader(0xC0, 0xB0, 0, 0), 102), 64, &error));
 }
 
 TEST(LibusbTranslationTest, BulkRequestsKeepEndpointLengthAndDataPlace) {

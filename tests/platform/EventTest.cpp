@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "platform/CriticalSection.h"
+#include "platform/Event.h"
+#include "platform/Thread.h"
+
+namespace lumora::platform {
+namespace {
+
+TEST(Event, AutoResetIsConsumedByOneWaitAndManualResetStaysSet) {
+    Event autoEvent(false, true);
+    EXPECT_TRUE(autoEvent.Wait(0));
+    EXPECT_FALSE(autoEvent.Wait(0));  // consumed
+
+    Event manual(true, false);
+    manual.Set();
+    EXPECT_TRUE(manual.Wait(0));
+    EXPECT_TRUE(manual.Wait(0));  // stays set
+    manual.Reset();
+    EXPECT_FALSE(manual.Wait(10));
+}
+
+TEST(Event, ManualResetReleasesEveryWaiterAndAutoResetOnlyOne) {
+    Event manual(true, false);
+    Event autoEvent(false, false);
+    std::atomic<int> manualWoken{0};
+    std::atomic<int> autoWoken{0};
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < 3; ++i) {
+        waiters.emplace_back([&] {
+            if (manual.Wait(5000)) ++manualWoken;
+        });
+        waiters.emplace_back([&] {
+            if (autoEvent.Wait(300)) ++autoWoken;
+        });
+    }
+    manual.Set();
+    autoEvent.Set();
+    for (auto& t : waiters) t.join();
+    EXPECT_EQ(manualWoken.load(), 3);
+    EXPECT_EQ(autoWoken.load(), 1);
+}
+
+TEST(Event, TimedWaitReturnsFalseWhenNothingArrives) {
+    Event event(false, false);
+    EXPECT_FALSE(event.Wait(20));
+}
+
+TEST(Event, NamedEventsAreSharedByNameWhileHeld) {
+    auto first = OpenNamedEvent("thread end", true, false);
+    auto second = OpenNamedEvent("thread end", false, true);  // flags of the existing one hold
+    ASSERT_EQ(first.get(), second.get());
+    EXPECT_TRUE(second->IsManualReset());
+    first->Set();
+    EXPECT_TRUE(second->Wait(0));
+    auto other = OpenNamedEvent("another", false, false);
+    EXPECT_NE(other.get(), first.get());
+}
+
+TEST(CriticalSection, OwnerMayEnterAgainWhileOthersWait) {
+    CriticalSection lock;
+    lock.Enter();
+    lock.Enter();
+    std::atomic<bool> entered{false};
+    std::thread other([&] {
+        CriticalSectionLock guard(lock);
+        entered = true;
+    });
+    Event never(true, false);
+    never.Wait(30);
+    EXPECT_FALSE(entered.load());
+    lock.Leave();
+    never.Wait(10);
+    EXPECT_FALSE(entered.load());
+    lock.Leave();
+    other.join();
+    EXPECT_TRUE(entered.load());
+}
+
+TEST(Thread, StartsOnceJoinsAndMayEndFromItsOwnBody) {
+    Thread thread;
+    std::atomic<int> runs{0};
+    ASSERT_TRUE(thread.Start([&] { ++runs; }));
+    thread.Join();
+    EXPECT_EQ(runs.load(), 1);
+    EXPECT_FALSE(thread.Joinable());
+
+    Event started(true, false);
+    Event release(true, false);
+    Thread busy;
+    ASSERT_TRUE(busy.Start([&] {
+        started.Set();
+        release.Wait(kInfinite);
+    }));
+    started.Wait(kInfinite);
+    EXPECT_FALSE(busy.Start([] {}));  // already running
+    busy.SetPriority(ThreadPriority::TimeCritical);  // best effort, must not disturb the thread
+    release.Set();
+    busy.Join();
+
+    auto selfJoining = std::make_unique<Thread>();
+    Event done(true, false);
+    Thread* raw = selfJoining.get();
+    ASSERT_TRUE(raw->Start([raw, &done] {
+        raw->Join();  // must not deadlock or throw
+        done.Set();
+    }));
+    EXPECT_TRUE(done.Wait(5000));
+    selfJoining.reset();
+}
+
+}  // namespace
+}  // namespace lumora::platform
