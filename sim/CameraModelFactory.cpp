@@ -1,6 +1,6 @@
 // Chooses the behaviour model of each new simulated camera.
-#include "sim/SimCameraModel.h"
 #include "sim/SimCamera.h"
+#include "sim/SimCameraModel.h"
 #include "sim/SimSensorModel.h"
 
 namespace lumora::sim {

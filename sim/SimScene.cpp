@@ -45,10 +45,10 @@ double CornerMark(int x, int y) {
     const bool right = x >= SimScene::kSensorWidth - m;
     const bool top = y < m;
     const bool bottom = y >= SimScene::kSensorHeight - m;
-    if (top && left) return 1.0;  // solid white
-    if (top && right) return 0.0;  // solid black
+    if (top && left) return 1.0;                                     // solid white
+    if (top && right) return 0.0;                                    // solid black
     if (bottom && left) return ((x / 16 + y / 16) & 1) ? 1.0 : 0.0;  // checkerboard
-    if (bottom && right) return ((y / 8) & 1) ? 1.0 : 0.0;  // horizontal stripes
+    if (bottom && right) return ((y / 8) & 1) ? 1.0 : 0.0;           // horizontal stripes
     return -1.0;
 }
 
@@ -56,7 +56,8 @@ double CornerMark(int x, int y) {
 // tail of its own; the tail follows.
 constexpr int kBlock = 64;
 
-void AddNoise8(const uint8_t* __restrict in, const int8_t* __restrict noise, uint8_t* __restrict out, int n) {
+void AddNoise8(const uint8_t* __restrict in, const int8_t* __restrict noise,
+               uint8_t* __restrict out, int n) {
     int x = 0;
     for (; x + kBlock <= n; x += kBlock) {
         for (int k = 0; k < kBlock; ++k) {
@@ -71,8 +72,8 @@ void AddNoise8(const uint8_t* __restrict in, const int8_t* __restrict noise, uin
 }
 
 // Samples are at most 4095 and noise a few dozen counts, so 16-bit lanes hold every sum.
-void AddNoise16(const uint16_t* __restrict in, const int16_t* __restrict noise, uint16_t* __restrict words,
-                int n) {
+void AddNoise16(const uint16_t* __restrict in, const int16_t* __restrict noise,
+                uint16_t* __restrict words, int n) {
     auto add = [](uint16_t word, int16_t delta) {
         int16_t v = static_cast<int16_t>(static_cast<int16_t>(word) + delta);
         v = v < 0 ? int16_t{0} : v;
@@ -108,8 +109,10 @@ SimScene::SimScene(uint32_t seed) : seed_(seed == 0 ? 1 : seed) {
     // Defects stay clear of the corner marks and of each other's neighbourhoods so a corrected
     // pixel always has sound neighbours.
     while (defects_.size() < static_cast<size_t>(kHotPixels + kDeadPixels)) {
-        const int x = kMarkSize + 2 + static_cast<int>(random.Below(kSensorWidth - 2 * kMarkSize - 4));
-        const int y = kMarkSize + 2 + static_cast<int>(random.Below(kSensorHeight - 2 * kMarkSize - 4));
+        const int x =
+            kMarkSize + 2 + static_cast<int>(random.Below(kSensorWidth - 2 * kMarkSize - 4));
+        const int y =
+            kMarkSize + 2 + static_cast<int>(random.Below(kSensorHeight - 2 * kMarkSize - 4));
         const bool crowded = std::any_of(defects_.begin(), defects_.end(), [&](const Defect& d) {
             return std::abs(d.x - x) < 4 && std::abs(d.y - y) < 4;
         });
@@ -146,7 +149,9 @@ void SimScene::MoverPosition(uint64_t frameIndex, int* x, int* y) {
     *y = 900 + static_cast<int>((frameIndex * 8) % 200);
 }
 
-double SimScene::Shading(int x, int y) const { return double{shadeX_[x]} * shadeY_[y]; }
+double SimScene::Shading(int x, int y) const {
+    return double{shadeX_[x]} * shadeY_[y];
+}
 
 double SimScene::Gain(const SceneSettings& s) const {
     const double gain = std::pow(10.0, std::clamp(s.gain, 0, 420) / 200.0);  // 0.1 dB steps
@@ -234,8 +239,10 @@ void SimScene::RebuildCache(const SceneSettings& s) {
             const double reflectance =
                 markRows ? Reflectance(sx, sy)
                          : 0.15 + 0.5 * sx / (kSensorWidth - 1) + 0.3 * sy / (kSensorHeight - 1);
-            const double value = rowBase + darkColumn_[sx] + rowGain * columnSignal[x] * reflectance;
-            out[x] = static_cast<uint16_t>(value >= kMaxValue ? kMaxValue : (value <= 0 ? 0 : value));
+            const double value =
+                rowBase + darkColumn_[sx] + rowGain * columnSignal[x] * reflectance;
+            out[x] =
+                static_cast<uint16_t>(value >= kMaxValue ? kMaxValue : (value <= 0 ? 0 : value));
         }
     }
     // Defects sit on sensor pixels; find where they land in the delivered frame.

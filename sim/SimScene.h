@@ -17,10 +17,10 @@ namespace lumora::sim {
 
 // What the camera's registers say about one frame.
 struct SceneSettings {
-    int outWidth = 2560;  // samples per delivered line
-    int outHeight = 2048;  // delivered lines
+    int outWidth = 2560;    // samples per delivered line
+    int outHeight = 2048;   // delivered lines
     int bytesPerPixel = 1;  // 1: the 8 most significant of the 12 bits; 2: 12-bit LE words
-    int sensorX = 0;  // sensor region the delivered frame covers
+    int sensorX = 0;        // sensor region the delivered frame covers
     int sensorY = 0;
     int sensorWidth = 2560;
     int sensorHeight = 2048;
@@ -54,8 +54,8 @@ public:
     // Renders frame number `frameIndex` into `dst` and returns the bytes written, or 0 when the
     // settings are not renderable or the frame does not fit in `capacity`. A static scene has no
     // temporal noise and the moving square stands still, so equal settings give equal bytes.
-    size_t Render(const SceneSettings& settings, uint64_t frameIndex, bool staticScene, uint8_t* dst,
-                  size_t capacity);
+    size_t Render(const SceneSettings& settings, uint64_t frameIndex, bool staticScene,
+                  uint8_t* dst, size_t capacity);
 
     // The noiseless 12-bit value of one sensor pixel without the moving square and before any
     // defect correction: what tests compute their expectations from.
@@ -92,10 +92,10 @@ private:
     std::mutex mutex_;
     bool cacheValid_ = false;
     SceneSettings cached_;
-    std::vector<uint8_t> base_;  // rendered frame without noise and mover, wire format
+    std::vector<uint8_t> base_;     // rendered frame without noise and mover, wire format
     std::vector<uint16_t> base16_;  // the same 16-bit frame as sample values
-    std::vector<int> colMap_;  // sensor column of each delivered column
-    std::vector<int> rowMap_;  // sensor row of each delivered line
+    std::vector<int> colMap_;       // sensor column of each delivered column
+    std::vector<int> rowMap_;       // sensor row of each delivered line
 };
 
 }  // namespace lumora::sim

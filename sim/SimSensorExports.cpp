@@ -20,8 +20,12 @@ LUMORA_API int LumoraSim_FireTrigger(int index) {
     return 1;
 }
 
-LUMORA_API void LumoraSim_SetFastMode(int on) { lumora::sim::SetFastMode(on != 0); }
+LUMORA_API void LumoraSim_SetFastMode(int on) {
+    lumora::sim::SetFastMode(on != 0);
+}
 
-LUMORA_API void LumoraSim_SetStaticScene(int on) { lumora::sim::SetStaticScene(on != 0); }
+LUMORA_API void LumoraSim_SetStaticScene(int on) {
+    lumora::sim::SetStaticScene(on != 0);
+}
 
 }  // extern "C"

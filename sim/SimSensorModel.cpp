@@ -56,14 +56,22 @@ uint32_t Sensor13(SimCamera& camera, uint32_t reg) {
     return camera.Sensor().Get(reg) | ((camera.Sensor().Get(reg + 1) & 0x1F) << 8);
 }
 
-double LineTimeUs(uint32_t lineLength) { return lineLength / 489.0 * 355.7 * 1000.0 / 54545.0; }
+double LineTimeUs(uint32_t lineLength) {
+    return lineLength / 489.0 * 355.7 * 1000.0 / 54545.0;
+}
 
 }  // namespace
 
-void SetFastMode(bool on) { gFastMode.store(on); }
-bool FastMode() { return gFastMode.load(); }
+void SetFastMode(bool on) {
+    gFastMode.store(on);
+}
+bool FastMode() {
+    return gFastMode.load();
+}
 
-void SetStaticScene(bool on) { gStaticScene.store(on ? 1 : 0); }
+void SetStaticScene(bool on) {
+    gStaticScene.store(on ? 1 : 0);
+}
 bool StaticScene() {
     int value = gStaticScene.load();
     if (value < 0) {
@@ -75,22 +83,30 @@ bool StaticScene() {
     return value == 1;
 }
 
-void UsePlainCameraModel(bool on) { gPlainModel.store(on); }
-bool PlainCameraModel() { return gPlainModel.load(); }
+void UsePlainCameraModel(bool on) {
+    gPlainModel.store(on);
+}
+bool PlainCameraModel() {
+    return gPlainModel.load();
+}
 
-void AdvanceSimulatedTime(uint32_t milliseconds) { gTimeOffset.fetch_add(milliseconds); }
+void AdvanceSimulatedTime(uint32_t milliseconds) {
+    gTimeOffset.fetch_add(milliseconds);
+}
 
 SimSensorModel::SimSensorModel(uint32_t seed) : scene_(seed), startMs_(NowMs()) {
     thermalSince_ = startMs_;
 }
 
-uint32_t SimSensorModel::NowMs() { return platform::GetTickCount() + gTimeOffset.load(); }
+uint32_t SimSensorModel::NowMs() {
+    return platform::GetTickCount() + gTimeOffset.load();
+}
 
 void SimSensorModel::PowerOn(SimCamera& camera) {
     SimRegisterFile& fpga = camera.Fpga();
     SimRegisterFile& sensor = camera.Sensor();
     fpga.Set16(kFpgaCapabilityLow, kFpgaCapabilityHigh, kCapabilityWord);
-    fpga.Set(kFpgaCooler, 0xA4);  // cooler off; the other bits are the camera's own
+    fpga.Set(kFpgaCooler, 0xA4);        // cooler off; the other bits are the camera's own
     fpga.Set(kFpgaDefectEnable, 0x06);  // correction off
     fpga.Set16(kFpgaDefectThresholdLow, kFpgaDefectThresholdHigh, 0x0100);
     fpga.Set16(0x44, 0x45, 2560);
@@ -125,7 +141,8 @@ void SimSensorModel::PowerOn(SimCamera& camera) {
         latchedTemperatureHigh_ = static_cast<uint8_t>((raw >> 8) & 0x0F);
         return static_cast<uint8_t>(raw & 0xFF);
     });
-    fpga.OnRead(kFpgaTemperatureHigh, [this](uint32_t, uint8_t) { return latchedTemperatureHigh_; });
+    fpga.OnRead(kFpgaTemperatureHigh,
+                [this](uint32_t, uint8_t) { return latchedTemperatureHigh_; });
     fpga.OnRead(kFpgaFrameCounter, [this, &camera](uint32_t, uint8_t) {
         // The counter of the frame last exposed: a trigger exposes one before it is sent.
         return static_cast<uint8_t>((camera.FrameCounter() - 1 + pendingTriggers_) & 0xFF);
@@ -150,7 +167,8 @@ void SimSensorModel::UpdateThermalTarget(bool coolerOn) {
 
 double SimSensorModel::TemperatureCelsius() {
     const double elapsed = static_cast<double>(static_cast<uint32_t>(NowMs() - thermalSince_));
-    return thermalTarget_ + (thermalStart_ - thermalTarget_) * std::exp(-elapsed / kThermalTimeConstantMs);
+    return thermalTarget_ +
+           (thermalStart_ - thermalTarget_) * std::exp(-elapsed / kThermalTimeConstantMs);
 }
 
 uint16_t SimSensorModel::RawTemperature() {
@@ -161,14 +179,16 @@ uint16_t SimSensorModel::RawTemperature() {
 double SimSensorModel::ExposureUs(SimCamera& camera) const {
     const uint32_t frame = Sensor24(camera, kSensorFrameLength);
     const uint32_t shutter = Sensor24(camera, kSensorShutter);
-    const uint32_t line = camera.Sensor().Get(kSensorLineLength) | (camera.Sensor().Get(kSensorLineLength + 1) << 8);
+    const uint32_t line =
+        camera.Sensor().Get(kSensorLineLength) | (camera.Sensor().Get(kSensorLineLength + 1) << 8);
     const double lines = frame > shutter ? frame - shutter : 0;
     return lines * LineTimeUs(line) + 14.802;
 }
 
 double SimSensorModel::FramePeriodUs(SimCamera& camera) const {
     const uint32_t frame = Sensor24(camera, kSensorFrameLength);
-    const uint32_t line = camera.Sensor().Get(kSensorLineLength) | (camera.Sensor().Get(kSensorLineLength + 1) << 8);
+    const uint32_t line =
+        camera.Sensor().Get(kSensorLineLength) | (camera.Sensor().Get(kSensorLineLength + 1) << 8);
     return std::max(1u, frame) * LineTimeUs(std::max(1u, line));
 }
 
@@ -192,14 +212,15 @@ SceneSettings SimSensorModel::Settings(SimCamera& camera, const FrameGeometry& g
     s.exposureUs = ExposureUs(camera);
     s.gain = sensor.Get(kSensorGain) | ((sensor.Get(kSensorGain + 1) & 1) << 8);
     s.highGain = (sensor.Get(kSensorGainMode) & 1) != 0;
-    s.blackLevel = sensor.Get(kSensorBlackLevel) | ((sensor.Get(kSensorBlackLevel + 1) & 0x0F) << 8);
+    s.blackLevel =
+        sensor.Get(kSensorBlackLevel) | ((sensor.Get(kSensorBlackLevel + 1) & 0x0F) << 8);
     s.defectCorrection = (fpga.Get(kFpgaDefectEnable) & 1) != 0;
     s.defectThreshold = fpga.Get16(kFpgaDefectThresholdLow, kFpgaDefectThresholdHigh);
     return s;
 }
 
-void SimSensorModel::RenderPayload(SimCamera& camera, const FrameGeometry& geometry, uint32_t counter,
-                                   std::span<uint8_t> payload) {
+void SimSensorModel::RenderPayload(SimCamera& camera, const FrameGeometry& geometry,
+                                   uint32_t counter, std::span<uint8_t> payload) {
     const auto started = std::chrono::steady_clock::now();
     // A long render (the picture rebuilt after a settings change) is the simulator's own pause,
     // not the camera's: the frame schedule moves on by it so no frame counts as lost for it.
@@ -207,8 +228,9 @@ void SimSensorModel::RenderPayload(SimCamera& camera, const FrameGeometry& geome
         SimSensorModel& model;
         std::chrono::steady_clock::time_point started;
         ~ScheduleShift() {
-            const double ms =
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+            const double ms = std::chrono::duration<double, std::milli>(
+                                  std::chrono::steady_clock::now() - started)
+                                  .count();
             if (ms > 5.0 && model.timingValid_) model.dueFraction_ += ms;
         }
     } shift{*this, started};
@@ -234,7 +256,7 @@ FrameHeaderWords SimSensorModel::HeaderWords(SimCamera& camera, uint32_t) {
     const uint32_t frame = Sensor24(camera, kSensorFrameLength);
     const uint32_t shutter = Sensor24(camera, kSensorShutter);
     words.wordA = frame > shutter ? frame - shutter : 0;  // exposure lines of this frame
-    words.wordC = NowMs() - startMs_;  // camera time stamp in milliseconds
+    words.wordC = NowMs() - startMs_;                     // camera time stamp in milliseconds
     words.wordD = static_cast<uint32_t>(RawTemperature());
     return words;
 }
@@ -267,7 +289,8 @@ std::optional<uint32_t> SimSensorModel::FrameDelayMs(SimCamera& camera) {
     // The host came late: frames were exposed meanwhile; the camera keeps a few, the rest are lost
     // and show as a gap in the frame counter.
     const auto ready = static_cast<uint64_t>((now - dueFraction_) / period) + 1;
-    const uint64_t lost = ready > static_cast<uint64_t>(kCameraFifoFrames) ? ready - kCameraFifoFrames : 0;
+    const uint64_t lost =
+        ready > static_cast<uint64_t>(kCameraFifoFrames) ? ready - kCameraFifoFrames : 0;
     if (lost > 0) {
         framesLost_ += lost;
         camera.SetFrameCounterStart(camera.FrameCounter() + static_cast<uint32_t>(lost));
@@ -277,7 +300,9 @@ std::optional<uint32_t> SimSensorModel::FrameDelayMs(SimCamera& camera) {
     return 0;
 }
 
-void SimSensorModel::OnStreamReset(SimCamera&) { timingValid_ = false; }
+void SimSensorModel::OnStreamReset(SimCamera&) {
+    timingValid_ = false;
+}
 
 void SimSensorModel::FireTrigger(SimCamera& camera) {
     if (!Triggered(camera)) return;

@@ -34,7 +34,7 @@ public:
     static constexpr double kCoolerSetPointCelsius = -10.0;
     static constexpr double kThermalTimeConstantMs = 20000.0;
     static constexpr uint16_t kCapabilityWord = 0x8105;  // defect correction; FPGA thermometer
-    static constexpr int kCameraFifoFrames = 2;  // frames the camera holds for a late host
+    static constexpr int kCameraFifoFrames = 2;          // frames the camera holds for a late host
 
     explicit SimSensorModel(uint32_t seed);
 
@@ -70,8 +70,8 @@ private:
     int pendingTriggers_ = 0;
     bool frameWaitsForTrigger_ = false;
     bool timingValid_ = false;
-    uint32_t nextFrameDue_ = 0;  // ms on the model's clock
-    double dueFraction_ = 0.0;  // sub-millisecond part of the frame schedule
+    uint32_t nextFrameDue_ = 0;            // ms on the model's clock
+    double dueFraction_ = 0.0;             // sub-millisecond part of the frame schedule
     std::atomic<uint64_t> framesLost_{0};  // read by tests without the camera's lock
     uint32_t startMs_ = 0;
 };

@@ -26,7 +26,9 @@ constexpr uint32_t kReadyPauseMs = 500;
 constexpr uint32_t kReadyPulseEveryMs = 25000;
 constexpr uint16_t kSromIdAddress = 0x1080;
 
-bool IsHeaderlessType(int type) { return type == 0x3310 || type == 0x3320 || type == 0x3330 || type == 0x3340; }
+bool IsHeaderlessType(int type) {
+    return type == 0x3310 || type == 0x3320 || type == 0x3330 || type == 0x3340;
+}
 
 // Runs `f` when the scope ends, however it ends.
 template <typename F>
@@ -43,9 +45,13 @@ private:
 
 }  // namespace
 
-CLumoraV3U2Base::CLumoraV3U2Base() { ring_.SetSlotCount(4); }
+CLumoraV3U2Base::CLumoraV3U2Base() {
+    ring_.SetSlotCount(4);
+}
 
-CLumoraV3U2Base::~CLumoraV3U2Base() { CloseCamera(); }
+CLumoraV3U2Base::~CLumoraV3U2Base() {
+    CloseCamera();
+}
 
 // ---------------------------------------------------------------------------------------------
 // Device choice and bring-up
@@ -53,8 +59,8 @@ CLumoraV3U2Base::~CLumoraV3U2Base() { CloseCamera(); }
 int CLumoraV3U2Base::CreateController(HWND, const char* interfaceGuid) {
     platform::CriticalSectionLock lock(deviceLock_);
     CloseCamera();
-    controller_ = std::make_unique<usb::CLumCy3Cam>(interfaceGuid != nullptr ? std::string(interfaceGuid)
-                                                                              : std::string());
+    controller_ = std::make_unique<usb::CLumCy3Cam>(
+        interfaceGuid != nullptr ? std::string(interfaceGuid) : std::string());
     return 1;
 }
 
@@ -92,11 +98,14 @@ int CLumoraV3U2Base::InitializeCameraLocked() {
             if (platform::TicksSince(lastPulse, platform::GetTickCount()) >= kReadyPulseEveryMs) {
                 uint8_t value = 0;
                 controller_->ReadFpgaRegister(imx992::kFpgaReadyPulse, &value);
-                controller_->WriteFpgaRegister(imx992::kFpgaReadyPulse, static_cast<uint8_t>(value & ~1));
+                controller_->WriteFpgaRegister(imx992::kFpgaReadyPulse,
+                                               static_cast<uint8_t>(value & ~1));
                 platform::Sleep(50);
-                controller_->WriteFpgaRegister(imx992::kFpgaReadyPulse, static_cast<uint8_t>(value | 1));
+                controller_->WriteFpgaRegister(imx992::kFpgaReadyPulse,
+                                               static_cast<uint8_t>(value | 1));
                 platform::Sleep(50);
-                controller_->WriteFpgaRegister(imx992::kFpgaReadyPulse, static_cast<uint8_t>(value & ~1));
+                controller_->WriteFpgaRegister(imx992::kFpgaReadyPulse,
+                                               static_cast<uint8_t>(value & ~1));
                 lastPulse = platform::GetTickCount();
             }
         }
@@ -190,7 +199,9 @@ int CLumoraV3U2Base::OpenDeviceLocked(int index) {
     return InitializeCameraLocked();
 }
 
-int CLumoraV3U2Base::Reserved0() { return 0; }
+int CLumoraV3U2Base::Reserved0() {
+    return 0;
+}
 
 int CLumoraV3U2Base::IsDeviceAvailable(int index) {
     platform::CriticalSectionLock lock(deviceLock_);
@@ -211,7 +222,9 @@ int CLumoraV3U2Base::GetDeviceCount(int productId) {
     int present = 0;
     for (int row = 0; row < std::min(count, kMaxDevices); ++row) {
         const usb::DeviceEntry entry = controller_->GetDeviceEntry(row);
-        if (entry.productId != 0 && entry.productId == productId && controller_->IsDevicePresent(row)) ++present;
+        if (entry.productId != 0 && entry.productId == productId &&
+            controller_->IsDevicePresent(row))
+            ++present;
     }
     return present;
 }
@@ -231,7 +244,9 @@ int CLumoraV3U2Base::SetCameraType(int productId) {
     return 1;
 }
 
-int CLumoraV3U2Base::GetCameraType() { return cameraType_.load(); }
+int CLumoraV3U2Base::GetCameraType() {
+    return cameraType_.load();
+}
 
 int CLumoraV3U2Base::GetEntryVendorId(int row) {
     platform::CriticalSectionLock lock(deviceLock_);
@@ -251,11 +266,17 @@ int CLumoraV3U2Base::GetEntryOrdinal(int row) {
     return controller_->GetDeviceEntry(row).ordinal;
 }
 
-int CLumoraV3U2Base::UsesSideChannelTransfer() { return cameraType_.load() == kTypeSideChannel ? 1 : 0; }
+int CLumoraV3U2Base::UsesSideChannelTransfer() {
+    return cameraType_.load() == kTypeSideChannel ? 1 : 0;
+}
 
-int CLumoraV3U2Base::IsHeaderlessFamily() { return IsHeaderlessType(cameraType_.load()) ? 1 : 0; }
+int CLumoraV3U2Base::IsHeaderlessFamily() {
+    return IsHeaderlessType(cameraType_.load()) ? 1 : 0;
+}
 
-int CLumoraV3U2Base::GetDeviceIndex() { return deviceIndex_.load(); }
+int CLumoraV3U2Base::GetDeviceIndex() {
+    return deviceIndex_.load();
+}
 
 // ---------------------------------------------------------------------------------------------
 // Acquisition
@@ -448,15 +469,18 @@ int CLumoraV3U2Base::RunTransferLoop() {
         const auto started = std::chrono::steady_clock::now();
         const bool read = controller->ReadFramePayload(&request, payloadTimeout) != 0;
         const double elapsedMs =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+                .count();
         // A payload of another size than the frame is not a frame, even when it was read whole.
         if (!read || header.payloadLength != frameSize) {
             if (!failed()) break;
             continue;
         }
         transferError_.store(false);
-        if (elapsedMs > 0.0) transferRate_.store((frameSize >> 10) * 0.0078125 / (elapsedMs / 1000.0));
-        if (const auto rate = frameRate_.Add(); rate && mode == kCaptureContinuous) measuredFrameRate_.store(*rate);
+        if (elapsedMs > 0.0)
+            transferRate_.store((frameSize >> 10) * 0.0078125 / (elapsedMs / 1000.0));
+        if (const auto rate = frameRate_.Add(); rate && mode == kCaptureContinuous)
+            measuredFrameRate_.store(*rate);
 
         record.frameCounter = static_cast<int32_t>(lastFrameCounter_.load());
         ring_.Store(buffer, frameSize, record);
@@ -519,9 +543,10 @@ int CLumoraV3U2Base::PrepareBuffersLocked() {
     const int depth = bitDepthMode_.load();
     const uint64_t bytesPerPixel = (depth == 1 || depth == 2) ? 2 : 1;
     if (width <= 0 || height <= 0) return fail();
-    const uint64_t capacity =
-        ((uint64_t{static_cast<uint32_t>(height)} + 128) * (static_cast<uint32_t>(width) + 128) * bytesPerPixel + 8191) &
-        ~uint64_t{8191};
+    const uint64_t capacity = ((uint64_t{static_cast<uint32_t>(height)} + 128) *
+                                   (static_cast<uint32_t>(width) + 128) * bytesPerPixel +
+                               8191) &
+                              ~uint64_t{8191};
     if (capacity > usb::kMaxTransferLength) return fail();
     transferBuffer_ = AllocateFrameBuffer(capacity);
     if (!transferBuffer_) return fail();
@@ -532,7 +557,8 @@ int CLumoraV3U2Base::PrepareBuffersLocked() {
     sensor_->GetSensorInfo(&info);
     {
         std::lock_guard layout(layoutMutex_);
-        frameSize_ = static_cast<uint32_t>(uint64_t{static_cast<uint32_t>(height)} * width * bytesPerPixel);
+        frameSize_ =
+            static_cast<uint32_t>(uint64_t{static_cast<uint32_t>(height)} * width * bytesPerPixel);
         layout_.frameSize = frameSize_;
         layout_.lineBytes = static_cast<size_t>(width) * bytesPerPixel;
         layout_.lines = static_cast<size_t>(height);
@@ -541,9 +567,11 @@ int CLumoraV3U2Base::PrepareBuffersLocked() {
     }
     if (controller_) {
         controller_->WriteFpgaRegister(imx992::kFpgaWidth, static_cast<uint8_t>(width & 0xFF));
-        controller_->WriteFpgaRegister(imx992::kFpgaWidth + 1, static_cast<uint8_t>((width >> 8) & 0xFF));
+        controller_->WriteFpgaRegister(imx992::kFpgaWidth + 1,
+                                       static_cast<uint8_t>((width >> 8) & 0xFF));
         controller_->WriteFpgaRegister(imx992::kFpgaHeight, static_cast<uint8_t>(height & 0xFF));
-        controller_->WriteFpgaRegister(imx992::kFpgaHeight + 1, static_cast<uint8_t>((height >> 8) & 0xFF));
+        controller_->WriteFpgaRegister(imx992::kFpgaHeight + 1,
+                                       static_cast<uint8_t>((height >> 8) & 0xFF));
         int v1 = 17;
         int v2 = 0;
         const bool mirrored = info.mirrorH != 0;
@@ -563,7 +591,9 @@ int CLumoraV3U2Base::PrepareBuffersLocked() {
     return 1;
 }
 
-int CLumoraV3U2Base::GetMaxDeviceCount() { return kMaxDevices; }
+int CLumoraV3U2Base::GetMaxDeviceCount() {
+    return kMaxDevices;
+}
 
 int CLumoraV3U2Base::SyncFrameCounter() {
     platform::CriticalSectionLock lock(deviceLock_);
@@ -593,7 +623,8 @@ int CLumoraV3U2Base::GrabSingleFrame() {
         if (controller_->ReadFrameHeader(&request.header)) {
             const usb::FrameHeader header = usb::FrameHeader::Read(request.header.bytes.data());
             request.length = header.payloadLength;
-            if (header.payloadLength == frameSize && controller_->ReadFramePayload(&request, 3000)) {
+            if (header.payloadLength == frameSize &&
+                controller_->ReadFramePayload(&request, 3000)) {
                 FrameRecord record;
                 record.frameCounter = static_cast<int32_t>(header.frameCounter);
                 record.wordA = header.wordA;
@@ -615,7 +646,9 @@ int CLumoraV3U2Base::GrabSingleFrame() {
     return 0;
 }
 
-int CLumoraV3U2Base::Reserved1() { return -1; }
+int CLumoraV3U2Base::Reserved1() {
+    return -1;
+}
 
 uint32_t CLumoraV3U2Base::FrameSize() const {
     std::lock_guard layout(layoutMutex_);
@@ -634,14 +667,16 @@ FrameLayout CLumoraV3U2Base::Layout(bool topDown) const {
     return copy;
 }
 
-int CLumoraV3U2Base::CopySlot(int slot, uint8_t* dst, uint32_t capacity, FrameRecord* record, bool topDown) {
+int CLumoraV3U2Base::CopySlot(int slot, uint8_t* dst, uint32_t capacity, FrameRecord* record,
+                              bool topDown) {
     const FrameLayout layout = Layout(topDown);
     if (capacity < layout.frameSize) return 0;
     return ring_.CopyOut(slot, dst, capacity, layout, record) ? 1 : 0;
 }
 
-int CLumoraV3U2Base::CopyFrame(uint8_t* dst, uint32_t length, int* counter, uint32_t* wordA, uint32_t* wordB,
-                               uint32_t* wordC, uint32_t* wordD, int firstSlot, int topDown) {
+int CLumoraV3U2Base::CopyFrame(uint8_t* dst, uint32_t length, int* counter, uint32_t* wordA,
+                               uint32_t* wordB, uint32_t* wordC, uint32_t* wordD, int firstSlot,
+                               int topDown) {
     FrameRecord record;
     if (!CopySlot(firstSlot ? 0 : ring_.NewestSlot(), dst, length, &record, topDown != 0)) return 0;
     if (counter != nullptr) *counter = record.frameCounter;
@@ -674,13 +709,14 @@ int CLumoraV3U2Base::WaitFrame(uint32_t milliseconds) {
 int CLumoraV3U2Base::GetLatestFrame(uint8_t* dst, uint32_t capacity, int topDown) {
     const uint64_t stored = ring_.StoredCount();
     const int write = ring_.WriteIndex();
-    const int ok = CopySlot(write == 0 ? ring_.SlotCount() - 1 : write - 1, dst, capacity, nullptr, topDown != 0);
+    const int ok = CopySlot(write == 0 ? ring_.SlotCount() - 1 : write - 1, dst, capacity, nullptr,
+                            topDown != 0);
     ring_.MarkTaken(write, stored);
     return ok ? 0 : -1;
 }
 
-int CLumoraV3U2Base::GetLatestFrameAux(uint8_t* dst, uint32_t capacity, uint64_t* auxWide, uint32_t* auxWord,
-                                       int firstSlot) {
+int CLumoraV3U2Base::GetLatestFrameAux(uint8_t* dst, uint32_t capacity, uint64_t* auxWide,
+                                       uint32_t* auxWord, int firstSlot) {
     const uint64_t stored = ring_.StoredCount();
     const int write = ring_.WriteIndex();
     const int newest = write == 0 ? ring_.SlotCount() - 1 : write - 1;
@@ -693,13 +729,14 @@ int CLumoraV3U2Base::GetLatestFrameAux(uint8_t* dst, uint32_t capacity, uint64_t
     return ok ? 0 : -1;
 }
 
-int CLumoraV3U2Base::GetLatestFrameEx(uint8_t* dst, uint32_t capacity, int* counter, uint32_t* wordA,
-                                      uint32_t* wordB, uint32_t* wordC, uint32_t* wordD, int topDown) {
+int CLumoraV3U2Base::GetLatestFrameEx(uint8_t* dst, uint32_t capacity, int* counter,
+                                      uint32_t* wordA, uint32_t* wordB, uint32_t* wordC,
+                                      uint32_t* wordD, int topDown) {
     const uint64_t stored = ring_.StoredCount();
     const int write = ring_.WriteIndex();
     FrameRecord record;
-    const int ok =
-        CopySlot(write == 0 ? ring_.SlotCount() - 1 : write - 1, dst, capacity, &record, topDown != 0);
+    const int ok = CopySlot(write == 0 ? ring_.SlotCount() - 1 : write - 1, dst, capacity, &record,
+                            topDown != 0);
     ring_.MarkTaken(write, stored);
     if (!ok) return -1;
     if (counter != nullptr) *counter = record.frameCounter;
@@ -710,7 +747,9 @@ int CLumoraV3U2Base::GetLatestFrameEx(uint8_t* dst, uint32_t capacity, int* coun
     return 0;
 }
 
-int CLumoraV3U2Base::Reserved2() { return 0; }
+int CLumoraV3U2Base::Reserved2() {
+    return 0;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Depth, clock, window, mirrors, trigger
@@ -737,7 +776,8 @@ int CLumoraV3U2Base::SetClockMode(int mode) {
 
 int CLumoraV3U2Base::GetClockMode(int* value, int first, int second) {
     int cell = 0;
-    const int ok = WithSensor(0, [&](CSensorBase& s) { return s.GetClockMode(&cell, first, second); });
+    const int ok =
+        WithSensor(0, [&](CSensorBase& s) { return s.GetClockMode(&cell, first, second); });
     if (ok && value != nullptr) *value = cell;
     return ok ? 1 : 0;
 }
@@ -747,7 +787,8 @@ int CLumoraV3U2Base::SetCaptureWindow(int x, int y, int width, int height, int m
     if (!sensor_) return 0;
     int cx = 0, cw = 0, cy = 0, ch = 0, cm = 0;
     sensor_->GetReadoutWindow(&cx, &cw, &cy, &ch, &cm);
-    if (cx == x && cy == y && cw == width && ch == height && cm == mode && !IsHeaderlessFamily()) return 1;
+    if (cx == x && cy == y && cw == width && ch == height && cm == mode && !IsHeaderlessFamily())
+        return 1;
     if (!sensor_->SetReadoutWindow(x, width, y, height, mode)) return 0;
     buffersStale_.store(true);
     return 1;
@@ -772,8 +813,12 @@ int CLumoraV3U2Base::SetMirrorH(int on) {
 int CLumoraV3U2Base::SetMirrorV(int on) {
     return WithSensor(0, [&](CSensorBase& s) { return s.SetMirrorV(on); });
 }
-int CLumoraV3U2Base::GetMirrorH() { return SensorCell(&CSensorBase::GetMirrorH); }
-int CLumoraV3U2Base::GetMirrorV() { return SensorCell(&CSensorBase::GetMirrorV); }
+int CLumoraV3U2Base::GetMirrorH() {
+    return SensorCell(&CSensorBase::GetMirrorH);
+}
+int CLumoraV3U2Base::GetMirrorV() {
+    return SensorCell(&CSensorBase::GetMirrorV);
+}
 int CLumoraV3U2Base::GetMirrorHDefault() {
     return WithSensor(0, [](CSensorBase& s) { return s.GetMirrorHDefault(); });
 }
@@ -838,13 +883,13 @@ double CLumoraV3U2Base::SensorSeconds(int (CSensorBase::*getter)(double*)) {
     return cell;
 }
 
-#define LUMORA_INFO_GETTER(Name, field)                                                   \
-    int CLumoraV3U2Base::Name() {                                                         \
-        return WithSensor(0, [](CSensorBase& s) {                                         \
-            SensorInfo info{};                                                            \
-            s.GetSensorInfo(&info);                                                       \
-            return static_cast<int>(info.field);                                          \
-        });                                                                               \
+#define LUMORA_INFO_GETTER(Name, field)           \
+    int CLumoraV3U2Base::Name() {                 \
+        return WithSensor(0, [](CSensorBase& s) { \
+            SensorInfo info{};                    \
+            s.GetSensorInfo(&info);               \
+            return static_cast<int>(info.field);  \
+        });                                       \
     }
 LUMORA_INFO_GETTER(GetSensorWidth, sensorWidth)
 LUMORA_INFO_GETTER(GetSensorHeight, sensorHeight)
@@ -859,10 +904,18 @@ LUMORA_INFO_GETTER(GetWindowHeight, windowHeight)
 int CLumoraV3U2Base::SetGlobalGain(int gain) {
     return WithSensor(0, [&](CSensorBase& s) { return s.SetGain(gain); });
 }
-int CLumoraV3U2Base::GetGlobalGain() { return SensorCell(&CSensorBase::GetGain); }
-int CLumoraV3U2Base::GetGlobalGainMin() { return SensorCell(&CSensorBase::GetGainMin); }
-int CLumoraV3U2Base::GetGlobalGainMax() { return SensorCell(&CSensorBase::GetGainMax); }
-int CLumoraV3U2Base::GetGlobalGainDefault() { return SensorCell(&CSensorBase::GetGainDefault); }
+int CLumoraV3U2Base::GetGlobalGain() {
+    return SensorCell(&CSensorBase::GetGain);
+}
+int CLumoraV3U2Base::GetGlobalGainMin() {
+    return SensorCell(&CSensorBase::GetGainMin);
+}
+int CLumoraV3U2Base::GetGlobalGainMax() {
+    return SensorCell(&CSensorBase::GetGainMax);
+}
+int CLumoraV3U2Base::GetGlobalGainDefault() {
+    return SensorCell(&CSensorBase::GetGainDefault);
+}
 
 int CLumoraV3U2Base::SetExposureTime(uint32_t tenthsOfMs) {
     platform::CriticalSectionLock lock(deviceLock_);
@@ -871,18 +924,34 @@ int CLumoraV3U2Base::SetExposureTime(uint32_t tenthsOfMs) {
     payloadTimeoutMs_.store(tenthsOfMs <= 50000 ? kDefaultPayloadTimeoutMs : tenthsOfMs / 5);
     return sensor_->SetExposureTime(static_cast<int>(std::min<uint32_t>(tenthsOfMs, 0x7FFFFFFF)));
 }
-int CLumoraV3U2Base::GetExposureTime() { return SensorCell(&CSensorBase::GetExposureTime); }
-int CLumoraV3U2Base::GetExposureTimeMin() { return SensorCell(&CSensorBase::GetExposureTimeMin); }
-int CLumoraV3U2Base::GetExposureTimeMax() { return SensorCell(&CSensorBase::GetExposureTimeMax); }
-int CLumoraV3U2Base::GetExposureTimeDefault() { return SensorCell(&CSensorBase::GetExposureTimeDefault); }
+int CLumoraV3U2Base::GetExposureTime() {
+    return SensorCell(&CSensorBase::GetExposureTime);
+}
+int CLumoraV3U2Base::GetExposureTimeMin() {
+    return SensorCell(&CSensorBase::GetExposureTimeMin);
+}
+int CLumoraV3U2Base::GetExposureTimeMax() {
+    return SensorCell(&CSensorBase::GetExposureTimeMax);
+}
+int CLumoraV3U2Base::GetExposureTimeDefault() {
+    return SensorCell(&CSensorBase::GetExposureTimeDefault);
+}
 
 int CLumoraV3U2Base::SetExposureLines(uint32_t lines) {
     return WithSensor(0, [&](CSensorBase& s) { return s.SetExposureLines(lines); });
 }
-int CLumoraV3U2Base::GetExposureLines() { return SensorCell(&CSensorBase::GetExposureLines); }
-int CLumoraV3U2Base::GetExposureLinesMin() { return SensorCell(&CSensorBase::GetExposureLinesMin); }
-int CLumoraV3U2Base::GetExposureLinesMax() { return SensorCell(&CSensorBase::GetExposureLinesMax); }
-int CLumoraV3U2Base::GetExposureLinesDefault() { return SensorCell(&CSensorBase::GetExposureLinesDefault); }
+int CLumoraV3U2Base::GetExposureLines() {
+    return SensorCell(&CSensorBase::GetExposureLines);
+}
+int CLumoraV3U2Base::GetExposureLinesMin() {
+    return SensorCell(&CSensorBase::GetExposureLinesMin);
+}
+int CLumoraV3U2Base::GetExposureLinesMax() {
+    return SensorCell(&CSensorBase::GetExposureLinesMax);
+}
+int CLumoraV3U2Base::GetExposureLinesDefault() {
+    return SensorCell(&CSensorBase::GetExposureLinesDefault);
+}
 
 int CLumoraV3U2Base::IsExposureTimeExAvailable() {
     return WithSensor(0, [](CSensorBase& s) { return s.IsExposureSecondsSupported(); });
@@ -900,9 +969,15 @@ int CLumoraV3U2Base::SetExposureTimeEx(double seconds) {
     if (seconds > 2.0) payloadTimeoutMs_.store(static_cast<uint32_t>((seconds + 1.0) * 1000.0));
     return 1;
 }
-double CLumoraV3U2Base::GetExposureTimeEx() { return SensorSeconds(&CSensorBase::GetExposureSeconds); }
-double CLumoraV3U2Base::GetExposureTimeExMin() { return SensorSeconds(&CSensorBase::GetExposureSecondsMin); }
-double CLumoraV3U2Base::GetExposureTimeExMax() { return SensorSeconds(&CSensorBase::GetExposureSecondsMax); }
+double CLumoraV3U2Base::GetExposureTimeEx() {
+    return SensorSeconds(&CSensorBase::GetExposureSeconds);
+}
+double CLumoraV3U2Base::GetExposureTimeExMin() {
+    return SensorSeconds(&CSensorBase::GetExposureSecondsMin);
+}
+double CLumoraV3U2Base::GetExposureTimeExMax() {
+    return SensorSeconds(&CSensorBase::GetExposureSecondsMax);
+}
 double CLumoraV3U2Base::GetExposureTimeExDefault() {
     return SensorSeconds(&CSensorBase::GetExposureSecondsDefault);
 }
@@ -915,9 +990,15 @@ int CLumoraV3U2Base::GetTapGain(int tap) {
     WithSensor(0, [&](CSensorBase& s) { return s.GetTapGain(tap, &cell); });
     return cell;
 }
-int CLumoraV3U2Base::GetTapGainMin() { return SensorCell(&CSensorBase::GetTapGainMin); }
-int CLumoraV3U2Base::GetTapGainMax() { return SensorCell(&CSensorBase::GetTapGainMax); }
-int CLumoraV3U2Base::GetTapGainDefault() { return SensorCell(&CSensorBase::GetTapGainDefault); }
+int CLumoraV3U2Base::GetTapGainMin() {
+    return SensorCell(&CSensorBase::GetTapGainMin);
+}
+int CLumoraV3U2Base::GetTapGainMax() {
+    return SensorCell(&CSensorBase::GetTapGainMax);
+}
+int CLumoraV3U2Base::GetTapGainDefault() {
+    return SensorCell(&CSensorBase::GetTapGainDefault);
+}
 int CLumoraV3U2Base::SetTapOffset(int tap, int value) {
     return WithSensor(0, [&](CSensorBase& s) { return s.SetTapOffset(tap, value); });
 }
@@ -926,29 +1007,49 @@ int CLumoraV3U2Base::GetTapOffset(int tap) {
     WithSensor(0, [&](CSensorBase& s) { return s.GetTapOffset(tap, &cell); });
     return cell;
 }
-int CLumoraV3U2Base::GetTapOffsetMin() { return SensorCell(&CSensorBase::GetTapOffsetMin); }
-int CLumoraV3U2Base::GetTapOffsetMax() { return SensorCell(&CSensorBase::GetTapOffsetMax); }
-int CLumoraV3U2Base::GetTapOffsetDefault() { return SensorCell(&CSensorBase::GetTapOffsetDefault); }
+int CLumoraV3U2Base::GetTapOffsetMin() {
+    return SensorCell(&CSensorBase::GetTapOffsetMin);
+}
+int CLumoraV3U2Base::GetTapOffsetMax() {
+    return SensorCell(&CSensorBase::GetTapOffsetMax);
+}
+int CLumoraV3U2Base::GetTapOffsetDefault() {
+    return SensorCell(&CSensorBase::GetTapOffsetDefault);
+}
 
 int CLumoraV3U2Base::SetColorGainRed(int gain) {
     return WithSensor(0, [&](CSensorBase& s) { return s.SetRedGain(gain); });
 }
-int CLumoraV3U2Base::GetColorGainRed() { return SensorCell(&CSensorBase::GetRedGain); }
+int CLumoraV3U2Base::GetColorGainRed() {
+    return SensorCell(&CSensorBase::GetRedGain);
+}
 int CLumoraV3U2Base::SetColorGainGreen1(int gain) {
     return WithSensor(0, [&](CSensorBase& s) { return s.SetGreen1Gain(gain); });
 }
-int CLumoraV3U2Base::GetColorGainGreen1() { return SensorCell(&CSensorBase::GetGreen1Gain); }
+int CLumoraV3U2Base::GetColorGainGreen1() {
+    return SensorCell(&CSensorBase::GetGreen1Gain);
+}
 int CLumoraV3U2Base::SetColorGainGreen2(int gain) {
     return WithSensor(0, [&](CSensorBase& s) { return s.SetGreen2Gain(gain); });
 }
-int CLumoraV3U2Base::GetColorGainGreen2() { return SensorCell(&CSensorBase::GetGreen2Gain); }
+int CLumoraV3U2Base::GetColorGainGreen2() {
+    return SensorCell(&CSensorBase::GetGreen2Gain);
+}
 int CLumoraV3U2Base::SetColorGainBlue(int gain) {
     return WithSensor(0, [&](CSensorBase& s) { return s.SetBlueGain(gain); });
 }
-int CLumoraV3U2Base::GetColorGainBlue() { return SensorCell(&CSensorBase::GetBlueGain); }
-int CLumoraV3U2Base::GetColorGainMin() { return SensorCell(&CSensorBase::GetColorGainMin); }
-int CLumoraV3U2Base::GetColorGainMax() { return SensorCell(&CSensorBase::GetColorGainMax); }
-int CLumoraV3U2Base::GetColorGainDefault() { return SensorCell(&CSensorBase::GetColorGainDefault); }
+int CLumoraV3U2Base::GetColorGainBlue() {
+    return SensorCell(&CSensorBase::GetBlueGain);
+}
+int CLumoraV3U2Base::GetColorGainMin() {
+    return SensorCell(&CSensorBase::GetColorGainMin);
+}
+int CLumoraV3U2Base::GetColorGainMax() {
+    return SensorCell(&CSensorBase::GetColorGainMax);
+}
+int CLumoraV3U2Base::GetColorGainDefault() {
+    return SensorCell(&CSensorBase::GetColorGainDefault);
+}
 
 int CLumoraV3U2Base::IsBlackLevelSupported() {
     return WithSensor(0, [](CSensorBase& s) { return s.IsBlackLevelSupported(); });
@@ -956,17 +1057,27 @@ int CLumoraV3U2Base::IsBlackLevelSupported() {
 int CLumoraV3U2Base::SetBlackLevel(int level) {
     return WithSensor(0, [&](CSensorBase& s) { return s.SetBlackLevel(level); });
 }
-int CLumoraV3U2Base::GetBlackLevel() { return SensorCell(&CSensorBase::GetBlackLevel); }
-int CLumoraV3U2Base::GetBlackLevelMin() { return SensorCell(&CSensorBase::GetBlackLevelMin); }
-int CLumoraV3U2Base::GetBlackLevelMax() { return SensorCell(&CSensorBase::GetBlackLevelMax); }
-int CLumoraV3U2Base::GetBlackLevelDefault() { return SensorCell(&CSensorBase::GetBlackLevelDefault); }
+int CLumoraV3U2Base::GetBlackLevel() {
+    return SensorCell(&CSensorBase::GetBlackLevel);
+}
+int CLumoraV3U2Base::GetBlackLevelMin() {
+    return SensorCell(&CSensorBase::GetBlackLevelMin);
+}
+int CLumoraV3U2Base::GetBlackLevelMax() {
+    return SensorCell(&CSensorBase::GetBlackLevelMax);
+}
+int CLumoraV3U2Base::GetBlackLevelDefault() {
+    return SensorCell(&CSensorBase::GetBlackLevelDefault);
+}
 int CLumoraV3U2Base::IsSensorModeSupported() {
     return WithSensor(0, [](CSensorBase& s) { return s.IsSensorModeSupported(); });
 }
 int CLumoraV3U2Base::SetSensorMode(int mode) {
     return WithSensor(0, [&](CSensorBase& s) { return s.SetSensorMode(mode); });
 }
-int CLumoraV3U2Base::GetSensorMode() { return SensorCell(&CSensorBase::GetSensorMode); }
+int CLumoraV3U2Base::GetSensorMode() {
+    return SensorCell(&CSensorBase::GetSensorMode);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Registers
@@ -989,8 +1100,10 @@ int CLumoraV3U2Base::FpgaWrite(int reg, int value) {
 
 int CLumoraV3U2Base::FpgaWriteLocked(int reg, int value) {
     if (!controller_ || cameraType_.load() == kTypeSideChannel) return 0;
-    return controller_->WriteFpgaRegister(static_cast<uint8_t>(reg & 0xFF), static_cast<uint8_t>(value & 0xFF)) ? 1
-                                                                                                             : 0;
+    return controller_->WriteFpgaRegister(static_cast<uint8_t>(reg & 0xFF),
+                                          static_cast<uint8_t>(value & 0xFF))
+               ? 1
+               : 0;
 }
 
 int CLumoraV3U2Base::FpgaRead(int reg, int* ok) {
@@ -1027,15 +1140,17 @@ int CLumoraV3U2Base::WaitFpgaIdleLocked(uint32_t milliseconds) {
 int CLumoraV3U2Base::WriteBusWord(int device, int reg, int value) {
     platform::CriticalSectionLock lock(deviceLock_);
     if (!sensor_ || !controller_ || !WaitFpgaIdleLocked(3000)) return 0;
-    const uint8_t bytes[4] = {static_cast<uint8_t>((reg >> 8) & 0xFF), static_cast<uint8_t>(reg & 0xFF),
-                              static_cast<uint8_t>((value >> 8) & 0xFF), static_cast<uint8_t>(value & 0xFF)};
+    const uint8_t bytes[4] = {
+        static_cast<uint8_t>((reg >> 8) & 0xFF), static_cast<uint8_t>(reg & 0xFF),
+        static_cast<uint8_t>((value >> 8) & 0xFF), static_cast<uint8_t>(value & 0xFF)};
     return controller_->I2cWrite(static_cast<uint8_t>(device * 2), bytes, 4, 3000) ? 1 : 0;
 }
 
 int CLumoraV3U2Base::ReadBusWord(int device, int reg, int* value) {
     platform::CriticalSectionLock lock(deviceLock_);
     if (!sensor_ || !controller_ || value == nullptr || !WaitFpgaIdleLocked(3000)) return 0;
-    const uint8_t address[2] = {static_cast<uint8_t>((reg >> 8) & 0xFF), static_cast<uint8_t>(reg & 0xFF)};
+    const uint8_t address[2] = {static_cast<uint8_t>((reg >> 8) & 0xFF),
+                                static_cast<uint8_t>(reg & 0xFF)};
     const auto bus = static_cast<uint8_t>(device * 2);
     if (!controller_->I2cWrite(bus, address, 2, 3000)) return 0;
     platform::Sleep(1);
@@ -1045,8 +1160,12 @@ int CLumoraV3U2Base::ReadBusWord(int device, int reg, int* value) {
     return 1;
 }
 
-int CLumoraV3U2Base::Reserved3() { return 0; }
-int CLumoraV3U2Base::Reserved4() { return 0; }
+int CLumoraV3U2Base::Reserved3() {
+    return 0;
+}
+int CLumoraV3U2Base::Reserved4() {
+    return 0;
+}
 void CLumoraV3U2Base::RestartStreaming() {
     WithSensor(0, [](CSensorBase& s) { return s.RestartStreaming(); });
 }
@@ -1065,8 +1184,12 @@ int CLumoraV3U2Base::SetControlFlag(int flag) {
 int CLumoraV3U2Base::GetControlFlag() {
     return WithSensor(-1, [](CSensorBase& s) { return s.GetControlFlag(); });
 }
-int CLumoraV3U2Base::WriteSromId(uint8_t value) { return WriteSrom(kSromIdAddress, value); }
-int CLumoraV3U2Base::ReadSromId(uint8_t* value) { return ReadSrom(kSromIdAddress, value); }
+int CLumoraV3U2Base::WriteSromId(uint8_t value) {
+    return WriteSrom(kSromIdAddress, value);
+}
+int CLumoraV3U2Base::ReadSromId(uint8_t* value) {
+    return ReadSrom(kSromIdAddress, value);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Camera-side defective-pixel correction
@@ -1098,7 +1221,9 @@ int CLumoraV3U2Base::EnableDefectCorrection(int on) {
     return FpgaWriteLocked(imx992::kFpgaDefectEnable, on ? (value | 1) : (value & ~1));
 }
 
-int CLumoraV3U2Base::IsDefectThresholdAvailable() { return IsDefectCorrectionAvailable(); }
+int CLumoraV3U2Base::IsDefectThresholdAvailable() {
+    return IsDefectCorrectionAvailable();
+}
 
 int CLumoraV3U2Base::SetDefectThreshold(int value) {
     platform::CriticalSectionLock lock(deviceLock_);
@@ -1120,15 +1245,21 @@ int CLumoraV3U2Base::GetDefectThreshold(int* value) {
     return 1;
 }
 
-int CLumoraV3U2Base::GetDefectThresholdMin() { return 0; }
+int CLumoraV3U2Base::GetDefectThresholdMin() {
+    return 0;
+}
 
 int CLumoraV3U2Base::GetDefectThresholdMax() {
     if (!IsDefectCorrectionAvailable()) return 0;
     return cameraType_.load() == 0x3310 ? 0x0FFF : 0xFFFF;
 }
 
-int CLumoraV3U2Base::ReceiveText(char*, int) { return 0; }
-int CLumoraV3U2Base::SendText(const char*, int) { return 0; }
+int CLumoraV3U2Base::ReceiveText(char*, int) {
+    return 0;
+}
+int CLumoraV3U2Base::SendText(const char*, int) {
+    return 0;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Cooler and temperature
@@ -1226,10 +1357,18 @@ int CLumoraV3U2Base::SetResponseMode(int mode) {
 int CLumoraV3U2Base::IsLevelPairSupported() {
     return WithSensor(0, [](CSensorBase& s) { return s.IsLevelPairSupported(); });
 }
-int CLumoraV3U2Base::GetLevelPairMin() { return SensorCell(&CSensorBase::GetLevelPairMin); }
-int CLumoraV3U2Base::GetLevelPairMax() { return SensorCell(&CSensorBase::GetLevelPairMax); }
-int CLumoraV3U2Base::GetLevelADefault() { return SensorCell(&CSensorBase::GetLevelADefault); }
-int CLumoraV3U2Base::GetLevelBDefault() { return SensorCell(&CSensorBase::GetLevelBDefault); }
+int CLumoraV3U2Base::GetLevelPairMin() {
+    return SensorCell(&CSensorBase::GetLevelPairMin);
+}
+int CLumoraV3U2Base::GetLevelPairMax() {
+    return SensorCell(&CSensorBase::GetLevelPairMax);
+}
+int CLumoraV3U2Base::GetLevelADefault() {
+    return SensorCell(&CSensorBase::GetLevelADefault);
+}
+int CLumoraV3U2Base::GetLevelBDefault() {
+    return SensorCell(&CSensorBase::GetLevelBDefault);
+}
 int CLumoraV3U2Base::ReadLevelA(int* value) {
     return WithSensor(0, [&](CSensorBase& s) { return s.ReadLevelA(value); });
 }

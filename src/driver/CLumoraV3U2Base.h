@@ -81,7 +81,8 @@ public:
     // Copies ring slot 0 (`firstSlot`) or the newest slot into `dst` of `length` bytes; 0 when
     // `length` is below the frame size or the slot was overwritten while it was being copied.
     virtual int CopyFrame(uint8_t* dst, uint32_t length, int* counter, uint32_t* wordA,
-                          uint32_t* wordB, uint32_t* wordC, uint32_t* wordD, int firstSlot, int topDown);
+                          uint32_t* wordB, uint32_t* wordC, uint32_t* wordD, int firstSlot,
+                          int topDown);
     virtual int SetCaptureMode(int mode);
     virtual int ResetTransfer();
     virtual int RunTransferLoop();
@@ -99,8 +100,8 @@ public:
     virtual int WaitFrame(uint32_t milliseconds);
     // The newest frame; 0 on success, -1 when it could not be copied. Marks everything taken.
     virtual int GetLatestFrame(uint8_t* dst, uint32_t capacity, int topDown);
-    virtual int GetLatestFrameAux(uint8_t* dst, uint32_t capacity, uint64_t* auxWide, uint32_t* auxWord,
-                                  int firstSlot);
+    virtual int GetLatestFrameAux(uint8_t* dst, uint32_t capacity, uint64_t* auxWide,
+                                  uint32_t* auxWord, int firstSlot);
     virtual int GetLatestFrameEx(uint8_t* dst, uint32_t capacity, int* counter, uint32_t* wordA,
                                  uint32_t* wordB, uint32_t* wordC, uint32_t* wordD, int topDown);
     virtual int Reserved2();

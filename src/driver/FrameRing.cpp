@@ -22,7 +22,9 @@ std::unique_ptr<uint8_t[]> AllocateFrameBuffer(size_t bytes) {
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes]());
 }
 
-void FailFrameBufferAllocationForTesting(int afterCount) { gAllocationsBeforeFailure.store(afterCount); }
+void FailFrameBufferAllocationForTesting(int afterCount) {
+    gAllocationsBeforeFailure.store(afterCount);
+}
 
 bool FrameRing::Allocate(int slots, size_t capacity) {
     Free();

@@ -35,8 +35,8 @@ struct FrameLayout {
     size_t lineBytes = 0;  // bytes of one stored line
     size_t lines = 0;
     size_t sampleBytes = 1;  // the unit in which a line is reversed
-    int orientation = 1;  // the sensor's orientation code
-    bool topDown = true;  // the caller's wish
+    int orientation = 1;     // the sensor's orientation code
+    bool topDown = true;     // the caller's wish
 };
 
 // Frame buffers come from here so that tests can make the n-th allocation fail.
@@ -93,7 +93,8 @@ public:
     bool CopyOut(int slot, uint8_t* dst, size_t dstCapacity, const FrameLayout& layout,
                  FrameRecord* record);
     // Copies the newest frame; the same rules.
-    bool CopyNewest(uint8_t* dst, size_t dstCapacity, const FrameLayout& layout, FrameRecord* record) {
+    bool CopyNewest(uint8_t* dst, size_t dstCapacity, const FrameLayout& layout,
+                    FrameRecord* record) {
         return CopyOut(NewestSlot(), dst, dstCapacity, layout, record);
     }
     FrameRecord Record(int slot);

@@ -22,7 +22,9 @@ constexpr int kSensorWidth = 2560;
 constexpr int kSensorHeight = 2048;
 constexpr int kFullFrameLength = 2140;
 
-uint8_t Byte(uint32_t value, int index) { return static_cast<uint8_t>((value >> (8 * index)) & 0xFF); }
+uint8_t Byte(uint32_t value, int index) {
+    return static_cast<uint8_t>((value >> (8 * index)) & 0xFF);
+}
 
 }  // namespace
 
@@ -75,7 +77,9 @@ int CSensorIMX992::SetTypeCode(int code) {
     return 1;
 }
 
-int CSensorIMX992::ProbeSensor() { return 1; }
+int CSensorIMX992::ProbeSensor() {
+    return 1;
+}
 
 int CSensorIMX992::InitializeSensor() {
     platform::CriticalSectionLock lock(opLock_);
@@ -123,21 +127,24 @@ int CSensorIMX992::SetReadoutWindow(int x, int width, int y, int height, int mod
     platform::CriticalSectionLock lock(opLock_);
     // Validation first: nothing is written for a window the sensor cannot take.
     switch (mode) {
-    case 0:
-        if (x < 0 || y < 0 || x % 8 != 0 || width % 8 != 0 || y % 4 != 0 || height % 4 != 0) return 0;
-        if (width < 8 || width > 2688 || height < 4 || height > 2056) return 0;
-        break;
-    case 1:
-        if (x > 0 || y > 0) return 0;
-        break;
-    case 17:
-        if (x < 0 || y < 0 || x % 32 != 0 || width % 32 != 0 || y % 32 != 0 || height % 32 != 0) return 0;
-        if (width <= 0 || height <= 0) return 0;
-        break;
-    default:
-        return 0;
+        case 0:
+            if (x < 0 || y < 0 || x % 8 != 0 || width % 8 != 0 || y % 4 != 0 || height % 4 != 0)
+                return 0;
+            if (width < 8 || width > 2688 || height < 4 || height > 2056) return 0;
+            break;
+        case 1:
+            if (x > 0 || y > 0) return 0;
+            break;
+        case 17:
+            if (x < 0 || y < 0 || x % 32 != 0 || width % 32 != 0 || y % 32 != 0 || height % 32 != 0)
+                return 0;
+            if (width <= 0 || height <= 0) return 0;
+            break;
+        default:
+            return 0;
     }
-    if (int64_t{x} + width > info_.sensorWidth || int64_t{y} + height > info_.sensorHeight) return 0;
+    if (int64_t{x} + width > info_.sensorWidth || int64_t{y} + height > info_.sensorHeight)
+        return 0;
 
     int regX = x;
     int regY = info_.orientation == 4 ? info_.sensorHeight - y - height : y;
@@ -230,7 +237,8 @@ int CSensorIMX992::SetHighBitDepth(int flag) {
     lineLengthWanted_ = flag ? kLineLength16Bit : kLineLength8Bit;
     int ok = SetLineLength(lineLengthWanted_);
     info_.outputBits = flag ? 16 : 8;
-    info_.exposureSecondsMin = (2 * imx992::LineTimeUs(lineLengthWanted_) + kExposureOffsetUs) / 1000000.0;
+    info_.exposureSecondsMin =
+        (2 * imx992::LineTimeUs(lineLengthWanted_) + kExposureOffsetUs) / 1000000.0;
     ok &= SetReadoutWindow(info_.windowX, info_.windowWidth, info_.windowY, info_.windowHeight,
                            info_.readoutMode);
     return ok ? 1 : 0;
@@ -240,7 +248,8 @@ int CSensorIMX992::WriteFrameLength(int frameLength, const uint16_t order[3]) {
     int ok = 1;
     for (int k = 0; k < 3; ++k) {
         const uint16_t reg = order[k];
-        ok &= WriteRegisterLocked(reg, Byte(static_cast<uint32_t>(frameLength), reg - kFrameLength));
+        ok &=
+            WriteRegisterLocked(reg, Byte(static_cast<uint32_t>(frameLength), reg - kFrameLength));
         SensorPause(1);
     }
     return ok;
@@ -299,7 +308,8 @@ int CSensorIMX992::SetExposureMicroseconds(double microseconds) {
     if (!(lineTime > 0.0) || !std::isfinite(microseconds)) return 0;
     const double lines = std::floor((microseconds - kExposureOffsetUs) / lineTime);
     // Below the fixed offset there is still one line to expose.
-    const uint32_t n = lines < 1.0 ? 1u : (lines > 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(lines));
+    const uint32_t n =
+        lines < 1.0 ? 1u : (lines > 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(lines));
     return SetExposureLines(n);
 }
 
@@ -325,7 +335,8 @@ int CSensorIMX992::SetExposureSeconds(double seconds) {
 int CSensorIMX992::SetGain(int gain) {
     platform::CriticalSectionLock lock(opLock_);
     const int g = std::clamp(gain, info_.gain.min, info_.gain.max);
-    const int ok = WriteRegisterLocked(kGain, g & 0xFF) & WriteRegisterLocked(kGain + 1, (g >> 8) & 1);
+    const int ok =
+        WriteRegisterLocked(kGain, g & 0xFF) & WriteRegisterLocked(kGain + 1, (g >> 8) & 1);
     if (ok) info_.gain.current = g;
     return ok;
 }
@@ -333,8 +344,8 @@ int CSensorIMX992::SetGain(int gain) {
 int CSensorIMX992::SetBlackLevel(int level) {
     platform::CriticalSectionLock lock(opLock_);
     const int b = std::clamp(level, info_.blackLevel.min, info_.blackLevel.max);
-    const int ok =
-        WriteRegisterLocked(kBlackLevel, b & 0xFF) & WriteRegisterLocked(kBlackLevel + 1, (b >> 8) & 0x0F);
+    const int ok = WriteRegisterLocked(kBlackLevel, b & 0xFF) &
+                   WriteRegisterLocked(kBlackLevel + 1, (b >> 8) & 0x0F);
     if (ok) info_.blackLevel.current = b;
     return ok;
 }
@@ -378,7 +389,8 @@ int CSensorIMX992::SetTriggerMode(int mode) {
         windowChanged_ = false;
     } else {
         uint8_t fpgaMode = 0xFF;
-        if (controller_->ReadFpgaRegister(kFpgaTriggerMode, &fpgaMode) && mode == 0 && fpgaMode == 0) {
+        if (controller_->ReadFpgaRegister(kFpgaTriggerMode, &fpgaMode) && mode == 0 &&
+            fpgaMode == 0) {
             // Already free-running with the same window: the stream needs no restart pulses.
             resetPulseEnable_.store(false);
             triggerModeWord_.store(0);
@@ -437,9 +449,13 @@ int CSensorIMX992::GetTriggerMode(int* mode) {
     return 1;
 }
 
-int CSensorIMX992::WriteRegister(int reg, int value) { return RawWrite(reg & 0xFFFF, value & 0xFF); }
+int CSensorIMX992::WriteRegister(int reg, int value) {
+    return RawWrite(reg & 0xFFFF, value & 0xFF);
+}
 
-int CSensorIMX992::ReadRegister(int reg, int* value) { return RawRead(reg & 0xFFFF, value); }
+int CSensorIMX992::ReadRegister(int reg, int* value) {
+    return RawRead(reg & 0xFFFF, value);
+}
 
 // The FPGA may drive the sensor bus itself: request it, wait until the FPGA reports it free,
 // access, release. The sensor lock spans the whole exchange so two accesses never overlap.
@@ -449,7 +465,8 @@ int CSensorIMX992::WriteRegisterLocked(int reg, int value) {
     controller_->WriteFpgaRegister(kFpgaSensorBusRequest, 1);
     for (int poll = 0; poll < 100; ++poll) {
         uint8_t status = 0xFF;
-        if (controller_->ReadFpgaRegister(kFpgaStatus, &status) && status == 0 && RawWrite(reg, value)) {
+        if (controller_->ReadFpgaRegister(kFpgaStatus, &status) && status == 0 &&
+            RawWrite(reg, value)) {
             controller_->WriteFpgaRegister(kFpgaSensorBusRequest, 0);
             return 1;
         }
@@ -465,7 +482,8 @@ int CSensorIMX992::ReadRegisterLocked(int reg, int* value) {
     controller_->WriteFpgaRegister(kFpgaSensorBusRequest, 1);
     for (int poll = 0; poll < 100; ++poll) {
         uint8_t status = 0xFF;
-        if (controller_->ReadFpgaRegister(kFpgaStatus, &status) && status == 0 && RawRead(reg, value)) {
+        if (controller_->ReadFpgaRegister(kFpgaStatus, &status) && status == 0 &&
+            RawRead(reg, value)) {
             controller_->WriteFpgaRegister(kFpgaSensorBusRequest, 0);
             return 1;
         }
@@ -475,9 +493,13 @@ int CSensorIMX992::ReadRegisterLocked(int reg, int* value) {
     return 0;
 }
 
-int CSensorIMX992::IsInternalCorrectionAvailable() { return (CapabilityWord() & 0x8000) ? 1 : 0; }
+int CSensorIMX992::IsInternalCorrectionAvailable() {
+    return (CapabilityWord() & 0x8000) ? 1 : 0;
+}
 
-int CSensorIMX992::HasCooler() { return typeCode_.load() == kTypeCodeCooled ? 1 : 0; }
+int CSensorIMX992::HasCooler() {
+    return typeCode_.load() == kTypeCodeCooled ? 1 : 0;
+}
 
 int CSensorIMX992::IsCoolerOn() {
     if (!HasCooler() || controller_ == nullptr) return 0;
@@ -494,7 +516,9 @@ int CSensorIMX992::SetCoolerOn(int on) {
     return controller_->WriteFpgaRegister(kFpgaCooler, value) ? 1 : 0;
 }
 
-int CSensorIMX992::HasTemperatureSensor() { return 1; }
+int CSensorIMX992::HasTemperatureSensor() {
+    return 1;
+}
 
 bool CSensorIMX992::ReadRawTemperature(uint16_t* raw) {
     if (controller_ == nullptr || raw == nullptr) return false;
@@ -518,7 +542,8 @@ bool CSensorIMX992::ReadRawTemperature(uint16_t* raw) {
     bool ok = WriteRegisterLocked(kTemperatureLatch, latch | 1) != 0;
     int low = 0;
     int high = 0;
-    ok = ok && ReadRegisterLocked(kTemperature, &low) && ReadRegisterLocked(kTemperature + 1, &high);
+    ok =
+        ok && ReadRegisterLocked(kTemperature, &low) && ReadRegisterLocked(kTemperature + 1, &high);
     ok = WriteRegisterLocked(kTemperatureLatch, latch & ~1) && ok;
     if (!ok) return false;
     *raw = static_cast<uint16_t>(((high * 256) & 0xFFF) | (low & 0xFF));
@@ -533,7 +558,9 @@ int CSensorIMX992::GetSensorTemperature(double* degrees) {
     return 1;
 }
 
-int CSensorIMX992::IsStreamReady() { return 1; }
+int CSensorIMX992::IsStreamReady() {
+    return 1;
+}
 
 int CSensorIMX992::GetControlFlag() {
     int value = 0;
@@ -555,7 +582,9 @@ int CSensorIMX992::SetControlFlag(int flag) {
     return WriteRegisterLocked(kGainMode, value);
 }
 
-int CSensorIMX992::SupportsOutputFormatC() { return 0; }
+int CSensorIMX992::SupportsOutputFormatC() {
+    return 0;
+}
 
 int CSensorIMX992::FrameLengthWritten() const {
     platform::CriticalSectionLock lock(opLock_);

@@ -78,7 +78,9 @@ constexpr SensorVariant kVariants[] = {
 
 }  // namespace
 
-std::span<const SensorVariant> SensorVariants() { return kVariants; }
+std::span<const SensorVariant> SensorVariants() {
+    return kVariants;
+}
 
 const SensorVariant* FindSensorVariant(uint16_t productId) {
     for (const SensorVariant& variant : kVariants) {
@@ -87,11 +89,13 @@ const SensorVariant* FindSensorVariant(uint16_t productId) {
     return nullptr;
 }
 
-std::unique_ptr<CSensorBase> CreateSensorForProduct(uint16_t productId, CControllerBase* controller) {
+std::unique_ptr<CSensorBase> CreateSensorForProduct(uint16_t productId,
+                                                    CControllerBase* controller) {
     const SensorVariant* variant = FindSensorVariant(productId);
     if (variant == nullptr || variant->create == nullptr) return nullptr;
     std::unique_ptr<CSensorBase> sensor = variant->create(controller, variant->busAddress);
-    if (sensor && variant->typeCode != SensorVariant::kNoTypeCode) sensor->SetTypeCode(variant->typeCode);
+    if (sensor && variant->typeCode != SensorVariant::kNoTypeCode)
+        sensor->SetTypeCode(variant->typeCode);
     return sensor;
 }
 

@@ -25,6 +25,7 @@ const SensorVariant* FindSensorVariant(uint16_t productId);
 
 // Creates and types the sensor driver of `productId`. Null for an unknown product id, a variant
 // this library does not carry, or a failed allocation.
-std::unique_ptr<CSensorBase> CreateSensorForProduct(uint16_t productId, CControllerBase* controller);
+std::unique_ptr<CSensorBase> CreateSensorForProduct(uint16_t productId,
+                                                    CControllerBase* controller);
 
 }  // namespace lumora

@@ -109,7 +109,8 @@ TEST_F(SimCameraTest, CameraSideDefectCorrectionIsVisible) {
     ASSERT_EQ(driver.SetDefectThreshold(200), 1);
     ASSERT_EQ(driver.EnableDefectCorrection(1), 1);
     const auto corrected = Snap(driver);
-    EXPECT_NEAR(sample(corrected, defect.x, defect.y), sample(corrected, defect.x + 1, defect.y), 100);
+    EXPECT_NEAR(sample(corrected, defect.x, defect.y), sample(corrected, defect.x + 1, defect.y),
+                100);
     ASSERT_EQ(driver.EnableDefectCorrection(0), 1);
     EXPECT_EQ(Snap(driver), raw);
 }

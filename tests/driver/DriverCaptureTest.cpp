@@ -9,7 +9,9 @@ namespace {
 
 using test::SimCameraTest;
 
-std::vector<uint8_t> Buffer(CLumoraV3U2Base& driver) { return std::vector<uint8_t>(driver.FrameSize()); }
+std::vector<uint8_t> Buffer(CLumoraV3U2Base& driver) {
+    return std::vector<uint8_t>(driver.FrameSize());
+}
 
 TEST_F(SimCameraTest, SingleFrameModeStoresExactlyOneFrameAndEnds) {
     CLumoraV3U2Base& driver = Open();
@@ -51,8 +53,8 @@ TEST_F(SimCameraTest, ContinuousModeKeepsStoringFramesWithRisingCounters) {
     for (int i = 0; i < 10; ++i) {
         ASSERT_EQ(WaitNewFrame(driver), 3);
         int counter = -1;
-        ASSERT_EQ(driver.GetLatestFrameEx(frame.data(), static_cast<uint32_t>(frame.size()), &counter, nullptr,
-                                          nullptr, nullptr, nullptr, 1),
+        ASSERT_EQ(driver.GetLatestFrameEx(frame.data(), static_cast<uint32_t>(frame.size()),
+                                          &counter, nullptr, nullptr, nullptr, nullptr, 1),
                   0);
         if (previous >= 0) {
             EXPECT_NE(counter, previous);
@@ -202,19 +204,23 @@ void MeasureStream(CLumoraV3U2Base& driver, int depth, const char* label) {
     const auto start = std::chrono::steady_clock::now();
     while (std::chrono::steady_clock::now() - start < std::chrono::seconds(3)) {
         if (driver.WaitFrame(1000) != 3) continue;
-        if (driver.GetLatestFrame(frame.data(), static_cast<uint32_t>(frame.size()), 1) == 0) ++delivered;
+        if (driver.GetLatestFrame(frame.data(), static_cast<uint32_t>(frame.size()), 1) == 0)
+            ++delivered;
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const uint64_t stored = driver.FramesStored() - storedBefore;
     const uint64_t sent = camera->FramesSent() - sentBefore;
     const float measured = driver.MeasuredFrameRate();
     driver.StopCapture(1);
     const uint64_t dropped = SimCameraTest::Model(*camera).FramesLost() - droppedBefore;
-    std::printf("[ stream   ] %s: %.1f frames/s stored (driver's own measure %.1f), %llu sent, %llu stored, "
-                "%llu dropped by the camera for want of a reader, %.1f frames/s copied out by the reader\n",
-                label, stored / seconds, measured, static_cast<unsigned long long>(sent),
-                static_cast<unsigned long long>(stored), static_cast<unsigned long long>(dropped),
-                delivered / seconds);
+    std::printf(
+        "[ stream   ] %s: %.1f frames/s stored (driver's own measure %.1f), %llu sent, %llu "
+        "stored, "
+        "%llu dropped by the camera for want of a reader, %.1f frames/s copied out by the reader\n",
+        label, stored / seconds, measured, static_cast<unsigned long long>(sent),
+        static_cast<unsigned long long>(stored), static_cast<unsigned long long>(dropped),
+        delivered / seconds);
     EXPECT_GT(stored, 0u);
 }
 

@@ -120,7 +120,7 @@ TEST_F(PictureTest, MirrorsTurnThePictureInTheCamera) {
     ASSERT_EQ(driver.SetMirrorV(1), 1);
     const auto flipped = Snap(driver);
     for (int y : {0, 100, 2047}) ASSERT_EQ(flipped[y * 2560 + 7], plain[(2047 - y) * 2560 + 7]);
-    EXPECT_GT(plain[5], 100);  // white mark top left
+    EXPECT_GT(plain[5], 100);    // white mark top left
     EXPECT_LT(plain[2554], 30);  // black mark top right
 }
 
@@ -162,7 +162,8 @@ TEST_F(SimCameraTest, SixteenBitSamplesAreTwelveBit) {
     ASSERT_EQ(driver.SetExposureTimeEx(0.5), 1);  // saturates most of the frame
     const auto frame = Snap(driver);
     int maximum = 0;
-    for (size_t i = 0; i < frame.size(); i += 2) maximum = std::max(maximum, frame[i] | (frame[i + 1] << 8));
+    for (size_t i = 0; i < frame.size(); i += 2)
+        maximum = std::max(maximum, frame[i] | (frame[i + 1] << 8));
     EXPECT_EQ(maximum, 4095);
 }
 

@@ -16,7 +16,8 @@ std::vector<uint8_t> Frame(size_t bytes, uint8_t seed) {
     return f;
 }
 
-FrameLayout Layout(size_t width, size_t height, size_t sampleBytes, int orientation, bool topDown = true) {
+FrameLayout Layout(size_t width, size_t height, size_t sampleBytes, int orientation,
+                   bool topDown = true) {
     FrameLayout l;
     l.lineBytes = width * sampleBytes;
     l.lines = height;
@@ -61,7 +62,8 @@ TEST(FrameRing, CopiesAreBoundedByBothSides) {
     EXPECT_FALSE(ring.CopyNewest(out.data(), out.size(), Layout(4, 4, 1, 1), nullptr));
     EXPECT_EQ(out, std::vector<uint8_t>(15, 0xEE));
     std::vector<uint8_t> huge(128);
-    EXPECT_FALSE(ring.CopyNewest(huge.data(), huge.size(), Layout(8, 16, 1, 1), nullptr));  // > slot
+    EXPECT_FALSE(
+        ring.CopyNewest(huge.data(), huge.size(), Layout(8, 16, 1, 1), nullptr));  // > slot
     FrameRing empty;
     EXPECT_FALSE(empty.CopyNewest(huge.data(), huge.size(), Layout(4, 4, 1, 1), nullptr));
 }

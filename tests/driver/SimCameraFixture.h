@@ -27,7 +27,8 @@ public:
     // Waits until a frame newer than the last one taken is in the ring (3), or the thread gave
     // up (1); 2 after `timeoutMs` without one.
     static int WaitNewFrame(CLumoraV3U2Base& driver, uint32_t timeoutMs = 10000) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         for (;;) {
             const int result = driver.WaitFrame(100);
             if (result != 2 || std::chrono::steady_clock::now() > deadline) return result;

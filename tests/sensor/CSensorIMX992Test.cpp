@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "sensor/CSensorIMX992.h"
-#include "sensor/Imx992Registers.h"
 #include "sensor/FakeBus.h"
+#include "sensor/Imx992Registers.h"
 
 namespace lumora {
 namespace {
@@ -41,7 +41,7 @@ TEST_F(Imx992Test, TypeCodeChoosesOrientationAndCooler) {
 }
 
 TEST_F(Imx992Test, InvalidWindowsAreRejectedBeforeAnyWrite) {
-    EXPECT_EQ(sensor.SetReadoutWindow(4, 64, 0, 64, 0), 0);  // x not a multiple of 8
+    EXPECT_EQ(sensor.SetReadoutWindow(4, 64, 0, 64, 0), 0);    // x not a multiple of 8
     EXPECT_EQ(sensor.SetReadoutWindow(0, 2688, 0, 64, 0), 0);  // wider than the sensor
     EXPECT_EQ(sensor.SetReadoutWindow(0, 64, 2, 64, 0), 0);
     EXPECT_EQ(sensor.SetReadoutWindow(-8, 64, 0, 64, 0), 0);
@@ -120,7 +120,8 @@ TEST_F(Imx992Test, LengtheningAcrossAMiddleByteWritesTheMiddleByteFirst) {
     ASSERT_EQ(sensor.SetExposureLines(3000), 1);  // 3052 = 0x0BEC, middle byte 0x0B < 0x11
     std::vector<uint32_t> order;
     for (const auto& w : bus.log)
-        if (!w.fpga && w.reg >= imx992::kFrameLength && w.reg <= imx992::kFrameLength + 2) order.push_back(w.reg);
+        if (!w.fpga && w.reg >= imx992::kFrameLength && w.reg <= imx992::kFrameLength + 2)
+            order.push_back(w.reg);
     EXPECT_EQ(order, (std::vector<uint32_t>{0x02D5, 0x02D6, 0x02D4}));
 }
 
@@ -377,7 +378,8 @@ TEST_F(Imx992Test, ConcurrentSettersLeaveConsistentRegisters) {
     ASSERT_EQ(sensor.SetExposureLines(1234), 1);
     int lines = 0;
     sensor.GetExposureLines(&lines);
-    EXPECT_EQ(static_cast<int>(bus.Sensor24(imx992::kFrameLength) - bus.Sensor24(imx992::kShutter)), lines);
+    EXPECT_EQ(static_cast<int>(bus.Sensor24(imx992::kFrameLength) - bus.Sensor24(imx992::kShutter)),
+              lines);
 }
 
 TEST(SensorBase, DefaultsAnswerNothingButTheDocumentedValues) {

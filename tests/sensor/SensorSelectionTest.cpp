@@ -32,7 +32,8 @@ TEST(SensorSelection, UncooledSiblingCountsRowsFromTheBottom) {
 
 TEST(SensorSelection, TableRowsAreUniqueAndSharedDriversMatch) {
     std::set<uint16_t> ids;
-    for (const SensorVariant& v : SensorVariants()) EXPECT_TRUE(ids.insert(v.productId).second) << v.productId;
+    for (const SensorVariant& v : SensorVariants())
+        EXPECT_TRUE(ids.insert(v.productId).second) << v.productId;
     const SensorVariant* a = FindSensorVariant(0x32C0);
     const SensorVariant* b = FindSensorVariant(0x33B0);
     ASSERT_NE(a, nullptr);

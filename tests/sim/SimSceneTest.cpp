@@ -71,7 +71,7 @@ TEST(SimScene, CornerMarksShowWindowAndMirror) {
     SceneSettings s;
     s.bytesPerPixel = 2;
     const auto plain = Render(scene, s, 0, true);
-    EXPECT_GT(Sample16(plain, s, 10, 10), 1500);  // white top-left
+    EXPECT_GT(Sample16(plain, s, 10, 10), 1500);   // white top-left
     EXPECT_LT(Sample16(plain, s, 2550, 10), 400);  // black top-right
     s.mirrorH = true;
     const auto mirrored = Render(scene, s, 0, true);
