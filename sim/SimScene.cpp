@@ -108,7 +108,7 @@ SimScene::SimScene(uint32_t seed) : seed_(seed == 0 ? 1 : seed) {
     }
     // Defects stay clear of the corner marks and of each other's neighbourhoods so a corrected
     // pixel always has sound neighbours.
-    while (defects_.size() < static_cast<size_t>(kHotPixels + kDeadPixels)) {
+    while (defects_.size() < static_cast<size_t>(kHotPixels) + kDeadPixels) {
         const int x =
             kMarkSize + 2 + static_cast<int>(random.Below(kSensorWidth - 2 * kMarkSize - 4));
         const int y =
