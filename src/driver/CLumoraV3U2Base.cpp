@@ -187,10 +187,13 @@ int CLumoraV3U2Base::OpenDeviceLocked(int index) {
     if (!controller_ || cameraType_.load() == -1) return 0;
     if (controller_->EnumerateDevices() < 1 || !IsDeviceAvailableLocked(index)) return 0;
     const int row = FindDeviceRow(index);
+    // The acquisition thread uses the stream and the sensor driver: it ends before either
+    // changes.
+    if (thread_.Joinable()) {
+        StopCaptureLocked(1);
+        JoinAcquisitionThread();
+    }
     if (!controller_->SelectDevice(row)) return 0;
-    // The acquisition thread uses the sensor driver: it ends before the driver is replaced.
-    StopCaptureLocked(1);
-    JoinAcquisitionThread();
     sensor_.reset();
     sensor_ = CreateSensorForProduct(static_cast<uint16_t>(cameraType_.load()), controller_.get());
     if (!sensor_) return 0;

@@ -150,6 +150,20 @@ TEST_F(SimCameraTest, DeviceCountsAndChoice) {
     EXPECT_EQ(driver.GetEntryOrdinal(40), -1);
 }
 
+TEST_F(SimCameraTest, OpeningAgainDuringACaptureEndsTheThreadFirst) {
+    CLumoraV3U2Base& driver = Open();
+    ASSERT_EQ(driver.StartCapture(kCaptureContinuous), 1);
+    ASSERT_EQ(WaitNewFrame(driver), 3);
+    ASSERT_EQ(driver.OpenDevice(0), 1);
+    EXPECT_FALSE(driver.IsCapturing());
+    EXPECT_EQ(Snap(driver).size(), 2560u * 2048u);
+    ASSERT_EQ(driver.StartCapture(kCaptureContinuous), 1);
+    ASSERT_EQ(WaitNewFrame(driver), 3);
+    ASSERT_EQ(driver.CreateController(nullptr, nullptr), 1);  // closes the camera first
+    EXPECT_FALSE(driver.IsCapturing());
+    EXPECT_EQ(driver.GetSensorWidth(), 0);
+}
+
 TEST(DriverWithoutCamera, EveryOperationAnswersItsDefault) {
     CLumoraUSB3T2SimpleSdk driver;
     EXPECT_EQ(driver.GetCameraType(), -1);
