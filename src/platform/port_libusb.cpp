@@ -274,6 +274,10 @@ public:
         const auto request = TranslateRequest(code, {inBytes, in ? size_t{inSize} : size_t{0}},
                                               out ? outSize : 0, &error);
         if (!request) return error;
+        const bool needsOut = request->kind == LibusbRequest::Kind::Control ||
+                              request->kind == LibusbRequest::Kind::GetSpeed ||
+                              (request->kind == LibusbRequest::Kind::Bulk && request->length);
+        if (needsOut && !outBytes) return kErrorInvalidParameter;
         libusb_device_handle* handle = device_->Handle();
         switch (request->kind) {
             case LibusbRequest::Kind::Control: {

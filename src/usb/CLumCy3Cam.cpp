@@ -26,7 +26,7 @@ using ControlData = std::array<uint8_t, kControlDataSize>;
 CLumCy3Cam::CLumCy3Cam(const std::string& interfaceGuid) : CFx3Api(interfaceGuid) {}
 
 CLumCy3Cam::~CLumCy3Cam() {
-    CloseStreamHandle();
+    CLumCy3Cam::CloseStreamHandle();
     std::lock_guard lock(stagingMutex_);
     stagingReady_ = false;
     stagingBuffer_.reset();

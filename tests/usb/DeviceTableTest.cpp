@@ -192,32 +192,38 @@ TEST_F(SharedTableTest, FirstControllerCreatesAnEmptyBlockAndCountsItself) {
 
 TEST_F(SharedTableTest, AChildProcessSeesTheSameRowsAndOrdinals) {
     UseCameras(2);
-    CLumCy3Cam parent;
-    ASSERT_EQ(parent.EnumerateDevices(), 2);
-    const auto expected = parent.GetDeviceTable();
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        int failures = 0;
-        {
-            CLumCy3Cam other;
-            const auto seen = other.GetDeviceTable();
-            if (seen.count != expected.count) failures |= 1;
-            for (int i = 0; i < 2; ++i) {
-                if (seen.rows[i].Path() != expected.rows[i].Path() ||
-                    seen.rows[i].ordinal != expected.rows[i].ordinal) {
-                    failures |= 2;
+    {
+        CLumCy3Cam parent;
+        ASSERT_EQ(parent.EnumerateDevices(), 2);
+        const auto expected = parent.GetDeviceTable();
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            int failures = 0;
+            {
+                CLumCy3Cam other;
+                const auto seen = other.GetDeviceTable();
+                if (seen.count != expected.count) failures |= 1;
+                for (int i = 0; i < 2; ++i) {
+                    if (seen.rows[i].Path() != expected.rows[i].Path() ||
+                        seen.rows[i].ordinal != expected.rows[i].ordinal) {
+                        failures |= 2;
+                    }
                 }
+                if (other.SharedReferenceCount() != 2) failures |= 4;
             }
-            if (other.SharedReferenceCount() != 2) failures |= 4;
+            _exit(failures);
         }
-        _exit(failures);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_EQ(parent.SharedReferenceCount(), 1);  // the child counted itself out
     }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(parent.SharedReferenceCount(), 1);  // the child counted itself out
+    // Both have detached: the next controller starts from an empty table.
+    CLumCy3Cam next;
+    EXPECT_EQ(next.GetDeviceTable().count, 0);
+    EXPECT_EQ(next.SharedReferenceCount(), 1);
 }
 
 TEST_F(SharedTableTest, BlockLeftByACrashedProcessIsReset) {
