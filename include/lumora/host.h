@@ -81,6 +81,19 @@ LUMORA_API int LumoraSim_GetPendingTransfers(int index);
 /* The camera's serial number text; size counts bytes including the terminator. */
 LUMORA_API int LumoraSim_GetSerialNumber(int index, char* text, int size);
 
+/*
+ * The simulated camera's sensor and picture. Frames stream at the camera's frame period unless
+ * fast mode is on; a static scene (also LUMORA_SIM_STATIC=1 in the environment) has nothing
+ * moving and no temporal noise, so two frames taken with the same settings are identical byte
+ * for byte.
+ */
+/* In triggered operation the camera exposes one frame per call; 1 on success, 0 for an unknown
+ * index or a camera that is not in triggered operation. */
+LUMORA_API int LumoraSim_FireTrigger(int index);
+/* Non-zero: frames are ready at once instead of at the frame period (all simulated cameras). */
+LUMORA_API void LumoraSim_SetFastMode(int on);
+LUMORA_API void LumoraSim_SetStaticScene(int on);
+
 #if defined(__cplusplus)
 }
 #endif

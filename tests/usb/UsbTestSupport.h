@@ -9,6 +9,7 @@
 #include <string>
 
 #include "sim/SimCameraSet.h"
+#include "sim/SimSensorModel.h"
 #include "usb/DeviceTable.h"
 
 namespace lumora::testing {
@@ -36,6 +37,7 @@ class SimCamerasTest : public ::testing::Test {
 protected:
     void UseCameras(int count) {
         auto& set = sim::SimCameraSet::Instance();
+        sim::UsePlainCameraModel(true);  // every payload byte predictable
         set.SetCount(0);
         set.SetCount(count);
         for (int i = 0; i < count; ++i) set.Camera(i)->SetStartupTimeMs(0);

@@ -1,0 +1,80 @@
+#pragma once
+// Drives a real driver object against simulated cameras.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <vector>
+
+#include "driver/CLumoraUSB3T2SimpleSdk.h"
+#include "lumora/host.h"
+#include "sensor/CSensorBase.h"
+#include "sim/SimCamera.h"
+#include "sim/SimCameraSet.h"
+#include "sim/SimSensorModel.h"
+
+namespace lumora::test {
+
+class SimCameraTest : public ::testing::Test {
+public:
+    static std::shared_ptr<sim::SimCamera> Camera(int index = 0) {
+        return sim::SimCameraSet::Instance().Camera(index);
+    }
+    static sim::SimSensorModel& Model(sim::SimCamera& camera) {
+        return dynamic_cast<sim::SimSensorModel&>(camera.Model());
+    }
+
+    // Waits until a frame newer than the last one taken is in the ring (3), or the thread gave
+    // up (1); 2 after `timeoutMs` without one.
+    static int WaitNewFrame(CLumoraV3U2Base& driver, uint32_t timeoutMs = 10000) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            const int result = driver.WaitFrame(100);
+            if (result != 2 || std::chrono::steady_clock::now() > deadline) return result;
+        }
+    }
+
+protected:
+    void SetUp() override {
+        sim::UsePlainCameraModel(false);
+        ASSERT_EQ(LumoraSim_SetCameraCount(0), 0);
+        ASSERT_EQ(LumoraSim_SetCameraCount(cameras_), cameras_);
+        for (int i = 0; i < cameras_; ++i) LumoraSim_SetStartupTime(i, 0);
+        LumoraSim_SetFastMode(1);
+        LumoraSim_SetStaticScene(0);
+        SetSensorPausesForTesting(false);
+    }
+    void TearDown() override {
+        drivers_.clear();
+        LumoraSim_SetCameraCount(0);
+        LumoraSim_SetFastMode(0);
+        LumoraSim_SetStaticScene(0);
+        SetSensorPausesForTesting(true);
+    }
+
+    // A driver with camera `index` open.
+    CLumoraV3U2Base& Open(int index = 0) {
+        auto driver = std::make_unique<CLumoraUSB3T2SimpleSdk>();
+        driver->SetCameraType(0x3380);
+        driver->CreateController(nullptr, nullptr);
+        EXPECT_EQ(driver->OpenDevice(index), 1);
+        drivers_.push_back(std::move(driver));
+        return *drivers_.back();
+    }
+    // Starts a capture in `mode` and takes one frame.
+    static std::vector<uint8_t> Snap(CLumoraV3U2Base& driver) {
+        std::vector<uint8_t> frame(driver.FrameSize() ? driver.FrameSize() : 16u << 20);
+        EXPECT_EQ(driver.StartCapture(kCaptureSingleFrame), 1);
+        EXPECT_EQ(WaitNewFrame(driver), 3);
+        frame.resize(driver.FrameSize());
+        EXPECT_EQ(driver.GetLatestFrame(frame.data(), static_cast<uint32_t>(frame.size()), 1), 0);
+        driver.StopCapture(1);
+        return frame;
+    }
+
+    int cameras_ = 1;
+    std::vector<std::unique_ptr<CLumoraV3U2Base>> drivers_;
+};
+
+}  // namespace lumora::test

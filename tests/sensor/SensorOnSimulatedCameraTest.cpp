@@ -1,0 +1,100 @@
+// The IMX992 driver through the real controller against the simulated camera: what it programs
+// is what the camera then does.
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "lumora/host.h"
+#include "sensor/CSensorIMX992.h"
+#include "sensor/Imx992Registers.h"
+#include "sim/SimCamera.h"
+#include "sim/SimCameraSet.h"
+#include "sim/SimSensorModel.h"
+#include "usb/CLumCy3Cam.h"
+
+namespace lumora {
+namespace {
+
+class SensorOnSimTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim::UsePlainCameraModel(false);
+        ASSERT_EQ(LumoraSim_SetCameraCount(0), 0);
+        ASSERT_EQ(LumoraSim_SetCameraCount(1), 1);
+        SetSensorPausesForTesting(false);
+        camera = sim::SimCameraSet::Instance().Camera(0);
+        controller = std::make_unique<usb::CLumCy3Cam>();
+        controller->EnumerateDevices();
+        const int row = controller->GetDeviceTable().FindPath(camera->InterfacePath());
+        ASSERT_GE(row, 0);
+        ASSERT_EQ(controller->SelectDevice(row), 1);
+        sensor = std::make_unique<CSensorIMX992>(controller.get(), CSensorIMX992::kBusAddress);
+        sensor->SetTypeCode(CSensorIMX992::kTypeCodeCooled);
+        ASSERT_EQ(sensor->InitializeSensor(), 1);
+    }
+    void TearDown() override {
+        sensor.reset();
+        controller.reset();
+        LumoraSim_SetCameraCount(0);
+        SetSensorPausesForTesting(true);
+    }
+    sim::SimSensorModel& Model() { return dynamic_cast<sim::SimSensorModel&>(camera->Model()); }
+
+    std::shared_ptr<sim::SimCamera> camera;
+    std::unique_ptr<usb::CLumCy3Cam> controller;
+    std::unique_ptr<CSensorIMX992> sensor;
+};
+
+TEST_F(SensorOnSimTest, ExposureAndFramePeriodFollowTheRegisters) {
+    ASSERT_EQ(sensor->SetExposureSeconds(0.005), 1);
+    const int frameTimeMs =
+        sensor->FrameTimeMs();  // the sensor's lock is never taken under the camera's
+    std::lock_guard lock(camera->Lock());
+    const double lineUs = imx992::LineTimeUs(489);
+    EXPECT_NEAR(Model().ExposureUs(*camera), 5000.0, 2 * lineUs);
+    // The full frame at 8-bit timing: about 72 frames per second.
+    EXPECT_NEAR(1e6 / Model().FramePeriodUs(*camera), 71.7, 0.2);
+    EXPECT_EQ(frameTimeMs, static_cast<int>(Model().FramePeriodUs(*camera) / 1000.0));
+}
+
+TEST_F(SensorOnSimTest, SixteenBitTimingHalvesTheFrameRate) {
+    ASSERT_EQ(sensor->SetHighBitDepth(1), 1);
+    ASSERT_EQ(sensor->SetExposureSeconds(0.005), 1);
+    std::lock_guard lock(camera->Lock());
+    EXPECT_NEAR(1e6 / Model().FramePeriodUs(*camera), 35.8, 0.2);
+    EXPECT_NEAR(Model().ExposureUs(*camera), 5000.0, 2 * imx992::LineTimeUs(978));
+}
+
+TEST_F(SensorOnSimTest, LongExposureLengthensTheFrame) {
+    ASSERT_EQ(sensor->SetExposureSeconds(0.1), 1);
+    std::lock_guard lock(camera->Lock());
+    EXPECT_NEAR(Model().FramePeriodUs(*camera), 100000.0, 500.0);
+}
+
+TEST_F(SensorOnSimTest, CoolerAndTemperatureThroughTheFpga) {
+    ASSERT_EQ(sensor->IsInternalCorrectionAvailable(), 1);
+    double before = 0;
+    ASSERT_EQ(sensor->GetSensorTemperature(&before), 1);
+    ASSERT_EQ(sensor->SetCoolerOn(1), 1);
+    sim::AdvanceSimulatedTime(600000);
+    double after = 0;
+    ASSERT_EQ(sensor->GetSensorTemperature(&after), 1);
+    EXPECT_NEAR(after, sim::SimSensorModel::kCoolerSetPointCelsius, 0.2);
+    EXPECT_LT(after, before);
+}
+
+TEST_F(SensorOnSimTest, RefusedBusFailsTheSetterAndKeepsTheValue) {
+    ASSERT_EQ(sensor->SetGain(100), 1);
+    LumoraSim_InjectFault(0, LUMORA_SIM_FAULT_I2C_REFUSE, 1000, 0);
+    EXPECT_EQ(sensor->SetGain(200), 0);
+    LumoraSim_ClearFaults(0);
+    int gain = 0;
+    sensor->GetGain(&gain);
+    EXPECT_EQ(gain, 100);
+    std::lock_guard lock(camera->Lock());
+    EXPECT_EQ(camera->Sensor().Get(imx992::kGain), 100);
+    EXPECT_EQ(camera->Fpga().Get(imx992::kFpgaSensorBusRequest), 0);
+}
+
+}  // namespace
+}  // namespace lumora
