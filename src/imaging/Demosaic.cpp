@@ -1,0 +1,152 @@
+#include "imaging/Demosaic.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+#include "imaging/PixelAccess.h"
+
+namespace lumora {
+
+namespace {
+
+template <class T>
+struct SampleTraits;
+template <>
+struct SampleTraits<uint8_t> {
+    static constexpr int kMax = 255;
+};
+template <>
+struct SampleTraits<uint16_t> {
+    static constexpr int kMax = 65535;
+};
+
+// Everything one output pixel needs: the four source rows y-2..y+1 and the four source
+// columns x-2..x+1 (already remapped at the borders), and where red sits in the cell.
+template <class T, int kDstSamples>
+inline void DemosaicPixel(const T* const rows[4], const int cols[4], bool redRowIsY,
+                          bool redColIsX, int factorR, int factorB, T* out) {
+    constexpr int kMax = SampleTraits<T>::kMax;
+    // Red and blue rows with their partners two rows away toward the cell centre.
+    const T* redRow = redRowIsY ? rows[2] : rows[1];
+    const T* redPartnerRow = redRowIsY ? rows[0] : rows[3];
+    const T* blueRow = redRowIsY ? rows[1] : rows[2];
+    const T* bluePartnerRow = redRowIsY ? rows[3] : rows[0];
+    const int rx = redColIsX ? cols[2] : cols[1];
+    const int rxp = redColIsX ? cols[0] : cols[3];
+    const int bx = redColIsX ? cols[1] : cols[2];
+    const int bxp = redColIsX ? cols[3] : cols[0];
+
+    const int red = (9 * redRow[rx] + 3 * redRow[rxp] + 3 * redPartnerRow[rx] +
+                     redPartnerRow[rxp]) * factorR;
+    const int blue = (9 * blueRow[bx] + 3 * blueRow[bxp] + 3 * bluePartnerRow[bx] +
+                      bluePartnerRow[bxp]) * factorB;
+    const int green = (redRow[bx] + blueRow[rx]) >> 1;
+    out[0] = static_cast<T>(std::min(blue >> 11, kMax));
+    out[1] = static_cast<T>(std::min(green, kMax));
+    out[2] = static_cast<T>(std::min(red >> 11, kMax));
+    static_cast<void>(kDstSamples);
+}
+
+// A neighbour index outside [0, n): four further inside keeps its colour (y-2 → y+2,
+// y-1 → y+3, y+1 → y-3); clamped for images too small for that.
+inline int Remap(int index, int offset, int n) {
+    int i = index + offset;
+    if (i < 0 || i >= n) i = index + (offset == -2 ? 2 : offset == -1 ? 3 : -3);
+    return std::clamp(i, 0, n - 1);
+}
+
+template <class T, int kDstSamples>
+void Demosaic(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX, int dstY,
+              int dstStride, int srcStride, const DemosaicParams& p) {
+    const int width = rect.Width();
+    const int height = rect.Height();
+    const int factorR = DemosaicGainFactor(p.gainR);
+    const int factorB = DemosaicGainFactor(p.gainB);
+    const int rowPhase = p.phase & 1;
+    const int colPhase = (p.phase >> 1) & 1;
+
+    auto srcRow = [&](int y) {
+        return reinterpret_cast<const T*>(src + static_cast<ptrdiff_t>(rect.top + y) * srcStride) +
+               rect.left;
+    };
+    auto dstRow = [&](int y) {
+        return reinterpret_cast<T*>(dst + static_cast<ptrdiff_t>(dstY + y) * dstStride) +
+               static_cast<ptrdiff_t>(dstX) * kDstSamples;
+    };
+    // Red sits in the cell's row y when y's row state is 1, in column x when x's column state
+    // is 0.
+    auto redRowIsY = [&](int y) { return (rowPhase ^ (y & 1)) == 1; };
+    auto redColIsX = [&](int x) { return (colPhase ^ (x & 1)) == 0; };
+
+    auto borderPixel = [&](int x, int y) {
+        const T* rows[4] = {srcRow(Remap(y, -2, height)), srcRow(Remap(y, -1, height)),
+                            srcRow(y), srcRow(Remap(y, 1, height))};
+        const int cols[4] = {Remap(x, -2, width), Remap(x, -1, width), x, Remap(x, 1, width)};
+        DemosaicPixel<T, kDstSamples>(rows, cols, redRowIsY(y), redColIsX(x), factorR, factorB,
+                                      dstRow(y) + static_cast<ptrdiff_t>(x) * kDstSamples);
+    };
+
+    // Interior pass: every neighbour exists.
+    for (int y = 2; y <= height - 3; ++y) {
+        const T* rows[4] = {srcRow(y - 2), srcRow(y - 1), srcRow(y), srcRow(y + 1)};
+        const bool ry = redRowIsY(y);
+        T* out = dstRow(y);
+        for (int x = 2; x <= width - 3; ++x) {
+            const int cols[4] = {x - 2, x - 1, x, x + 1};
+            DemosaicPixel<T, kDstSamples>(rows, cols, ry, redColIsX(x), factorR, factorB,
+                                          out + static_cast<ptrdiff_t>(x) * kDstSamples);
+        }
+    }
+    // Border pass: the two outer rows and columns on each side (everything when the image is
+    // too small to have an interior).
+    for (int y = 0; y < height; ++y) {
+        const bool interiorRow = y >= 2 && y <= height - 3;
+        if (!interiorRow) {
+            for (int x = 0; x < width; ++x) borderPixel(x, y);
+            continue;
+        }
+        for (int x = 0; x < std::min(2, width); ++x) borderPixel(x, y);
+        for (int x = std::max(2, width - 2); x < width; ++x) borderPixel(x, y);
+    }
+}
+
+}  // namespace
+
+int DemosaicGainFactor(int gain) {
+    return static_cast<int>(std::floor(static_cast<double>(gain) * 1.28));
+}
+
+int DemosaicBayer(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX, int dstY,
+                  int dstBpp, int srcBpp, int dstStride, int srcStride, const void* params) {
+    const auto* p = static_cast<const DemosaicParams*>(params);
+    if (p == nullptr) return 1;
+    if (srcBpp == 1 && dstBpp == 3) {
+        Demosaic<uint8_t, 3>(dst, src, rect, dstX, dstY, dstStride, srcStride, *p);
+    } else if (srcBpp == 1 && dstBpp == 4) {
+        Demosaic<uint8_t, 4>(dst, src, rect, dstX, dstY, dstStride, srcStride, *p);
+    } else if (srcBpp == 2 && dstBpp == 6) {
+        Demosaic<uint16_t, 3>(dst, src, rect, dstX, dstY, dstStride, srcStride, *p);
+    } else if (srcBpp == 2 && dstBpp == 8) {
+        Demosaic<uint16_t, 4>(dst, src, rect, dstX, dstY, dstStride, srcStride, *p);
+    }
+    return 1;
+}
+
+int LumaFromColor(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX, int dstY,
+                  int dstBpp, int srcBpp, int dstStride, int srcStride, const void*) {
+    if (dstBpp != 1 || (srcBpp != 3 && srcBpp != 4)) return 1;
+    const int width = rect.Width();
+    for (int y = 0; y < rect.Height(); ++y) {
+        const uint8_t* s = src + static_cast<ptrdiff_t>(rect.top + y) * srcStride +
+                           static_cast<ptrdiff_t>(rect.left) * srcBpp;
+        uint8_t* d = dst + static_cast<ptrdiff_t>(dstY + y) * dstStride + dstX;
+        for (int x = 0; x < width; ++x) {
+            const uint8_t* px = s + static_cast<ptrdiff_t>(x) * srcBpp;
+            d[x] = static_cast<uint8_t>((px[2] * 30 + px[1] * 59 + px[0] * 11) / 100);
+        }
+    }
+    return 1;
+}
+
+}  // namespace lumora

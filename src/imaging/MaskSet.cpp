@@ -1,0 +1,314 @@
+#include "imaging/MaskSet.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "imaging/PixelAccess.h"
+
+namespace lumora {
+
+namespace {
+
+template <class T>
+void Fill(ImageBuffer& image, T value) {
+    for (int y = 0; y < image.Height(); ++y) {
+        T* row = reinterpret_cast<T*>(image.Row(y));
+        std::fill(row, row + image.Width(), value);
+    }
+}
+
+template <class T>
+T* PlaneRow(ImageBuffer& image, int y) {
+    return reinterpret_cast<T*>(image.Row(y));
+}
+template <class T>
+const T* PlaneRow(const ImageBuffer& image, int y) {
+    return reinterpret_cast<const T*>(image.Row(y));
+}
+
+template <class T, bool kBright>
+void BuildMap(const ImageBuffer& reference, ImageBuffer& map, int limit) {
+    const int width = std::min(reference.Width(), map.Width());
+    const int height = std::min(reference.Height(), map.Height());
+    for (int y = 0; y < map.Height(); ++y) std::memset(map.Row(y), 0, static_cast<size_t>(map.Stride()));
+    for (int y = 2; y < height - 2; ++y) {
+        const T* r = PlaneRow<T>(reference, y);
+        T* m = PlaneRow<T>(map, y);
+        for (int x = 2; x < width - 2; ++x) {
+            m[x] = static_cast<T>(kBright ? (r[x] < limit) : (r[x] > limit));
+        }
+    }
+}
+
+// 8-bit: v' = ((v − lo) × 256) / (hi − lo) truncated toward zero, limited to [0, 255], where
+// hi ≠ lo. Double division is exact here: |numerator| < 2^17 and the quotient's distance to an
+// integer is at least 1/255, far above double rounding.
+void FlatRow8(uint8_t* v, const uint8_t* dark, const uint8_t* bright, int n) {
+    for (int x = 0; x < n; ++x) {
+        const int lo = dark[x];
+        const int den = bright[x] - lo;
+        const int num = (v[x] - lo) * 256;
+        const double q = static_cast<double>(num) / static_cast<double>(den != 0 ? den : 1);
+        const int out = std::clamp(static_cast<int>(q), 0, 255);
+        v[x] = static_cast<uint8_t>(den != 0 ? out : v[x]);
+    }
+}
+
+// 16-bit: where hi > lo, v' = ((v − lo) × 4096) / (hi − lo) limited to [0, 4095], shifted left
+// by 4. |numerator| < 2^28 and divisors below 2^16 keep the double quotient exact under
+// truncation.
+void FlatRow16(uint16_t* v, const uint16_t* dark, const uint16_t* bright, int n) {
+    for (int x = 0; x < n; ++x) {
+        const int lo = dark[x];
+        const int den = bright[x] - lo;
+        const int num = (v[x] - lo) * 4096;
+        const double q = static_cast<double>(num) / static_cast<double>(den > 0 ? den : 1);
+        const int out = std::clamp(static_cast<int>(q), 0, 4095) << 4;
+        v[x] = static_cast<uint16_t>(den > 0 ? out : v[x]);
+    }
+}
+
+template <class T>
+bool Detect(const ImageBuffer& frame, ImageBuffer& flags, const ImageBuffer* darkMap,
+            const ImageBuffer* brightMap, int originX, int originY, int threshold,
+            std::vector<uint8_t>& rowHasFlag) {
+    const int width = frame.Width();
+    const int height = frame.Height();
+    for (int y = 0; y < height; ++y) {
+        std::memset(flags.Row(y), 0, static_cast<size_t>(width) * sizeof(T));
+    }
+    rowHasFlag.assign(static_cast<size_t>(height), 0);
+    bool any = false;
+    for (int y = 4; y <= height - 5; ++y) {
+        const T* up = PlaneRow<T>(frame, y - 1);
+        const T* row = PlaneRow<T>(frame, y);
+        const T* down = PlaneRow<T>(frame, y + 1);
+        T* f = PlaneRow<T>(flags, y);
+        const T* md = darkMap != nullptr ? PlaneRow<T>(*darkMap, originY + y) + originX : nullptr;
+        const T* mb =
+            brightMap != nullptr ? PlaneRow<T>(*brightMap, originY + y) + originX : nullptr;
+        int rowAny = 0;
+        if (md != nullptr) {
+            for (int x = 4; x <= width - 5; ++x) {
+                const int mean = (row[x - 1] + row[x + 1] + up[x] + down[x]) >> 2;
+                const int diff = row[x] - mean;
+                const int outlier = (diff >= threshold) | (-diff >= threshold);
+                const int flag = outlier | md[x] | mb[x];
+                f[x] = static_cast<T>(flag != 0);
+                rowAny |= flag;
+            }
+        } else {
+            for (int x = 4; x <= width - 5; ++x) {
+                const int mean = (row[x - 1] + row[x + 1] + up[x] + down[x]) >> 2;
+                const int diff = row[x] - mean;
+                const int outlier = (diff >= threshold) | (-diff >= threshold);
+                f[x] = static_cast<T>(outlier);
+                rowAny |= outlier;
+            }
+        }
+        rowHasFlag[static_cast<size_t>(y)] = static_cast<uint8_t>(rowAny != 0);
+        any |= rowAny != 0;
+    }
+    return any;
+}
+
+template <class T>
+void Replace(ImageBuffer& frame, const ImageBuffer& flags, const std::vector<uint8_t>& rowHasFlag) {
+    const int width = frame.Width();
+    const int height = frame.Height();
+    auto flagged = [&](int x, int y) { return PlaneRow<T>(flags, y)[x] != 0; };
+    for (int y = 4; y <= height - 5; ++y) {
+        if (rowHasFlag[static_cast<size_t>(y)] == 0) continue;
+        const T* f = PlaneRow<T>(flags, y);
+        T* row = PlaneRow<T>(frame, y);
+        for (int x = 4; x <= width - 5; ++x) {
+            if (f[x] == 0) continue;
+            int sum = 0;
+            int count = 0;
+            for (int i = x - 1; i >= 0; --i) {
+                if (f[i] == 0) {
+                    sum += row[i];
+                    ++count;
+                    break;
+                }
+            }
+            for (int i = x + 1; i < width; ++i) {
+                if (f[i] == 0) {
+                    sum += row[i];
+                    ++count;
+                    break;
+                }
+            }
+            for (int j = y - 1; j >= 0; --j) {
+                if (!flagged(x, j)) {
+                    sum += PlaneRow<T>(frame, j)[x];
+                    ++count;
+                    break;
+                }
+            }
+            for (int j = y + 1; j < height; ++j) {
+                if (!flagged(x, j)) {
+                    sum += PlaneRow<T>(frame, j)[x];
+                    ++count;
+                    break;
+                }
+            }
+            // Only flagged pixels change and their neighbours are read only where unflagged,
+            // so replacing in place is independent of the order.
+            if (count > 0) row[x] = static_cast<T>(sum / count);
+        }
+    }
+}
+
+}  // namespace
+
+bool MaskSet::Create(int width, int height) {
+    Reset();
+    bool ok = true;
+    for (int slot = 0; slot < 2; ++slot) {
+        const int bits = slot == 0 ? 8 : 16;
+        for (int which = 0; which < 2; ++which) {
+            ok = ok && references_[slot][which].Create(width, height, bits);
+            ok = ok && maps_[slot][which].Create(width, height, bits);
+        }
+        ok = ok && flags_[slot].Create(width, height, bits);
+    }
+    if (!ok) {
+        Reset();
+        return false;
+    }
+    Fill<uint8_t>(references_[0][kMaskBright], 255);
+    Fill<uint16_t>(references_[1][kMaskBright], 4095);
+    width_ = width;
+    height_ = height;
+    return true;
+}
+
+void MaskSet::Reset() {
+    for (auto& pair : references_) {
+        for (auto& image : pair) image.Reset();
+    }
+    for (auto& pair : maps_) {
+        for (auto& image : pair) image.Reset();
+    }
+    for (auto& image : flags_) image.Reset();
+    width_ = height_ = 0;
+}
+
+bool MaskSet::IsComplete() const {
+    for (int slot = 0; slot < 2; ++slot) {
+        for (int which = 0; which < 2; ++which) {
+            if (!references_[slot][which].IsValid() || !maps_[slot][which].IsValid()) return false;
+        }
+        if (!flags_[slot].IsValid()) return false;
+    }
+    return true;
+}
+
+void MaskSet::BuildDefectMap(int depthBits, int which) {
+    if (!IsComplete()) return;
+    const int slot = Slot(depthBits);
+    const ImageBuffer& reference = references_[slot][which & 1];
+    ImageBuffer& map = maps_[slot][which & 1];
+    const bool bright = (which & 1) == kMaskBright;
+    if (slot == 0) {
+        if (bright) {
+            BuildMap<uint8_t, true>(reference, map, 64);
+        } else {
+            BuildMap<uint8_t, false>(reference, map, 192);
+        }
+    } else {
+        if (bright) {
+            BuildMap<uint16_t, true>(reference, map, 1024);
+        } else {
+            BuildMap<uint16_t, false>(reference, map, 3072);
+        }
+    }
+}
+
+void MaskSet::BuildAllDefectMaps() {
+    for (int bits : {8, 16}) {
+        BuildDefectMap(bits, kMaskDark);
+        BuildDefectMap(bits, kMaskBright);
+    }
+}
+
+bool ReferenceOrigin(const ImageBuffer& frame, const MaskSet& masks, const MaskGeometry& geometry,
+                     int& originX, int& originY) {
+    if (frame.Width() != geometry.frameWidth || frame.Height() != geometry.frameHeight) {
+        return false;
+    }
+    if (geometry.windowX < 0 || geometry.windowY < 0) return false;
+    if (static_cast<long long>(geometry.windowX) + frame.Width() > masks.Width() ||
+        static_cast<long long>(geometry.windowY) + frame.Height() > masks.Height()) {
+        return false;
+    }
+    originX = geometry.windowX;
+    originY = geometry.windowY;
+    return true;
+}
+
+bool FlatFieldCorrect(ImageBuffer& frame, const MaskSet& masks, const MaskGeometry& geometry) {
+    if (!frame.IsValid() || !masks.IsComplete()) return false;
+    const int bits = frame.BitCount();
+    if (bits != 8 && bits != 16) return false;
+    int ox = 0;
+    int oy = 0;
+    if (!ReferenceOrigin(frame, masks, geometry, ox, oy)) return false;
+    const ImageBuffer& dark = masks.Reference(bits, kMaskDark);
+    const ImageBuffer& bright = masks.Reference(bits, kMaskBright);
+    for (int y = 0; y < frame.Height(); ++y) {
+        if (bits == 8) {
+            FlatRow8(frame.Row(y), dark.Row(oy + y) + ox, bright.Row(oy + y) + ox, frame.Width());
+        } else {
+            FlatRow16(Words(frame.Row(y)), Words(dark.Row(oy + y)) + ox,
+                      Words(bright.Row(oy + y)) + ox, frame.Width());
+        }
+    }
+    return true;
+}
+
+bool DefectCorrect(ImageBuffer& frame, MaskSet& masks, const MaskGeometry& geometry,
+                   int threshold) {
+    if (!frame.IsValid() || !masks.IsComplete()) return false;
+    const int bits = frame.BitCount();
+    if (bits != 8 && bits != 16) return false;
+    if (frame.Width() > masks.Width() || frame.Height() > masks.Height()) return false;
+    int ox = 0;
+    int oy = 0;
+    const bool aligned = ReferenceOrigin(frame, masks, geometry, ox, oy);
+    const ImageBuffer* darkMap = aligned ? &masks.DefectMap(bits, kMaskDark) : nullptr;
+    const ImageBuffer* brightMap = aligned ? &masks.DefectMap(bits, kMaskBright) : nullptr;
+    ImageBuffer& flags = masks.Flags(bits);
+    std::vector<uint8_t> rowHasFlag;
+    if (bits == 8) {
+        if (Detect<uint8_t>(frame, flags, darkMap, brightMap, ox, oy, threshold, rowHasFlag)) {
+            Replace<uint8_t>(frame, flags, rowHasFlag);
+        }
+    } else {
+        if (Detect<uint16_t>(frame, flags, darkMap, brightMap, ox, oy, threshold, rowHasFlag)) {
+            Replace<uint16_t>(frame, flags, rowHasFlag);
+        }
+    }
+    return true;
+}
+
+MaskUpdate UpdateMaskReference(MaskSet& masks, platform::CriticalSection& maskLock,
+                               const ImageBuffer& raw, int which) {
+    std::lock_guard<platform::CriticalSection> lock(maskLock);
+    if (!masks.IsComplete()) return MaskUpdate::kNoMasks;
+    const int bits = raw.BitCount();
+    if (!raw.IsValid() || (bits != 8 && bits != 16)) return MaskUpdate::kNotFullSize;
+    if (raw.Width() == masks.Width() && raw.Height() == masks.Height()) {
+        if (which != kMaskDark && which != kMaskBright) return MaskUpdate::kBadSelector;
+        ImageBuffer& reference = masks.Reference(bits, which);
+        std::memcpy(reference.Pixels(), raw.Pixels(), std::min(reference.SizeBytes(), raw.SizeBytes()));
+        masks.BuildDefectMap(bits, which == kMaskDark ? kMaskDark : kMaskBright);
+        return MaskUpdate::kStored;
+    }
+    return MaskUpdate::kNotFullSize;
+}
+
+}  // namespace lumora
