@@ -39,6 +39,61 @@ LUMORA_API int LumoraHost_WaitThreadMessage(int timeoutMs, LumoraHostMessage* me
  * destroys its own window). */
 LUMORA_API void LumoraHost_DestroyWindow(HWND window);
 
+/*
+ * The simulated camera. Without hardware the SDK talks to in-process simulated cameras; their
+ * number comes from LUMORA_SIM_CAMERAS (0..32) at first use or from LumoraSim_SetCameraCount.
+ * Camera i (from 0) has product id 0x3380 and the serial number "LUM%05d" of i + 1. Calls that
+ * take an index return 1 on success and 0 for an unknown index or a bad argument.
+ */
+typedef enum LumoraSimFault {
+    LUMORA_SIM_FAULT_NONE = 0,
+    LUMORA_SIM_FAULT_BULK_FAIL = 1,     /* the next `count` bulk transfers fail at once */
+    LUMORA_SIM_FAULT_BULK_STALL = 2,    /* the next `count` bulk transfers hang until aborted */
+    LUMORA_SIM_FAULT_SHORT_PAYLOAD = 3, /* the next `count` frames send `param` bytes fewer than
+                                           their header announces (0: 64 KiB) */
+    LUMORA_SIM_FAULT_LONG_PAYLOAD = 4,  /* the next `count` frames announce and send `param`
+                                           bytes more than their geometry (0: 64 KiB) */
+    LUMORA_SIM_FAULT_I2C_REFUSE = 5,    /* the next `count` I2C transfers are refused */
+    LUMORA_SIM_FAULT_EEPROM_WRITE = 6,  /* the next `count` EEPROM writes fail */
+    LUMORA_SIM_FAULT_SLOW_STARTUP = 7   /* the camera takes `param` ms to become ready, from now
+                                           and after every restart */
+} LumoraSimFault;
+
+/* Cameras 0..count-1 exist afterwards; returns the new count, or -1 outside 0..32. */
+LUMORA_API int LumoraSim_SetCameraCount(int count);
+LUMORA_API int LumoraSim_GetCameraCount(void);
+/* Pulls the camera's cable: pending transfers fail, its path stops opening. */
+LUMORA_API int LumoraSim_Unplug(int index);
+/* Plugs it back in (powered on afresh) on the same port... */
+LUMORA_API int LumoraSim_Replug(int index);
+/* ...or on another port, so it answers on a new device path. */
+LUMORA_API int LumoraSim_ReplugOnNewPort(int index);
+LUMORA_API int LumoraSim_InjectFault(int index, int fault, int count, int param);
+LUMORA_API int LumoraSim_ClearFaults(int index);
+/* Milliseconds from power-on (or an FPGA restart pulse) until the ready flag reads 1. */
+LUMORA_API int LumoraSim_SetStartupTime(int index, int milliseconds);
+/* The frame counter the next frame carries (to bring wrap-around out early). */
+LUMORA_API int LumoraSim_SetFrameCounterStart(int index, unsigned int value);
+/* The bridge firmware version reported in the bridge information (0x1200 by default). */
+LUMORA_API int LumoraSim_SetFirmwareVersion(int index, int version);
+/* Bulk transfers the camera holds unfinished; -1 for an unknown index. */
+LUMORA_API int LumoraSim_GetPendingTransfers(int index);
+/* The camera's serial number text; size counts bytes including the terminator. */
+LUMORA_API int LumoraSim_GetSerialNumber(int index, char* text, int size);
+
+/*
+ * The simulated camera's sensor and picture. Frames stream at the camera's frame period unless
+ * fast mode is on; a static scene (also LUMORA_SIM_STATIC=1 in the environment) has nothing
+ * moving and no temporal noise, so two frames taken with the same settings are identical byte
+ * for byte.
+ */
+/* In triggered operation the camera exposes one frame per call; 1 on success, 0 for an unknown
+ * index or a camera that is not in triggered operation. */
+LUMORA_API int LumoraSim_FireTrigger(int index);
+/* Non-zero: frames are ready at once instead of at the frame period (all simulated cameras). */
+LUMORA_API void LumoraSim_SetFastMode(int on);
+LUMORA_API void LumoraSim_SetStaticScene(int on);
+
 #if defined(__cplusplus)
 }
 #endif

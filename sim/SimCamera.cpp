@@ -1,0 +1,679 @@
+// The simulated camera's bus: vendor requests, I2C devices, memory streams, frame stream.
+#include "sim/SimCamera.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+#include "platform/LittleEndian.h"
+#include "usb/Fx3Protocol.h"
+
+namespace lumora::sim {
+
+using platform::ControlSetup;
+using platform::SimBulkTransfer;
+using SteadyClock = std::chrono::steady_clock;
+
+namespace {
+constexpr size_t kMemoryPageSize = 4096;
+}
+
+struct SimCamera::State {
+    int port = 0;
+    bool connected = true;
+    uint32_t linkSpeed = platform::kSpeedSuper;
+
+    // Start-up: ready once startupMs have passed since startupBegin and no reset is held.
+    uint32_t startupMs = kDefaultStartupMs;
+    uint32_t startupBegin = 0;
+    bool resetHeld = false;
+    uint16_t firmwareVersion = kDefaultFirmwareVersion;
+
+    // Faults still to come.
+    int bulkFail = 0;
+    int bulkStall = 0;
+    int shortPayload = 0;
+    uint32_t shortDelta = kDefaultFaultPayloadDelta;
+    int longPayload = 0;
+    uint32_t longDelta = kDefaultFaultPayloadDelta;
+    int i2cRefuse = 0;
+    int eepromWriteFail = 0;
+
+    // Read pointers of the I2C devices.
+    uint8_t fpgaPointer = 0;
+    uint16_t sensorPointer = 0;
+    uint16_t eepromPointer = 0;
+    uint8_t auxPointer = 0;
+
+    // Bridge-side values.
+    uint8_t modeByte = 0;
+    std::array<uint16_t, 2> wordPair{};
+    std::map<uint16_t, uint32_t> wideRegisters;
+
+    // Frame stream on 0x81.
+    enum class Phase { Idle, Armed, Header, Payload } phase = Phase::Idle;
+    bool waitingForRelease = false;
+    SteadyClock::time_point readyAt{};
+    uint32_t nextCounter = 0;
+    std::array<uint8_t, usb::FrameHeader::kSize> header{};
+    std::vector<uint8_t> payload;  // what is actually sent
+    size_t payloadSent = 0;
+    uint64_t framesSent = 0;
+
+    // Memory streams.
+    bool memoryRead = false;
+    bool memoryWrite = false;
+    uint64_t memoryAddress = 0;
+    uint32_t memoryRemaining = 0;
+    std::map<uint64_t, std::array<uint8_t, kMemoryPageSize>> memory;
+
+    std::deque<std::shared_ptr<SimBulkTransfer>> pending;  // waiting for data, in order
+    std::vector<std::shared_ptr<SimBulkTransfer>> stalled;  // hang until aborted
+};
+
+SimCamera::SimCamera(SimCameraIdentity identity, std::unique_ptr<SimCameraModel> model)
+    : identity_(std::move(identity)),
+      model_(model ? std::move(model) : MakeCameraModel(identity_)),
+      eeprom_(kEepromSize, 0xFF),
+      state_(std::make_unique<State>()) {
+    // The serial number lives in the configuration memory, ended by a zero byte.
+    const auto& serial = identity_.serialNumber;
+    for (size_t i = 0; i < serial.size() && i < 31; ++i) {
+        eeprom_[kSerialNumberAddress + i] = static_cast<uint8_t>(serial[i]);
+    }
+    eeprom_[kSerialNumberAddress + std::min<size_t>(serial.size(), 31)] = 0;
+    PowerOn();
+}
+
+SimCamera::~SimCamera() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (service_.joinable()) service_.join();
+    std::lock_guard lock(mutex_);
+    for (auto& t : state_->pending) t->Complete(platform::kErrorDeviceNotConnected, 0);
+    for (auto& t : state_->stalled) t->Complete(platform::kErrorDeviceNotConnected, 0);
+    state_->pending.clear();
+    state_->stalled.clear();
+}
+
+std::string SimCamera::InterfacePath() const {
+    std::lock_guard lock(mutex_);
+    char instance[48];
+    std::snprintf(instance, sizeof instance, "lum%05d_p%d", identity_.index + 1, state_->port);
+    return platform::MakeInterfacePath(identity_.vendorId, identity_.productId, instance);
+}
+
+void SimCamera::PowerOn() {
+    std::lock_guard lock(mutex_);
+    auto& s = *state_;
+    s.connected = true;
+    fpga_.ClearHooks();
+    sensor_.ClearHooks();
+    aux_.ClearHooks();
+    fpga_.Clear();
+    sensor_.Clear();
+    aux_.Clear();
+    s.resetHeld = false;
+    s.startupBegin = model_->NowMs();
+    s.fpgaPointer = s.auxPointer = 0;
+    s.sensorPointer = s.eepromPointer = 0;
+    s.modeByte = 0;
+    s.wordPair = {};
+    s.wideRegisters.clear();
+    s.phase = State::Phase::Idle;
+    s.payload.clear();
+    s.memoryRead = s.memoryWrite = false;
+    // Before the first frame the counter register holds the value just before it, so the
+    // first frame is seen as a change.
+    fpga_.Set(usb::kFpgaFrameCounter, static_cast<uint8_t>(s.nextCounter - 1));
+    InstallTransportHooksLocked();
+    model_->PowerOn(*this);
+}
+
+void SimCamera::InstallTransportHooksLocked() {
+    // 0x6C pulse: the stream restarts, a partly sent frame is dropped.
+    fpga_.OnWrite(usb::kFpgaStreamRestart, [this](uint32_t, uint8_t value, uint8_t) {
+        if (value & 1) DropFrame();
+    });
+    // 0x82 bit 0 held and released: the camera starts up again.
+    fpga_.OnWrite(usb::kFpgaReset, [this](uint32_t, uint8_t value, uint8_t previous) {
+        if (value & 1) {
+            state_->resetHeld = true;
+        } else if ((previous & 1) || state_->resetHeld) {
+            state_->resetHeld = false;
+            state_->startupBegin = model_->NowMs();
+        }
+    });
+    // The status register reads 0 (idle) unless a model says otherwise.
+    fpga_.OnRead(usb::kFpgaStatus, [](uint32_t, uint8_t) -> uint8_t { return 0; });
+}
+
+void SimCamera::MoveToNewPort() {
+    std::lock_guard lock(mutex_);
+    ++state_->port;
+}
+
+int SimCamera::Port() const {
+    std::lock_guard lock(mutex_);
+    return state_->port;
+}
+
+void SimCamera::SetStartupTimeMs(uint32_t ms) {
+    std::lock_guard lock(mutex_);
+    state_->startupMs = ms;
+}
+
+void SimCamera::SetFrameCounterStart(uint32_t value) {
+    std::lock_guard lock(mutex_);
+    state_->nextCounter = value & 0xFF;
+    fpga_.Set(usb::kFpgaFrameCounter, static_cast<uint8_t>(state_->nextCounter - 1));
+}
+
+void SimCamera::SetFirmwareVersion(uint16_t version) {
+    std::lock_guard lock(mutex_);
+    state_->firmwareVersion = version;
+}
+
+void SimCamera::SetLinkSpeedCode(uint32_t code) {
+    std::lock_guard lock(mutex_);
+    state_->linkSpeed = code;
+}
+
+uint32_t SimCamera::LinkSpeedCode() const {
+    std::lock_guard lock(mutex_);
+    return state_->linkSpeed;
+}
+
+void SimCamera::InjectFault(SimFault fault, int count, int param) {
+    std::lock_guard lock(mutex_);
+    auto& s = *state_;
+    const int n = std::max(count, 0);
+    const uint32_t delta = param > 0 ? static_cast<uint32_t>(param) : kDefaultFaultPayloadDelta;
+    switch (fault) {
+        case SimFault::None: break;
+        case SimFault::BulkFail: s.bulkFail = n; break;
+        case SimFault::BulkStall: s.bulkStall = n; break;
+        case SimFault::ShortPayload: s.shortPayload = n, s.shortDelta = delta; break;
+        case SimFault::LongPayload: s.longPayload = n, s.longDelta = delta; break;
+        case SimFault::I2cRefuse: s.i2cRefuse = n; break;
+        case SimFault::EepromWrite: s.eepromWriteFail = n; break;
+        case SimFault::SlowStartup:
+            s.startupMs = static_cast<uint32_t>(std::max(param, 0));
+            s.startupBegin = model_->NowMs();
+            break;
+    }
+}
+
+void SimCamera::ClearFaults() {
+    std::lock_guard lock(mutex_);
+    auto& s = *state_;
+    s.bulkFail = s.bulkStall = s.shortPayload = s.longPayload = s.i2cRefuse = 0;
+    s.eepromWriteFail = 0;
+}
+
+bool SimCamera::IsReady() const {
+    std::lock_guard lock(mutex_);
+    const auto& s = *state_;
+    return !s.resetHeld && model_->NowMs() - s.startupBegin >= s.startupMs;
+}
+
+uint32_t SimCamera::FrameCounter() const {
+    std::lock_guard lock(mutex_);
+    return state_->nextCounter;
+}
+
+uint64_t SimCamera::FramesSent() const {
+    std::lock_guard lock(mutex_);
+    return state_->framesSent;
+}
+
+size_t SimCamera::PendingTransfers() const {
+    std::lock_guard lock(mutex_);
+    return state_->pending.size() + state_->stalled.size();
+}
+
+void SimCamera::ReleaseFrame() {
+    std::lock_guard lock(mutex_);
+    if (state_->phase != State::Phase::Armed || !state_->waitingForRelease) return;
+    state_->waitingForRelease = false;
+    state_->readyAt = SteadyClock::now();
+    ServicePendingLocked();
+}
+
+void SimCamera::DropFrame() {
+    std::lock_guard lock(mutex_);
+    auto& s = *state_;
+    s.phase = State::Phase::Idle;
+    s.payload.clear();
+    s.payloadSent = 0;
+    s.memoryRead = s.memoryWrite = false;
+    model_->OnStreamReset(*this);
+}
+
+// ---- Control transfers ----
+
+int SimCamera::ControlTransfer(const ControlSetup& setup, std::span<uint8_t> data) {
+    std::lock_guard lock(mutex_);
+    if (!state_->connected) return -1;
+    return HandleVendorRequest(setup, data);
+}
+
+int SimCamera::HandleVendorRequest(const ControlSetup& setup, std::span<uint8_t> data) {
+    const auto* info = usb::FindVendorRequest(setup.request);
+    if (!info || info->requestType != setup.requestType) return -1;
+    auto& s = *state_;
+    const int full = static_cast<int>(data.size());
+    if (setup.IsIn()) std::fill(data.begin(), data.end(), 0);
+    switch (setup.request) {
+        case usb::kReqI2cWrite: {
+            if (setup.value > usb::kMaxI2cTransfer || setup.value > data.size()) return -1;
+            return I2cWrite(static_cast<uint8_t>(setup.index), data.first(setup.value)) ? full
+                                                                                        : -1;
+        }
+        case usb::kReqI2cRead: {
+            if (setup.value > usb::kMaxI2cTransfer || setup.value > data.size()) return -1;
+            if ((setup.index & 1) == 0) return -1;  // reads use the odd bus address
+            return I2cRead(static_cast<uint8_t>(setup.index & 0xFE), data.first(setup.value))
+                       ? full
+                       : -1;
+        }
+        case usb::kReqSetModeByte:
+            if (data.empty()) return -1;
+            s.modeByte = data[0];
+            return full;
+        case usb::kReqGetModeByte:
+            if (data.empty()) return -1;
+            data[0] = s.modeByte;
+            return full;
+        case usb::kReqWriteWordPair:
+            if (data.size() < 4) return -1;
+            s.wordPair[0] = static_cast<uint16_t>((data[0] << 8) | data[1]);
+            s.wordPair[1] = static_cast<uint16_t>((data[2] << 8) | data[3]);
+            return full;
+        case usb::kReqReadSelectedWord:
+            if (data.size() < 2) return -1;
+            platform::StoreLe16(data.data(), s.wordPair[setup.value & 1]);
+            return full;
+        case usb::kReqBridgeInfo:
+            if (data.size() < usb::kBridgeInfoSize) return -1;
+            std::memcpy(data.data(), "LUMORA FX3 BRIDGE", 17);
+            platform::StoreLe16(data.data() + usb::kBridgeInfoFirmwareOffset, s.firmwareVersion);
+            platform::StoreLe16(data.data() + 26, identity_.productId);
+            data[usb::kBridgeInfoGpio25Offset] = 1;
+            return full;
+        case usb::kReqBridgeInfoExtra:
+            if (data.size() < usb::kBridgeInfoSize) return -1;
+            std::memcpy(data.data(), identity_.serialNumber.data(),
+                        std::min<size_t>(identity_.serialNumber.size(), 32));
+            platform::StoreLe16(data.data() + 32, identity_.vendorId);
+            platform::StoreLe16(data.data() + 34, identity_.productId);
+            return full;
+        case usb::kReqStreamReset:
+            DropFrame();
+            return full;
+        case usb::kReqStreamKick:
+            if (s.phase == State::Phase::Idle && !s.memoryRead) StartFrameLocked();
+            return full;
+        case usb::kReqReadyFlag:
+            if (data.empty()) return -1;
+            data[0] = IsReady() ? 1 : 0;
+            return full;
+        case usb::kReqEndpointCommand:
+            return full;
+        case usb::kReqWriteWide: {
+            if (data.size() < 4) return -1;
+            const uint16_t address =
+                static_cast<uint16_t>(((setup.value & 1) << 15) | (setup.index & 0x7FFF));
+            s.wideRegisters[address] = platform::LoadLe32(data.data());
+            return full;
+        }
+        case usb::kReqReadWide: {
+            if (data.size() < 4) return -1;
+            auto it = s.wideRegisters.find(setup.index);
+            platform::StoreLe32(data.data(), it == s.wideRegisters.end() ? 0 : it->second);
+            return full;
+        }
+        default:
+            return -1;
+    }
+}
+
+// ---- The I2C bus ----
+
+bool SimCamera::I2cWrite(uint8_t busAddress, std::span<const uint8_t> bytes) {
+    auto& s = *state_;
+    if (s.i2cRefuse > 0) {
+        --s.i2cRefuse;
+        return false;
+    }
+    switch (busAddress) {
+        case usb::kBusFpga:
+            // [reg] sets the read pointer; [reg, 0x00, value] writes.
+            if (bytes.size() == 1) {
+                s.fpgaPointer = bytes[0];
+                return true;
+            }
+            if (bytes.size() < 3) return false;
+            s.fpgaPointer = bytes[0];
+            return fpga_.Write(bytes[0], bytes[2]);
+        case usb::kBusSensor: {
+            if (bytes.size() < 2) return false;
+            uint16_t reg = static_cast<uint16_t>((bytes[0] << 8) | bytes[1]);
+            s.sensorPointer = reg;
+            for (size_t i = 2; i < bytes.size(); ++i) sensor_.Write(reg++, bytes[i]);
+            return true;
+        }
+        case usb::kBusEeprom: {
+            if (bytes.size() < 2) return false;
+            uint16_t address = static_cast<uint16_t>((bytes[0] << 8) | bytes[1]);
+            s.eepromPointer = address;
+            if (bytes.size() == 2) return true;
+            if (s.eepromWriteFail > 0) {
+                --s.eepromWriteFail;
+                return false;
+            }
+            for (size_t i = 2; i < bytes.size(); ++i) eeprom_[address++] = bytes[i];
+            return true;
+        }
+        case usb::kBusAux: {
+            if (bytes.empty()) return false;
+            uint8_t reg = bytes[0];
+            s.auxPointer = reg;
+            for (size_t i = 1; i < bytes.size(); ++i) aux_.Write(reg++, bytes[i]);
+            return true;
+        }
+        default:
+            return false;  // nobody answers at this address
+    }
+}
+
+bool SimCamera::I2cRead(uint8_t busAddress, std::span<uint8_t> out) {
+    auto& s = *state_;
+    if (s.i2cRefuse > 0) {
+        --s.i2cRefuse;
+        return false;
+    }
+    switch (busAddress) {
+        case usb::kBusFpga:
+            // Two bytes per register: a zero high byte, then the value.
+            for (size_t i = 0; i < out.size(); ++i) {
+                out[i] = (i % 2 == 1) ? fpga_.Read(static_cast<uint8_t>(s.fpgaPointer + i / 2)) : 0;
+            }
+            return true;
+        case usb::kBusSensor:
+            for (auto& byte : out) byte = sensor_.Read(s.sensorPointer++);
+            return true;
+        case usb::kBusEeprom:
+            for (auto& byte : out) byte = eeprom_[s.eepromPointer++];
+            return true;
+        case usb::kBusAux:
+            for (auto& byte : out) byte = aux_.Read(s.auxPointer++);
+            return true;
+        default:
+            return false;
+    }
+}
+
+// ---- Bulk endpoints ----
+
+void SimCamera::StartFrameLocked() {
+    auto& s = *state_;
+    s.phase = State::Phase::Armed;
+    const auto delay = model_->FrameDelayMs(*this);
+    s.waitingForRelease = !delay.has_value();
+    s.readyAt = SteadyClock::now() + std::chrono::milliseconds(delay.value_or(0));
+}
+
+void SimCamera::SubmitBulk(std::shared_ptr<SimBulkTransfer> transfer) {
+    std::lock_guard lock(mutex_);
+    auto& s = *state_;
+    if (!s.connected) {
+        transfer->Complete(platform::kErrorDeviceNotConnected, 0);
+        return;
+    }
+    if (s.bulkFail > 0) {
+        --s.bulkFail;
+        transfer->Complete(platform::kErrorGenFailure, 0);
+        return;
+    }
+    if (s.bulkStall > 0) {
+        --s.bulkStall;
+        s.stalled.push_back(std::move(transfer));
+        return;
+    }
+    if (!transfer->IsIn()) {
+        uint32_t error = platform::kErrorSuccess;
+        uint32_t bytes = 0;
+        TryCompleteLocked(*transfer, &error, &bytes);
+        transfer->Complete(error, bytes);
+        return;
+    }
+    if (transfer->Endpoint() != usb::kEndpointStreamIn) {
+        transfer->Complete(platform::kErrorGenFailure, 0);  // nothing streams on this endpoint
+        return;
+    }
+    s.pending.push_back(std::move(transfer));
+    ServicePendingLocked();
+}
+
+bool SimCamera::TryCompleteLocked(SimBulkTransfer& transfer, uint32_t* error, uint32_t* bytes) {
+    auto& s = *state_;
+    auto data = transfer.Data();
+    *error = platform::kErrorSuccess;
+    *bytes = 0;
+    if (!transfer.IsIn()) {
+        // Endpoint 0x01: data of a memory write, or a stream command.
+        if (s.memoryWrite) {
+            const uint32_t n = std::min<uint32_t>(static_cast<uint32_t>(data.size()),
+                                                  s.memoryRemaining);
+            WriteCameraMemory(s.memoryAddress, data.first(n));
+            s.memoryAddress += n;
+            s.memoryRemaining -= n;
+            if (s.memoryRemaining == 0) s.memoryWrite = false;
+            *bytes = static_cast<uint32_t>(data.size());
+            return true;
+        }
+        auto command = usb::StreamCommand::Read(data.data(), data.size());
+        if (!command) {
+            *error = platform::kErrorGenFailure;
+            return true;
+        }
+        s.memoryAddress = command->address;
+        s.memoryRemaining = command->length;
+        s.memoryRead = !command->isWrite && command->length > 0;
+        s.memoryWrite = command->isWrite && command->length > 0;
+        if (s.memoryRead) s.phase = State::Phase::Idle;  // the memory read takes the endpoint
+        *bytes = static_cast<uint32_t>(data.size());
+        return true;
+    }
+    if (s.memoryRead) {
+        const uint32_t n =
+            std::min<uint32_t>(static_cast<uint32_t>(data.size()), s.memoryRemaining);
+        ReadCameraMemory(s.memoryAddress, data.first(n));
+        s.memoryAddress += n;
+        s.memoryRemaining -= n;
+        if (s.memoryRemaining == 0) s.memoryRead = false;
+        *bytes = n;
+        return true;
+    }
+    if (s.phase == State::Phase::Idle) return false;
+    if (s.phase == State::Phase::Armed) {
+        if (s.waitingForRelease || SteadyClock::now() < s.readyAt) return false;
+        // The frame is captured now: its counter shows in register 0x08 and in the header.
+        const uint32_t counter = s.nextCounter;
+        s.nextCounter = (counter + 1) & 0xFF;
+        fpga_.Set(usb::kFpgaFrameCounter, static_cast<uint8_t>(counter));
+        const FrameGeometry geometry = model_->Geometry(*this);
+        uint64_t announced = geometry.PayloadLength();
+        if (s.longPayload > 0) {
+            --s.longPayload;
+            announced += s.longDelta;
+        }
+        announced = std::min<uint64_t>(announced, 0xFFFFFFFFu);
+        uint64_t actual = announced;
+        if (s.shortPayload > 0) {
+            --s.shortPayload;
+            actual = announced > s.shortDelta ? announced - s.shortDelta : 0;
+        }
+        s.payload.assign(static_cast<size_t>(announced), 0);
+        const size_t rendered = static_cast<size_t>(std::min(announced, geometry.PayloadLength()));
+        model_->RenderPayload(*this, geometry, counter, {s.payload.data(), rendered});
+        s.payload.resize(static_cast<size_t>(actual));
+        const auto words = model_->HeaderWords(*this, counter);
+        usb::FrameHeader header;
+        header.payloadLength = static_cast<uint32_t>(announced);
+        header.wordA = words.wordA;
+        header.frameCounter = counter;
+        header.wordC = words.wordC;
+        header.wordD = words.wordD;
+        header.Write(s.header.data());
+        s.phase = State::Phase::Header;
+    }
+    if (s.phase == State::Phase::Header) {
+        const size_t n = std::min(data.size(), s.header.size());
+        std::memcpy(data.data(), s.header.data(), n);
+        *bytes = static_cast<uint32_t>(n);
+        s.phase = State::Phase::Payload;
+        s.payloadSent = 0;
+        if (s.payload.empty()) {
+            s.phase = State::Phase::Idle;
+            ++s.framesSent;
+        }
+        return true;
+    }
+    // Payload: a transfer takes what is left of the frame, at most its size; a frame that ends
+    // early ends the transfer short.
+    const size_t n = std::min(data.size(), s.payload.size() - s.payloadSent);
+    std::memcpy(data.data(), s.payload.data() + s.payloadSent, n);
+    s.payloadSent += n;
+    *bytes = static_cast<uint32_t>(n);
+    if (s.payloadSent == s.payload.size()) {
+        s.phase = State::Phase::Idle;
+        s.payload.clear();
+        ++s.framesSent;
+    }
+    return true;
+}
+
+void SimCamera::ServicePendingLocked() {
+    auto& s = *state_;
+    while (!s.pending.empty()) {
+        uint32_t error = platform::kErrorSuccess;
+        uint32_t bytes = 0;
+        if (!TryCompleteLocked(*s.pending.front(), &error, &bytes)) break;
+        auto transfer = std::move(s.pending.front());
+        s.pending.pop_front();
+        transfer->Complete(error, bytes);
+    }
+    // A transfer waiting for a frame's ready time needs someone to wake it then.
+    if (!s.pending.empty() && s.phase == State::Phase::Armed && !s.waitingForRelease) {
+        EnsureServiceThreadLocked();
+        wake_.notify_all();
+    }
+}
+
+void SimCamera::EnsureServiceThreadLocked() {
+    if (!service_.joinable() && !stopping_) service_ = std::thread([this] { ServiceThread(); });
+}
+
+void SimCamera::ServiceThread() {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        auto& s = *state_;
+        if (!s.pending.empty() && s.phase == State::Phase::Armed && !s.waitingForRelease) {
+            if (SteadyClock::now() >= s.readyAt) {
+                ServicePendingLocked();
+                continue;
+            }
+            wake_.wait_until(lock, s.readyAt);
+        } else {
+            wake_.wait(lock);
+        }
+    }
+}
+
+void SimCamera::AbortEndpoint(uint8_t endpoint) {
+    std::lock_guard lock(mutex_);
+    auto& s = *state_;
+    std::vector<std::shared_ptr<SimBulkTransfer>> aborted;
+    for (auto it = s.pending.begin(); it != s.pending.end();) {
+        if ((*it)->Endpoint() == endpoint) {
+            aborted.push_back(std::move(*it));
+            it = s.pending.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (auto it = s.stalled.begin(); it != s.stalled.end();) {
+        if ((*it)->Endpoint() == endpoint) {
+            aborted.push_back(std::move(*it));
+            it = s.stalled.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (auto& t : aborted) t->Complete(platform::kErrorOperationAborted, 0);
+}
+
+bool SimCamera::ResetEndpoint(uint8_t /*endpoint*/) {
+    std::lock_guard lock(mutex_);
+    return state_->connected;
+}
+
+bool SimCamera::ResetPort() {
+    std::lock_guard lock(mutex_);
+    if (!state_->connected) return false;
+    AbortEndpoint(usb::kEndpointStreamIn);
+    AbortEndpoint(usb::kEndpointCommandOut);
+    AbortEndpoint(usb::kEndpointSideIn);
+    DropFrame();
+    return true;
+}
+
+void SimCamera::Disconnect() {
+    std::lock_guard lock(mutex_);
+    auto& s = *state_;
+    s.connected = false;
+    for (auto& t : s.pending) t->Complete(platform::kErrorDeviceNotConnected, 0);
+    for (auto& t : s.stalled) t->Complete(platform::kErrorDeviceNotConnected, 0);
+    s.pending.clear();
+    s.stalled.clear();
+    s.phase = State::Phase::Idle;
+    s.payload.clear();
+}
+
+void SimCamera::WriteCameraMemory(uint64_t address, std::span<const uint8_t> data) {
+    std::lock_guard lock(mutex_);
+    for (size_t i = 0; i < data.size();) {
+        const uint64_t at = address + i;
+        auto& page = state_->memory[at / kMemoryPageSize];  // new pages start zeroed
+        const size_t offset = static_cast<size_t>(at % kMemoryPageSize);
+        const size_t n = std::min(kMemoryPageSize - offset, data.size() - i);
+        std::memcpy(page.data() + offset, data.data() + i, n);
+        i += n;
+    }
+}
+
+void SimCamera::ReadCameraMemory(uint64_t address, std::span<uint8_t> out) const {
+    std::lock_guard lock(mutex_);
+    for (size_t i = 0; i < out.size();) {
+        const uint64_t at = address + i;
+        const size_t offset = static_cast<size_t>(at % kMemoryPageSize);
+        const size_t n = std::min(kMemoryPageSize - offset, out.size() - i);
+        auto it = state_->memory.find(at / kMemoryPageSize);
+        if (it == state_->memory.end()) {
+            std::memset(out.data() + i, 0, n);
+        } else {
+            std::memcpy(out.data() + i, it->second.data() + offset, n);
+        }
+        i += n;
+    }
+}
+
+}  // namespace lumora::sim

@@ -1,0 +1,133 @@
+#pragma once
+// One simulated camera behind its bridge: the vendor requests, the devices on its I2C bus
+// (FPGA 0x40, IMX992 0x48, auxiliary device 0x5A, configuration EEPROM 0xA2), the memory
+// streams and the frame stream on the bulk endpoints, and fault injection. What the sensor and
+// FPGA do beyond storing registers is the model's (SimCameraModel).
+//
+// Thread-safe: mutex_ (recursive, so register hooks may call back in) guards all camera state;
+// a service thread completes transfers that wait for a frame's ready time.
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/port_sim.h"
+#include "sim/SimCameraModel.h"
+#include "sim/SimRegisterFile.h"
+
+namespace lumora::sim {
+
+struct SimCameraIdentity {
+    int index = 0;
+    uint16_t vendorId = 0;
+    uint16_t productId = 0x3380;
+    std::string serialNumber;
+};
+
+enum class SimFault : int {
+    None = 0,
+    BulkFail = 1,       // the next `count` bulk transfers fail at once
+    BulkStall = 2,      // the next `count` bulk transfers never complete until aborted
+    ShortPayload = 3,   // the next `count` frames send `param` bytes fewer than announced
+    LongPayload = 4,    // the next `count` frames announce and send `param` bytes more
+    I2cRefuse = 5,      // the next `count` I2C transfers are refused
+    EepromWrite = 6,    // the next `count` EEPROM writes fail
+    SlowStartup = 7,    // the start-up takes `param` ms (from now and at every restart)
+};
+
+inline constexpr uint32_t kEepromSize = 0x10000;  // 16-bit addresses, all backed
+inline constexpr uint16_t kSerialNumberAddress = 0x1040;
+inline constexpr uint16_t kDefaultFirmwareVersion = 0x1200;
+inline constexpr uint32_t kDefaultStartupMs = 100;
+inline constexpr uint32_t kDefaultFaultPayloadDelta = 0x10000;
+
+class SimCamera final : public platform::SimUsbDevice,
+                        public std::enable_shared_from_this<SimCamera> {
+public:
+    explicit SimCamera(SimCameraIdentity identity,
+                       std::unique_ptr<SimCameraModel> model = nullptr);
+    ~SimCamera() override;
+
+    const SimCameraIdentity& Identity() const { return identity_; }
+
+    // platform::SimUsbDevice
+    std::string InterfacePath() const override;
+    int ControlTransfer(const platform::ControlSetup& setup, std::span<uint8_t> data) override;
+    void SubmitBulk(std::shared_ptr<platform::SimBulkTransfer> transfer) override;
+    void AbortEndpoint(uint8_t endpoint) override;
+    bool ResetEndpoint(uint8_t endpoint) override;
+    bool ResetPort() override;
+    uint32_t LinkSpeedCode() const override;
+    void Disconnect() override;
+
+    // The camera's lock, for models and tests that work on the camera from their own threads.
+    std::recursive_mutex& Lock() const { return mutex_; }
+    // Register files and memories (use under Lock()).
+    SimRegisterFile& Fpga() { return fpga_; }
+    SimRegisterFile& Sensor() { return sensor_; }
+    SimRegisterFile& Aux() { return aux_; }
+    std::vector<uint8_t>& Eeprom() { return eeprom_; }
+    SimCameraModel& Model() { return *model_; }
+
+    // Power: a power-on resets registers, the frame stream and the start-up clock; the EEPROM
+    // and camera memory keep their contents.
+    void PowerOn();
+    // Moves the camera to another port: it answers on a new path from now on.
+    void MoveToNewPort();
+    int Port() const;
+
+    // Settings and faults.
+    void SetStartupTimeMs(uint32_t ms);
+    void SetFrameCounterStart(uint32_t value);
+    void SetFirmwareVersion(uint16_t version);
+    void SetLinkSpeedCode(uint32_t code);
+    void InjectFault(SimFault fault, int count, int param);
+    void ClearFaults();
+
+    // Frame stream state, for models and tests.
+    bool IsReady() const;
+    uint32_t FrameCounter() const;  // the counter the next frame's header carries
+    // Makes a frame that waits for an event ready now (trigger).
+    void ReleaseFrame();
+    // Drops a partly sent frame so the next read starts on a header.
+    void DropFrame();
+    size_t PendingTransfers() const;
+    uint64_t FramesSent() const;
+
+    // Camera memory behind the "AU3R"/"AU3W" streams (sparse; unwritten bytes read as 0).
+    void WriteCameraMemory(uint64_t address, std::span<const uint8_t> data);
+    void ReadCameraMemory(uint64_t address, std::span<uint8_t> out) const;
+
+    struct State;
+
+private:
+    int HandleVendorRequest(const platform::ControlSetup& setup, std::span<uint8_t> data);
+    bool I2cWrite(uint8_t busAddress, std::span<const uint8_t> bytes);
+    bool I2cRead(uint8_t busAddress, std::span<uint8_t> out);
+    void ServicePendingLocked();
+    void ServiceThread();
+    void EnsureServiceThreadLocked();
+    void StartFrameLocked();
+    bool TryCompleteLocked(platform::SimBulkTransfer& transfer, uint32_t* error,
+                           uint32_t* bytes);
+    void InstallTransportHooksLocked();
+
+    SimCameraIdentity identity_;
+    std::unique_ptr<SimCameraModel> model_;
+    mutable std::recursive_mutex mutex_;
+    std::condition_variable_any wake_;
+    SimRegisterFile fpga_{256};
+    SimRegisterFile sensor_{0x10000};
+    SimRegisterFile aux_{256};
+    std::vector<uint8_t> eeprom_;
+    std::unique_ptr<State> state_;
+    std::thread service_;
+    bool stopping_ = false;
+};
+
+}  // namespace lumora::sim

@@ -1,0 +1,98 @@
+#pragma once
+// The picture of the simulated camera: a fixed scene in sensor coordinates (gradients, a distinct
+// mark in each sensor corner, a moving square), shaped by exposure, gain and black level, with a
+// fixed dark pattern, shading, seeded hot and dead pixels and seeded temporal noise.
+//
+// Cost: everything that does not change from frame to frame is rendered once per settings into
+// a cached frame in the wire format; a frame is then one pass over the cached bytes that adds
+// the temporal noise, plus the few thousand pixels of the moving square.
+//
+// Threads: Render and the queries may be called from any thread; `mutex_` guards the cache.
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace lumora::sim {
+
+// What the camera's registers say about one frame.
+struct SceneSettings {
+    int outWidth = 2560;  // samples per delivered line
+    int outHeight = 2048;  // delivered lines
+    int bytesPerPixel = 1;  // 1: the 8 most significant of the 12 bits; 2: 12-bit LE words
+    int sensorX = 0;  // sensor region the delivered frame covers
+    int sensorY = 0;
+    int sensorWidth = 2560;
+    int sensorHeight = 2048;
+    bool mirrorH = false;
+    bool mirrorV = false;
+    double exposureUs = 13705.04;
+    int gain = 0;  // 0.1 dB steps, 0..420
+    bool highGain = false;
+    int blackLevel = 240;  // 12-bit counts
+    bool defectCorrection = false;
+    int defectThreshold = 0;  // 12-bit counts
+
+    bool operator==(const SceneSettings&) const = default;
+};
+
+class SimScene {
+public:
+    static constexpr int kSensorWidth = 2560;
+    static constexpr int kSensorHeight = 2048;
+    static constexpr int kMaxValue = 4095;
+    static constexpr int kMarkSize = 128;  // corner marks are kMarkSize squares
+    static constexpr int kMoverSize = 64;
+    // Counts per microsecond of exposure at gain 0 in low-gain mode for a white, unshaded pixel.
+    static constexpr double kCountsPerUs = 3000.0 / 13705.04;
+
+    explicit SimScene(uint32_t seed = 0x5EEDu);
+
+    // Bytes of one frame for these settings.
+    static size_t FrameBytes(const SceneSettings& settings);
+
+    // Renders frame number `frameIndex` into `dst` and returns the bytes written, or 0 when the
+    // settings are not renderable or the frame does not fit in `capacity`. A static scene has no
+    // temporal noise and the moving square stands still, so equal settings give equal bytes.
+    size_t Render(const SceneSettings& settings, uint64_t frameIndex, bool staticScene, uint8_t* dst,
+                  size_t capacity);
+
+    // The noiseless 12-bit value of one sensor pixel without the moving square and before any
+    // defect correction: what tests compute their expectations from.
+    uint16_t SensorValue(const SceneSettings& settings, int sensorX, int sensorY) const;
+    // Scene reflectance 0..1 at a sensor pixel (gradient and corner marks).
+    static double Reflectance(int sensorX, int sensorY);
+    // Top-left sensor corner of the moving square in frame `frameIndex`.
+    static void MoverPosition(uint64_t frameIndex, int* x, int* y);
+
+    struct Defect {
+        int x;
+        int y;
+        bool hot;
+    };
+    const std::vector<Defect>& Defects() const { return defects_; }
+
+private:
+    double Shading(int sensorX, int sensorY) const;
+    double Gain(const SceneSettings& settings) const;
+    // Maps a delivered pixel to the sensor pixel it shows.
+    static void MapToSensor(const SceneSettings& settings, int outX, int outY, int* sx, int* sy);
+    void RebuildCache(const SceneSettings& settings);
+    void CorrectDefects(const SceneSettings& settings, std::vector<uint16_t>& values) const;
+
+    uint32_t seed_;
+    std::vector<float> shadeX_;
+    std::vector<float> shadeY_;
+    std::vector<uint8_t> darkColumn_;
+    std::vector<uint8_t> darkRow_;
+    std::vector<Defect> defects_;
+    std::vector<int8_t> noise8_;
+    std::vector<int16_t> noise16_;
+
+    std::mutex mutex_;
+    bool cacheValid_ = false;
+    SceneSettings cached_;
+    std::vector<uint8_t> base_;  // rendered frame without noise and mover, wire format
+};
+
+}  // namespace lumora::sim

@@ -1,0 +1,147 @@
+#include "driver/FrameRing.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace lumora {
+
+namespace {
+std::atomic<int> gAllocationsBeforeFailure{-1};
+}
+
+std::unique_ptr<uint8_t[]> AllocateFrameBuffer(size_t bytes) {
+    int remaining = gAllocationsBeforeFailure.load();
+    while (remaining >= 0) {
+        if (gAllocationsBeforeFailure.compare_exchange_weak(remaining, remaining - 1)) {
+            if (remaining == 0) return nullptr;
+            break;
+        }
+    }
+    // Frames are megabytes: a failed allocation is a result, not an exception.
+    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes]());
+}
+
+void FailFrameBufferAllocationForTesting(int afterCount) { gAllocationsBeforeFailure.store(afterCount); }
+
+bool FrameRing::Allocate(int slots, size_t capacity) {
+    Free();
+    if (slots <= 0 || slots > kMaxSlots || capacity == 0) return false;
+    std::array<std::unique_ptr<uint8_t[]>, kMaxSlots> buffers;
+    for (int i = 0; i < slots; ++i) {
+        buffers[i] = AllocateFrameBuffer(capacity);
+        if (!buffers[i]) return false;  // the ones already had go with `buffers`
+    }
+    for (int i = 0; i < slots; ++i) {
+        std::lock_guard lock(slots_[i].mutex);
+        slots_[i].data = std::move(buffers[i]);
+        slots_[i].record = FrameRecord{};
+    }
+    size_ = slots;
+    capacity_ = capacity;
+    return true;
+}
+
+void FrameRing::Free() {
+    for (Slot& slot : slots_) {
+        std::lock_guard lock(slot.mutex);
+        slot.data.reset();
+        slot.record = FrameRecord{};
+        slot.sequence.fetch_add(1, std::memory_order_acq_rel);
+    }
+    size_ = 0;
+    capacity_ = 0;
+}
+
+void FrameRing::SetSlotCount(int slots) {
+    slotCount_.store(std::clamp(slots, 1, kMaxSlots));
+    ResetMarks();
+}
+
+void FrameRing::ResetMarks() {
+    writeIndex_.store(0, std::memory_order_release);
+    readMark_.store(0, std::memory_order_release);
+    for (Slot& slot : slots_) {
+        std::lock_guard lock(slot.mutex);
+        slot.record = FrameRecord{};
+    }
+}
+
+void FrameRing::SetReadMark(int mark) {
+    readMark_.store(std::clamp(mark, 0, slotCount_.load() - 1), std::memory_order_release);
+}
+
+int FrameRing::NewestSlot() const {
+    const int write = WriteIndex();
+    return write == 0 ? slotCount_.load() - 1 : write - 1;
+}
+
+bool FrameRing::StoreAt(int index, const uint8_t* frame, size_t bytes, const FrameRecord& record) {
+    if (index < 0 || index >= size_ || frame == nullptr || bytes > capacity_) return false;
+    Slot& slot = slots_[index];
+    std::lock_guard lock(slot.mutex);
+    if (!slot.data) return false;
+    std::memcpy(slot.data.get(), frame, bytes);
+    slot.record = record;
+    slot.sequence.fetch_add(1, std::memory_order_acq_rel);
+    return true;
+}
+
+bool FrameRing::Store(const uint8_t* frame, size_t bytes, const FrameRecord& record) {
+    const int index = writeIndex_.load(std::memory_order_relaxed);
+    if (!StoreAt(index, frame, bytes, record)) return false;
+    writeIndex_.store(index + 1 >= slotCount_ ? 0 : index + 1, std::memory_order_release);
+    return true;
+}
+
+FrameRecord FrameRing::Record(int slot) {
+    if (slot < 0 || slot >= kMaxSlots) return FrameRecord{};
+    std::lock_guard lock(slots_[slot].mutex);
+    return slots_[slot].record;
+}
+
+bool FrameRing::CopyOut(int index, uint8_t* dst, size_t dstCapacity, const FrameLayout& layout,
+                        FrameRecord* record) {
+    if (index < 0 || index >= kMaxSlots) return false;
+    Slot& slot = slots_[index];
+    const uint64_t chosen = slot.sequence.load(std::memory_order_acquire);
+    std::lock_guard lock(slot.mutex);
+    // The writer came round to this slot after it was chosen: the frame we meant is gone.
+    if (slot.sequence.load(std::memory_order_acquire) != chosen) return false;
+    if (dst != nullptr && !CopyLocked(slot, dst, dstCapacity, layout)) return false;
+    if (record != nullptr) *record = slot.record;
+    return true;
+}
+
+bool FrameRing::CopyLocked(Slot& slot, uint8_t* dst, size_t dstCapacity,
+                           const FrameLayout& layout) const {
+    if (!slot.data || layout.frameSize > dstCapacity || layout.frameSize > capacity_) return false;
+    const int d = layout.orientation;
+    const bool upsideDown = d == 3 || d == 4;
+    const bool storedOrder = layout.topDown != upsideDown;
+    const bool reversePixels = d == 2 || d == 4;
+    const uint8_t* src = slot.data.get();
+    if (storedOrder && !reversePixels) {
+        std::memcpy(dst, src, layout.frameSize);
+        return true;
+    }
+    const size_t lineBytes = layout.lineBytes;
+    const size_t lines = layout.lines;
+    if (lineBytes == 0 || lines > layout.frameSize / lineBytes) return false;
+    const size_t unit = layout.sampleBytes == 2 ? 2 : 1;
+    for (size_t line = 0; line < lines; ++line) {
+        const uint8_t* from = src + (storedOrder ? line : lines - 1 - line) * lineBytes;
+        uint8_t* to = dst + line * lineBytes;
+        if (!reversePixels) {
+            std::memcpy(to, from, lineBytes);
+        } else {
+            const size_t samples = lineBytes / unit;
+            for (size_t i = 0; i < samples; ++i) {
+                std::memcpy(to + i * unit, from + (samples - 1 - i) * unit, unit);
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace lumora

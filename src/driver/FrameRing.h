@@ -1,0 +1,109 @@
+#pragma once
+// The driver's ring of frame buffers: one writer (the acquisition thread) stores complete frames,
+// readers copy the newest one out. A slot is rewritten only after every other slot was filled, so
+// the newest frame stays put for ring-size − 1 further frames.
+//
+// Threads: Store is for the writer only; CopyOut, the marks and the queries for any reader.
+// Each slot's lock guards its bytes and its FrameRecord: a reader holds it for one copy-out, so
+// the writer waits for that copy instead of tearing it. The write index and read mark are
+// atomics (the write index is published with release after the slot is complete). Allocate,
+// Free and ResetWriteIndex need the writer stopped.
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+namespace lumora {
+
+// What the driver keeps per ring slot beside the pixels.
+struct FrameRecord {
+    static constexpr uint32_t kEmptyWord = 0xFFFF;
+    int32_t frameCounter = -1;
+    uint32_t wordA = kEmptyWord;
+    uint32_t wordB = kEmptyWord;
+    uint32_t wordC = kEmptyWord;
+    uint32_t wordD = kEmptyWord;
+    uint64_t auxWide = 0;  // auxiliary words, filled only by camera families with a side channel
+    uint32_t auxWord = 0;
+};
+
+// How a stored frame is laid out and how it is to be delivered.
+struct FrameLayout {
+    size_t frameSize = 0;  // bytes of one frame
+    size_t lineBytes = 0;  // bytes of one stored line
+    size_t lines = 0;
+    size_t sampleBytes = 1;  // the unit in which a line is reversed
+    int orientation = 1;  // the sensor's orientation code
+    bool topDown = true;  // the caller's wish
+};
+
+// Frame buffers come from here so that tests can make the n-th allocation fail.
+std::unique_ptr<uint8_t[]> AllocateFrameBuffer(size_t bytes);
+// The next `afterCount` allocations succeed, the one after fails; a negative count disables it.
+void FailFrameBufferAllocationForTesting(int afterCount);
+
+class FrameRing {
+public:
+    static constexpr int kMaxSlots = 8;
+
+    // Frees everything, then allocates `slots` buffers of `capacity` bytes each. All or nothing:
+    // on a failed allocation every buffer is freed and false is returned.
+    bool Allocate(int slots, size_t capacity);
+    void Free();
+    bool IsAllocated() const { return size_ > 0; }
+    int Size() const { return size_; }
+    size_t Capacity() const { return capacity_; }
+    // The number of slots the ring will use; marks are kept within it.
+    void SetSlotCount(int slots);
+    int SlotCount() const { return slotCount_; }
+
+    // Writer: copies `bytes` into the slot at the write index, stores its record and publishes it.
+    // False when the ring is not allocated or the frame does not fit a slot.
+    bool Store(const uint8_t* frame, size_t bytes, const FrameRecord& record);
+
+    // Stores into `slot` without moving the write index (a frame fetched outside the stream).
+    bool StoreAt(int slot, const uint8_t* frame, size_t bytes, const FrameRecord& record);
+
+    int WriteIndex() const { return writeIndex_.load(std::memory_order_acquire); }
+    int ReadMark() const { return readMark_.load(std::memory_order_acquire); }
+    void SetReadMark(int mark);
+    // Marks every stored frame as taken.
+    void CatchUp() { SetReadMark(WriteIndex()); }
+    bool HasNewFrame() const { return WriteIndex() != ReadMark(); }
+    // Writer stopped only: drops pending frames by moving the write index onto the read mark.
+    void DropPending() { writeIndex_.store(ReadMark(), std::memory_order_release); }
+    // Writer stopped only: both marks back to slot 0, records emptied.
+    void ResetMarks();
+    int NewestSlot() const;
+
+    // Copies slot `slot` into `dst` (capacity `dstCapacity`) as `layout` says and returns its
+    // record. False when the slot holds no buffer, when the frame does not fit `dstCapacity` or
+    // its slot, or when the writer overwrote the slot between its choice and the copy.
+    bool CopyOut(int slot, uint8_t* dst, size_t dstCapacity, const FrameLayout& layout,
+                 FrameRecord* record);
+    // Copies the newest frame; the same rules.
+    bool CopyNewest(uint8_t* dst, size_t dstCapacity, const FrameLayout& layout, FrameRecord* record) {
+        return CopyOut(NewestSlot(), dst, dstCapacity, layout, record);
+    }
+    FrameRecord Record(int slot);
+
+private:
+    struct Slot {
+        std::mutex mutex;
+        std::unique_ptr<uint8_t[]> data;
+        FrameRecord record;
+        std::atomic<uint64_t> sequence{0};  // counts stores; a changed value means overwritten
+    };
+    bool CopyLocked(Slot& slot, uint8_t* dst, size_t dstCapacity, const FrameLayout& layout) const;
+
+    std::array<Slot, kMaxSlots> slots_;
+    std::atomic<int> size_{0};  // slots holding buffers
+    std::atomic<int> slotCount_{4};
+    std::atomic<size_t> capacity_{0};
+    std::atomic<int> writeIndex_{0};
+    std::atomic<int> readMark_{0};
+};
+
+}  // namespace lumora

@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <numeric>
+#include <thread>
+#include <vector>
+
+#include "driver/FrameRing.h"
+
+namespace lumora {
+namespace {
+
+std::vector<uint8_t> Frame(size_t bytes, uint8_t seed) {
+    std::vector<uint8_t> f(bytes);
+    for (size_t i = 0; i < bytes; ++i) f[i] = static_cast<uint8_t>(seed + i);
+    return f;
+}
+
+FrameLayout Layout(size_t width, size_t height, size_t sampleBytes, int orientation, bool topDown = true) {
+    FrameLayout l;
+    l.lineBytes = width * sampleBytes;
+    l.lines = height;
+    l.frameSize = l.lineBytes * height;
+    l.sampleBytes = sampleBytes;
+    l.orientation = orientation;
+    l.topDown = topDown;
+    return l;
+}
+
+TEST(FrameRing, NewestFrameAndMarks) {
+    FrameRing ring;
+    ring.SetSlotCount(4);
+    ASSERT_TRUE(ring.Allocate(4, 64));
+    EXPECT_FALSE(ring.HasNewFrame());  // the read mark starts on the write index
+    const auto a = Frame(16, 1);
+    const auto b = Frame(16, 2);
+    ASSERT_TRUE(ring.Store(a.data(), a.size(), {.frameCounter = 7}));
+    ASSERT_TRUE(ring.Store(b.data(), b.size(), {.frameCounter = 8}));
+    EXPECT_TRUE(ring.HasNewFrame());
+    std::vector<uint8_t> out(16);
+    FrameRecord record;
+    ASSERT_TRUE(ring.CopyNewest(out.data(), out.size(), Layout(4, 4, 1, 1), &record));
+    EXPECT_EQ(out, b);
+    EXPECT_EQ(record.frameCounter, 8);
+    ring.CatchUp();
+    EXPECT_FALSE(ring.HasNewFrame());
+    // The write index wraps at the slot count.
+    for (int i = 0; i < 3; ++i) ring.Store(a.data(), a.size(), {});
+    EXPECT_EQ(ring.WriteIndex(), 1);
+    EXPECT_EQ(ring.NewestSlot(), 0);
+}
+
+TEST(FrameRing, CopiesAreBoundedByBothSides) {
+    FrameRing ring;
+    ASSERT_TRUE(ring.Allocate(4, 64));
+    const auto big = Frame(65, 0);
+    EXPECT_FALSE(ring.Store(big.data(), big.size(), {}));  // larger than a slot
+    const auto f = Frame(16, 3);
+    ASSERT_TRUE(ring.Store(f.data(), f.size(), {}));
+    std::vector<uint8_t> out(15, 0xEE);
+    EXPECT_FALSE(ring.CopyNewest(out.data(), out.size(), Layout(4, 4, 1, 1), nullptr));
+    EXPECT_EQ(out, std::vector<uint8_t>(15, 0xEE));
+    std::vector<uint8_t> huge(128);
+    EXPECT_FALSE(ring.CopyNewest(huge.data(), huge.size(), Layout(8, 16, 1, 1), nullptr));  // > slot
+    FrameRing empty;
+    EXPECT_FALSE(empty.CopyNewest(huge.data(), huge.size(), Layout(4, 4, 1, 1), nullptr));
+}
+
+TEST(FrameRing, OrientationFourTurnsTheFrameHalfAround) {
+    FrameRing ring;
+    ASSERT_TRUE(ring.Allocate(4, 64));
+    // 3 x 2 frame of 16-bit samples: rows [1 2 3] [4 5 6].
+    const std::vector<uint8_t> f = {1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0};
+    ASSERT_TRUE(ring.Store(f.data(), f.size(), {}));
+    std::vector<uint8_t> out(12);
+    ASSERT_TRUE(ring.CopyNewest(out.data(), out.size(), Layout(3, 2, 2, 4), nullptr));
+    EXPECT_EQ(out, (std::vector<uint8_t>{6, 0, 5, 0, 4, 0, 3, 0, 2, 0, 1, 0}));
+    ASSERT_TRUE(ring.CopyNewest(out.data(), out.size(), Layout(3, 2, 2, 1, false), nullptr));
+    EXPECT_EQ(out, (std::vector<uint8_t>{4, 0, 5, 0, 6, 0, 1, 0, 2, 0, 3, 0}));  // bottom-up
+    ASSERT_TRUE(ring.CopyNewest(out.data(), out.size(), Layout(3, 2, 2, 1), nullptr));
+    EXPECT_EQ(out, f);
+}
+
+TEST(FrameRing, FailedAllocationLeavesNothing) {
+    FrameRing ring;
+    ASSERT_TRUE(ring.Allocate(4, 64));
+    FailFrameBufferAllocationForTesting(2);  // the third buffer fails
+    EXPECT_FALSE(ring.Allocate(4, 64));
+    FailFrameBufferAllocationForTesting(-1);
+    EXPECT_FALSE(ring.IsAllocated());
+    EXPECT_EQ(ring.Capacity(), 0u);
+    const auto f = Frame(16, 0);
+    EXPECT_FALSE(ring.Store(f.data(), f.size(), {}));
+}
+
+TEST(FrameRing, DroppingPendingFramesMovesTheWriteIndexToTheReadMark) {
+    FrameRing ring;
+    ASSERT_TRUE(ring.Allocate(4, 16));
+    const auto f = Frame(16, 0);
+    ring.Store(f.data(), f.size(), {});
+    ring.Store(f.data(), f.size(), {});
+    ring.DropPending();
+    EXPECT_FALSE(ring.HasNewFrame());
+    EXPECT_EQ(ring.WriteIndex(), 0);
+}
+
+// A reader never sees a frame mixed from two stores: every copy that succeeds is one whole frame.
+TEST(FrameRing, ConcurrentCopiesAreNeverTorn) {
+    FrameRing ring;
+    constexpr size_t kBytes = 64 * 1024;
+    ASSERT_TRUE(ring.Allocate(4, kBytes));
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        std::vector<uint8_t> f(kBytes);
+        for (int n = 1; !stop.load(); ++n) {
+            std::fill(f.begin(), f.end(), static_cast<uint8_t>(n));
+            ring.Store(f.data(), f.size(), {.frameCounter = n});
+        }
+    });
+    std::vector<uint8_t> out(kBytes);
+    int good = 0;
+    for (int i = 0; i < 1000000 && good < 200; ++i) {
+        FrameRecord record;
+        if (!ring.CopyNewest(out.data(), out.size(), Layout(1024, 64, 1, 1), &record)) continue;
+        if (record.frameCounter < 0) continue;
+        ++good;
+        ASSERT_EQ(std::count(out.begin(), out.end(), out[0]), static_cast<long>(kBytes));
+        ASSERT_EQ(out[0], static_cast<uint8_t>(record.frameCounter));
+    }
+    stop.store(true);
+    writer.join();
+    EXPECT_GT(good, 0);
+}
+
+}  // namespace
+}  // namespace lumora
