@@ -1,0 +1,97 @@
+#include "io/ImageFileWriter.h"
+
+#include <cstring>
+#include <limits>
+
+#include "io/LittleEndian.h"
+#include "io/OutputFile.h"
+
+namespace lumora {
+namespace {
+
+void EncodeBmpFileHeader(const BmpFileHeader& header, uint8_t* out) {
+    StoreLe16(out + offsetof(BmpFileHeader, type), header.type);
+    StoreLe32(out + offsetof(BmpFileHeader, fileSize), header.fileSize);
+    StoreLe32(out + offsetof(BmpFileHeader, reserved), header.reserved);
+    StoreLe32(out + offsetof(BmpFileHeader, dataOffset), header.dataOffset);
+}
+
+void EncodeInfoHeader(const BitmapInfoHeader& header, uint8_t* out) {
+    StoreLe32(out + offsetof(BitmapInfoHeader, size), header.size);
+    StoreLeInt32(out + offsetof(BitmapInfoHeader, width), header.width);
+    StoreLeInt32(out + offsetof(BitmapInfoHeader, height), header.height);
+    StoreLe16(out + offsetof(BitmapInfoHeader, planes), header.planes);
+    StoreLe16(out + offsetof(BitmapInfoHeader, bitCount), header.bitCount);
+    StoreLe32(out + offsetof(BitmapInfoHeader, compression), header.compression);
+    StoreLe32(out + offsetof(BitmapInfoHeader, sizeImage), header.sizeImage);
+    StoreLeInt32(out + offsetof(BitmapInfoHeader, xPelsPerMeter), header.xPelsPerMeter);
+    StoreLeInt32(out + offsetof(BitmapInfoHeader, yPelsPerMeter), header.yPelsPerMeter);
+    StoreLe32(out + offsetof(BitmapInfoHeader, clrUsed), header.clrUsed);
+    StoreLe32(out + offsetof(BitmapInfoHeader, clrImportant), header.clrImportant);
+}
+
+}  // namespace
+
+int WriteBmpFile(const char* path, const ImageBuffer& image) {
+    const bool paletted = image.BitCount() <= 8;
+    const uint32_t dataOffset = paletted ? kBmpPaletteOffset + kBmpPaletteSize : kBmpPaletteOffset;
+    const uint64_t fileSize = dataOffset + static_cast<uint64_t>(image.SizeBytes());
+    if (fileSize > std::numeric_limits<uint32_t>::max()) return 0;  // not expressible in BMP
+
+    uint8_t headers[kBmpPaletteOffset + kBmpPaletteSize] = {};
+    EncodeBmpFileHeader({kBmpType, static_cast<uint32_t>(fileSize), 0, dataOffset}, headers);
+    BitmapInfoHeader info{};
+    info.size = kBitmapInfoHeaderSize;
+    info.width = image.Width();
+    info.height = image.Height();  // positive: the rows follow bottom-up
+    info.planes = 1;
+    info.bitCount = static_cast<uint16_t>(image.BitCount());
+    EncodeInfoHeader(info, headers + kBmpInfoOffset);
+    if (paletted) {
+        for (int i = 0; i < kPaletteEntries; ++i) {
+            uint8_t* entry = headers + kBmpPaletteOffset + 4 * i;
+            entry[0] = entry[1] = entry[2] = static_cast<uint8_t>(i);  // the gray ramp
+        }
+    }
+
+    OutputFile file;
+    if (!file.Open(path)) return 0;
+    bool ok = file.Write(headers, dataOffset);
+    for (int y = image.Height() - 1; ok && y >= 0; --y) {
+        ok = file.Write(image.Row(y), static_cast<size_t>(image.Stride()));
+    }
+    return file.Close() && ok ? 1 : 0;
+}
+
+int WriteRawFile(const char* path, const ImageBuffer& image) {
+    OutputFile file;
+    if (!file.Open(path)) return 0;
+    const bool ok = file.Write(image.Pixels(), image.SizeBytes());
+    return file.Close() && ok ? 1 : 0;
+}
+
+int WriteImageFile(const char* path, const ImageBuffer& image, int format, int significantBits) {
+    if (format < kSaveBmp || format > kSaveTiff) return 0;
+    if (!image.IsValid() || !IsSupportedBitCount(image.BitCount())) return 0;
+    if (significantBits != 10 && significantBits != 12 && significantBits != 16) return 0;
+    switch (format) {
+        case kSaveBmp:
+            return WriteBmpFile(path, image);
+        case kSaveRaw:
+            return WriteRawFile(path, image);
+        case kSaveJpeg100:
+            return WriteJpegFile(path, image, 100, significantBits);
+        case kSaveJpeg70:
+            return WriteJpegFile(path, image, 70, significantBits);
+        case kSaveJpeg20:
+            return WriteJpegFile(path, image, 20, significantBits);
+        case kSavePng:
+            return WritePngFile(path, image, significantBits);
+        case kSaveTiff:
+            return WriteTiffFile(path, image, significantBits);
+        default:
+            return 0;
+    }
+}
+
+}  // namespace lumora

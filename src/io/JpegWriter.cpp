@@ -1,0 +1,128 @@
+// JPEG output through libjpeg: an 8-bit gray or 24-bit RGB progressive file.
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include <jpeglib.h>
+
+#include "imaging/PixelAccess.h"
+#include "io/ImageFileWriter.h"
+#include "io/OutputFile.h"
+
+namespace lumora {
+namespace {
+
+// The library's error manager plus the place its fatal errors unwind to. Its default fatal
+// handler ends the process; ours reports like the default one and returns to the writer.
+struct JpegErrorManager {
+    jpeg_error_mgr library;
+    std::jmp_buf unwind;
+};
+
+[[noreturn]] void UnwindOnJpegError(j_common_ptr cinfo) {
+    (*cinfo->err->output_message)(cinfo);
+    std::longjmp(reinterpret_cast<JpegErrorManager*>(cinfo->err)->unwind, 1);
+}
+
+// The setjmp frame: it holds nothing with a destructor, and the compressor and error manager
+// live in the caller's frame, so the jump skips no cleanup and leaves no indeterminate local.
+// `rows` holds height packed rows of width × components bytes, top row first.
+int Compress(jpeg_compress_struct* cinfo, JpegErrorManager* error, std::FILE* file,
+             const uint8_t* rows, int width, int height, int components, int quality) {
+    cinfo->err = jpeg_std_error(&error->library);
+    error->library.error_exit = UnwindOnJpegError;
+    if (setjmp(error->unwind) != 0) {
+        jpeg_destroy_compress(cinfo);
+        return 0;
+    }
+    jpeg_create_compress(cinfo);
+    jpeg_stdio_dest(cinfo, file);
+    cinfo->image_width = static_cast<JDIMENSION>(width);
+    cinfo->image_height = static_cast<JDIMENSION>(height);
+    cinfo->input_components = components;
+    cinfo->in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(cinfo);
+    jpeg_set_quality(cinfo, quality, TRUE);
+    jpeg_simple_progression(cinfo);
+    jpeg_start_compress(cinfo, TRUE);
+    const size_t pitch = static_cast<size_t>(width) * static_cast<size_t>(components);
+    while (cinfo->next_scanline < cinfo->image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(rows + pitch * cinfo->next_scanline);
+        jpeg_write_scanlines(cinfo, &row, 1);
+    }
+    jpeg_finish_compress(cinfo);  // flushes the stdio destination and checks it
+    jpeg_destroy_compress(cinfo);
+    return 1;
+}
+
+uint8_t Reduce16(uint16_t v, int shift) {
+    const unsigned reduced = static_cast<unsigned>(v) >> shift;
+    return static_cast<uint8_t>(reduced > 255 ? 255 : reduced);
+}
+
+// Fills `out` with the image as 8-bit gray (8- and 16-bit sources) or RGB (colour sources).
+void PrepareRows(const ImageBuffer& image, int significantBits, uint8_t* out) {
+    const int width = image.Width();
+    // A 16-bit gray sample holds 12 significant bits at the bottom of the word unless the
+    // caller says 10; its top byte would be nearly black, so bits 4..11 (2..9) are taken, as
+    // the preview shows them. Larger values saturate instead of wrapping.
+    const int grayShift = significantBits == 10 ? 2 : 4;
+    for (int y = 0; y < image.Height(); ++y) {
+        const uint8_t* src = image.Row(y);
+        switch (image.BitCount()) {
+            case 8:
+                std::memcpy(out, src, static_cast<size_t>(width));
+                out += width;
+                break;
+            case 16: {
+                const uint16_t* words = Words(src);
+                for (int x = 0; x < width; ++x) *out++ = Reduce16(words[x], grayShift);
+                break;
+            }
+            case 24:
+            case 32: {
+                const int bpp = image.BytesPerPixel();
+                for (int x = 0; x < width; ++x, src += bpp) {
+                    *out++ = src[2];
+                    *out++ = src[1];
+                    *out++ = src[0];
+                }
+                break;
+            }
+            default: {  // 48 and 64: the high byte of each of B, G, R
+                const uint16_t* words = Words(src);
+                const int samples = image.BytesPerPixel() / 2;
+                for (int x = 0; x < width; ++x, words += samples) {
+                    *out++ = static_cast<uint8_t>(words[2] >> 8);
+                    *out++ = static_cast<uint8_t>(words[1] >> 8);
+                    *out++ = static_cast<uint8_t>(words[0] >> 8);
+                }
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+int WriteJpegFile(const char* path, const ImageBuffer& image, int quality, int significantBits) {
+    if (!image.IsValid() || !IsSupportedBitCount(image.BitCount())) return 0;
+    const int components = image.BitCount() <= 16 ? 1 : 3;
+    const size_t bytes = static_cast<size_t>(image.Width()) * static_cast<size_t>(image.Height()) *
+                         static_cast<size_t>(components);
+    std::unique_ptr<uint8_t[]> rows(new (std::nothrow) uint8_t[bytes]);
+    if (!rows) return 0;
+    PrepareRows(image, significantBits, rows.get());
+
+    OutputFile file;
+    if (!file.Open(path)) return 0;
+    jpeg_compress_struct cinfo{};
+    JpegErrorManager error{};
+    const int compressed = Compress(&cinfo, &error, file.Get(), rows.get(), image.Width(),
+                                    image.Height(), components, quality);
+    return file.Close() && compressed == 1 ? 1 : 0;
+}
+
+}  // namespace lumora

@@ -1,0 +1,58 @@
+#pragma once
+// The mask file: one fixed 40-byte header and the four full-sensor mask references (dark and
+// bright, 8-bit and 16-bit) that the flat-field and defect corrections rest on.
+//
+// Threads: the functions share nothing; the caller holds the lock that guards the images.
+#include <cstddef>
+#include <cstdint>
+
+#include "imaging/ImageBuffer.h"
+
+namespace lumora {
+
+// The four mask references in file order. The images belong to the caller.
+struct MaskPlanes {
+    ImageBuffer& dark8;
+    ImageBuffer& bright8;
+    ImageBuffer& dark16;
+    ImageBuffer& bright16;
+};
+
+inline constexpr char kMaskMagic[16] = "QUENTA MASK1000";  // with its terminating NUL
+inline constexpr int32_t kMaskWidth = 2560;
+inline constexpr int32_t kMaskHeight = 2048;
+inline constexpr int32_t kMaskBlock8Size = kMaskWidth * kMaskHeight;       // 0x500000
+inline constexpr int32_t kMaskBlock16Size = kMaskWidth * kMaskHeight * 2;  // 0xA00000
+
+// The header as it lies in the file (all integers little-endian).
+struct MaskFileHeader {
+    char magic[16];
+    int32_t width;
+    int32_t height;
+    int32_t blockSize[4];
+};
+static_assert(sizeof(MaskFileHeader) == 40);
+static_assert(offsetof(MaskFileHeader, width) == 16);
+static_assert(offsetof(MaskFileHeader, height) == 20);
+static_assert(offsetof(MaskFileHeader, blockSize) == 24);
+
+inline constexpr size_t kMaskHeaderSize = sizeof(MaskFileHeader);
+inline constexpr size_t kMaskFileSize =
+    kMaskHeaderSize + 2 * size_t{kMaskBlock8Size} + 2 * size_t{kMaskBlock16Size};  // 31,457,320
+
+void EncodeMaskHeader(const MaskFileHeader& header, uint8_t* out);
+MaskFileHeader DecodeMaskHeader(const uint8_t* in);
+// True for the one header this format has: the magic, 2560 × 2048 and the four block sizes.
+bool IsValidMaskHeader(const MaskFileHeader& header);
+
+// Writes the header and the four references. The file is written beside the target and renamed
+// over it only when every byte is on disk, so a failed save (disk full, unwritable folder, a
+// mask of the wrong size) returns false and leaves any earlier file as it was.
+bool SaveMaskFile(const char* path, const MaskPlanes& masks);
+
+// Reads a whole mask file into temporaries and copies it into the four images only when the
+// file has exactly the format's size and header; otherwise returns false and changes nothing.
+// The images must already be 2560 × 2048 at 8, 8, 16 and 16 bits.
+bool LoadMaskFile(const char* path, const MaskPlanes& masks);
+
+}  // namespace lumora

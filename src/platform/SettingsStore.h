@@ -1,0 +1,43 @@
+#pragma once
+// The per-user settings store: the stand-in for the current user's registry hive. The whole tree
+// lives in one human-readable text file (see SettingsKey.h for the form). Every access runs under
+// an exclusive lock on a companion ".lock" file, and a change is written to a temporary file,
+// flushed and renamed over the old one, so processes that update the store at the same time
+// neither lose nor mix each other's changes and a reader never sees half a file. A damaged file
+// is reported on standard error, moved aside as ".bad" and read as absent.
+//
+// Threads: holds only its path; any thread or process may use any number of stores on one file
+// at once (the file lock serialises them).
+#include <filesystem>
+#include <functional>
+
+#include "platform/SettingsKey.h"
+
+namespace lumora::platform {
+
+class SettingsStore {
+public:
+    static constexpr const char* kFileName = "LumoraM5XIRTEC3T2Sdk.conf";
+
+    explicit SettingsStore(std::filesystem::path file) : path_(std::move(file)) {}
+
+    // $LUMORA_CONFIG_HOME/<file>; else $XDG_CONFIG_HOME/quenta/<file>; else
+    // $HOME/.config/quenta/<file> (the password database when HOME is unset).
+    static std::filesystem::path DefaultPath();
+    static SettingsStore ForCurrentUser() { return SettingsStore(DefaultPath()); }
+
+    const std::filesystem::path& Path() const { return path_; }
+
+    // The stored tree; empty when the file is absent, unreadable or damaged.
+    SettingsKey Read() const;
+
+    // Reads the tree, lets `edit` change it and writes it back, all under the lock. `edit`
+    // returns false to leave the file as it is. Returns false when `edit` declined or the file
+    // could not be written (the stored file is then unchanged).
+    bool Update(const std::function<bool(SettingsKey& root)>& edit);
+
+private:
+    std::filesystem::path path_;
+};
+
+}  // namespace lumora::platform
