@@ -42,31 +42,43 @@ void BuildMap(const ImageBuffer& reference, ImageBuffer& map, int limit) {
     }
 }
 
+// trunc(num / den) limited to [0, limit] for den ≥ 1, |num| < 2^28, limit ≤ 4095, without an
+// integer division per pixel: a single-precision quotient is within one of the truncated one
+// whenever that lies near the range, and one multiply-back step makes it exact. Negative
+// numerators truncate to at most 0, so they clip to 0 whatever the estimate.
+inline int DivideClamped(int num, int den, int limit) {
+    int q = static_cast<int>(static_cast<float>(num) / static_cast<float>(den));
+    q = std::min(std::max(q, -1), limit + 1);
+    const int rest = num - q * den;
+    q -= rest < 0 ? 1 : 0;
+    q += rest >= den ? 1 : 0;
+    return std::min(std::max(q, 0), limit);
+}
+
 // 8-bit: v' = ((v − lo) × 256) / (hi − lo) truncated toward zero, limited to [0, 255], where
-// hi ≠ lo. Double division is exact here: |numerator| < 2^17 and the quotient's distance to an
-// integer is at least 1/255, far above double rounding.
+// hi ≠ lo; an inverted pair (hi < lo) divides by a negative span.
 void FlatRow8(uint8_t* v, const uint8_t* dark, const uint8_t* bright, int n) {
     for (int x = 0; x < n; ++x) {
         const int lo = dark[x];
-        const int den = bright[x] - lo;
-        const int num = (v[x] - lo) * 256;
-        const double q = static_cast<double>(num) / static_cast<double>(den != 0 ? den : 1);
-        const int out = std::clamp(static_cast<int>(q), 0, 255);
-        v[x] = static_cast<uint8_t>(den != 0 ? out : v[x]);
+        const int span = bright[x] - lo;
+        // Signed truncating division: num / span = (−num) / (−span) keeps the divisor positive.
+        const int sign = span < 0 ? -1 : 1;
+        const int num = sign * (v[x] - lo) * 256;
+        const int den = span != 0 ? sign * span : 1;
+        const int out = DivideClamped(num, den, 255);
+        v[x] = static_cast<uint8_t>(span != 0 ? out : v[x]);
     }
 }
 
 // 16-bit: where hi > lo, v' = ((v − lo) × 4096) / (hi − lo) limited to [0, 4095], shifted left
-// by 4. |numerator| < 2^28 and divisors below 2^16 keep the double quotient exact under
-// truncation.
+// by 4 so the result fills the top twelve bits.
 void FlatRow16(uint16_t* v, const uint16_t* dark, const uint16_t* bright, int n) {
     for (int x = 0; x < n; ++x) {
         const int lo = dark[x];
-        const int den = bright[x] - lo;
+        const int span = bright[x] - lo;
         const int num = (v[x] - lo) * 4096;
-        const double q = static_cast<double>(num) / static_cast<double>(den > 0 ? den : 1);
-        const int out = std::clamp(static_cast<int>(q), 0, 4095) << 4;
-        v[x] = static_cast<uint16_t>(den > 0 ? out : v[x]);
+        const int out = DivideClamped(num, span > 0 ? span : 1, 4095) << 4;
+        v[x] = static_cast<uint16_t>(span > 0 ? out : v[x]);
     }
 }
 

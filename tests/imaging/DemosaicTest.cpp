@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include "ImageTestUtil.h"
+#include "imaging/Demosaic.h"
+
+namespace lumora {
+namespace {
+
+using test::Byte;
+using test::Word;
+
+// Sample colour at (x, y) for a phase: 'R', 'B' or 'G'.
+char ColourAt(int phase, int x, int y) {
+    const int rowState = (phase & 1) ^ (y & 1);
+    const int colState = ((phase >> 1) & 1) ^ (x & 1);
+    if (rowState == 1 && colState == 0) return 'R';
+    if (rowState == 0 && colState == 1) return 'B';
+    return 'G';
+}
+
+// A mosaic whose samples are r, g or b by their colour.
+void FillMosaic(ImageBuffer& raw, int phase, int r, int g, int b) {
+    test::FillMono(raw, [=](int x, int y) {
+        const char c = ColourAt(phase, x, y);
+        return c == 'R' ? r : c == 'B' ? b : g;
+    });
+}
+
+TEST(Demosaic, PhaseTableAndMirrorCorrection) {
+    // Top-left 2×2 by mode: 0 → G B / R G, 1 → R G / G B, 2 → B G / G R, 3 → G R / B G.
+    const char* expected[4] = {"GBRG", "RGGB", "BGGR", "GRBG"};
+    for (int mode = 0; mode < 4; ++mode) {
+        const char got[5] = {ColourAt(mode, 0, 0), ColourAt(mode, 1, 0), ColourAt(mode, 0, 1),
+                             ColourAt(mode, 1, 1), 0};
+        EXPECT_STREQ(got, expected[mode]) << mode;
+    }
+    EXPECT_EQ(CorrectedBayerPhase(0, false, true), 1);
+    EXPECT_EQ(CorrectedBayerPhase(0, true, true), 3);
+    EXPECT_EQ(CorrectedBayerPhase(3, true, false), 1);
+    EXPECT_EQ(DemosaicGainFactor(100), 128);
+    EXPECT_EQ(DemosaicGainFactor(400), 512);
+    EXPECT_EQ(DemosaicGainFactor(0), 0);
+}
+
+TEST(Demosaic, FlatMosaicKeepsItsColoursEverywhereIncludingTheBorder) {
+    for (int phase = 0; phase < 4; ++phase) {
+        ImageBuffer raw;
+        ImageBuffer color;
+        ASSERT_TRUE(raw.Create(9, 7, 8));
+        ASSERT_TRUE(color.Create(9, 7, 24));
+        FillMosaic(raw, phase, 100, 100, 100);
+        const DemosaicParams params{phase, 100, 100, 100};
+        ASSERT_EQ(ApplyConverter(color, DemosaicBayer, raw, nullptr, 0, 0, &params), 1);
+        for (int y = 0; y < 7; ++y) {
+            for (int x = 0; x < 9; ++x) {
+                ASSERT_EQ(Byte(color, x, y, 0), 100) << phase << " " << x << "," << y;
+                ASSERT_EQ(Byte(color, x, y, 1), 100);
+                ASSERT_EQ(Byte(color, x, y, 2), 100);
+            }
+        }
+        // Distinct colours survive too, on every pixel: the border pass keeps Bayer colours.
+        FillMosaic(raw, phase, 80, 120, 40);
+        ApplyConverter(color, DemosaicBayer, raw, nullptr, 0, 0, &params);
+        for (int y = 0; y < 7; ++y) {
+            for (int x = 0; x < 9; ++x) {
+                ASSERT_EQ(Byte(color, x, y, 0), 40) << phase << " " << x << "," << y;
+                ASSERT_EQ(Byte(color, x, y, 1), 120);
+                ASSERT_EQ(Byte(color, x, y, 2), 80);
+            }
+        }
+    }
+}
+
+TEST(Demosaic, WeightsNineThreeThreeOneWorkedByHand) {
+    // Phase 3 (G R / B G). Output (3, 3): cell (2..3, 2..3) holds R at (3, 2) and B at (2, 3).
+    ImageBuffer raw;
+    ImageBuffer color;
+    ASSERT_TRUE(raw.Create(8, 8, 8));
+    ASSERT_TRUE(color.Create(8, 8, 32));
+    test::FillMono(raw, [](int, int) { return 0; });
+    auto set = [&](int x, int y, int v) { test::SetByte(raw, x, y, static_cast<uint8_t>(v)); };
+    set(3, 2, 160);  // red, weight 9
+    set(1, 2, 16);   // red two columns away, weight 3
+    set(3, 4, 32);   // red two rows away, weight 3
+    set(1, 4, 64);   // diagonal, weight 1
+    set(2, 3, 200);  // blue, weight 9
+    set(4, 3, 100);  // blue two columns away, weight 3
+    set(2, 2, 50);   // the cell's greens
+    set(3, 3, 61);
+    const DemosaicParams params{3, 100, 100, 100};
+    ApplyConverter(color, DemosaicBayer, raw, nullptr, 0, 0, &params);
+    EXPECT_EQ(Byte(color, 3, 3, 2), 103);  // (9·160 + 3·16 + 3·32 + 64) / 16 = 103
+    EXPECT_EQ(Byte(color, 3, 3, 0), 131);  // (9·200 + 3·100) / 16 = 131.25
+    EXPECT_EQ(Byte(color, 3, 3, 1), 55);   // (50 + 61) >> 1
+    EXPECT_EQ(Byte(color, 3, 3, 3), 0);    // X untouched
+
+    const DemosaicParams half{3, 50, 100, 200};  // factors 64 and 256; green gain unused
+    ApplyConverter(color, DemosaicBayer, raw, nullptr, 0, 0, &half);
+    EXPECT_EQ(Byte(color, 3, 3, 2), 51);   // 1648 × 64 >> 11
+    EXPECT_EQ(Byte(color, 3, 3, 0), 255);  // 2100 × 256 >> 11 = 262, saturated
+    EXPECT_EQ(Byte(color, 3, 3, 1), 55);
+}
+
+TEST(Demosaic, GainSaturatesAtTheTopOfTheRange) {
+    ImageBuffer raw8;
+    ImageBuffer c24;
+    ASSERT_TRUE(raw8.Create(6, 6, 8));
+    ASSERT_TRUE(c24.Create(6, 6, 24));
+    FillMosaic(raw8, 0, 200, 10, 10);
+    const DemosaicParams params{0, 400, 100, 100};
+    ApplyConverter(c24, DemosaicBayer, raw8, nullptr, 0, 0, &params);
+    EXPECT_EQ(Byte(c24, 3, 3, 2), 255);
+    EXPECT_EQ(Byte(c24, 3, 3, 0), 10);
+
+    for (int bits : {48, 64}) {
+        ImageBuffer raw16;
+        ImageBuffer c;
+        ASSERT_TRUE(raw16.Create(6, 6, 16));
+        ASSERT_TRUE(c.Create(6, 6, bits));
+        FillMosaic(raw16, 0, 20000, 3000, 1000);
+        ApplyConverter(c, DemosaicBayer, raw16, nullptr, 0, 0, &params);
+        EXPECT_EQ(Word(c, 3, 3, 2), 0xFFFF);
+        EXPECT_EQ(Word(c, 3, 3, 1), 3000);
+        EXPECT_EQ(Word(c, 3, 3, 0), 1000);
+        if (bits == 64) {
+            EXPECT_EQ(Word(c, 3, 3, 3), 0);
+        }
+    }
+}
+
+TEST(Demosaic, TinyImagesStayInsideTheirPlanes) {
+    // Images with fewer than four rows or columns: every neighbour is clamped into the image.
+    for (int w = 1; w <= 5; ++w) {
+        for (int h = 1; h <= 5; ++h) {
+            ImageBuffer raw;
+            ImageBuffer color;
+            ASSERT_TRUE(raw.Create(w, h, 16));
+            ASSERT_TRUE(color.Create(w, h, 48));
+            test::FillMono(raw, [](int, int) { return 500; });
+            const DemosaicParams params{1, 100, 100, 100};
+            ASSERT_EQ(ApplyConverter(color, DemosaicBayer, raw, nullptr, 0, 0, &params), 1);
+            EXPECT_EQ(Word(color, w - 1, h - 1, 1), 500) << w << "x" << h;
+        }
+    }
+}
+
+TEST(LumaFromColor, WeightsThirtyFiftyNineEleven) {
+    ImageBuffer color;
+    ImageBuffer gray;
+    ASSERT_TRUE(color.Create(3, 1, 24));
+    ASSERT_TRUE(gray.Create(3, 1, 8));
+    const uint8_t bgr[3][3] = {{255, 255, 255}, {0, 0, 255}, {10, 20, 30}};
+    for (int x = 0; x < 3; ++x) {
+        for (int c = 0; c < 3; ++c) test::SetByte(color, x, 0, bgr[x][c], c);
+    }
+    ApplyConverter(gray, LumaFromColor, color, nullptr, 0, 0, nullptr);
+    EXPECT_EQ(Byte(gray, 0, 0), 255);
+    EXPECT_EQ(Byte(gray, 1, 0), 76);
+    EXPECT_EQ(Byte(gray, 2, 0), 21);  // (900 + 1180 + 110) / 100
+}
+
+}  // namespace
+}  // namespace lumora
