@@ -3,10 +3,10 @@
 // integer records, laid out in the order the session and the dialogs exchange them.
 #include <cstdint>
 
-namespace lumora {
+#include "imaging/FilterSettings.h"
+#include "imaging/MaskSet.h"  // kSensorWidth, kSensorHeight
 
-inline constexpr int32_t kSensorWidth = 2560;
-inline constexpr int32_t kSensorHeight = 2048;
+namespace lumora {
 
 // A capture window with its frame-buffer count ("Size_%02d").
 struct SizeEntry {
@@ -19,29 +19,6 @@ struct SizeEntry {
     int32_t bufferCount = 4;
 
     friend bool operator==(const SizeEntry&, const SizeEntry&) = default;
-};
-
-// FilterSettings and GraySettings: imaging/FilterSettings.h (TEMPORARY COPY BELOW until merged).
-struct FilterSettings {
-    int32_t brightness = 0;
-    int32_t contrast = 0;
-    int32_t hue = 0;
-    int32_t saturation = 0;
-    int32_t sharpness = 0;
-    int32_t bayerGainR = 100;
-    int32_t bayerGainG = 100;
-    int32_t bayerGainB = 100;
-    int32_t gamma = 100;
-    int32_t bayerMode = 3;
-    int32_t bayerGainAuto = 0;
-    int32_t oneShotMarker[2] = {0, 0};
-};
-enum GraySite : int { kGrayR = 0, kGrayG1 = 1, kGrayG2 = 2, kGrayB = 3 };
-struct GraySettings {
-    int32_t grayMode = 0;
-    int32_t gain[4] = {128, 128, 128, 128};
-    int32_t offset[4] = {128, 128, 128, 128};
-    int32_t autoGainCounter = 0;
 };
 
 // Gains, exposure, orientation and sensor modes, mirrored into the driver.

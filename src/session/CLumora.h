@@ -37,6 +37,9 @@ inline constexpr const char* kDeviceNamePrefix = "LumoraM5XIRTEC";
 inline constexpr int kDeviceNameSlots = 10;
 inline constexpr int kDeviceNameSlotSize = 256;
 
+// Bits per output pixel of each colour mode 0..5.
+inline constexpr int kColorModeBits[6] = {8, 16, 24, 32, 48, 64};
+
 enum CaptureState : int { kStateIdle = 0, kStatePreview = 1, kStateCaptured = 2, kStateTriggered = 3 };
 enum RunFlag : int { kRunStop = 0, kRunGo = 1, kRunPause = 2 };
 

@@ -25,7 +25,7 @@ enum class FilterKind {
     kBlackLevel,
 };
 
-using Driver = CLumoraUSB3T2SimpleSdk;
+using DriverType = CLumoraUSB3T2SimpleSdk;
 
 struct CLumora::FilterRow {
     int id;
@@ -35,8 +35,8 @@ struct CLumora::FilterRow {
     // The session field of kSession/kFlag/kOption rows.
     int32_t* (*field)(CLumora&);
     // The driver calls of kColorGain rows.
-    int (*setGain)(Driver&, int);
-    int (*getGain)(Driver&);
+    int (*setGain)(DriverType&, int);
+    int (*getGain)(DriverType&);
 
     static const FilterRow* Find(int id);
 };
@@ -60,16 +60,16 @@ const CLumora::FilterRow* CLumora::FilterRow::Find(int id) {
         {11, K::kSession, 0, 200, LUMORA_FILTER_FIELD(s.filter_.gamma), nullptr, nullptr},
         {12, K::kSession, 0, 3, LUMORA_FILTER_FIELD(s.filter_.bayerMode), nullptr, nullptr},
         {13, K::kGlobalGain, 0, 0, nullptr, nullptr, nullptr},
-        {14, K::kColorGain, 0, 0, nullptr, [](Driver& d, int v) { return d.SetColorGainRed(v); },
-         [](Driver& d) { return d.GetColorGainRed(); }},
+        {14, K::kColorGain, 0, 0, nullptr, [](DriverType& d, int v) { return d.SetColorGainRed(v); },
+         [](DriverType& d) { return d.GetColorGainRed(); }},
         {15, K::kColorGain, 0, 0, nullptr,
-         [](Driver& d, int v) { return d.SetColorGainGreen1(v); },
-         [](Driver& d) { return d.GetColorGainGreen1(); }},
+         [](DriverType& d, int v) { return d.SetColorGainGreen1(v); },
+         [](DriverType& d) { return d.GetColorGainGreen1(); }},
         {16, K::kColorGain, 0, 0, nullptr,
-         [](Driver& d, int v) { return d.SetColorGainGreen2(v); },
-         [](Driver& d) { return d.GetColorGainGreen2(); }},
-        {17, K::kColorGain, 0, 0, nullptr, [](Driver& d, int v) { return d.SetColorGainBlue(v); },
-         [](Driver& d) { return d.GetColorGainBlue(); }},
+         [](DriverType& d, int v) { return d.SetColorGainGreen2(v); },
+         [](DriverType& d) { return d.GetColorGainGreen2(); }},
+        {17, K::kColorGain, 0, 0, nullptr, [](DriverType& d, int v) { return d.SetColorGainBlue(v); },
+         [](DriverType& d) { return d.GetColorGainBlue(); }},
         {18, K::kExposure, 0, 0, nullptr, nullptr, nullptr},
         {19, K::kSession, 0, 2, LUMORA_FILTER_FIELD(s.gray_.grayMode), nullptr, nullptr},
         {20, K::kSession, 0, 255, LUMORA_FILTER_FIELD(s.gray_.gain[kGrayR]), nullptr, nullptr},
@@ -121,7 +121,7 @@ int CLumora::GetFilterValue(int id, int* valid) {
         return 0;
     }
     setValid(1);
-    Driver& d = *driver_;
+    DriverType& d = *driver_;
     switch (row->kind) {
         case FilterKind::kSession:
         case FilterKind::kFlag: {
@@ -201,7 +201,7 @@ int CLumora::SetFilterValue(int id, int value) {
         RecordError(ERR_PARAMETER);
         return 0;
     }
-    Driver& d = *driver_;
+    DriverType& d = *driver_;
     auto outside = [this](int v, int min, int max) {
         if (v >= min && v <= max) return false;
         RecordError(ERR_PARAMETER);
