@@ -75,11 +75,6 @@ bool StaticScene() {
 
 void AdvanceSimulatedTime(uint32_t milliseconds) { gTimeOffset.fetch_add(milliseconds); }
 
-std::unique_ptr<SimCameraModel> MakeCameraModel(const SimCameraIdentity& identity) {
-    // Each camera its own dark pattern and defects, the same ones on every run.
-    return std::make_unique<SimSensorModel>(0x5EED0000u + static_cast<uint32_t>(identity.index));
-}
-
 SimSensorModel::SimSensorModel(uint32_t seed) : scene_(seed), startMs_(NowMs()) {
     thermalSince_ = startMs_;
 }
