@@ -62,10 +62,15 @@ int CLumora::Prepare() {
     }
     int x = sizeEntry_.hStart, y = sizeEntry_.vStart;
     int width = sizeEntry_.hEffective, height = sizeEntry_.vEffective, readout = subSample_;
-    driver_->GetCaptureWindow(&x, &y, &width, &height, &readout);
-    const int divisor = SubsampleDivisor(readout);
-    const int imageWidth = width / divisor;
-    const int imageHeight = height / divisor;
+    // The sensor reports the window it took, already halved in the two-by-two readout modes:
+    // that is the size of the frames it delivers.
+    if (driver_->GetCaptureWindow(&x, &y, &width, &height, &readout) == 0) {
+        const int divisor = SubsampleDivisor(subSample_);
+        width = sizeEntry_.hEffective / divisor;
+        height = sizeEntry_.vEffective / divisor;
+    }
+    const int imageWidth = width;
+    const int imageHeight = height;
 
     bool ok = true;
     if (mode != 1 && mode != 4 && mode != 5) {

@@ -27,6 +27,7 @@ std::vector<LumoraHostMessage> FrameMessages(HWND window, size_t atLeast, int ti
 
 TEST_F(SimWorld, SnapShotDeliversAFrameIntoTheBufferOrProcessesItWithoutOne) {
     const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
     EXPECT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);
     std::vector<unsigned char> image(kFull8, 0);
     EXPECT_EQ(Lumora_GetImage(h, image.data(), static_cast<int>(image.size()), 1), 1);
@@ -41,6 +42,7 @@ TEST_F(SimWorld, SnapShotDeliversAFrameIntoTheBufferOrProcessesItWithoutOne) {
 
 TEST_F(SimWorld, SnapShotIntoATooSmallBufferReportsMemoryTwice) {
     const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
     HWND frames = LumoraHost_CreateQueueWindow();
     ASSERT_EQ(Lumora_CallBackPreview(h, frames, nullptr, 0, 1), 1);  // sets the frame window
     ASSERT_EQ(Lumora_StopPreview(h), 1);
@@ -58,17 +60,21 @@ TEST_F(SimWorld, SnapShotIntoATooSmallBufferReportsMemoryTwice) {
 
 TEST_F(SimWorld, RowOrderZeroDeliversBottomUpRows) {
     const int h = Open();
-    ASSERT_EQ(Lumora_SetCaptureWindowEx(h, 2560, 0, 64, 2048, 0, 2), 1);
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
+    ASSERT_EQ(Lumora_SetCaptureWindowEx(h, 2560, 0, 64, 2048, 0, 4), 1);
     ASSERT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);
-    std::vector<unsigned char> topDown(64 * 2), bottomUp(64 * 2);
-    ASSERT_EQ(Lumora_GetImage(h, topDown.data(), 128, 1), 1);
-    ASSERT_EQ(Lumora_GetImage(h, bottomUp.data(), 128, 0), 1);
-    EXPECT_EQ(0, std::memcmp(topDown.data(), bottomUp.data() + 64, 64));
-    EXPECT_EQ(0, std::memcmp(topDown.data() + 64, bottomUp.data(), 64));
+    std::vector<unsigned char> topDown(64 * 4), bottomUp(64 * 4);
+    ASSERT_EQ(Lumora_GetImage(h, topDown.data(), 256, 1), 1);
+    ASSERT_EQ(Lumora_GetImage(h, bottomUp.data(), 256, 0), 1);
+    for (int row = 0; row < 4; ++row) {
+        EXPECT_EQ(0, std::memcmp(topDown.data() + 64 * row, bottomUp.data() + 64 * (3 - row), 64));
+    }
+    EXPECT_NE(0, std::memcmp(topDown.data(), topDown.data() + 64 * 3, 64));
 }
 
 TEST_F(SimWorld, StateMachineRefusesConflictingModes) {
     const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
     ASSERT_EQ(Lumora_StartPreview(h), 1);
     EXPECT_EQ(Lumora_StartPreview(h), 1);  // already running, no second thread
     EXPECT_EQ(Session(h)->State(), 1);
@@ -104,6 +110,7 @@ TEST_F(SimWorld, StateMachineRefusesConflictingModes) {
 
 TEST_F(SimWorld, CallBackPreviewDeliversFramesWithTheirInformation) {
     const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
     HWND frames = LumoraHost_CreateQueueWindow();
     std::vector<unsigned char> buffer(kFull8);
     ASSERT_EQ(Lumora_CallBackPreview(h, frames, buffer.data(), static_cast<int>(buffer.size()), 1), 1);
@@ -126,6 +133,7 @@ TEST_F(SimWorld, CallBackPreviewDeliversFramesWithTheirInformation) {
 
 TEST_F(SimWorld, CallBackPreviewWithATooSmallBufferKeepsRunningWithoutFrameMessages) {
     const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
     HWND frames = LumoraHost_CreateQueueWindow();
     std::vector<unsigned char> buffer(100);
     ASSERT_EQ(Lumora_CallBackPreview(h, frames, buffer.data(), 100, 1), 1);
@@ -148,6 +156,7 @@ TEST_F(SimWorld, CallBackPreviewWithATooSmallBufferKeepsRunningWithoutFrameMessa
 
 TEST_F(SimWorld, SixteenBitFramesHoldTwelveBitSamples) {
     const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
     ASSERT_EQ(Lumora_SetColorMode(h, 16), 1);
     EXPECT_EQ(Lumora_GetColorMode(h), 16);
     std::vector<uint16_t> image(kFull8);
@@ -161,6 +170,7 @@ TEST_F(SimWorld, SixteenBitFramesHoldTwelveBitSamples) {
 
 TEST_F(SimWorld, SubsamplingHalvesTheImageButNotTheWindow) {
     const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
     ASSERT_EQ(Lumora_SetSubSample(h, 1), 1);
     EXPECT_EQ(Lumora_SetSubSample(h, 2), 0);
     EXPECT_EQ(Lumora_GetLastError(h), 0);
@@ -174,6 +184,7 @@ TEST_F(SimWorld, SubsamplingHalvesTheImageButNotTheWindow) {
 
 TEST_F(SimWorld, TriggerRunDeliversOneFramePerTrigger) {
     const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
     HWND frames = LumoraHost_CreateQueueWindow();
     ASSERT_EQ(Lumora_Trigger(h, frames, nullptr, 0, 1), 1);
     EXPECT_TRUE(FrameMessages(frames, 1, 400).empty());  // nothing without a trigger
@@ -195,6 +206,7 @@ TEST_F(SimWorld, TriggerRunDeliversOneFramePerTrigger) {
 
 TEST_F(SimWorld, UnplugDuringPreviewEndsTheRunWithOneDeviceLostMessage) {
     const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
     HWND frames = LumoraHost_CreateQueueWindow();
     ASSERT_EQ(Lumora_CallBackPreview(h, frames, nullptr, 0, 1), 1);
     ASSERT_FALSE(FrameMessages(frames, 1).empty());
@@ -219,6 +231,7 @@ TEST_F(SimWorld, UnplugDuringPreviewEndsTheRunWithOneDeviceLostMessage) {
 
 TEST_F(SimWorld, ACameraBackOnANewPortCanBeChosenAgain) {
     const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
     ASSERT_EQ(LumoraSim_Unplug(0), 1);
     ASSERT_EQ(LumoraSim_ReplugOnNewPort(0), 1);
     char names[10 * 256];
@@ -235,6 +248,8 @@ TEST_F(SimWorld, ACameraBackOnANewPortCanBeChosenAgain) {
 TEST_F(TwoCameraWorld, TwoSessionsStreamFromTwoCamerasAtOnce) {
     const int a = Open();
     const int b = Open();
+    ASSERT_EQ(Lumora_SetColorMode(a, 8), 1);
+    ASSERT_EQ(Lumora_SetColorMode(b, 8), 1);
     ASSERT_EQ(Lumora_SetDeviceNumber(a, 0), 1);
     ASSERT_EQ(Lumora_SetDeviceNumber(b, 1), 1);
     HWND framesA = LumoraHost_CreateQueueWindow();
@@ -251,6 +266,7 @@ TEST_F(TwoCameraWorld, TwoSessionsStreamFromTwoCamerasAtOnce) {
 
 TEST_F(SimWorld, AHugeWaitTimeCannotHangStopCloseOrRelease) {
     const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
     ASSERT_EQ(Lumora_SetWaitTime(h, 0x7FFFFFFF), 1);
     ASSERT_EQ(Lumora_StartPreview(h), 1);
     EXPECT_EQ(Lumora_StopPreview(h), 1);
@@ -262,6 +278,7 @@ TEST_F(SimWorld, AHugeWaitTimeCannotHangStopCloseOrRelease) {
 
 TEST_F(SimWorld, SaveImageNeedsAnImageFirst) {
     const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
     const auto path = (configDir_ / "a.bmp").string();
     EXPECT_EQ(Lumora_SaveImage(h, path.c_str(), 0), 0);
     EXPECT_EQ(Lumora_GetLastError(h), ERR_NOT_READY);

@@ -22,16 +22,17 @@ TEST_F(SimWorld, ColourModesFollowWhatTheCameraDelivers) {
 
 TEST_F(SimWorld, CaptureWindowMustFitTheSensor) {
     const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
     EXPECT_EQ(Lumora_SetCaptureWindowEx(h, 2560, 2000, 600, 2048, 0, 2048), 0);
     EXPECT_EQ(Lumora_GetLastError(h), ERR_WINDOW_SIZE);
     // The refused window stays stored and the next preparation fails until a good one is set.
     EXPECT_EQ(Lumora_Capture(h), 0);
     EXPECT_EQ(Lumora_GetLastError(h), ERR_WINDOW_SIZE);
-    EXPECT_EQ(Lumora_SetCaptureWindowEx(h, 2560, 100, 640, 2048, 200, 480), 1);
+    EXPECT_EQ(Lumora_SetCaptureWindowEx(h, 2560, 96, 640, 2048, 200, 480), 1);
     int values[6] = {};
     EXPECT_EQ(Lumora_GetCaptureWindowEx(h, &values[0], &values[1], &values[2], &values[3],
                                         &values[4], &values[5]), 1);
-    EXPECT_EQ(values[1], 100);
+    EXPECT_EQ(values[1], 96);
     EXPECT_EQ(values[2], 640);
     EXPECT_EQ(values[4], 200);
     EXPECT_EQ(values[5], 480);
