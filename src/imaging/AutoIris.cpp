@@ -11,11 +11,8 @@ namespace {
 // Region edges as fractions of width and height: left, top, right, bottom (right and bottom
 // exclusive).
 constexpr double kRegions[kIrisRegions][4] = {
-    {0.1, 0.1, 0.2, 0.2},
-    {0.1, 0.8, 0.2, 0.9},
-    {0.45, 0.45, 0.55, 0.55},
-    {0.8, 0.1, 0.9, 0.2},
-    {0.8, 0.8, 0.9, 0.9},
+    {0.1, 0.1, 0.2, 0.2}, {0.1, 0.8, 0.2, 0.9}, {0.45, 0.45, 0.55, 0.55},
+    {0.8, 0.1, 0.9, 0.2}, {0.8, 0.8, 0.9, 0.9},
 };
 
 }  // namespace
@@ -41,7 +38,8 @@ std::array<std::optional<int>, kIrisRegions> AutoIrisLevels(const ImageBuffer& r
                 for (int x = left; x < right; ++x) sum += static_cast<unsigned>(row[x] >> 4);
             }
         }
-        const uint64_t count = static_cast<uint64_t>(right - left) * static_cast<uint64_t>(bottom - top);
+        const uint64_t count =
+            static_cast<uint64_t>(right - left) * static_cast<uint64_t>(bottom - top);
         levels[static_cast<size_t>(i)] = static_cast<int>(sum / count);
     }
     return levels;

@@ -20,6 +20,8 @@ std::array<std::optional<int>, kIrisRegions> AutoIrisLevels(const ImageBuffer& r
 double AutoIrisFactor(const ImageBuffer& raw);
 
 // Factors strictly between 0.6 and 1.2 leave exposure and gain alone.
-constexpr bool AutoIrisNeedsChange(double factor) { return !(factor > 0.6 && factor < 1.2); }
+constexpr bool AutoIrisNeedsChange(double factor) {
+    return !(factor > 0.6 && factor < 1.2);
+}
 
 }  // namespace lumora

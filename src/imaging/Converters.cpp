@@ -14,8 +14,9 @@ namespace {
 // Runs `rowFn(destinationRow, sourceRow, width)` over the rectangle; `reversed` takes the source
 // rows bottom first.
 template <class RowFn>
-void ForRows(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
-             int dstBpp, int srcBpp, int dstStride, int srcStride, bool reversed, RowFn rowFn) {
+LUMORA_ROW_KERNEL void ForRows(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
+                               int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
+                               bool reversed, RowFn rowFn) {
     const int width = r.Width();
     const int height = r.Height();
     for (int i = 0; i < height; ++i) {
@@ -29,8 +30,8 @@ void ForRows(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int
 }
 
 template <int kShift, bool kReversed>
-int Word16To8(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
-              int dstBpp, int srcBpp, int dstStride, int srcStride) {
+int Word16To8(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY, int dstBpp,
+              int srcBpp, int dstStride, int srcStride) {
     ForRows(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, kReversed,
             [](uint8_t* d, const uint8_t* s, int w) {
                 const uint16_t* sw = Words(s);
@@ -52,26 +53,86 @@ int Word16Shift(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, 
 }
 
 // 48/64 → 48/64 with a shift, optionally exchanging R and B; kFourth writes the fourth sample.
-template <int kShift, bool kSwap, bool kFourth>
-int ColorWordsShift(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
-                    int dstBpp, int srcBpp, int dstStride, int srcStride) {
-    const int dStep = dstBpp / 2;
-    const int sStep = srcBpp / 2;
-    ForRows(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, false,
-            [dStep, sStep](uint8_t* d, const uint8_t* s, int w) {
+// The pixel steps are template arguments so the loops vectorise.
+template <int kShift, bool kSwap, bool kFourth, int kDstStep, int kSrcStep>
+void ColorWordsShiftRows(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                         int dstStride, int srcStride) {
+    ForRows(dst, src, r, dstX, dstY, kDstStep * 2, kSrcStep * 2, dstStride, srcStride, false,
+            [](uint8_t* d, const uint8_t* s, int w) {
                 uint16_t* dw = Words(d);
                 const uint16_t* sw = Words(s);
                 for (int x = 0; x < w; ++x) {
-                    const uint16_t b = static_cast<uint16_t>(sw[x * sStep] << kShift);
-                    const uint16_t g = static_cast<uint16_t>(sw[x * sStep + 1] << kShift);
-                    const uint16_t rr = static_cast<uint16_t>(sw[x * sStep + 2] << kShift);
-                    dw[x * dStep] = kSwap ? rr : b;
-                    dw[x * dStep + 1] = g;
-                    dw[x * dStep + 2] = kSwap ? b : rr;
-                    if constexpr (kFourth) dw[x * dStep + 3] = 0xFFFF;
+                    const auto b = static_cast<uint16_t>(sw[x * kSrcStep] << kShift);
+                    const auto g = static_cast<uint16_t>(sw[x * kSrcStep + 1] << kShift);
+                    const auto rr = static_cast<uint16_t>(sw[x * kSrcStep + 2] << kShift);
+                    dw[x * kDstStep] = kSwap ? rr : b;
+                    dw[x * kDstStep + 1] = g;
+                    dw[x * kDstStep + 2] = kSwap ? b : rr;
+                    if constexpr (kFourth) dw[x * kDstStep + 3] = 0xFFFF;
                 }
             });
+}
+
+template <int kShift, bool kSwap, bool kFourth>
+int ColorWordsShift(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                    int dstBpp, int srcBpp, int dstStride, int srcStride) {
+    if (dstBpp == 6 && srcBpp == 6) {
+        ColorWordsShiftRows<kShift, kSwap, kFourth, 3, 3>(dst, src, r, dstX, dstY, dstStride,
+                                                          srcStride);
+    } else if (dstBpp == 8 && srcBpp == 8) {
+        ColorWordsShiftRows<kShift, kSwap, kFourth, 4, 4>(dst, src, r, dstX, dstY, dstStride,
+                                                          srcStride);
+    } else if (dstBpp >= 6 && srcBpp >= 6) {
+        // Mixed 48/64-bit pairs: rare, no need for a fast path, but never a wrong step.
+        if (dstBpp == 8) {
+            ColorWordsShiftRows<kShift, kSwap, kFourth, 4, 3>(dst, src, r, dstX, dstY, dstStride,
+                                                              srcStride);
+        } else {
+            ColorWordsShiftRows<kShift, kSwap, false, 3, 4>(dst, src, r, dstX, dstY, dstStride,
+                                                            srcStride);
+        }
+    }
     return 1;
+}
+
+template <int kDstBpp, int kSrcBpp>
+void BgrToRgbRows(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                  int dstStride, int srcStride) {
+    ForRows(dst, src, r, dstX, dstY, kDstBpp, kSrcBpp, dstStride, srcStride, false,
+            [](uint8_t* d, const uint8_t* s, int w) {
+                for (int x = 0; x < w; ++x) {
+                    const uint8_t b = s[kSrcBpp * x];
+                    const uint8_t g = s[kSrcBpp * x + 1];
+                    const uint8_t rr = s[kSrcBpp * x + 2];
+                    d[kDstBpp * x] = rr;
+                    d[kDstBpp * x + 1] = g;
+                    d[kDstBpp * x + 2] = b;
+                }
+            });
+}
+
+// 48/64 → 24: each of B, G, R as (v >> kShift) & 0xFF. From 48 bits the samples map one to one,
+// so a row is one flat run; from 64 bits the fourth sample is skipped.
+template <int kShift>
+void ColorWordsToBytes(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                       int dstBpp, int srcBpp, int dstStride, int srcStride, bool reversed) {
+    if (srcBpp == 6) {
+        ForRows(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, reversed,
+                [](uint8_t* d, const uint8_t* s, int w) {
+                    const uint16_t* sw = Words(s);
+                    for (int i = 0; i < 3 * w; ++i) d[i] = static_cast<uint8_t>(sw[i] >> kShift);
+                });
+    } else {
+        ForRows(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, reversed,
+                [](uint8_t* d, const uint8_t* s, int w) {
+                    const uint16_t* sw = Words(s);
+                    for (int x = 0; x < w; ++x) {
+                        d[3 * x] = static_cast<uint8_t>(sw[4 * x] >> kShift);
+                        d[3 * x + 1] = static_cast<uint8_t>(sw[4 * x + 1] >> kShift);
+                        d[3 * x + 2] = static_cast<uint8_t>(sw[4 * x + 2] >> kShift);
+                    }
+                });
+    }
 }
 
 }  // namespace
@@ -79,14 +140,14 @@ int ColorWordsShift(uint8_t* dst, const uint8_t* src, const PixelRect& r, int ds
 int ConvertCopyRowsReversed8(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
                              int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
                              const void*) {
-    ForRows(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, true,
-            [](uint8_t* d, const uint8_t* s, int w) { std::memmove(d, s, static_cast<size_t>(w)); });
+    ForRows(
+        dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, true,
+        [](uint8_t* d, const uint8_t* s, int w) { std::memmove(d, s, static_cast<size_t>(w)); });
     return 1;
 }
 
-int ConvertHighByte16To8(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
-                         int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
-                         const void*) {
+int ConvertHighByte16To8(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                         int dstBpp, int srcBpp, int dstStride, int srcStride, const void*) {
     return Word16To8<8, false>(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride);
 }
 
@@ -134,32 +195,14 @@ int ConvertDropX32To24(uint8_t* dst, const uint8_t* src, const PixelRect& r, int
 int ConvertColor16To24Preview(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
                               int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
                               const void*) {
-    const int sStep = srcBpp / 2;
-    ForRows(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, false,
-            [sStep](uint8_t* d, const uint8_t* s, int w) {
-                const uint16_t* sw = Words(s);
-                for (int x = 0; x < w; ++x) {
-                    d[3 * x] = static_cast<uint8_t>(sw[x * sStep] >> 4);
-                    d[3 * x + 1] = static_cast<uint8_t>(sw[x * sStep + 1] >> 4);
-                    d[3 * x + 2] = static_cast<uint8_t>(sw[x * sStep + 2] >> 4);
-                }
-            });
+    ColorWordsToBytes<4>(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, false);
     return 1;
 }
 
 int ConvertColorHighBytesTo24Reversed(uint8_t* dst, const uint8_t* src, const PixelRect& r,
                                       int dstX, int dstY, int dstBpp, int srcBpp, int dstStride,
                                       int srcStride, const void*) {
-    const int sStep = srcBpp / 2;
-    ForRows(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, true,
-            [sStep](uint8_t* d, const uint8_t* s, int w) {
-                const uint16_t* sw = Words(s);
-                for (int x = 0; x < w; ++x) {
-                    d[3 * x] = static_cast<uint8_t>(sw[x * sStep] >> 8);
-                    d[3 * x + 1] = static_cast<uint8_t>(sw[x * sStep + 1] >> 8);
-                    d[3 * x + 2] = static_cast<uint8_t>(sw[x * sStep + 2] >> 8);
-                }
-            });
+    ColorWordsToBytes<8>(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, true);
     return 1;
 }
 
@@ -173,15 +216,13 @@ int ConvertColor10To48(uint8_t* dst, const uint8_t* src, const PixelRect& r, int
     return ColorWordsShift<6, false, false>(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride,
                                             srcStride);
 }
-int ConvertColor12To48Swap(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
-                           int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
-                           const void*) {
+int ConvertColor12To48Swap(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                           int dstBpp, int srcBpp, int dstStride, int srcStride, const void*) {
     return ColorWordsShift<4, true, false>(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride,
                                            srcStride);
 }
-int ConvertColor10To48Swap(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
-                           int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
-                           const void*) {
+int ConvertColor10To48Swap(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                           int dstBpp, int srcBpp, int dstStride, int srcStride, const void*) {
     return ColorWordsShift<6, true, false>(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride,
                                            srcStride);
 }
@@ -195,22 +236,19 @@ int ConvertColor10To64(uint8_t* dst, const uint8_t* src, const PixelRect& r, int
     return ColorWordsShift<6, false, true>(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride,
                                            srcStride);
 }
-int ConvertColor12To64Swap(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
-                           int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
-                           const void*) {
+int ConvertColor12To64Swap(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                           int dstBpp, int srcBpp, int dstStride, int srcStride, const void*) {
     return ColorWordsShift<4, true, true>(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride,
                                           srcStride);
 }
-int ConvertColor10To64Swap(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
-                           int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
-                           const void*) {
+int ConvertColor10To64Swap(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                           int dstBpp, int srcBpp, int dstStride, int srcStride, const void*) {
     return ColorWordsShift<6, true, true>(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride,
                                           srcStride);
 }
 
-int ConvertBgrCopyReversed(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
-                           int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
-                           const void*) {
+int ConvertBgrCopyReversed(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                           int dstBpp, int srcBpp, int dstStride, int srcStride, const void*) {
     if (srcBpp == 3) {
         ForRows(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, true,
                 [](uint8_t* d, const uint8_t* s, int w) {
@@ -231,37 +269,35 @@ int ConvertBgrCopyReversed(uint8_t* dst, const uint8_t* src, const PixelRect& r,
 
 int ConvertBgrToRgb(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
                     int dstBpp, int srcBpp, int dstStride, int srcStride, const void*) {
-    ForRows(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, false,
-            [dstBpp, srcBpp](uint8_t* d, const uint8_t* s, int w) {
-                for (int x = 0; x < w; ++x) {
-                    const uint8_t b = s[srcBpp * x];
-                    const uint8_t g = s[srcBpp * x + 1];
-                    const uint8_t rr = s[srcBpp * x + 2];
-                    d[dstBpp * x] = rr;
-                    d[dstBpp * x + 1] = g;
-                    d[dstBpp * x + 2] = b;
-                }
-            });
+    if (dstBpp == 3 && srcBpp == 3) {
+        BgrToRgbRows<3, 3>(dst, src, r, dstX, dstY, dstStride, srcStride);
+    } else if (dstBpp == 4 && srcBpp == 4) {
+        BgrToRgbRows<4, 4>(dst, src, r, dstX, dstY, dstStride, srcStride);
+    } else if (dstBpp == 3 && srcBpp == 4) {
+        BgrToRgbRows<3, 4>(dst, src, r, dstX, dstY, dstStride, srcStride);
+    } else if (dstBpp == 4 && srcBpp == 3) {
+        BgrToRgbRows<4, 3>(dst, src, r, dstX, dstY, dstStride, srcStride);
+    }
     return 1;
 }
 
 int ConvertBgrxToBgra(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
                       int dstBpp, int srcBpp, int dstStride, int srcStride, const void*) {
+    // Whole pixels as little-endian words: inverting the top byte is the alpha rule.
     ForRows(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, false,
             [](uint8_t* d, const uint8_t* s, int w) {
                 for (int x = 0; x < w; ++x) {
-                    d[4 * x] = s[4 * x];
-                    d[4 * x + 1] = s[4 * x + 1];
-                    d[4 * x + 2] = s[4 * x + 2];
-                    d[4 * x + 3] = static_cast<uint8_t>(~s[4 * x + 3]);
+                    uint32_t px;
+                    std::memcpy(&px, s + 4 * x, 4);
+                    px ^= 0xFF000000u;
+                    std::memcpy(d + 4 * x, &px, 4);
                 }
             });
     return 1;
 }
 
 int ConvertScaleNearest(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
-                        int dstBpp, int srcBpp, int dstStride, int srcStride,
-                        const void* params) {
+                        int dstBpp, int srcBpp, int dstStride, int srcStride, const void* params) {
     const auto* p = static_cast<const ScaleParams*>(params);
     if (p == nullptr || p->dstWidth <= 0 || p->dstHeight <= 0) return 1;
     const int sw = r.Width();

@@ -16,9 +16,9 @@ int ConvertHighByte16To8(uint8_t* dst, const uint8_t* src, const PixelRect& rect
                          int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
                          const void* params);
 // 16 → 8: v >> 8, row-reversed.
-int ConvertHighByte16To8Reversed(uint8_t* dst, const uint8_t* src, const PixelRect& rect,
-                                 int dstX, int dstY, int dstBpp, int srcBpp, int dstStride,
-                                 int srcStride, const void* params);
+int ConvertHighByte16To8Reversed(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX,
+                                 int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
+                                 const void* params);
 // 16 → 8: (v >> 4) & 0xFF, row-reversed (12-bit samples).
 int ConvertBits12To8Reversed(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX,
                              int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
@@ -34,9 +34,8 @@ int ConvertBits12To16(uint8_t* dst, const uint8_t* src, const PixelRect& rect, i
 int ConvertBits10To16(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX, int dstY,
                       int dstBpp, int srcBpp, int dstStride, int srcStride, const void* params);
 // 32 → 24: B, G, R copied, X dropped.
-int ConvertDropX32To24(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX,
-                       int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
-                       const void* params);
+int ConvertDropX32To24(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX, int dstY,
+                       int dstBpp, int srcBpp, int dstStride, int srcStride, const void* params);
 // 48 or 64 → 24 (preview): each of B, G, R as (v >> 4) & 0xFF.
 int ConvertColor16To24Preview(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX,
                               int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
@@ -46,12 +45,10 @@ int ConvertColorHighBytesTo24Reversed(uint8_t* dst, const uint8_t* src, const Pi
                                       int dstX, int dstY, int dstBpp, int srcBpp, int dstStride,
                                       int srcStride, const void* params);
 // 48 → 48: each sample << 4 (12-bit) / << 6 (10-bit), order kept. Work in place.
-int ConvertColor12To48(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX,
-                       int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
-                       const void* params);
-int ConvertColor10To48(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX,
-                       int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
-                       const void* params);
+int ConvertColor12To48(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX, int dstY,
+                       int dstBpp, int srcBpp, int dstStride, int srcStride, const void* params);
+int ConvertColor10To48(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX, int dstY,
+                       int dstBpp, int srcBpp, int dstStride, int srcStride, const void* params);
 // 48 → 48: output R, G, B from input B, G, R, each << 4 / << 6. Work in place.
 int ConvertColor12To48Swap(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX,
                            int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
@@ -60,12 +57,10 @@ int ConvertColor10To48Swap(uint8_t* dst, const uint8_t* src, const PixelRect& re
                            int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
                            const void* params);
 // 64 → 64: samples << 4 / << 6, order kept or R/B exchanged; fourth sample 0xFFFF. In place.
-int ConvertColor12To64(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX,
-                       int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
-                       const void* params);
-int ConvertColor10To64(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX,
-                       int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
-                       const void* params);
+int ConvertColor12To64(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX, int dstY,
+                       int dstBpp, int srcBpp, int dstStride, int srcStride, const void* params);
+int ConvertColor10To64(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX, int dstY,
+                       int dstBpp, int srcBpp, int dstStride, int srcStride, const void* params);
 int ConvertColor12To64Swap(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX,
                            int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
                            const void* params);
@@ -81,9 +76,8 @@ int ConvertBgrCopyReversed(uint8_t* dst, const uint8_t* src, const PixelRect& re
 int ConvertBgrToRgb(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX, int dstY,
                     int dstBpp, int srcBpp, int dstStride, int srcStride, const void* params);
 // 32 → 32: B, G, R copied, fourth byte = NOT of the source's fourth byte. Works in place.
-int ConvertBgrxToBgra(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX,
-                      int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
-                      const void* params);
+int ConvertBgrxToBgra(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX, int dstY,
+                      int dstBpp, int srcBpp, int dstStride, int srcStride, const void* params);
 
 // Parameter block of ConvertScaleNearest: the size of the destination block to fill.
 struct ScaleParams {
@@ -95,9 +89,8 @@ struct ScaleParams {
 // column min(⌊j × sw / dw⌋, sw − 1) and source row sh − 1 − min(⌊i × sh / dh⌋, sh − 1), with
 // the ratios in single precision. The caller guarantees the block fits the destination;
 // ScaleImageNearest does.
-int ConvertScaleNearest(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX,
-                        int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
-                        const void* params);
+int ConvertScaleNearest(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX, int dstY,
+                        int dstBpp, int srcBpp, int dstStride, int srcStride, const void* params);
 // Scales all of `src` onto all of `dst` with ConvertScaleNearest. 0 when either is empty or
 // the depths are not 8 → 8 or 24/32 → 24.
 int ScaleImageNearest(ImageBuffer& dst, const ImageBuffer& src);

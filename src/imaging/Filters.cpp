@@ -29,8 +29,9 @@ const T* RowAt(const uint8_t* base, int stride, int y, int x, int bpp) {
 // samples for mono and 3-component pixels (one contiguous run per row), the first three of
 // 4-component pixels.
 template <class T, class Op>
-void ForSamples(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
-                int dstBpp, int srcBpp, int dstStride, int srcStride, Op op) {
+LUMORA_ROW_KERNEL void ForSamples(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
+                                  int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
+                                  Op op) {
     const int spp = srcBpp / static_cast<int>(sizeof(T));
     const int width = r.Width();
     for (int y = 0; y < r.Height(); ++y) {
@@ -100,7 +101,8 @@ int TableFilter(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, 
     kBuild(*static_cast<const int*>(params), kMaxOf<T>, table);
     if constexpr (sizeof(T) == 1) {
         uint8_t bytes[256];
-        for (int i = 0; i < 256; ++i) bytes[i] = static_cast<uint8_t>(table[static_cast<size_t>(i)]);
+        for (int i = 0; i < 256; ++i)
+            bytes[i] = static_cast<uint8_t>(table[static_cast<size_t>(i)]);
         LookupRect8(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, bytes);
     } else {
         LookupRect16(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, table.data());
@@ -134,8 +136,8 @@ int BrightnessFilter(uint8_t* dst, const uint8_t* src, const PixelRect& r, int d
 // block over columns x − 2..x + 1 and rows y − 2..y + 1, out = orig + trunc(s × (orig − blur)
 // / 10) limited to the sample range. kSpp samples per pixel, the first min(kSpp, 3) touched.
 template <class T, int kSpp>
-void Sharpen(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
-             int dstStride, int srcStride, int strength) {
+LUMORA_ROW_KERNEL void Sharpen(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
+                               int dstY, int dstStride, int srcStride, int strength) {
     const int width = r.Width();
     const int height = r.Height();
     if (width < 5 || height < 5 || strength == 0) return;
@@ -151,8 +153,7 @@ void Sharpen(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int
         for (int i = 0; i < rowSamples; ++i) sums[i] = r0[i] + r1[i] + r2[i] + r3[i];
         T* d = RowAt<T>(dst, dstStride, dstY + y, dstX, kBpp);
         auto sharpen = [&](int i) {
-            const int blur =
-                (sums[i - 2 * kSpp] + sums[i - kSpp] + sums[i] + sums[i + kSpp]) >> 4;
+            const int blur = (sums[i - 2 * kSpp] + sums[i - kSpp] + sums[i] + sums[i + kSpp]) >> 4;
             const int orig = r2[i];
             const int out = orig + strength * (orig - blur) / 10;
             d[i] = static_cast<T>(std::clamp(out, 0, kMaxOf<T>));
@@ -170,15 +171,22 @@ void Sharpen(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int
 }
 
 template <class T>
-int SharpnessFilter(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
-                    int, int srcBpp, int dstStride, int srcStride, const void* params) {
+int SharpnessFilter(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY, int,
+                    int srcBpp, int dstStride, int srcStride, const void* params) {
     if (params == nullptr) return 1;
     const int s = *static_cast<const int*>(params);
     switch (srcBpp / static_cast<int>(sizeof(T))) {
-        case 1: Sharpen<T, 1>(dst, src, r, dstX, dstY, dstStride, srcStride, s); break;
-        case 3: Sharpen<T, 3>(dst, src, r, dstX, dstY, dstStride, srcStride, s); break;
-        case 4: Sharpen<T, 4>(dst, src, r, dstX, dstY, dstStride, srcStride, s); break;
-        default: break;
+        case 1:
+            Sharpen<T, 1>(dst, src, r, dstX, dstY, dstStride, srcStride, s);
+            break;
+        case 3:
+            Sharpen<T, 3>(dst, src, r, dstX, dstY, dstStride, srcStride, s);
+            break;
+        case 4:
+            Sharpen<T, 4>(dst, src, r, dstX, dstY, dstStride, srcStride, s);
+            break;
+        default:
+            break;
     }
     return 1;
 }
@@ -201,8 +209,7 @@ constexpr int32_t kHueStep[6] = {-1, 256, -65536, 1, -256, 65536};
 
 template <class T>
 int HueSaturationFilter(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
-                        int dstBpp, int srcBpp, int dstStride, int srcStride,
-                        const void* params) {
+                        int dstBpp, int srcBpp, int dstStride, int srcStride, const void* params) {
     const auto* p = static_cast<const HueSaturationParams*>(params);
     if (p == nullptr) return 1;
     HueSaturationTables tables;
@@ -276,22 +283,31 @@ bool StateSums(const ImageBuffer& image, int phase, uint64_t sums[2][2], uint64_
 
 std::optional<FilterVariant> FilterVariantFor(int colorMode) {
     switch (colorMode) {
-        case 0: return FilterVariant::kMono8;
-        case 1: return FilterVariant::kMono16;
+        case 0:
+            return FilterVariant::kMono8;
+        case 1:
+            return FilterVariant::kMono16;
         case 2:
-        case 3: return FilterVariant::kColor8;
+        case 3:
+            return FilterVariant::kColor8;
         case 4:
-        case 5: return FilterVariant::kColor16;
-        default: return std::nullopt;
+        case 5:
+            return FilterVariant::kColor16;
+        default:
+            return std::nullopt;
     }
 }
 
 PixelConverter FilterVariants::For(FilterVariant v) const {
     switch (v) {
-        case FilterVariant::kMono8: return mono8;
-        case FilterVariant::kMono16: return mono16;
-        case FilterVariant::kColor8: return color8;
-        case FilterVariant::kColor16: return color16;
+        case FilterVariant::kMono8:
+            return mono8;
+        case FilterVariant::kMono16:
+            return mono16;
+        case FilterVariant::kColor8:
+            return color8;
+        case FilterVariant::kColor16:
+            return color16;
     }
     return nullptr;
 }
@@ -347,6 +363,15 @@ float BrightnessFactor(int brightness) {
     return 1.0f;
 }
 
+void BuildBrightnessTable(int brightness, int maxValue, std::vector<uint16_t>& table) {
+    table.resize(static_cast<size_t>(maxValue) + 1);
+    const float f = BrightnessFactor(brightness);
+    for (int i = 0; i <= maxValue; ++i) {
+        const int v = static_cast<int>(static_cast<float>(i) * f);
+        table[static_cast<size_t>(i)] = static_cast<uint16_t>(std::clamp(v, 0, maxValue));
+    }
+}
+
 void ApplyLookupTable(ImageBuffer& image, const std::vector<uint16_t>& table) {
     if (!image.IsValid()) return;
     const PixelRect whole{0, 0, image.Width(), image.Height()};
@@ -354,7 +379,8 @@ void ApplyLookupTable(ImageBuffer& image, const std::vector<uint16_t>& table) {
     if (bpp == 1 || bpp == 3 || bpp == 4) {
         if (table.size() < 256) return;
         uint8_t bytes[256];
-        for (int i = 0; i < 256; ++i) bytes[i] = static_cast<uint8_t>(table[static_cast<size_t>(i)]);
+        for (int i = 0; i < 256; ++i)
+            bytes[i] = static_cast<uint8_t>(table[static_cast<size_t>(i)]);
         LookupRect8(image.Pixels(), image.Pixels(), whole, 0, 0, bpp, bpp, image.Stride(),
                     image.Stride(), bytes);
     } else {
@@ -382,8 +408,8 @@ void ApplyBrightness(ImageBuffer& image, float factor) {
         LookupRect8(image.Pixels(), image.Pixels(), whole, 0, 0, bpp, bpp, image.Stride(),
                     image.Stride(), lut);
     } else {
-        ForSamples<uint16_t>(image.Pixels(), image.Pixels(), whole, 0, 0, bpp, bpp,
-                             image.Stride(), image.Stride(),
+        ForSamples<uint16_t>(image.Pixels(), image.Pixels(), whole, 0, 0, bpp, bpp, image.Stride(),
+                             image.Stride(),
                              [factor](uint16_t v) { return Brighten<uint16_t>(v, factor); });
     }
 }
@@ -395,13 +421,15 @@ void ApplySharpness(ImageBuffer& destination, const ImageBuffer& source, int sha
         return;
     }
     const bool wide = source.BitCount() == 16 || source.BitCount() == 48 || source.BitCount() == 64;
-    ApplyConverter(destination, wide ? SharpnessFilter<uint16_t> : SharpnessFilter<uint8_t>,
-                   source, nullptr, 0, 0, &sharpness);
+    ApplyConverter(destination, wide ? SharpnessFilter<uint16_t> : SharpnessFilter<uint8_t>, source,
+                   nullptr, 0, 0, &sharpness);
 }
 
 // ---- hue/saturation -------------------------------------------------------------------------
 
-HueSaturationTables::HueSaturationTables() { Prepare(0, 0); }
+HueSaturationTables::HueSaturationTables() {
+    Prepare(0, 0);
+}
 
 void HueSaturationTables::Prepare(int hue, int saturation) {
     if (prepared_ && hue == hue_ && saturation == saturation_) return;
@@ -450,8 +478,8 @@ int32_t HueSaturationTables::Apply(int r, int g, int b) const {
         sector -= 1;
         position += d;
     }
-    const int chroma = std::min(saturationTable_[static_cast<size_t>(d)],
-                                std::min(lightness, 511 - lightness));
+    const int chroma =
+        std::min(saturationTable_[static_cast<size_t>(d)], std::min(lightness, 511 - lightness));
     const int newMin = (lightness - chroma) >> 1;
     const int span = ((lightness + chroma) >> 1) - newMin;
     if (d == 0) return k.gray[static_cast<size_t>(newMin)];
@@ -513,8 +541,9 @@ int GraySiteAt(int bayerMode, int x, int y) {
 namespace {
 
 template <class T>
-void GrayGainRows(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
-                  int dstStride, int srcStride, const GrayGainParams& p, int maxValue) {
+LUMORA_ROW_KERNEL void GrayGainRows(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
+                                    int dstY, int dstStride, int srcStride, const GrayGainParams& p,
+                                    int maxValue) {
     const int width = r.Width();
     // Per-column gain and offset for both row parities, so the row loop has no site logic.
     std::vector<int32_t> gains(static_cast<size_t>(width) * 2);

@@ -54,6 +54,8 @@ void BuildGammaTable(int gamma, int maxValue, std::vector<uint16_t>& table);
 void BuildContrastTable(int contrast, int maxValue, std::vector<uint16_t>& table);
 // Brightness factor in single precision: 1 + b / 25.5 for b > 0, 1 − |b| / 255 for b < 0.
 float BrightnessFactor(int brightness);
+// Brightness as a table: T[i] = trunc(i × factor) limited to [0, max].
+void BuildBrightnessTable(int brightness, int maxValue, std::vector<uint16_t>& table);
 
 // Applies a lookup table of max + 1 entries in place to every sample of the rectangle (first
 // three components of colour pixels). `bitsPerSample` is 8 or 16.

@@ -11,12 +11,16 @@ namespace lumora {
 int SubsampleDivisor(int code) {
     switch (code) {
         case 1:
-        case 17: return 2;
+        case 17:
+            return 2;
         case 2:
-        case 18: return 4;
+        case 18:
+            return 4;
         case 3:
-        case 19: return 8;
-        default: return 1;
+        case 19:
+            return 8;
+        default:
+            return 1;
     }
 }
 
@@ -26,19 +30,28 @@ ImageBuffer& PipelineImages::RawSource(int colorMode) {
 
 ImageBuffer* PipelineImages::Output(int colorMode) {
     switch (colorMode) {
-        case 0: return &rawImage8;
-        case 1: return &rawImage16;
-        case 2: return &colorImage24;
-        case 3: return &colorImage32;
-        case 4: return &colorImage48;
-        case 5: return &colorImage64;
-        default: return nullptr;
+        case 0:
+            return &rawImage8;
+        case 1:
+            return &rawImage16;
+        case 2:
+            return &colorImage24;
+        case 3:
+            return &colorImage32;
+        case 4:
+            return &colorImage48;
+        case 5:
+            return &colorImage64;
+        default:
+            return nullptr;
     }
 }
 
 namespace {
 
-bool IsMono(int colorMode) { return colorMode == 0 || colorMode == 1; }
+bool IsMono(int colorMode) {
+    return colorMode == 0 || colorMode == 1;
+}
 
 // Settings feed integer arithmetic; the setters refuse out-of-range values, and this keeps a
 // stray value from overflowing anything.
@@ -142,8 +155,7 @@ void FramePipeline::WhiteBalance(const ImageBuffer& source, FrameSettings& s,
 
 const std::vector<uint16_t>& FramePipeline::Table(std::vector<uint16_t>& cache, int& cachedKey,
                                                   int& cachedMax, int key, int maxValue,
-                                                  void (*build)(int, int,
-                                                                std::vector<uint16_t>&)) {
+                                                  void (*build)(int, int, std::vector<uint16_t>&)) {
     if (cachedKey != key || cachedMax != maxValue || cache.empty()) {
         build(key, maxValue, cache);
         cachedKey = key;
@@ -161,15 +173,31 @@ void FramePipeline::Filters(PipelineImages& images, ImageBuffer& output, const F
         hueTables_.Prepare(f.hue, f.saturation);
         ApplyHueSaturation(output, hueTables_);
     }
+    // Gamma, contrast and brightness are each a function of the sample alone, so adjacent ones
+    // are composed into one table and the frame is passed over once (same results as one
+    // pass per filter). Sharpness, which looks at neighbours, splits the chain.
+    bool pending = false;
+    auto chain = [&](const std::vector<uint16_t>& table) {
+        if (!pending) {
+            combined_ = table;
+            pending = true;
+        } else {
+            for (uint16_t& v : combined_) v = table[v];
+        }
+    };
+    auto flush = [&] {
+        if (pending) ApplyLookupTable(output, combined_);
+        pending = false;
+    };
     if (f.gamma != 100) {
-        ApplyLookupTable(output,
-                         Table(gammaTable_, gammaKey_, gammaMax_, f.gamma, maxValue, BuildGammaTable));
+        chain(Table(gammaTable_, gammaKey_, gammaMax_, f.gamma, maxValue, BuildGammaTable));
     }
     if (f.contrast != 0) {
-        ApplyLookupTable(output, Table(contrastTable_, contrastKey_, contrastMax_, f.contrast,
-                                       maxValue, BuildContrastTable));
+        chain(Table(contrastTable_, contrastKey_, contrastMax_, f.contrast, maxValue,
+                    BuildContrastTable));
     }
     if (f.sharpness != 0) {
+        flush();
         ImageBuffer& work = images.workImage;
         const bool sameShape = work.IsValid() && work.Width() == output.Width() &&
                                work.Height() == output.Height() &&
@@ -179,7 +207,11 @@ void FramePipeline::Filters(PipelineImages& images, ImageBuffer& output, const F
             ApplySharpness(output, work, f.sharpness);
         }
     }
-    if (f.brightness != 0) ApplyBrightness(output, BrightnessFactor(f.brightness));
+    if (f.brightness != 0) {
+        chain(Table(brightnessTable_, brightnessKey_, brightnessMax_, f.brightness, maxValue,
+                    BuildBrightnessTable));
+    }
+    flush();
 }
 
 }  // namespace lumora

@@ -90,8 +90,8 @@ private:
     void WhiteBalance(const ImageBuffer& source, FrameSettings& s, FramePipelineHost& host);
     void Filters(PipelineImages& images, ImageBuffer& output, const FrameSettings& s);
 
-    const std::vector<uint16_t>& Table(std::vector<uint16_t>& cache, int& cachedKey,
-                                       int& cachedMax, int key, int maxValue,
+    const std::vector<uint16_t>& Table(std::vector<uint16_t>& cache, int& cachedKey, int& cachedMax,
+                                       int key, int maxValue,
                                        void (*build)(int, int, std::vector<uint16_t>&));
 
     // Tables kept while their setting stays the same (identical to rebuilding per frame).
@@ -101,6 +101,10 @@ private:
     std::vector<uint16_t> contrastTable_;
     int contrastKey_ = 0x7FFFFFFF;
     int contrastMax_ = -1;
+    std::vector<uint16_t> brightnessTable_;
+    int brightnessKey_ = 0;
+    int brightnessMax_ = -1;
+    std::vector<uint16_t> combined_;  // the composition of adjacent table filters
     HueSaturationTables hueTables_;
 };
 

@@ -23,7 +23,9 @@ std::unique_ptr<uint8_t[], ImageBuffer::AlignedFree> ImageBuffer::Allocate(size_
     return std::unique_ptr<uint8_t[], AlignedFree>(raw);
 }
 
-ImageBuffer::ImageBuffer() { info_.header.size = kBitmapInfoHeaderSize; }
+ImageBuffer::ImageBuffer() {
+    info_.header.size = kBitmapInfoHeaderSize;
+}
 
 ImageBuffer::ImageBuffer(ImageBuffer&& other) noexcept
     : info_(other.info_),

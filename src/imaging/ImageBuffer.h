@@ -52,12 +52,14 @@ static_assert(offsetof(BitmapInfo, colors) == 40);
 constexpr uint32_t kBitmapInfoHeaderSize = 40;
 
 // Row pitch of an image: rows padded to 4 bytes.
-constexpr int StrideFor(int width, int bitCount) { return (width * (bitCount / 8) + 3) & ~3; }
+constexpr int StrideFor(int width, int bitCount) {
+    return (width * (bitCount / 8) + 3) & ~3;
+}
 
 // True for the depths an ImageBuffer holds: 8, 16, 24, 32, 48, 64.
 constexpr bool IsSupportedBitCount(int bitCount) {
-    return bitCount == 8 || bitCount == 16 || bitCount == 24 || bitCount == 32 ||
-           bitCount == 48 || bitCount == 64;
+    return bitCount == 8 || bitCount == 16 || bitCount == 24 || bitCount == 32 || bitCount == 48 ||
+           bitCount == 64;
 }
 
 class ImageBuffer {
@@ -97,9 +99,7 @@ public:
     uint8_t* Pixels() { return pixels_.get(); }
     const uint8_t* Pixels() const { return pixels_.get(); }
     uint8_t* Row(int y) { return pixels_.get() + static_cast<ptrdiff_t>(y) * stride_; }
-    const uint8_t* Row(int y) const {
-        return pixels_.get() + static_cast<ptrdiff_t>(y) * stride_;
-    }
+    const uint8_t* Row(int y) const { return pixels_.get() + static_cast<ptrdiff_t>(y) * stride_; }
 
     const BitmapInfo& Info() const { return info_; }
     const BitmapInfoHeader& Header() const { return info_.header; }

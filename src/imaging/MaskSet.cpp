@@ -32,7 +32,8 @@ template <class T, bool kBright>
 void BuildMap(const ImageBuffer& reference, ImageBuffer& map, int limit) {
     const int width = std::min(reference.Width(), map.Width());
     const int height = std::min(reference.Height(), map.Height());
-    for (int y = 0; y < map.Height(); ++y) std::memset(map.Row(y), 0, static_cast<size_t>(map.Stride()));
+    for (int y = 0; y < map.Height(); ++y)
+        std::memset(map.Row(y), 0, static_cast<size_t>(map.Stride()));
     for (int y = 2; y < height - 2; ++y) {
         const T* r = PlaneRow<T>(reference, y);
         T* m = PlaneRow<T>(map, y);
@@ -57,7 +58,7 @@ inline int DivideClamped(int num, int den, int limit) {
 
 // 8-bit: v' = ((v − lo) × 256) / (hi − lo) truncated toward zero, limited to [0, 255], where
 // hi ≠ lo; an inverted pair (hi < lo) divides by a negative span.
-void FlatRow8(uint8_t* v, const uint8_t* dark, const uint8_t* bright, int n) {
+LUMORA_ROW_KERNEL void FlatRow8(uint8_t* v, const uint8_t* dark, const uint8_t* bright, int n) {
     for (int x = 0; x < n; ++x) {
         const int lo = dark[x];
         const int span = bright[x] - lo;
@@ -72,7 +73,7 @@ void FlatRow8(uint8_t* v, const uint8_t* dark, const uint8_t* bright, int n) {
 
 // 16-bit: where hi > lo, v' = ((v − lo) × 4096) / (hi − lo) limited to [0, 4095], shifted left
 // by 4 so the result fills the top twelve bits.
-void FlatRow16(uint16_t* v, const uint16_t* dark, const uint16_t* bright, int n) {
+LUMORA_ROW_KERNEL void FlatRow16(uint16_t* v, const uint16_t* dark, const uint16_t* bright, int n) {
     for (int x = 0; x < n; ++x) {
         const int lo = dark[x];
         const int span = bright[x] - lo;
@@ -82,93 +83,137 @@ void FlatRow16(uint16_t* v, const uint16_t* dark, const uint16_t* bright, int n)
     }
 }
 
+// One row of the outlier test: flag where |v − ⌊(left + right + up + down) / 4⌋| ≥ threshold or
+// a defect map (when given) marks the pixel, for columns 4..width − 5. Returns non-zero when
+// anything was flagged.
+template <class T>
+inline int DetectRowImpl(const T* up, const T* row, const T* down, const T* md, const T* mb,
+                         uint8_t* f, int width, int threshold) {
+    int rowAny = 0;
+    if (md != nullptr) {
+        for (int x = 4; x <= width - 5; ++x) {
+            const int mean = (row[x - 1] + row[x + 1] + up[x] + down[x]) >> 2;
+            const int diff = row[x] - mean;
+            const int outlier = (diff >= threshold) | (-diff >= threshold);
+            const int flag = outlier | md[x] | mb[x];
+            f[x] = static_cast<uint8_t>(flag != 0);
+            rowAny |= flag;
+        }
+    } else {
+        for (int x = 4; x <= width - 5; ++x) {
+            const int mean = (row[x - 1] + row[x + 1] + up[x] + down[x]) >> 2;
+            const int diff = row[x] - mean;
+            const int outlier = (diff >= threshold) | (-diff >= threshold);
+            f[x] = static_cast<uint8_t>(outlier);
+            rowAny |= outlier;
+        }
+    }
+    return rowAny;
+}
+LUMORA_ROW_KERNEL int DetectRow(const uint8_t* up, const uint8_t* row, const uint8_t* down,
+                                const uint8_t* md, const uint8_t* mb, uint8_t* f, int width,
+                                int threshold) {
+    return DetectRowImpl(up, row, down, md, mb, f, width, threshold);
+}
+LUMORA_ROW_KERNEL int DetectRow(const uint16_t* up, const uint16_t* row, const uint16_t* down,
+                                const uint16_t* md, const uint16_t* mb, uint8_t* f, int width,
+                                int threshold) {
+    return DetectRowImpl(up, row, down, md, mb, f, width, threshold);
+}
+
+// Detection pass. Only the frame's part of the flag plane is used; the rows and columns the
+// test does not reach are cleared, the rest is written by the test itself.
 template <class T>
 bool Detect(const ImageBuffer& frame, ImageBuffer& flags, const ImageBuffer* darkMap,
             const ImageBuffer* brightMap, int originX, int originY, int threshold,
             std::vector<uint8_t>& rowHasFlag) {
     const int width = frame.Width();
     const int height = frame.Height();
-    for (int y = 0; y < height; ++y) {
-        std::memset(flags.Row(y), 0, static_cast<size_t>(width) * sizeof(T));
-    }
     rowHasFlag.assign(static_cast<size_t>(height), 0);
     bool any = false;
-    for (int y = 4; y <= height - 5; ++y) {
-        const T* up = PlaneRow<T>(frame, y - 1);
-        const T* row = PlaneRow<T>(frame, y);
-        const T* down = PlaneRow<T>(frame, y + 1);
-        T* f = PlaneRow<T>(flags, y);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* f = flags.Row(y);
+        if (y < 4 || y > height - 5 || width < 9) {
+            std::memset(f, 0, static_cast<size_t>(width));
+            continue;
+        }
+        std::memset(f, 0, 4);
+        std::memset(f + width - 4, 0, 4);
         const T* md = darkMap != nullptr ? PlaneRow<T>(*darkMap, originY + y) + originX : nullptr;
         const T* mb =
             brightMap != nullptr ? PlaneRow<T>(*brightMap, originY + y) + originX : nullptr;
-        int rowAny = 0;
-        if (md != nullptr) {
-            for (int x = 4; x <= width - 5; ++x) {
-                const int mean = (row[x - 1] + row[x + 1] + up[x] + down[x]) >> 2;
-                const int diff = row[x] - mean;
-                const int outlier = (diff >= threshold) | (-diff >= threshold);
-                const int flag = outlier | md[x] | mb[x];
-                f[x] = static_cast<T>(flag != 0);
-                rowAny |= flag;
-            }
-        } else {
-            for (int x = 4; x <= width - 5; ++x) {
-                const int mean = (row[x - 1] + row[x + 1] + up[x] + down[x]) >> 2;
-                const int diff = row[x] - mean;
-                const int outlier = (diff >= threshold) | (-diff >= threshold);
-                f[x] = static_cast<T>(outlier);
-                rowAny |= outlier;
-            }
-        }
+        const int rowAny = DetectRow(PlaneRow<T>(frame, y - 1), PlaneRow<T>(frame, y),
+                                     PlaneRow<T>(frame, y + 1), md, mb, f, width, threshold);
         rowHasFlag[static_cast<size_t>(y)] = static_cast<uint8_t>(rowAny != 0);
         any |= rowAny != 0;
     }
     return any;
 }
 
+// Replaces each flagged pixel by the mean of the nearest unflagged pixel in each of the four
+// directions. Unflagged pixels never change, so the nearest ones can be remembered along a run
+// of flagged pixels instead of searched again: a flagged column or row costs one pass, not a
+// search per pixel. Flags are scanned eight at a time, since most are 0.
 template <class T>
 void Replace(ImageBuffer& frame, const ImageBuffer& flags, const std::vector<uint8_t>& rowHasFlag) {
     const int width = frame.Width();
     const int height = frame.Height();
-    auto flagged = [&](int x, int y) { return PlaneRow<T>(flags, y)[x] != 0; };
-    for (int y = 4; y <= height - 5; ++y) {
+    // Per column: the nearest unflagged row above the last flagged pixel processed, and the
+    // first unflagged row below the current vertical run (-1 or stale when none is known).
+    std::vector<int> upRow(static_cast<size_t>(width), -1);
+    std::vector<int> downRow(static_cast<size_t>(width), -1);
+    for (int y = 0; y < height; ++y) {
         if (rowHasFlag[static_cast<size_t>(y)] == 0) continue;
-        const T* f = PlaneRow<T>(flags, y);
+        const uint8_t* f = flags.Row(y);
+        const uint8_t* above = y > 0 ? flags.Row(y - 1) : nullptr;
         T* row = PlaneRow<T>(frame, y);
-        for (int x = 4; x <= width - 5; ++x) {
-            if (f[x] == 0) continue;
+        int leftGood = -1;
+        int rightGood = -1;
+        for (int x = 0; x < width; ++x) {
+            if (x + 8 <= width) {
+                uint64_t word;
+                std::memcpy(&word, f + x, 8);
+                if (word == 0) {
+                    leftGood = x + 7;
+                    x += 7;
+                    continue;
+                }
+            }
+            if (f[x] == 0) {
+                leftGood = x;
+                continue;
+            }
             int sum = 0;
             int count = 0;
-            for (int i = x - 1; i >= 0; --i) {
-                if (f[i] == 0) {
-                    sum += row[i];
-                    ++count;
-                    break;
-                }
+            if (leftGood >= 0) {
+                sum += row[leftGood];
+                ++count;
             }
-            for (int i = x + 1; i < width; ++i) {
-                if (f[i] == 0) {
-                    sum += row[i];
-                    ++count;
-                    break;
-                }
+            if (rightGood <= x) {
+                rightGood = x + 1;
+                while (rightGood < width && f[rightGood] != 0) ++rightGood;
             }
-            for (int j = y - 1; j >= 0; --j) {
-                if (!flagged(x, j)) {
-                    sum += PlaneRow<T>(frame, j)[x];
-                    ++count;
-                    break;
-                }
+            if (rightGood < width) {
+                sum += row[rightGood];
+                ++count;
             }
-            for (int j = y + 1; j < height; ++j) {
-                if (!flagged(x, j)) {
-                    sum += PlaneRow<T>(frame, j)[x];
-                    ++count;
-                    break;
-                }
+            // Above: the pixel right above, or, when that one is flagged too, the row it used.
+            int up = y - 1;
+            if (up >= 0 && above[x] != 0) up = upRow[static_cast<size_t>(x)];
+            upRow[static_cast<size_t>(x)] = up;
+            if (up >= 0) {
+                sum += PlaneRow<T>(frame, up)[x];
+                ++count;
             }
-            // Only flagged pixels change and their neighbours are read only where unflagged,
-            // so replacing in place is independent of the order.
+            int& down = downRow[static_cast<size_t>(x)];
+            if (down <= y) {
+                down = y + 1;
+                while (down < height && flags.Row(down)[x] != 0) ++down;
+            }
+            if (down < height) {
+                sum += PlaneRow<T>(frame, down)[x];
+                ++count;
+            }
             if (count > 0) row[x] = static_cast<T>(sum / count);
         }
     }
@@ -185,7 +230,8 @@ bool MaskSet::Create(int width, int height) {
             ok = ok && references_[slot][which].Create(width, height, bits);
             ok = ok && maps_[slot][which].Create(width, height, bits);
         }
-        ok = ok && flags_[slot].Create(width, height, bits);
+        // Flags are 0/1 whatever the depth; bytes halve the traffic of 16-bit frames.
+        ok = ok && flags_[slot].Create(width, height, 8);
     }
     if (!ok) {
         Reset();
@@ -316,11 +362,20 @@ MaskUpdate UpdateMaskReference(MaskSet& masks, platform::CriticalSection& maskLo
     if (raw.Width() == masks.Width() && raw.Height() == masks.Height()) {
         if (which != kMaskDark && which != kMaskBright) return MaskUpdate::kBadSelector;
         ImageBuffer& reference = masks.Reference(bits, which);
-        std::memcpy(reference.Pixels(), raw.Pixels(), std::min(reference.SizeBytes(), raw.SizeBytes()));
+        std::memcpy(reference.Pixels(), raw.Pixels(),
+                    std::min(reference.SizeBytes(), raw.SizeBytes()));
         masks.BuildDefectMap(bits, which == kMaskDark ? kMaskDark : kMaskBright);
         return MaskUpdate::kStored;
     }
     return MaskUpdate::kNotFullSize;
+}
+
+bool LoadMaskReferences(MaskSet& masks, platform::CriticalSection& maskLock,
+                        const std::function<bool(MaskSet&)>& fill) {
+    std::lock_guard<platform::CriticalSection> lock(maskLock);
+    if (!masks.IsComplete() || !fill || !fill(masks)) return false;
+    masks.BuildAllDefectMaps();
+    return true;
 }
 
 }  // namespace lumora

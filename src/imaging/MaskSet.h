@@ -5,6 +5,7 @@
 // Threads: a MaskSet is guarded by the session's mask lock (taken after the capture lock):
 // the corrections, reference updates, mask-file loads and saves all run inside it.
 #include <array>
+#include <functional>
 
 #include "imaging/ImageBuffer.h"
 #include "platform/CriticalSection.h"
@@ -42,7 +43,9 @@ public:
     int Height() const { return height_; }
 
     // depthBits is 8 or 16; which is kMaskDark or kMaskBright.
-    ImageBuffer& Reference(int depthBits, int which) { return references_[Slot(depthBits)][which & 1]; }
+    ImageBuffer& Reference(int depthBits, int which) {
+        return references_[Slot(depthBits)][which & 1];
+    }
     const ImageBuffer& Reference(int depthBits, int which) const {
         return references_[Slot(depthBits)][which & 1];
     }
@@ -84,8 +87,7 @@ bool FlatFieldCorrect(ImageBuffer& frame, const MaskSet& masks, const MaskGeomet
 // nearest unflagged pixels along its row and column. The maps are consulted at the frame's
 // window position when the frame lines up with the planes; otherwise only the outlier test
 // runs. Returns false (frame untouched) when the planes are missing or smaller than the frame.
-bool DefectCorrect(ImageBuffer& frame, MaskSet& masks, const MaskGeometry& geometry,
-                   int threshold);
+bool DefectCorrect(ImageBuffer& frame, MaskSet& masks, const MaskGeometry& geometry, int threshold);
 
 enum class MaskUpdate {
     kStored,       // the raw frame became the reference
@@ -99,5 +101,11 @@ enum class MaskUpdate {
 // sees half a reference.
 MaskUpdate UpdateMaskReference(MaskSet& masks, platform::CriticalSection& maskLock,
                                const ImageBuffer& raw, int which);
+
+// Replaces the references through `fill` (the mask-file reader) and rebuilds all four defect
+// maps, both inside `maskLock`, so no frame is corrected with new references and old maps.
+// Returns fill's result; the maps are rebuilt only when it succeeded, and false without planes.
+bool LoadMaskReferences(MaskSet& masks, platform::CriticalSection& maskLock,
+                        const std::function<bool(MaskSet&)>& fill);
 
 }  // namespace lumora

@@ -41,8 +41,7 @@ int ApplyConverter(ImageBuffer& dst, PixelConverter converter, const ImageBuffer
     const PixelRect r{static_cast<int>(left), static_cast<int>(top), static_cast<int>(right),
                       static_cast<int>(bottom)};
     return converter(dst.Pixels(), src.Pixels(), r, static_cast<int>(x), static_cast<int>(y),
-                     dst.BytesPerPixel(), src.BytesPerPixel(), dst.Stride(), src.Stride(),
-                     params);
+                     dst.BytesPerPixel(), src.BytesPerPixel(), dst.Stride(), src.Stride(), params);
 }
 
 }  // namespace lumora

@@ -24,8 +24,8 @@ struct PixelRect {
 // parameter block (may be null for converters without one). Destination and source may be the
 // same memory for converters that say they work in place. Always returns 1.
 using PixelConverter = int (*)(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX,
-                               int dstY, int dstBytesPerPixel, int srcBytesPerPixel,
-                               int dstStride, int srcStride, const void* params);
+                               int dstY, int dstBytesPerPixel, int srcBytesPerPixel, int dstStride,
+                               int srcStride, const void* params);
 
 // Runs `converter` from `src` into `dst`. A null rect means the whole source. The rectangle is
 // clipped against the source and, placed at (dstX, dstY), against the destination; returns 0

@@ -10,7 +10,8 @@ namespace lumora {
 
 bool RespreadRows(ImageBuffer& image) {
     if (!image.IsValid() || (image.BitCount() != 8 && image.BitCount() != 16)) return false;
-    const size_t packed = static_cast<size_t>(image.Width()) * static_cast<size_t>(image.BytesPerPixel());
+    const size_t packed =
+        static_cast<size_t>(image.Width()) * static_cast<size_t>(image.BytesPerPixel());
     const size_t stride = static_cast<size_t>(image.Stride());
     if (packed == stride) return true;
     // Last row first: a row's stride position is never before its packed position, so nothing

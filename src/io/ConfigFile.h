@@ -22,7 +22,8 @@ inline constexpr size_t kConfigRecordSize = 8;
 ConfigList ParseConfigPairs(std::span<const uint8_t> bytes);
 
 // Reads the file whole. False when it cannot be read completely (missing, unreadable, cut short
-// while being read, no memory); `pairs` is then empty. True otherwise, with every record.
+// while being read, no memory); `pairs` is then empty. True otherwise, with every record; a
+// file without one whole record gives an empty list, and the caller keeps the list it had.
 bool ReadConfigFile(const char* path, ConfigList& pairs);
 
 }  // namespace lumora

@@ -21,9 +21,12 @@ constexpr int32_t kBlockSizes[4] = {kMaskBlock8Size, kMaskBlock8Size, kMaskBlock
                                     kMaskBlock16Size};
 constexpr int kBlockBits[4] = {8, 8, 16, 16};
 
-ImageBuffer* PlaneAt(const MaskPlanes& masks, int i) {
-    ImageBuffer* planes[4] = {&masks.dark8, &masks.bright8, &masks.dark16, &masks.bright16};
-    return planes[i];
+// The references in file order.
+const ImageBuffer& PlaneAt(const MaskSet& masks, int i) {
+    return masks.Reference(kBlockBits[i], i % 2 == 0 ? kMaskDark : kMaskBright);
+}
+ImageBuffer& PlaneAt(MaskSet& masks, int i) {
+    return masks.Reference(kBlockBits[i], i % 2 == 0 ? kMaskDark : kMaskBright);
 }
 
 bool HasMaskShape(const ImageBuffer& image, int bits) {
@@ -139,17 +142,17 @@ bool IsValidMaskHeader(const MaskFileHeader& header) {
     return true;
 }
 
-bool SaveMaskFile(const char* path, const MaskPlanes& masks) {
+bool SaveMaskFile(const char* path, const MaskSet& masks) {
     if (path == nullptr || *path == '\0') return false;
     for (int i = 0; i < 4; ++i) {
-        if (!HasMaskShape(*PlaneAt(masks, i), kBlockBits[i])) return false;
+        if (!HasMaskShape(PlaneAt(masks, i), kBlockBits[i])) return false;
     }
     MaskFileHeader header{};
     std::memcpy(header.magic, kMaskMagic, sizeof kMaskMagic);
-    header.width = masks.dark8.Width();
-    header.height = masks.dark8.Height();
+    header.width = PlaneAt(masks, 0).Width();
+    header.height = PlaneAt(masks, 0).Height();
     for (int i = 0; i < 4; ++i) {
-        const ImageBuffer& plane = *PlaneAt(masks, i);
+        const ImageBuffer& plane = PlaneAt(masks, i);
         header.blockSize[i] = plane.Width() * plane.BytesPerPixel() * plane.Height();
     }
     uint8_t encoded[kMaskHeaderSize];
@@ -159,7 +162,7 @@ bool SaveMaskFile(const char* path, const MaskPlanes& masks) {
     Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (fd.Get() < 0) return false;
     bool ok = WriteAll(fd.Get(), encoded, sizeof encoded);
-    for (int i = 0; ok && i < 4; ++i) ok = WriteBlock(fd.Get(), *PlaneAt(masks, i));
+    for (int i = 0; ok && i < 4; ++i) ok = WriteBlock(fd.Get(), PlaneAt(masks, i));
     ok = ok && ::fsync(fd.Get()) == 0;
     // Readable like an ordinary document (mkostemp makes the file private).
     ok = ok && ::fchmod(fd.Get(), 0644) == 0;
@@ -169,10 +172,10 @@ bool SaveMaskFile(const char* path, const MaskPlanes& masks) {
     return ok;
 }
 
-bool LoadMaskFile(const char* path, const MaskPlanes& masks) {
+bool LoadMaskFile(const char* path, MaskSet& masks) {
     if (path == nullptr) return false;
     for (int i = 0; i < 4; ++i) {
-        if (!HasMaskShape(*PlaneAt(masks, i), kBlockBits[i])) return false;
+        if (!HasMaskShape(PlaneAt(masks, i), kBlockBits[i])) return false;
     }
     Fd fd(::open(path, O_RDONLY | O_CLOEXEC));
     if (fd.Get() < 0) return false;
@@ -193,9 +196,10 @@ bool LoadMaskFile(const char* path, const MaskPlanes& masks) {
 
     size_t offset = 0;
     for (int i = 0; i < 4; ++i) {
-        CopyBlockInto(blocks.get() + offset, *PlaneAt(masks, i));
+        CopyBlockInto(blocks.get() + offset, PlaneAt(masks, i));
         offset += static_cast<size_t>(kBlockSizes[i]);
     }
+    masks.BuildAllDefectMaps();
     return true;
 }
 

@@ -6,21 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "imaging/ImageBuffer.h"
+#include "imaging/MaskSet.h"
 
 namespace lumora {
 
-// The four mask references in file order. The images belong to the caller.
-struct MaskPlanes {
-    ImageBuffer& dark8;
-    ImageBuffer& bright8;
-    ImageBuffer& dark16;
-    ImageBuffer& bright16;
-};
-
 inline constexpr char kMaskMagic[16] = "QUENTA MASK1000";  // with its terminating NUL
-inline constexpr int32_t kMaskWidth = 2560;
-inline constexpr int32_t kMaskHeight = 2048;
+inline constexpr int32_t kMaskWidth = kSensorWidth;
+inline constexpr int32_t kMaskHeight = kSensorHeight;
 inline constexpr int32_t kMaskBlock8Size = kMaskWidth * kMaskHeight;       // 0x500000
 inline constexpr int32_t kMaskBlock16Size = kMaskWidth * kMaskHeight * 2;  // 0xA00000
 
@@ -45,14 +37,15 @@ MaskFileHeader DecodeMaskHeader(const uint8_t* in);
 // True for the one header this format has: the magic, 2560 × 2048 and the four block sizes.
 bool IsValidMaskHeader(const MaskFileHeader& header);
 
-// Writes the header and the four references. The file is written beside the target and renamed
-// over it only when every byte is on disk, so a failed save (disk full, unwritable folder, a
-// mask of the wrong size) returns false and leaves any earlier file as it was.
-bool SaveMaskFile(const char* path, const MaskPlanes& masks);
+// Writes the header and the four references (dark 8-bit, bright 8-bit, dark 16-bit, bright
+// 16-bit). The file is written beside the target and renamed over it only when every byte is on
+// disk, so a failed save (disk full, unwritable folder, references of the wrong size) returns
+// false and leaves any earlier file as it was.
+bool SaveMaskFile(const char* path, const MaskSet& masks);
 
-// Reads a whole mask file into temporaries and copies it into the four images only when the
-// file has exactly the format's size and header; otherwise returns false and changes nothing.
-// The images must already be 2560 × 2048 at 8, 8, 16 and 16 bits.
-bool LoadMaskFile(const char* path, const MaskPlanes& masks);
+// Reads a whole mask file into temporaries and, only when the file has exactly the format's size
+// and header, copies it into the four references and rebuilds the four defect maps; otherwise
+// returns false and changes nothing. The set must be sensor-sized (MaskSet::Create()).
+bool LoadMaskFile(const char* path, MaskSet& masks);
 
 }  // namespace lumora

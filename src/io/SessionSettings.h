@@ -1,6 +1,7 @@
 #pragma once
 // The settings records a session keeps per camera and persists in the settings store: plain
 // integer records, laid out in the order the session and the dialogs exchange them.
+// FilterSettings and GraySettings belong to the image pipeline that applies them.
 #include <cstdint>
 
 #include "imaging/FilterSettings.h"

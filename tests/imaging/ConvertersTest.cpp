@@ -71,7 +71,8 @@ TEST(Converters, ColourByteReorderings) {
     ImageBuffer bgrx;
     ASSERT_TRUE(bgrx.Create(2, 2, 32));
     for (int i = 0; i < 4; ++i) {
-        for (int c = 0; c < 4; ++c) SetByte(bgrx, i % 2, i / 2, static_cast<uint8_t>(16 * i + c), c);
+        for (int c = 0; c < 4; ++c)
+            SetByte(bgrx, i % 2, i / 2, static_cast<uint8_t>(16 * i + c), c);
     }
     ImageBuffer bgr;
     ASSERT_TRUE(bgr.Create(2, 2, 24));

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "ImageTestUtil.h"
 #include "imaging/Demosaic.h"
 
@@ -157,6 +159,85 @@ TEST(LumaFromColor, WeightsThirtyFiftyNineEleven) {
     EXPECT_EQ(Byte(gray, 0, 0), 255);
     EXPECT_EQ(Byte(gray, 1, 0), 76);
     EXPECT_EQ(Byte(gray, 2, 0), 21);  // (900 + 1180 + 110) / 100
+}
+
+}  // namespace
+}  // namespace lumora
+
+namespace lumora {
+namespace {
+
+// The demosaic rule written out pixel by pixel: locate the cell's red and blue samples and
+// their partners two samples further from the cell centre (outside the image: four further
+// in, then clamped), weight 9/3/3/1.
+int RuleNeighbour(int index, int offset, int n) {
+    int i = index + offset;
+    if (i < 0 || i >= n) i = index + (offset == -2 ? 2 : offset == -1 ? 3 : -3);
+    return std::clamp(i, 0, n - 1);
+}
+
+template <class T>
+void CompareDemosaicWithTheRule(int width, int height, int phase, uint32_t seed) {
+    const int bits = sizeof(T) * 8;
+    const int maxValue = bits == 8 ? 255 : 65535;
+    ImageBuffer raw;
+    ImageBuffer color;
+    ASSERT_TRUE(raw.Create(width, height, bits));
+    ASSERT_TRUE(color.Create(width, height, bits == 8 ? 24 : 48));
+    test::FillMono(raw, [&](int, int) {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<int>((seed >> 8) % static_cast<uint32_t>(maxValue + 1));
+    });
+    const DemosaicParams params{phase, 170, 100, 60};
+    ApplyConverter(color, DemosaicBayer, raw, nullptr, 0, 0, &params);
+    const int factorR = static_cast<int>(170 * 1.28);
+    const int factorB = static_cast<int>(60 * 1.28);
+    int mismatches = 0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            // Cell positions: offsets -1 and 0 in each direction (remapped at the border).
+            const int cellY[2] = {RuleNeighbour(y, -1, height), y};
+            const int cellX[2] = {RuleNeighbour(x, -1, width), x};
+            int redY = 0, redX = 0, blueY = 0, blueX = 0;
+            for (int j = 0; j < 2; ++j) {
+                for (int i = 0; i < 2; ++i) {
+                    // The colour is that of the unremapped position (x - 1 + i, y - 1 + j).
+                    const char c = ColourAt(phase, x - 1 + i, y - 1 + j);
+                    if (c == 'R') redY = j, redX = i;
+                    if (c == 'B') blueY = j, blueX = i;
+                }
+            }
+            auto sample = [&](int yy, int xx) { return test::Mono(raw, xx, yy); };
+            // Partner of cell offset 0 is -2 (the far side), of cell offset -1 is +1.
+            auto partner = [](int cellIndex, int pos, int n) {
+                return cellIndex == 0 ? RuleNeighbour(pos, 1, n) : RuleNeighbour(pos, -2, n);
+            };
+            const int ry = cellY[redY], rx = cellX[redX];
+            const int ryp = partner(redY, y, height), rxp = partner(redX, x, width);
+            const int by = cellY[blueY], bx = cellX[blueX];
+            const int byp = partner(blueY, y, height), bxp = partner(blueX, x, width);
+            const int red =
+                9 * sample(ry, rx) + 3 * sample(ry, rxp) + 3 * sample(ryp, rx) + sample(ryp, rxp);
+            const int blue =
+                9 * sample(by, bx) + 3 * sample(by, bxp) + 3 * sample(byp, bx) + sample(byp, bxp);
+            const int green = (sample(ry, bx) + sample(by, rx)) >> 1;
+            const int r = std::min((red * factorR) >> 11, maxValue);
+            const int b = std::min((blue * factorB) >> 11, maxValue);
+            const int got[3] = {bits == 8 ? Byte(color, x, y, 0) : Word(color, x, y, 0),
+                                bits == 8 ? Byte(color, x, y, 1) : Word(color, x, y, 1),
+                                bits == 8 ? Byte(color, x, y, 2) : Word(color, x, y, 2)};
+            mismatches += got[0] != b || got[1] != std::min(green, maxValue) || got[2] != r;
+        }
+    }
+    EXPECT_EQ(mismatches, 0) << width << "x" << height << " phase " << phase;
+}
+
+TEST(Demosaic, MatchesThePixelRuleOnRandomMosaics) {
+    for (int phase = 0; phase < 4; ++phase) {
+        CompareDemosaicWithTheRule<uint8_t>(37, 23, phase, 5u + phase);
+        CompareDemosaicWithTheRule<uint16_t>(37, 23, phase, 9u + phase);
+        CompareDemosaicWithTheRule<uint8_t>(6, 5, phase, 1u);
+    }
 }
 
 }  // namespace

@@ -13,8 +13,8 @@ using test::Mono;
 using test::Word;
 
 // Runs one filter variant on a single-row image of `values` and returns the results.
-std::vector<int> RunFilter(const FilterVariants& filter, FilterVariant variant, int bits, int setting,
-                     const std::vector<int>& values) {
+std::vector<int> RunFilter(const FilterVariants& filter, FilterVariant variant, int bits,
+                           int setting, const std::vector<int>& values) {
     ImageBuffer image;
     EXPECT_TRUE(image.Create(static_cast<int>(values.size()), 1, bits));
     test::FillMono(image, [&](int x, int) { return values[static_cast<size_t>(x)]; });
@@ -162,7 +162,7 @@ TEST(GrayMode, GainAndOffsetPerBayerSite) {
     EXPECT_EQ(Mono(image, 1, 1), 60);   // G1: 10 + 50
     EXPECT_EQ(Mono(image, 0, 0), 80);   // G2: −20 + 100
     EXPECT_EQ(Mono(image, 2, 0), 80);
-    EXPECT_EQ(Mono(image, 1, 0), 5);    // B: 5 + 0
+    EXPECT_EQ(Mono(image, 1, 0), 5);  // B: 5 + 0
 
     GrayGainParams clip{3, {128, 128, 128, 128}, {-255, -255, -255, -255}, 12};
     test::FillMono(image, [](int, int) { return 10; });
@@ -201,7 +201,7 @@ TEST(Estimates, GrayGainsSkipEmptySitesAndClamp) {
     EXPECT_EQ(gains[kGrayG1], 128);
     EXPECT_EQ(gains[kGrayR], 255);  // 100/50 × 128 = 256, clamped
     EXPECT_EQ(gains[kGrayG2], 64);
-    EXPECT_EQ(gains[kGrayB], 44);   // mean 0: kept
+    EXPECT_EQ(gains[kGrayB], 44);  // mean 0: kept
 
     test::FillMono(raw, [](int, int) { return 0; });
     EXPECT_EQ(EstimateGrayGains(raw, 0, {1, 2, 3, 4}), (std::array<int, 4>{1, 2, 3, 4}));

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -66,7 +67,8 @@ protected:
 TEST_F(FramePipelineTest, DefaultSettingsLeaveTheFrameAlone) {
     test::FillMono(images.rawImage8, [](int x, int y) { return x * 8 + y; });
     Run();
-    for (int i = 0; i < 64; ++i) ASSERT_EQ(Mono(images.rawImage8, i % 8, i / 8), (i % 8) * 8 + i / 8);
+    for (int i = 0; i < 64; ++i)
+        ASSERT_EQ(Mono(images.rawImage8, i % 8, i / 8), (i % 8) * 8 + i / 8);
     EXPECT_TRUE(host.irisCalls.empty());
     EXPECT_EQ(host.refreshes, 0);
 }
@@ -122,7 +124,8 @@ TEST_F(FramePipelineTest, CorrectionsRunUnderTheMaskLockAndNeedPlanes) {
     Run();
     EXPECT_TRUE(host.maskLockHeldDuringCorrection);
     EXPECT_EQ(Mono(images.rawImage8, 0, 0), 128);
-    EXPECT_EQ(Mono(images.rawImage8, 4, 4), 100);  // flat field keeps 200, the dot filter replaces it
+    EXPECT_EQ(Mono(images.rawImage8, 4, 4),
+              100);  // flat field keeps 200, the dot filter replaces it
 
     host.provideMasks = false;  // initialisation stopped before the planes existed
     test::FillMono(images.rawImage8, [](int, int) { return 100; });
@@ -198,7 +201,7 @@ TEST_F(FramePipelineTest, GrayModeTwoIsLuminanceOfTheDemosaic) {
 
 TEST_F(FramePipelineTest, ColourModeDemosaicsAfterMirroringWithTheCorrectedPhase) {
     host.settings.colorMode = 3;
-    host.settings.filter.bayerMode = 0;  // G B / R G
+    host.settings.filter.bayerMode = 0;                            // G B / R G
     host.settings.mirrors = MirrorState{false, true, true, true};  // hardware mirrors V
     // The data arrives vertically mirrored: phase 1 (R G / G B).
     test::FillMono(images.rawImage8, [](int x, int y) {
@@ -265,6 +268,36 @@ TEST_F(FramePipelineTest, UnknownModeOrMissingImagesChangeNothing) {
     EXPECT_EQ(SubsampleDivisor(17), 2);
     EXPECT_EQ(SubsampleDivisor(3), 8);
     EXPECT_EQ(SubsampleDivisor(4), 1);
+}
+
+}  // namespace
+}  // namespace lumora
+
+namespace lumora {
+namespace {
+
+// The pipeline composes adjacent table filters; the result must equal running them one by
+// one.
+TEST_F(FramePipelineTest, ComposedTableFiltersEqualTheFiltersOneByOne) {
+    for (int mode : {0, 1}) {
+        host.settings.colorMode = mode;
+        host.settings.filter.gamma = 130;
+        host.settings.filter.contrast = -40;
+        host.settings.filter.brightness = 77;
+        ImageBuffer& raw = images.RawSource(mode);
+        const int maxValue = mode == 0 ? 255 : 65535;
+        test::FillMono(raw, [&](int x, int y) { return (x * 37 + y * 1031) % (maxValue + 1); });
+        ImageBuffer expected;
+        ASSERT_TRUE(expected.CreateLike(raw));
+        std::memcpy(expected.Pixels(), raw.Pixels(), raw.SizeBytes());
+        const FilterVariant v = mode == 0 ? FilterVariant::kMono8 : FilterVariant::kMono16;
+        int gamma = 130, contrast = -40, brightness = 77;
+        ApplyInPlace(expected, kGammaFilter.For(v), &gamma);
+        ApplyInPlace(expected, kContrastFilter.For(v), &contrast);
+        ApplyInPlace(expected, kBrightnessFilter.For(v), &brightness);
+        Run();
+        EXPECT_EQ(std::memcmp(raw.Pixels(), expected.Pixels(), raw.SizeBytes()), 0) << mode;
+    }
 }
 
 }  // namespace

@@ -37,8 +37,8 @@ TEST(ImageBuffer, CreatePadsRowsToFourBytesAndFillsTheHeader) {
         int width;
         int bits;
         int stride;
-    } cases[] = {{2560, 8, 2560}, {1, 8, 4}, {3, 16, 8}, {5, 24, 16}, {3, 32, 12},
-                 {1, 48, 8},      {3, 48, 20}, {1, 64, 8}};
+    } cases[] = {{2560, 8, 2560}, {1, 8, 4},  {3, 16, 8},  {5, 24, 16},
+                 {3, 32, 12},     {1, 48, 8}, {3, 48, 20}, {1, 64, 8}};
     for (const auto& c : cases) {
         ASSERT_TRUE(image.Create(c.width, 2, c.bits));
         EXPECT_EQ(image.Stride(), c.stride) << c.width << "x" << c.bits;

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "ImageTestUtil.h"
 #include "imaging/MaskSet.h"
@@ -14,7 +17,9 @@ using test::Mono;
 // Small planes keep the tests fast; the geometry rules are the same as at 2560 × 2048.
 constexpr int kPlane = 12;
 
-MaskGeometry Whole(int w = kPlane, int h = kPlane) { return MaskGeometry{0, 0, w, h}; }
+MaskGeometry Whole(int w = kPlane, int h = kPlane) {
+    return MaskGeometry{0, 0, w, h};
+}
 
 TEST(MaskSet, CreatesPlanesWithTheirInitialContent) {
     MaskSet masks;
@@ -25,7 +30,7 @@ TEST(MaskSet, CreatesPlanesWithTheirInitialContent) {
     EXPECT_EQ(Mono(masks.Reference(8, kMaskBright), 5, 5), 255);
     EXPECT_EQ(Mono(masks.Reference(16, kMaskBright), 11, 11), 4095);
     EXPECT_EQ(masks.DefectMap(16, kMaskDark).BitCount(), 16);
-    EXPECT_EQ(masks.Flags(16).BitCount(), 16);
+    EXPECT_EQ(masks.Flags(16).BitCount(), 8);  // 0/1 per pixel at either depth
     masks.Reset();
     EXPECT_FALSE(masks.IsComplete());
 }
@@ -80,7 +85,9 @@ TEST(FlatField, SixteenBitUsesTheTopTwelveBits) {
     ASSERT_TRUE(masks.Create(kPlane, kPlane));
     ImageBuffer frame;
     ASSERT_TRUE(frame.Create(kPlane, kPlane, 16));
-    test::FillMono(frame, [](int x, int) { return x == 0 ? 4095 : x == 1 ? 5000 : x == 2 ? 0 : 2048; });
+    test::FillMono(frame, [](int x, int) {
+        return x == 0 ? 4095 : x == 1 ? 5000 : x == 2 ? 0 : 2048;
+    });
     test::SetWord(masks.Reference(16, kMaskDark), 2, 0, 100);
     test::SetWord(masks.Reference(16, kMaskDark), 3, 0, 2000);  // hi < lo: unchanged
     test::SetWord(masks.Reference(16, kMaskBright), 3, 0, 1000);
@@ -194,6 +201,26 @@ TEST(MaskUpdate, StoresFullSizeFramesUnderTheMaskLock) {
     EXPECT_EQ(UpdateMaskReference(masks, lock, raw, 2), MaskUpdate::kBadSelector);
     EXPECT_EQ(Mono(masks.Reference(16, kMaskBright), 5, 5), 4095);
 
+    // A mask file load replaces references and maps in one step under the lock.
+    EXPECT_TRUE(LoadMaskReferences(masks, lock, [&](MaskSet& m) {
+        bool held = false;  // another thread cannot take the lock meanwhile
+        std::thread probe([&] {
+            held = !lock.TryEnter();
+            if (!held) lock.Leave();
+        });
+        probe.join();
+        EXPECT_TRUE(held);
+        test::SetByte(m.Reference(8, kMaskBright), 3, 3, 10);
+        return true;
+    }));
+    EXPECT_EQ(Mono(masks.DefectMap(8, kMaskBright), 3, 3), 1);
+    EXPECT_FALSE(LoadMaskReferences(masks, lock, [](MaskSet& m) {
+        test::SetByte(m.Reference(8, kMaskBright), 4, 4, 10);
+        return false;  // a damaged file: the maps stay as they were
+    }));
+    EXPECT_EQ(Mono(masks.DefectMap(8, kMaskBright), 4, 4), 0);
+    test::SetByte(masks.Reference(8, kMaskBright), 4, 4, 255);
+
     ImageBuffer small;
     ASSERT_TRUE(small.Create(6, 6, 8));
     test::FillMono(small, [](int, int) { return 9; });
@@ -255,7 +282,8 @@ TEST(FlatField, SixteenBitMatchesTheIntegerRuleOnRandomAndBoundaryTriples) {
                 v = static_cast<int>(next() % 65536);
             } else {
                 const long long k = next() % 4097;
-                v = static_cast<int>(std::min<long long>(65535, lo + (k * (hi - lo) + 4095) / 4096 - next() % 2));
+                v = static_cast<int>(
+                    std::min<long long>(65535, lo + (k * (hi - lo) + 4095) / 4096 - next() % 2));
             }
             test::SetWord(dark, x, y, static_cast<uint16_t>(lo));
             test::SetWord(bright, x, y, static_cast<uint16_t>(hi));
@@ -278,6 +306,119 @@ TEST(FlatField, SixteenBitMatchesTheIntegerRuleOnRandomAndBoundaryTriples) {
         }
     }
     EXPECT_EQ(mismatches, 0);
+}
+
+}  // namespace
+}  // namespace lumora
+
+namespace lumora {
+namespace {
+
+// The dot filter as the rule states it, searched pixel by pixel, as an oracle for the
+// run-remembering implementation.
+template <class T>
+std::vector<int> DotFilterByTheRule(const std::vector<int>& v, const std::vector<int>& dark,
+                                    const std::vector<int>& bright, int w, int h, int threshold) {
+    std::vector<uint8_t> flag(v.size(), 0);
+    for (int y = 4; y <= h - 5; ++y) {
+        for (int x = 4; x <= w - 5; ++x) {
+            const size_t i = static_cast<size_t>(y * w + x);
+            const int mean = (v[i - 1] + v[i + 1] + v[i - static_cast<size_t>(w)] +
+                              v[i + static_cast<size_t>(w)]) /
+                             4;
+            flag[i] = dark[i] != 0 || bright[i] != 0 || std::abs(v[i] - mean) >= threshold;
+        }
+    }
+    std::vector<int> out = v;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const size_t i = static_cast<size_t>(y * w + x);
+            if (!flag[i]) continue;
+            int sum = 0;
+            int count = 0;
+            auto take = [&](int xx, int yy) {
+                const size_t j = static_cast<size_t>(yy * w + xx);
+                if (flag[j]) return false;
+                sum += v[j];
+                ++count;
+                return true;
+            };
+            for (int xx = x - 1; xx >= 0 && !take(xx, y); --xx) {
+            }
+            for (int xx = x + 1; xx < w && !take(xx, y); ++xx) {
+            }
+            for (int yy = y - 1; yy >= 0 && !take(x, yy); --yy) {
+            }
+            for (int yy = y + 1; yy < h && !take(x, yy); ++yy) {
+            }
+            if (count > 0) out[i] = sum / count;
+        }
+    }
+    return out;
+}
+
+template <class T>
+void CompareWithTheRule(int bits, uint32_t seed) {
+    constexpr int kW = 61;  // odd: stride padding on both depths
+    constexpr int kH = 47;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    const int maxValue = bits == 8 ? 255 : 4095;
+    const int threshold = bits == 8 ? kDefectThreshold8 : kDefectThreshold16;
+    MaskSet masks;
+    ASSERT_TRUE(masks.Create(kW, kH));
+    ImageBuffer frame;
+    ASSERT_TRUE(frame.Create(kW, kH, bits));
+    std::vector<int> v(kW * kH);
+    std::vector<int> dark(kW * kH, 0);
+    std::vector<int> bright(kW * kH, 0);
+    for (int y = 0; y < kH; ++y) {
+        for (int x = 0; x < kW; ++x) {
+            const size_t i = static_cast<size_t>(y * kW + x);
+            // A smooth ramp with sparse spikes, whole defective rows/columns and blocks.
+            int value = (x * 3 + y * 2) % (maxValue / 2) + maxValue / 8;
+            if (next() % 23 == 0)
+                value = static_cast<int>(next() % static_cast<uint32_t>(maxValue + 1));
+            v[i] = value;
+            const bool column = x == 17 && y > 6;
+            const bool rowRun = y == 30 && x > 10 && x < 50;
+            const bool block = x >= 40 && x < 44 && y >= 8 && y < 13;
+            if (x >= 2 && x < kW - 2 && y >= 2 && y < kH - 2) {
+                dark[i] = column || block || next() % 97 == 0;
+                bright[i] = rowRun || next() % 89 == 0;
+            }
+            test::SetByte(masks.DefectMap(bits, kMaskDark), x, y, 0);
+            if (bits == 8) {
+                test::SetByte(frame, x, y, static_cast<uint8_t>(value));
+                test::SetByte(masks.DefectMap(8, kMaskDark), x, y, static_cast<uint8_t>(dark[i]));
+                test::SetByte(masks.DefectMap(8, kMaskBright), x, y,
+                              static_cast<uint8_t>(bright[i]));
+            } else {
+                test::SetWord(frame, x, y, static_cast<uint16_t>(value));
+                test::SetWord(masks.DefectMap(16, kMaskDark), x, y, static_cast<uint16_t>(dark[i]));
+                test::SetWord(masks.DefectMap(16, kMaskBright), x, y,
+                              static_cast<uint16_t>(bright[i]));
+            }
+        }
+    }
+    const std::vector<int> expected = DotFilterByTheRule<T>(v, dark, bright, kW, kH, threshold);
+    ASSERT_TRUE(DefectCorrect(frame, masks, MaskGeometry{0, 0, kW, kH}, threshold));
+    int mismatches = 0;
+    for (int y = 0; y < kH; ++y) {
+        for (int x = 0; x < kW; ++x) {
+            mismatches += Mono(frame, x, y) != expected[static_cast<size_t>(y * kW + x)];
+        }
+    }
+    EXPECT_EQ(mismatches, 0) << bits << "-bit, seed " << seed;
+}
+
+TEST(DotFilter, MatchesThePixelByPixelRuleOnDenseDefects) {
+    for (uint32_t seed : {1u, 2u, 3u, 99u}) {
+        CompareWithTheRule<uint8_t>(8, seed);
+        CompareWithTheRule<uint16_t>(16, seed);
+    }
 }
 
 }  // namespace

@@ -17,6 +17,14 @@
 #include <opencv2/imgcodecs.hpp>
 #endif
 
+#ifdef LUMORA_HAVE_OPENCV
+// OpenCV's codecs load a geodata library whose own mutexes take each other in both orders;
+// that is not ours to judge, and the thread sanitizer build would stop on it.
+extern "C" __attribute__((visibility("default"))) const char* __tsan_default_suppressions() {
+    return "deadlock:libgdal.so\n";
+}
+#endif
+
 namespace lumora {
 namespace {
 

@@ -15,51 +15,73 @@ using lumora::testing::ReadFileText;
 using lumora::testing::TempFolder;
 using lumora::testing::WriteFileText;
 
-struct Masks {
-    ImageBuffer dark8, bright8, dark16, bright16;
-    MaskPlanes Planes() { return {dark8, bright8, dark16, bright16}; }
+// Distinct content per reference so a swapped or shifted block shows.
+uint8_t Dark8(int x, int y, int seed) {
+    return static_cast<uint8_t>(x + y + seed);
+}
+uint8_t Bright8(int x, int, int seed) {
+    return static_cast<uint8_t>(255 - x - seed);
+}
+uint16_t Dark16(int x, int y, int seed) {
+    return static_cast<uint16_t>((x * 7 + y + seed) & 0xFFF);
+}
+uint16_t Bright16(int x, int y, int seed) {
+    return static_cast<uint16_t>(4095 - ((x + y * 3 + seed) & 0x3FF));
+}
 
-    // Distinct content per plane so a swapped or shifted block shows.
-    explicit Masks(int seed) {
-        dark8.Create(kMaskWidth, kMaskHeight, 8);
-        bright8.Create(kMaskWidth, kMaskHeight, 8);
-        dark16.Create(kMaskWidth, kMaskHeight, 16);
-        bright16.Create(kMaskWidth, kMaskHeight, 16);
-        for (int y = 0; y < kMaskHeight; ++y) {
-            for (int x = 0; x < kMaskWidth; ++x) {
-                dark8.Row(y)[x] = static_cast<uint8_t>(x + y + seed);
-                bright8.Row(y)[x] = static_cast<uint8_t>(255 - x - seed);
-                const auto d = static_cast<uint16_t>((x * 7 + y + seed) & 0xFFF);
-                const auto b = static_cast<uint16_t>(4095 - ((x + y * 3 + seed) & 0x3FF));
-                std::memcpy(dark16.Row(y) + 2 * x, &d, 2);
-                std::memcpy(bright16.Row(y) + 2 * x, &b, 2);
+void Fill(MaskSet& masks, int seed) {
+    for (int y = 0; y < kMaskHeight; ++y) {
+        uint8_t* d8 = masks.Reference(8, kMaskDark).Row(y);
+        uint8_t* b8 = masks.Reference(8, kMaskBright).Row(y);
+        uint8_t* d16 = masks.Reference(16, kMaskDark).Row(y);
+        uint8_t* b16 = masks.Reference(16, kMaskBright).Row(y);
+        for (int x = 0; x < kMaskWidth; ++x) {
+            d8[x] = Dark8(x, y, seed);
+            b8[x] = Bright8(x, y, seed);
+            const uint16_t d = Dark16(x, y, seed);
+            const uint16_t b = Bright16(x, y, seed);
+            std::memcpy(d16 + 2 * x, &d, 2);
+            std::memcpy(b16 + 2 * x, &b, 2);
+        }
+    }
+}
+
+bool HasContent(const MaskSet& masks, int seed) {
+    for (int y = 0; y < kMaskHeight; ++y) {
+        const uint8_t* d8 = masks.Reference(8, kMaskDark).Row(y);
+        const uint8_t* b8 = masks.Reference(8, kMaskBright).Row(y);
+        const uint8_t* d16 = masks.Reference(16, kMaskDark).Row(y);
+        const uint8_t* b16 = masks.Reference(16, kMaskBright).Row(y);
+        for (int x = 0; x < kMaskWidth; ++x) {
+            uint16_t d, b;
+            std::memcpy(&d, d16 + 2 * x, 2);
+            std::memcpy(&b, b16 + 2 * x, 2);
+            if (d8[x] != Dark8(x, y, seed) || b8[x] != Bright8(x, y, seed) ||
+                d != Dark16(x, y, seed) || b != Bright16(x, y, seed)) {
+                return false;
             }
         }
     }
-};
-
-bool SamePixels(const ImageBuffer& a, const ImageBuffer& b) {
-    return a.SizeBytes() == b.SizeBytes() &&
-           std::memcmp(a.Pixels(), b.Pixels(), a.SizeBytes()) == 0;
-}
-
-bool SameMasks(Masks& a, Masks& b) {
-    return SamePixels(a.dark8, b.dark8) && SamePixels(a.bright8, b.bright8) &&
-           SamePixels(a.dark16, b.dark16) && SamePixels(a.bright16, b.bright16);
+    return true;
 }
 
 class MaskFileTest : public ::testing::Test {
 protected:
+    void SetUp() override {
+        ASSERT_TRUE(saved_.Create());
+        ASSERT_TRUE(target_.Create());
+        Fill(saved_, 1);
+        Fill(target_, 2);
+    }
     std::string Path() const { return (folder_ / "masks.msk").string(); }
 
     TempFolder folder_;
-    Masks saved_{1};
-    Masks target_{2};
-    Masks untouched_{2};
+    MaskSet saved_;
+    MaskSet target_;
 };
 
 TEST_F(MaskFileTest, SavedFileHasTheFixedLayoutAndLoadsBackExactly) {
-    ASSERT_TRUE(SaveMaskFile(Path().c_str(), saved_.Planes()));
+    ASSERT_TRUE(SaveMaskFile(Path().c_str(), saved_));
     const std::string bytes = ReadFileText(Path());
     ASSERT_EQ(bytes.size(), 31457320u);
     EXPECT_EQ(std::memcmp(bytes.data(), "QUENTA MASK1000\0", 16), 0);
@@ -67,30 +89,43 @@ TEST_F(MaskFileTest, SavedFileHasTheFixedLayoutAndLoadsBackExactly) {
                                         0,    0,    0x50, 0, 0,    0,    0xA0, 0, 0, 0, 0xA0, 0};
     EXPECT_EQ(std::memcmp(bytes.data() + 16, expectedHeader, 24), 0);
     // Block 3 starts with the dark 16-bit mask's first sample, low byte first.
-    uint16_t first;
-    std::memcpy(&first, saved_.dark16.Pixels(), 2);
+    const uint16_t first = Dark16(0, 0, 1);
     EXPECT_EQ(static_cast<uint8_t>(bytes[10485800]), first & 0xFF);
     EXPECT_EQ(static_cast<uint8_t>(bytes[10485801]), first >> 8);
     // Block 2 starts with the bright 8-bit mask.
-    EXPECT_EQ(static_cast<uint8_t>(bytes[5242920]), saved_.bright8.Pixels()[0]);
+    EXPECT_EQ(static_cast<uint8_t>(bytes[5242920]), Bright8(0, 0, 1));
 
-    ASSERT_TRUE(LoadMaskFile(Path().c_str(), target_.Planes()));
-    EXPECT_TRUE(SameMasks(target_, saved_));
+    ASSERT_TRUE(LoadMaskFile(Path().c_str(), target_));
+    EXPECT_TRUE(HasContent(target_, 1));
+}
+
+TEST_F(MaskFileTest, LoadRebuildsTheDefectMaps) {
+    saved_.Reference(8, kMaskDark).Row(10)[20] = 200;   // hot in the dark frame
+    saved_.Reference(8, kMaskBright).Row(30)[40] = 10;  // dead in the bright frame
+    const uint16_t hot = 4000;
+    std::memcpy(saved_.Reference(16, kMaskDark).Row(50) + 2 * 60, &hot, 2);
+    ASSERT_TRUE(SaveMaskFile(Path().c_str(), saved_));
+    ASSERT_TRUE(LoadMaskFile(Path().c_str(), target_));
+    EXPECT_EQ(target_.DefectMap(8, kMaskDark).Row(10)[20], 1);
+    EXPECT_EQ(target_.DefectMap(8, kMaskBright).Row(30)[40], 1);
+    uint16_t flag;
+    std::memcpy(&flag, target_.DefectMap(16, kMaskDark).Row(50) + 2 * 60, 2);
+    EXPECT_EQ(flag, 1);
 }
 
 TEST_F(MaskFileTest, ShortOrOverlongFileChangesNothing) {
-    ASSERT_TRUE(SaveMaskFile(Path().c_str(), saved_.Planes()));
+    ASSERT_TRUE(SaveMaskFile(Path().c_str(), saved_));
     const std::string whole = ReadFileText(Path());
     WriteFileText(Path(), whole.substr(0, whole.size() - 1));
-    EXPECT_FALSE(LoadMaskFile(Path().c_str(), target_.Planes()));
-    EXPECT_TRUE(SameMasks(target_, untouched_));
+    EXPECT_FALSE(LoadMaskFile(Path().c_str(), target_));
+    EXPECT_TRUE(HasContent(target_, 2));
     WriteFileText(Path(), whole + "x");
-    EXPECT_FALSE(LoadMaskFile(Path().c_str(), target_.Planes()));
-    EXPECT_TRUE(SameMasks(target_, untouched_));
+    EXPECT_FALSE(LoadMaskFile(Path().c_str(), target_));
+    EXPECT_TRUE(HasContent(target_, 2));
 }
 
 TEST_F(MaskFileTest, WrongMagicOrSizeFieldIsRefused) {
-    ASSERT_TRUE(SaveMaskFile(Path().c_str(), saved_.Planes()));
+    ASSERT_TRUE(SaveMaskFile(Path().c_str(), saved_));
     const std::string whole = ReadFileText(Path());
     struct Damage {
         size_t offset;
@@ -107,32 +142,32 @@ TEST_F(MaskFileTest, WrongMagicOrSizeFieldIsRefused) {
         std::string bad = whole;
         bad[damage.offset] = damage.byte;
         WriteFileText(Path(), bad);
-        EXPECT_FALSE(LoadMaskFile(Path().c_str(), target_.Planes())) << damage.offset;
-        EXPECT_TRUE(SameMasks(target_, untouched_));
+        EXPECT_FALSE(LoadMaskFile(Path().c_str(), target_)) << damage.offset;
+        EXPECT_TRUE(HasContent(target_, 2));
     }
-    EXPECT_FALSE(LoadMaskFile((folder_ / "missing").c_str(), target_.Planes()));
+    EXPECT_FALSE(LoadMaskFile((folder_ / "missing").c_str(), target_));
 }
 
 TEST_F(MaskFileTest, FailedSaveReportsFailureAndKeepsTheEarlierFile) {
-    ASSERT_TRUE(SaveMaskFile(Path().c_str(), untouched_.Planes()));
+    ASSERT_TRUE(SaveMaskFile(Path().c_str(), target_));  // content 2
     {
         FileSizeLimit diskFull(1 << 20);
-        EXPECT_FALSE(SaveMaskFile(Path().c_str(), saved_.Planes()));
+        EXPECT_FALSE(SaveMaskFile(Path().c_str(), saved_));
     }
-    ASSERT_TRUE(LoadMaskFile(Path().c_str(), target_.Planes()));
-    EXPECT_TRUE(SameMasks(target_, untouched_));
+    ASSERT_TRUE(LoadMaskFile(Path().c_str(), target_));
+    EXPECT_TRUE(HasContent(target_, 2));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_.Path()), {}), 1);
 
-    EXPECT_FALSE(SaveMaskFile((folder_ / "no/such/folder/m.msk").c_str(), saved_.Planes()));
+    EXPECT_FALSE(SaveMaskFile((folder_ / "no/such/folder/m.msk").c_str(), saved_));
 }
 
 TEST_F(MaskFileTest, MasksOfTheWrongShapeAreNeitherSavedNorLoaded) {
-    ASSERT_TRUE(SaveMaskFile(Path().c_str(), saved_.Planes()));
-    saved_.dark16.Create(kMaskWidth, kMaskHeight, 8);
-    EXPECT_FALSE(SaveMaskFile((folder_ / "other.msk").c_str(), saved_.Planes()));
+    ASSERT_TRUE(SaveMaskFile(Path().c_str(), saved_));
+    saved_.Reference(16, kMaskDark).Create(kMaskWidth, kMaskHeight, 8);
+    EXPECT_FALSE(SaveMaskFile((folder_ / "other.msk").c_str(), saved_));
     EXPECT_FALSE(std::filesystem::exists(folder_ / "other.msk"));
-    target_.bright8.Create(1280, 1024, 8);
-    EXPECT_FALSE(LoadMaskFile(Path().c_str(), target_.Planes()));
+    target_.Reference(8, kMaskBright).Create(1280, 1024, 8);
+    EXPECT_FALSE(LoadMaskFile(Path().c_str(), target_));
 }
 
 }  // namespace

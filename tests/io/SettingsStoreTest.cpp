@@ -3,7 +3,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <thread>
+#include <vector>
 
 #include "io/TempFolder.h"
 #include "platform/SettingsStore.h"
@@ -186,6 +189,35 @@ TEST(SettingsStore, ConcurrentProcessesNeitherLoseNorMixUpdates) {
     EXPECT_EQ(shared->QueryDword("Counter"), static_cast<uint32_t>(kProcesses * kUpdates));
     EXPECT_EQ(shared->ValueMap().size(), static_cast<size_t>(kProcesses * kUpdates + 1));
     EXPECT_FALSE(std::filesystem::exists(file.string() + ".bad"));
+}
+
+// Threads of one process contend through the same file lock as processes do.
+TEST(SettingsStore, ConcurrentThreadsNeitherLoseNorMixUpdates) {
+    TempFolder folder;
+    const std::filesystem::path file = folder / "s.conf";
+    constexpr int kThreads = 4;
+    constexpr int kUpdates = 10;
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            SettingsStore store(file);
+            for (int i = 0; i < kUpdates; ++i) {
+                const bool ok = store.Update([&](SettingsKey& root) {
+                    SettingsKey* key = root.Create("Shared");
+                    key->SetDword("Counter", key->QueryDword("Counter").value_or(0) + 1);
+                    return key->SetDword("t" + std::to_string(t) + "_" + std::to_string(i), 1);
+                });
+                if (!ok) ++failures;
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(failures.load(), 0);
+    const SettingsKey root = SettingsStore(file).Read();
+    ASSERT_NE(root.Open("Shared"), nullptr);
+    EXPECT_EQ(root.Open("Shared")->QueryDword("Counter"),
+              static_cast<uint32_t>(kThreads * kUpdates));
 }
 
 TEST(SettingsStore, UnwritableFolderFailsTheWriteAndReadsAsEmpty) {
