@@ -47,15 +47,12 @@ int CLumora::LoadMaskFile(const char* path) {
         RecordError(ERR_PARAMETER);
         return 0;
     }
+    // The maps are rebuilt from the new references inside the same lock.
     platform::CriticalSectionLock lock(maskLock_);
-    const MaskPlanes planes{masks_.Reference(8, kMaskDark), masks_.Reference(8, kMaskBright),
-                            masks_.Reference(16, kMaskDark), masks_.Reference(16, kMaskBright)};
-    if (!masks_.IsComplete() || !::lumora::LoadMaskFile(path, planes)) {
+    if (!masks_.IsComplete() || !::lumora::LoadMaskFile(path, masks_)) {
         RecordError(ERR_MASK_FILE);
         return 0;
     }
-    // The maps follow the references they came from, inside the same lock.
-    masks_.BuildAllDefectMaps();
     return 1;
 }
 
@@ -69,9 +66,7 @@ int CLumora::SaveMaskFile(const char* path) {
         return 0;
     }
     platform::CriticalSectionLock lock(maskLock_);
-    const MaskPlanes planes{masks_.Reference(8, kMaskDark), masks_.Reference(8, kMaskBright),
-                            masks_.Reference(16, kMaskDark), masks_.Reference(16, kMaskBright)};
-    if (!masks_.IsComplete() || !::lumora::SaveMaskFile(path, planes)) {
+    if (!masks_.IsComplete() || !::lumora::SaveMaskFile(path, masks_)) {
         RecordError(ERR_MASK_FILE);
         return 0;
     }
