@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -205,12 +206,18 @@ struct StreamCounters {
     std::atomic<long> frames{0};
     std::atomic<long> failed{0};
     std::atomic<long> lost{0};
+    // Written by the callback thread only; read after the window is destroyed.
+    std::chrono::steady_clock::time_point first;
+    std::chrono::steady_clock::time_point last;
 };
 
 void OnFrame(const LumoraHostMessage* message, void* user) {
     auto* counters = static_cast<StreamCounters*>(user);
     if (message->message != LUMORA_MSG_FRAME) return;
     if (message->wParam != 0) {
+        const auto now = std::chrono::steady_clock::now();
+        if (counters->frames.load() == 0) counters->first = now;
+        counters->last = now;
         ++counters->frames;
     } else {
         ++counters->failed;
@@ -256,7 +263,9 @@ int StreamCommand(const Options& options, const SnapOptions& snap, int frames, d
     LumoraHost_DestroyWindow(frameWindow);
 
     const long delivered = counters.frames.load();
-    const double rate = delivered / elapsed;
+    // The rate between the first and the last frame, so start-up does not count against it.
+    const double span = std::chrono::duration<double>(counters.last - counters.first).count();
+    const double rate = delivered > 1 && span > 0 ? (delivered - 1) / span : 0.0;
     std::printf("frames           %ld in %.2f s\n", delivered, elapsed);
     std::printf("frame rate       %.1f frames/s\n", rate);
     std::printf("throughput       %.1f MB/s\n", rate * static_cast<double>(buffer.size()) / 1e6);
@@ -294,7 +303,7 @@ int RegCommand(const Options& options, const std::string& target, int address,
         std::printf("%s[0x%04X] := 0x%02X\n", target.c_str(), address, *value);
         return 0;
     }
-    int valid = 0;
+    int valid = 1;  // the FPGA read clears it only on failure
     const int read = fpga ? Lumora_Fpga_ReadRegister(h, address, &valid)
                           : Lumora_ReadRegisterEx(h, address, &valid);
     camera.Check(valid, "register read failed");
