@@ -1,25 +1,67 @@
 #pragma once
-// The camera session behind one handle. This holds what every export needs from the start: the
-// error history and the notification window. Camera control, capture and settings grow here.
+// The camera session behind one handle: it owns the driver, the images frames pass through, the
+// preview window, the capture thread and the error history, keeps the user's settings and pushes
+// them into the driver when a device is opened or a capture is prepared.
 //
-// Threads: any application thread may call; capture threads record errors. The history has its
-// own lock; notifyWindow is written once by Initialize before the handle is handed out.
+// Threads: application threads call any operation; one capture thread runs the preview or
+// trigger loop. captureLock_ guards the images, the caller's buffer and drawing; maskLock_
+// (always taken after captureLock_) guards the mask planes; settingsLock_ guards the filter,
+// gray and analog records the frame pipeline reads per frame. state_, runFlag_ and the other
+// flags polled by the loops are atomics. Lifecycle operations (Initialize, SetDeviceNumber,
+// teardown) must not overlap each other; they stop a running capture first.
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "imaging/FramePipeline.h"
+#include "io/CameraSettings.h"
+#include "io/ConfigFile.h"
+#include "io/SessionSettings.h"
 #include "lumora/lumora.h"
+#include "platform/CriticalSection.h"
+#include "platform/Event.h"
+#include "platform/SettingsStore.h"
+#include "platform/Thread.h"
 #include "session/ErrorHistory.h"
+#include "session/PreviewWindow.h"
 
 namespace lumora {
 
+class CLumoraUSB3T2SimpleSdk;
+
+// Camera type of every camera this session drives: the cooled IMX992 camera.
+inline constexpr int kCameraType = 0x3380;
+inline constexpr const char* kDeviceNamePrefix = "LumoraM5XIRTEC";
+inline constexpr int kDeviceNameSlots = 10;
+inline constexpr int kDeviceNameSlotSize = 256;
+
+// Bits per output pixel of each colour mode 0..5.
+inline constexpr int kColorModeBits[6] = {8, 16, 24, 32, 48, 64};
+
+enum CaptureState : int { kStateIdle = 0, kStatePreview = 1, kStateCaptured = 2, kStateTriggered = 3 };
+enum RunFlag : int { kRunStop = 0, kRunGo = 1, kRunPause = 2 };
+
 class CLumora {
 public:
-    CLumora() = default;
-    virtual ~CLumora() = default;
+    CLumora();
+    virtual ~CLumora();
     CLumora(const CLumora&) = delete;
     CLumora& operator=(const CLumora&) = delete;
 
-    // Runs the session's initialisation for `notifyWindow`; 1 on success, 0 on failure (the
-    // reason is in the history).
+    // ---- lifecycle and devices ------------------------------------------------------------
     virtual int Initialize(HWND notifyWindow);
+    int SetDeviceNumber(int number);
+    int EnumDevice(char* names);
+    int EnumDeviceW(char16_t* names);
+    int GetDeviceName(int index, char* name, int size);
+    int GetDeviceNameW(int index, char16_t* name, int size);
+    int ReadSerialNumber(char* text, int size);
+    int ReadSerialNumberW(char16_t* text, int size);
+    int GetCameraInfo(LUMORA_CAMERA_INFO* info);
 
+    // ---- errors -----------------------------------------------------------------------------
     // Pushes `code` into the history and posts LUMORA_MSG_ERROR with it when a notification
     // window is set.
     void RecordError(int code);
@@ -30,9 +72,181 @@ public:
     const ErrorHistory& History() const { return history_; }
     HWND NotifyWindow() const { return notifyWindow_; }
 
-protected:
-    ErrorHistory history_;
+    // ---- capture ----------------------------------------------------------------------------
+    int Capture();
+    int SnapShot(unsigned char* buffer, int size, int rowOrder);
+    int GetImage(unsigned char* buffer, int size, int rowOrder);
+    int StartPreview();
+    int StopPreview();
+    int Preview();
+    int CallBackPreview(HWND frameWindow, unsigned char* buffer, int size, int rowOrder);
+    int Trigger(HWND frameWindow, unsigned char* buffer, int size, int rowOrder);
+    int Close();
+    int SetPreviewWindow(HWND parent, int x, int y, int width, int height);
+    int SetWaitTime(int milliseconds);
+    int GetWaitTime() const { return waitTime_.load(); }
+
+    // ---- image format -----------------------------------------------------------------------
+    int SetColorMode(int bits);
+    int GetColorMode() const;
+    int SetCaptureWindow(int width, int height);
+    int SetCaptureWindowEx(int hTotal, int hStart, int hEffective, int vTotal, int vStart,
+                           int vEffective);
+    int GetCaptureWindowEx(int* hTotal, int* hStart, int* hEffective, int* vTotal, int* vStart,
+                           int* vEffective) const;
+    int SetSubSample(int mode);
+    int GetSubSample() const { return subSample_; }
+    int Width() const { return sizeEntry_.hEffective; }
+    int Height() const { return sizeEntry_.vEffective; }
+    int SetSamplingRate(int rate);
+
+    // ---- camera control ---------------------------------------------------------------------
+    int GetFilterValue(int id, int* valid);
+    int SetFilterValue(int id, int value);
+    int GetChannelValue(bool gain, int channel, int* valid);
+    int SetChannelValue(bool gain, int channel, int value);
+    int SetExposureTimeEx(double seconds);
+    double GetExposureTimeEx(int* valid);
+    int SetRealExposureTime(int microseconds);
+    int GetRealExposureTime(int* valid);
+    int SetMirrorH(int on);
+    int SetMirrorV(int on);
+    int GetMirrorH();
+    int GetMirrorV();
+    int SetAutoIris(int mode);
+    int GetAutoIris(int* valid);
+    double GetTemperatureEx(int* valid);
+    int NotSupportedPosted();
+    int NotSupportedRecorded(int result);
+
+    // ---- registers and memories ---------------------------------------------------------------
+    int WriteRegister(int address, int value, bool masked);
+    int ReadRegister(int address, int* valid, bool masked);
+    int FpgaWriteRegister(int address, int value);
+    int FpgaReadRegister(int address, int* valid);
+    int ReadSromID(int address, int* valid);
+    int WriteSromID(int address, int value);
+    int GetInternalCorrection(int* valid);
+    int SetInternalCorrection(int on);
+    int EnableDefectivePixelCorrection(int on);
+    int IsAvailableDefectivePixelCorrection();
+    int IsEnabledDefectivePixelCorrection();
+    int IsAvailableDefectivePixelCorrectionThreshold();
+    int SetDefectivePixelCorrectionThreshold(int value);
+    int GetDefectivePixelCorrectionThreshold(int* value);
+    int GetDefectivePixelCorrectionThresholdRange(int* min, int* max);
+    int SetIOPort(int value);
+    int GetIOPort(unsigned char* value);
+
+    // ---- files and masks --------------------------------------------------------------------
+    int SaveImage(const char* fileName, int format);
+    int LoadConfigFile(const char* path);
+    int LoadMaskFile(const char* path);
+    int SaveMaskFile(const char* path);
+    int UpdateMaskData(int which);
+
+    // ---- for tests and the command ------------------------------------------------------------
+    CLumoraUSB3T2SimpleSdk* Driver() const { return driver_.get(); }
+    int DeviceNumber() const { return deviceNumber_; }
+    int State() const { return state_.load(); }
+    const PreviewWindow& Preview_() const { return preview_; }
+    const LUMORA_FRAME_INFO& FrameInfo() const { return frameInfo_; }
+    platform::SettingsStore& Store() { return store_; }
+
+private:
+    class PipelineHost;
+    friend class PipelineHost;
+    struct FilterRow;
+    friend struct FilterRow;
+
+    // Lifecycle pieces.
+    bool CreatePlanes();
+    void LoadCameraSettings(int device);
+    void SaveCameraSettings();
+    void PushSettingsAfterOpen();
+    OutputCapabilities Capabilities() const;
+    AnalogLimits Limits() const;
+    AnalogSettings DriverAnalogValues() const;
+
+    // Capture pieces.
+    int Prepare();
+    bool ValidateWindow() const;
+    bool CreatePreviewWindowForRun();
+    bool ReadFrameLocked();
+    void ProcessFrameLocked();
+    int CopyToCaller(const ImageBuffer& image, int rowOrder, unsigned char* buffer, int size);
+    bool StartCaptureThread();
+    void CaptureThreadBody();
+    void PreviewLoop();
+    void TriggerLoop();
+    // Sleeps up to `ms`, waking early when a stop is requested.
+    void SleepUnlessStopped(uint32_t ms);
+    void PostFrame(uintptr_t wParam, intptr_t lParam);
+    void AutoIrisAdjust(int mode, double factor);
+
+    // The output image of the colour mode the images were prepared for.
+    ImageBuffer* OutputImage();
+
+    std::unique_ptr<CLumoraUSB3T2SimpleSdk> driver_;
+    PipelineImages images_;
+    ImageBuffer displayImage_;
+    MaskSet masks_;
+    bool imagesCreated_ = false;
+    PreviewWindow preview_;
+    PreviewPlacement placement_;
+    FramePipeline pipeline_;
+    std::unique_ptr<PipelineHost> pipelineHost_;
+
+    SizeEntry sizeEntry_;
+    mutable std::mutex settingsLock_;  // guards filter_, gray_, option28_, analog_, mask/dot flags
+    FilterSettings filter_;
+    GraySettings gray_;
+    int option28_ = 0;
+    AnalogSettings analog_;
+    int maskFilter_ = 0;
+    int dotFilter_ = 0;
+    int realExposure_ = 0;
+
+    platform::CriticalSection captureLock_;
+    platform::CriticalSection maskLock_;
+    platform::SettingsStore store_;
+    int settingsSaved_ = 0;
+    int settingsDevice_ = -1;  // the camera whose settings the session holds
+
+    std::atomic<int> runFlag_{kRunStop};
+    std::atomic<int> state_{kStateIdle};
+    platform::Thread captureThread_;
+    bool captureThreadStarted_ = false;
+    platform::Event stopRequested_{true, false};
+
     HWND notifyWindow_ = nullptr;
+    int hotplugToken_ = 0;
+    HWND frameWindow_ = nullptr;
+    unsigned char* userBuffer_ = nullptr;
+    int userBufferSize_ = 0;
+    int rowOrder_ = 0;
+    LUMORA_FRAME_INFO frameInfo_{};
+
+    int colorMode_ = 0;
+    int subSample_ = 0;
+    std::atomic<int> waitTime_{10};
+    int clock_ = 0;
+    std::atomic<int> imageAvailable_{0};
+    int frameRate10_ = 0;
+    int frameCount_ = 0;
+    uint32_t rateTime_ = 0;
+    int frameTimeout_ = 3000;
+    int deviceNumber_ = -1;
+    std::atomic<int> maskUpdating_{0};
+    ConfigList configList_;
+
+    // What the current run was prepared with; frames are processed with these.
+    int preparedColorMode_ = 0;
+    MaskGeometry preparedGeometry_;
+    int rawWidth_ = 0;
+    int rawHeight_ = 0;
+
+    ErrorHistory history_;
 };
 
 }  // namespace lumora

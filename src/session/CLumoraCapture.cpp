@@ -1,0 +1,528 @@
+// Capture modes: preparing a capture, single frames, the preview and trigger runs on the capture
+// thread, copies to the caller and frame messages.
+#include <algorithm>
+#include <cstring>
+
+#include "driver/CLumoraUSB3T2SimpleSdk.h"
+#include "imaging/RawFrame.h"
+#include "platform/Clock.h"
+#include "platform/MessageTarget.h"
+#include "session/CLumora.h"
+#include "session/PipelineHost.h"
+
+namespace lumora {
+namespace {
+
+constexpr uint32_t kPreviewFrameWaitMs = 3000;
+constexpr uint32_t kTriggerFrameWaitMs = 60000;
+constexpr int kTriggerFrameTimeoutMs = 6000;
+// The trigger run waits for a frame in slices so a stop takes effect promptly.
+constexpr uint32_t kTriggerWaitSliceMs = 200;
+
+enum WaitResult : int { kWaitTransferError = 1, kWaitNoFrame = 2, kWaitNewFrame = 3 };
+
+}  // namespace
+
+ImageBuffer* CLumora::OutputImage() { return images_.Output(preparedColorMode_); }
+
+bool CLumora::ValidateWindow() const {
+    const SizeEntry& s = sizeEntry_;
+    if (s.hEffective < 0 || s.vEffective < 0 || s.hStart < 0 || s.vStart < 0) return false;
+    if (s.hEffective > kSensorWidth || s.vEffective > kSensorHeight) return false;
+    if (s.hStart > kSensorWidth || s.vStart > kSensorHeight) return false;
+    if (s.hStart + s.hEffective > kSensorWidth || s.vStart + s.vEffective > kSensorHeight) return false;
+    switch (subSample_) {
+        case 2: case 3: case 17: case 18: case 19:
+            return false;
+        default:
+            return true;
+    }
+}
+
+int CLumora::Prepare() {
+    if (driver_->IsDeviceAvailable(driver_->GetDeviceIndex()) == 0) {
+        RecordError(ERR_DEVICE);
+        return 0;
+    }
+    if (!ValidateWindow()) {
+        RecordError(ERR_WINDOW_SIZE);
+        return 0;
+    }
+    const int mode = colorMode_;
+    const bool sixteen = mode == 1 || mode == 4 || mode == 5;
+    // Depth and window first: the images are sized from what the driver actually programmed.
+    if (driver_->SetTransferBitDepth(sixteen ? 1 : 0) == 0) {
+        RecordError(ERR_WINDOW_SIZE);
+        return 0;
+    }
+    if (driver_->SetCaptureWindow(sizeEntry_.hStart, sizeEntry_.vStart, sizeEntry_.hEffective,
+                                  sizeEntry_.vEffective, subSample_) == 0) {
+        RecordError(ERR_WINDOW_SIZE);
+        return 0;
+    }
+    int x = sizeEntry_.hStart, y = sizeEntry_.vStart;
+    int width = sizeEntry_.hEffective, height = sizeEntry_.vEffective, readout = subSample_;
+    // The sensor reports the window it took, already halved in the two-by-two readout modes:
+    // that is the size of the frames it delivers.
+    if (driver_->GetCaptureWindow(&x, &y, &width, &height, &readout) == 0) {
+        const int divisor = SubsampleDivisor(subSample_);
+        width = sizeEntry_.hEffective / divisor;
+        height = sizeEntry_.vEffective / divisor;
+    }
+    const int imageWidth = width;
+    const int imageHeight = height;
+
+    bool ok = true;
+    if (mode != 1 && mode != 4 && mode != 5) {
+        ok = ok && images_.rawImage8.Create(imageWidth, imageHeight, 8);
+    } else {
+        ok = ok && images_.rawImage16.Create(imageWidth, imageHeight, 16);
+    }
+    // Mode 1 previews through an 8-bit image of the same size.
+    if (mode == 1) ok = ok && images_.rawImage8.Create(imageWidth, imageHeight, 8);
+    if (mode != 1) ok = ok && images_.colorImage24.Create(imageWidth, imageHeight, 24);
+    if (mode == 3) ok = ok && images_.colorImage32.Create(imageWidth, imageHeight, 32);
+    if (mode == 4) ok = ok && images_.colorImage48.Create(imageWidth, imageHeight, 48);
+    if (mode == 5) ok = ok && images_.colorImage64.Create(imageWidth, imageHeight, 64);
+    ImageBuffer* output = images_.Output(mode);
+    ok = ok && output != nullptr && images_.workImage.CreateLike(*output);
+    if (!ok) {
+        RecordError(ERR_MEMORY);
+        return 0;
+    }
+    preparedColorMode_ = mode;
+    preparedGeometry_ = MaskGeometry{x, y, imageWidth, imageHeight};
+    rawWidth_ = imageWidth;
+    rawHeight_ = imageHeight;
+
+    AnalogSettings analog;
+    {
+        std::lock_guard lock(settingsLock_);
+        analog = analog_;
+    }
+    driver_->SetMirrorV(analog.mirrorV);
+    driver_->SetMirrorH(analog.mirrorH);
+    driver_->SetTriggerMode(0, 1);
+    driver_->SetGlobalGain(analog.globalGain);
+    driver_->SetColorGainGreen1(analog.colorGainG1);
+    driver_->SetColorGainRed(analog.colorGainR);
+    driver_->SetColorGainBlue(analog.colorGainB);
+    driver_->SetColorGainGreen2(analog.colorGainG2);
+    if (driver_->IsExposureTimeExAvailable() != 0) {
+        driver_->SetExposureTimeEx(analog.exposureSeconds);
+    } else {
+        driver_->SetExposureTime(static_cast<uint16_t>(analog.exposure));
+    }
+    realExposure_ = analog.exposure * 100;
+    if (driver_->CheckFpgaFeature() != 0) driver_->SetAuxBoardMode(0);
+    driver_->SetControlFlag(0);
+    if (driver_->IsStreamReady() != 0) driver_->SetControlFlag(analog.gainMode);
+    if (driver_->IsBlackLevelSupported() != 0) driver_->SetBlackLevel(analog.blackLevel);
+    driver_->RestartStreaming();
+
+    preview_.PrepareDisplay(mode, displayImage_);
+    return 1;
+}
+
+int CLumora::Capture() {
+    if (driver_ == nullptr) {
+        RecordError(ERR_NOT_READY);
+        return 0;
+    }
+    const int state = state_.load();
+    if (state == kStatePreview || state == kStateTriggered) {
+        RecordError(ERR_NOT_READY);
+        return 0;
+    }
+    if (state == kStateIdle) {
+        if (Prepare() == 0) return 0;
+        state_ = kStateCaptured;
+    }
+    return 1;
+}
+
+bool CLumora::ReadFrameLocked() {
+    ImageBuffer& raw = images_.RawSource(preparedColorMode_);
+    if (!raw.IsValid()) return false;
+    // The ring holds frames of the programmed window and depth; never copy more than fits.
+    if (driver_->GetLatestFrame(raw.Pixels(), static_cast<uint32_t>(raw.SizeBytes()), 1) != 0) {
+        return false;
+    }
+    if (raw.Stride() != raw.Width() * raw.BytesPerPixel()) RespreadRows(raw);
+    return true;
+}
+
+void CLumora::ProcessFrameLocked() { pipeline_.ProcessFrame(images_, *pipelineHost_); }
+
+int CLumora::SnapShot(unsigned char* buffer, int size, int rowOrder) {
+    if (driver_ == nullptr) {
+        RecordError(ERR_NOT_READY);
+        return 0;
+    }
+    const int state = state_.load();
+    if (state == kStatePreview || state == kStateTriggered) {
+        RecordError(ERR_NOT_READY);
+        return 0;
+    }
+    if (state == kStateIdle && Prepare() == 0) return 0;
+    const bool keepStreaming = state == kStateCaptured;
+
+    platform::CriticalSectionLock lock(captureLock_);
+    auto fail = [&](int code) {
+        if (!keepStreaming) driver_->StopCapture(0);
+        RecordError(code);
+        return 0;
+    };
+    if (driver_->StartCapture(1) == 0 ||
+        driver_->WaitFrame(static_cast<uint32_t>(frameTimeout_)) != kWaitNewFrame) {
+        return fail(ERR_FRAME);
+    }
+    if (!ReadFrameLocked()) {
+        PostFrame(0, ERR_FRAME);
+        return fail(ERR_FRAME);
+    }
+    ProcessFrameLocked();
+    if (buffer != nullptr && size != 0) {
+        ImageBuffer* output = OutputImage();
+        if (output == nullptr || CopyToCaller(*output, rowOrder, buffer, size) == 0) {
+            return fail(ERR_MEMORY);  // the copy has recorded 5 once already
+        }
+    }
+    if (!keepStreaming) driver_->StopCapture(0);
+    imageAvailable_ = 1;
+    return 1;
+}
+
+int CLumora::GetImage(unsigned char* buffer, int size, int rowOrder) {
+    if (driver_ == nullptr) {
+        RecordError(ERR_NOT_READY);
+        return 0;
+    }
+    platform::CriticalSectionLock lock(captureLock_);
+    ImageBuffer* output = OutputImage();
+    if (output == nullptr) {
+        RecordError(ERR_NOT_READY);
+        return 0;
+    }
+    if (output->IsValid() && buffer != nullptr) {
+        if (CopyToCaller(*output, rowOrder, buffer, size) != 0) return 1;
+        RecordError(ERR_MEMORY);
+        return 0;
+    }
+    RecordError(buffer == nullptr ? ERR_PARAMETER : ERR_MEMORY);
+    return 0;
+}
+
+int CLumora::CopyToCaller(const ImageBuffer& image, int rowOrder, unsigned char* buffer, int size) {
+    const size_t needed = image.SizeBytes();
+    if (size < 0 || static_cast<size_t>(size) < needed || !image.IsValid()) {
+        PostFrame(0, ERR_MEMORY);
+        RecordError(ERR_MEMORY);
+        return 0;
+    }
+    const int height = image.Height();
+    const size_t stride = static_cast<size_t>(image.Stride());
+    if (rowOrder != 0) {
+        std::memcpy(buffer, image.Pixels(), needed);
+    } else {
+        for (int row = 0; row < height; ++row) {
+            std::memcpy(buffer + static_cast<size_t>(row) * stride, image.Row(height - 1 - row), stride);
+        }
+    }
+    return 1;
+}
+
+void CLumora::PostFrame(uintptr_t wParam, intptr_t lParam) {
+    if (frameWindow_ != nullptr) platform::PostMessage(frameWindow_, LUMORA_MSG_FRAME, wParam, lParam);
+}
+
+int CLumora::StartPreview() {
+    if (driver_ == nullptr) {
+        RecordError(ERR_NOT_READY);
+        return 0;
+    }
+    const int state = state_.load();
+    if (state == kStatePreview) return 1;
+    if (state == kStateCaptured || state == kStateTriggered) {
+        RecordError(ERR_NOT_READY);
+        return 0;
+    }
+    if (Prepare() == 0) return 0;
+    if (driver_->StartCapture(0) == 0) {
+        StopPreview();
+        RecordError(ERR_IO);
+        return 0;
+    }
+    state_ = kStatePreview;
+    runFlag_ = kRunGo;
+    if (!StartCaptureThread()) {
+        StopPreview();
+        RecordError(ERR_THREAD);
+        return 0;
+    }
+    return 1;
+}
+
+bool CLumora::StartCaptureThread() {
+    stopRequested_.Reset();
+    frameCount_ = 0;
+    rateTime_ = platform::TimeGetTime();
+    captureThreadStarted_ = captureThread_.Start([this] { CaptureThreadBody(); });
+    return captureThreadStarted_;
+}
+
+void CLumora::CaptureThreadBody() {
+    if (state_.load() == kStateTriggered) {
+        TriggerLoop();
+    } else {
+        PreviewLoop();
+    }
+}
+
+void CLumora::SleepUnlessStopped(uint32_t ms) { stopRequested_.Wait(ms); }
+
+void CLumora::PreviewLoop() {
+    while (runFlag_.load() != kRunStop) {
+        SleepUnlessStopped(static_cast<uint32_t>(waitTime_.load()));
+        if (runFlag_.load() != kRunGo) continue;
+        const int waited = driver_->WaitFrame(kPreviewFrameWaitMs);
+        if (waited == kWaitTransferError) {
+            runFlag_ = kRunStop;
+            PostFrame(0, ERR_DEVICE_LOST);
+            RecordError(ERR_DEVICE_LOST);
+            break;
+        }
+        if (waited != kWaitNewFrame) continue;
+
+        platform::CriticalSectionLock lock(captureLock_);
+        if (!ReadFrameLocked()) {
+            PostFrame(0, ERR_FRAME);
+            RecordError(ERR_FRAME);
+            continue;
+        }
+        frameInfo_.reserved = 0;
+        frameInfo_.width = rawWidth_;
+        frameInfo_.height = rawHeight_;
+        frameInfo_.bitsPerPixel = kColorModeBits[preparedColorMode_];
+        frameInfo_.alignment = 0;
+        frameInfo_.userBuffer = userBuffer_;
+        ++frameCount_;
+        const uint32_t now = platform::TimeGetTime();
+        const uint32_t elapsed = platform::TicksSince(rateTime_, now);
+        if (elapsed > 1000) {
+            frameRate10_ = static_cast<int>(static_cast<int64_t>(frameCount_) * 10000 / elapsed);
+            frameCount_ = 0;
+            rateTime_ = now;
+        }
+        frameInfo_.frameRate10 = frameRate10_;
+        ProcessFrameLocked();
+        imageAvailable_ = 1;
+        preview_.Draw(preparedColorMode_, images_, displayImage_);
+        if (userBuffer_ != nullptr && userBufferSize_ != 0) {
+            ImageBuffer* output = OutputImage();
+            if (output == nullptr || CopyToCaller(*output, rowOrder_, userBuffer_, userBufferSize_) == 0) {
+                continue;
+            }
+        }
+        if (runFlag_.load() == kRunGo) PostFrame(reinterpret_cast<uintptr_t>(&frameInfo_), 0);
+    }
+}
+
+void CLumora::TriggerLoop() {
+    SleepUnlessStopped(driver_->GetExposureTime() / 10 + 100);
+    driver_->SyncFrameCounter();
+    while (runFlag_.load() != kRunStop) {
+        if (runFlag_.load() != kRunGo) {
+            SleepUnlessStopped(10);
+            continue;
+        }
+        if (driver_->StartCapture(2) == 0) break;
+        int waited = kWaitNoFrame;
+        for (uint32_t spent = 0; spent < kTriggerFrameWaitMs && runFlag_.load() != kRunStop;
+             spent += kTriggerWaitSliceMs) {
+            waited = driver_->WaitFrame(kTriggerWaitSliceMs);
+            if (waited != kWaitNoFrame) break;
+        }
+        if (runFlag_.load() == kRunStop) break;
+        if (waited != kWaitNewFrame) continue;
+
+        platform::CriticalSectionLock lock(captureLock_);
+        ReadFrameLocked();
+        frameInfo_.reserved = 0;
+        frameInfo_.width = rawWidth_;
+        frameInfo_.height = rawHeight_;
+        frameInfo_.bitsPerPixel = kColorModeBits[preparedColorMode_];
+        frameInfo_.frameRate10 = 0;
+        frameInfo_.alignment = 0;
+        frameInfo_.userBuffer = userBuffer_;
+        ProcessFrameLocked();
+        imageAvailable_ = 1;
+        if (userBuffer_ != nullptr && userBufferSize_ != 0) {
+            ImageBuffer* output = OutputImage();
+            if (output == nullptr || CopyToCaller(*output, rowOrder_, userBuffer_, userBufferSize_) == 0) {
+                continue;
+            }
+        }
+        PostFrame(reinterpret_cast<uintptr_t>(&frameInfo_), 0);
+        preview_.Draw(preparedColorMode_, images_, displayImage_);
+    }
+}
+
+int CLumora::StopPreview() {
+    if (driver_ == nullptr) {
+        RecordError(ERR_NOT_READY);
+        return 0;
+    }
+    runFlag_ = kRunStop;
+    stopRequested_.Set();
+    if (state_.load() != kStateIdle) {
+        state_ = kStateIdle;
+        driver_->StopCapture(0);
+    }
+    // Only a thread that was started is waited for; the stop event ends its sleeps at once.
+    if (captureThreadStarted_) {
+        captureThread_.Join();
+        captureThreadStarted_ = false;
+    }
+    return 1;
+}
+
+bool CLumora::CreatePreviewWindowForRun() {
+    if (!placement_.Wanted()) return true;
+    const int divisor = SubsampleDivisor(subSample_);
+    return preview_.Create(this, placement_, sizeEntry_.hEffective / divisor,
+                           sizeEntry_.vEffective / divisor);
+}
+
+int CLumora::Preview() { return CallBackPreview(nullptr, nullptr, 0, 0); }
+
+int CLumora::CallBackPreview(HWND frameWindow, unsigned char* buffer, int size, int rowOrder) {
+    if (driver_ == nullptr) {
+        RecordError(ERR_NOT_READY);
+        return 0;
+    }
+    const int state = state_.load();
+    if (state == kStatePreview) {
+        // The run goes on with its window; the new caller takes over between two frames.
+        platform::CriticalSectionLock lock(captureLock_);
+        frameWindow_ = frameWindow;
+        userBuffer_ = buffer;
+        userBufferSize_ = buffer != nullptr ? size : 0;
+        rowOrder_ = rowOrder;
+        return 1;
+    }
+    if (state == kStateIdle) {
+        frameWindow_ = frameWindow;
+        userBuffer_ = buffer;
+        userBufferSize_ = buffer != nullptr ? size : 0;
+        rowOrder_ = rowOrder;
+        if (!CreatePreviewWindowForRun()) {
+            RecordError(ERR_WINDOW);
+            return 0;
+        }
+    }
+    if (StartPreview() == 0) {
+        Close();
+        RecordError(ERR_FRAME);
+        return 0;
+    }
+    return 1;
+}
+
+int CLumora::Trigger(HWND frameWindow, unsigned char* buffer, int size, int rowOrder) {
+    if (driver_ == nullptr) {
+        RecordError(ERR_NOT_READY);
+        return 0;
+    }
+    const int state = state_.load();
+    if (state == kStatePreview || state == kStateCaptured) {
+        RecordError(ERR_NOT_READY);
+        return 0;
+    }
+    if (state == kStateTriggered) return 1;
+    frameWindow_ = frameWindow;
+    userBuffer_ = buffer;
+    userBufferSize_ = buffer != nullptr ? size : 0;
+    rowOrder_ = rowOrder;
+    if (!CreatePreviewWindowForRun()) {
+        RecordError(ERR_WINDOW);
+        return 0;
+    }
+    if (Prepare() == 0) {
+        Close();
+        return 0;
+    }
+    frameTimeout_ = kTriggerFrameTimeoutMs;
+    driver_->SetFrameTimeout(kTriggerFrameTimeoutMs);
+    if (driver_->SetTriggerMode(1, 0) == 0) {
+        Close();
+        RecordError(ERR_IO);
+        return 0;
+    }
+    state_ = kStateTriggered;
+    runFlag_ = kRunGo;
+    if (!StartCaptureThread()) {
+        Close();
+        RecordError(ERR_THREAD);
+        return 0;
+    }
+    return 1;
+}
+
+int CLumora::Close() {
+    if (driver_ != nullptr) StopPreview();
+    preview_.Close();
+    imageAvailable_ = 0;
+    if (driver_ != nullptr) driver_->StopCapture(0);
+    // The caller's buffer and frame window belong to the mode that ended.
+    frameWindow_ = nullptr;
+    userBuffer_ = nullptr;
+    userBufferSize_ = 0;
+    rowOrder_ = 0;
+    return 1;
+}
+
+int CLumora::SetPreviewWindow(HWND parent, int x, int y, int width, int height) {
+    if (driver_ == nullptr) {
+        RecordError(ERR_NOT_READY);
+        return 0;
+    }
+    placement_ = PreviewPlacement{parent, x, y, width, height};
+    return 1;
+}
+
+int CLumora::SetWaitTime(int milliseconds) {
+    if (milliseconds < 0) return 0;
+    waitTime_ = milliseconds;
+    return 1;
+}
+
+void CLumora::AutoIrisAdjust(int mode, double factor) {
+    if (mode == 2) {
+        const int current = std::max(driver_->GetGlobalGain(), 4);
+        int gain = static_cast<int>(current * factor);
+        const int minimum = driver_->GetGlobalGainMin();
+        const int maximum = driver_->GetGlobalGainMax();
+        if (gain < minimum) gain = minimum;
+        if (gain >= maximum) gain = maximum;
+        driver_->SetGlobalGain(gain);
+        std::lock_guard lock(settingsLock_);
+        analog_.globalGain = gain;
+        analog_.colorGainG1 = analog_.colorGainR = analog_.colorGainB = analog_.colorGainG2 = gain;
+    } else if (mode == 1) {
+        int exposure = static_cast<int>(static_cast<uint16_t>(
+            static_cast<int64_t>(driver_->GetExposureTime() * factor)));
+        if (exposure == 0) exposure = 1;
+        const int minimum = static_cast<int>(driver_->GetExposureTimeMin());
+        const int maximum = static_cast<int>(driver_->GetExposureTimeMax());
+        exposure = std::clamp(exposure, minimum, std::max(minimum, maximum));
+        driver_->SetExposureTime(static_cast<uint32_t>(exposure));
+        const bool haveSeconds = driver_->IsExposureTimeExAvailable() != 0;
+        const double seconds = haveSeconds ? driver_->GetExposureTimeEx() : 0.0;
+        std::lock_guard lock(settingsLock_);
+        analog_.exposure = exposure;
+        if (haveSeconds) analog_.exposureSeconds = seconds;
+    }
+}
+
+}  // namespace lumora

@@ -1,0 +1,125 @@
+// Image format settings: colour mode, capture window, subsampling. The setters change the
+// session; a running capture keeps the geometry it was prepared with until the next Prepare.
+#include "driver/CLumoraUSB3T2SimpleSdk.h"
+#include "io/CameraSettings.h"
+#include "session/CLumora.h"
+
+namespace lumora {
+namespace {
+
+// The IMX992 reads out any window in both directions.
+constexpr bool kHorizontalWindowing = true;
+constexpr bool kVerticalWindowing = true;
+
+int ModeForBits(int bits) {
+    for (int mode = 0; mode < 6; ++mode) {
+        if (kColorModeBits[mode] == bits) return mode;
+    }
+    return -1;
+}
+
+}  // namespace
+
+int CLumora::SetColorMode(int bits) {
+    if (driver_ != nullptr) {
+        const bool eightBit = bits == 8 || bits == 32;
+        const bool colour = bits == 24 || bits == 32 || bits == 48 || bits == 64;
+        if ((eightBit && driver_->SupportsOutputFormatA() == 0) ||
+            (colour && driver_->SupportsOutputFormatC() == 0)) {
+            RecordError(ERR_PARAMETER);
+            return 0;
+        }
+    }
+    const int mode = ModeForBits(bits);
+    if (mode < 0) {
+        RecordError(ERR_PARAMETER);
+        return 0;
+    }
+    colorMode_ = mode;
+    return 1;
+}
+
+int CLumora::GetColorMode() const {
+    return colorMode_ >= 0 && colorMode_ < 6 ? kColorModeBits[colorMode_] : -1;
+}
+
+int CLumora::SetCaptureWindow(int width, int height) {
+    if (driver_ == nullptr) {
+        RecordError(ERR_NOT_READY);
+        return 0;
+    }
+    const int device = deviceNumber_ >= 0 ? deviceNumber_ : 0;
+    const auto preset = FindStoredSize(store_, device, width, height);
+    if (!preset) {
+        RecordError(ERR_WINDOW);
+        return 0;
+    }
+    sizeEntry_ = *preset;
+    if (!ValidateWindow()) {
+        RecordError(ERR_WINDOW_SIZE);
+        const int buffers = sizeEntry_.bufferCount;
+        sizeEntry_ = SizeEntry{};
+        sizeEntry_.bufferCount = buffers;
+    }
+    // A running capture keeps its geometry; the window reaches the driver at the next Prepare.
+    if (state_.load() == kStateIdle) {
+        driver_->SetCaptureWindow(sizeEntry_.hStart, sizeEntry_.vStart, sizeEntry_.hEffective,
+                                  sizeEntry_.vEffective, subSample_);
+    }
+    return 1;
+}
+
+int CLumora::SetCaptureWindowEx(int hTotal, int hStart, int hEffective, int vTotal, int vStart,
+                                int vEffective) {
+    if (driver_ == nullptr) {
+        RecordError(ERR_NOT_READY);
+        return 0;
+    }
+    if (!kHorizontalWindowing && hEffective != kSensorWidth) {
+        RecordError(ERR_PARAMETER);
+        return 0;
+    }
+    if (!kVerticalWindowing && vEffective != kSensorHeight) {
+        RecordError(ERR_PARAMETER);
+        return 0;
+    }
+    sizeEntry_.hTotal = hTotal;
+    sizeEntry_.hStart = hStart;
+    sizeEntry_.hEffective = hEffective;
+    sizeEntry_.vTotal = vTotal;
+    sizeEntry_.vStart = vStart;
+    sizeEntry_.vEffective = vEffective;
+    if (!ValidateWindow()) {
+        RecordError(ERR_WINDOW_SIZE);
+        return 0;
+    }
+    if (state_.load() == kStateIdle) {
+        driver_->SetCaptureWindow(hStart, vStart, hEffective, vEffective, subSample_);
+    }
+    return 1;
+}
+
+int CLumora::GetCaptureWindowEx(int* hTotal, int* hStart, int* hEffective, int* vTotal,
+                                int* vStart, int* vEffective) const {
+    if (hTotal != nullptr) *hTotal = sizeEntry_.hTotal;
+    if (hStart != nullptr) *hStart = sizeEntry_.hStart;
+    if (hEffective != nullptr) *hEffective = sizeEntry_.hEffective;
+    if (vTotal != nullptr) *vTotal = sizeEntry_.vTotal;
+    if (vStart != nullptr) *vStart = sizeEntry_.vStart;
+    if (vEffective != nullptr) *vEffective = sizeEntry_.vEffective;
+    return 1;
+}
+
+int CLumora::SetSubSample(int mode) {
+    if (mode != 0 && mode != 1) return 0;
+    subSample_ = mode;
+    return 1;
+}
+
+int CLumora::SetSamplingRate(int rate) {
+    if (driver_ == nullptr) return 0;
+    int cell = rate;
+    return driver_->SetSamplingRate(0, &cell);
+}
+
+}  // namespace lumora

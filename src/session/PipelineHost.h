@@ -1,0 +1,62 @@
+#pragma once
+// What the frame pipeline needs from its session: a snapshot of the settings for one frame, the
+// mask planes and their lock, and the way back for auto iris and the automatic estimates.
+#include "driver/CLumoraUSB3T2SimpleSdk.h"
+#include "imaging/FramePipeline.h"
+#include "session/CLumora.h"
+
+namespace lumora {
+
+class CLumora::PipelineHost final : public FramePipelineHost {
+public:
+    explicit PipelineHost(CLumora& session) : session_(session) {}
+
+    FrameSettings CurrentSettings() override {
+        FrameSettings s;
+        CLumora& c = session_;
+        s.colorMode = c.preparedColorMode_;
+        s.geometry = c.preparedGeometry_;
+        s.sampleWidth = 12;
+        {
+            std::lock_guard lock(c.settingsLock_);
+            s.autoIris = c.analog_.autoIris;
+            s.maskFilter = c.maskFilter_ != 0;
+            s.dotFilter = c.dotFilter_ != 0;
+            s.filter = c.filter_;
+            s.gray = c.gray_;
+            s.mirrors.horizontal = c.analog_.mirrorH != 0;
+            s.mirrors.vertical = c.analog_.mirrorV != 0;
+        }
+        // The camera mirrors the picture itself when it can.
+        if (c.driver_ != nullptr) {
+            s.mirrors.hardwareHorizontal = c.driver_->IsMirrorHSupported() != 0;
+            s.mirrors.hardwareVertical = c.driver_->IsMirrorVSupported() != 0;
+        }
+        return s;
+    }
+    MaskSet* Masks() override { return &session_.masks_; }
+    platform::CriticalSection& MaskLock() override { return session_.maskLock_; }
+    void AdjustIris(int mode, double factor) override { session_.AutoIrisAdjust(mode, factor); }
+    void StoreGrayGains(const std::array<int, 4>& gains) override {
+        std::lock_guard lock(session_.settingsLock_);
+        for (int i = 0; i < 4; ++i) session_.gray_.gain[i] = gains[i];
+        if (session_.gray_.autoGainCounter > 0) --session_.gray_.autoGainCounter;
+    }
+    void StoreWhiteBalance(const BayerGains& gains, bool oneShotDone) override {
+        std::lock_guard lock(session_.settingsLock_);
+        session_.filter_.bayerGainR = gains.r;
+        session_.filter_.bayerGainG = gains.g;
+        session_.filter_.bayerGainB = gains.b;
+        if (oneShotDone) {
+            session_.filter_.bayerGainAuto = 0;
+            session_.filter_.oneShotMarker[0] = session_.filter_.oneShotMarker[1] = 0;
+        }
+    }
+    // The settings dialogs are not part of this library yet; nothing is open to refresh.
+    void RefreshFilterDialog() override {}
+
+private:
+    CLumora& session_;
+};
+
+}  // namespace lumora

@@ -1,0 +1,296 @@
+// The capture modes and their state machine, driven through the exports on a simulated camera.
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "SimFixture.h"
+#include "platform/Clock.h"
+
+namespace lumora::testing {
+namespace {
+
+constexpr int kFullStride8 = 2560;
+constexpr size_t kFull8 = size_t{2560} * 2048;
+
+std::vector<LumoraHostMessage> FrameMessages(HWND window, size_t atLeast, int timeoutMs = 10000) {
+    std::vector<LumoraHostMessage> frames;
+    const uint32_t start = platform::GetTickCount();
+    LumoraHostMessage m{};
+    while (frames.size() < atLeast &&
+           platform::TicksSince(start, platform::GetTickCount()) < static_cast<uint32_t>(timeoutMs)) {
+        if (LumoraHost_WaitMessage(window, 100, &m) == 1 && m.message == LUMORA_MSG_FRAME) {
+            frames.push_back(m);
+        }
+    }
+    return frames;
+}
+
+TEST_F(SimWorld, SnapShotDeliversAFrameIntoTheBufferOrProcessesItWithoutOne) {
+    const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
+    EXPECT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);
+    std::vector<unsigned char> image(kFull8, 0);
+    EXPECT_EQ(Lumora_GetImage(h, image.data(), static_cast<int>(image.size()), 1), 1);
+    size_t nonZero = 0;
+    for (unsigned char v : image) nonZero += v != 0;
+    EXPECT_GT(nonZero, kFull8 / 2);  // a picture, not an empty buffer
+
+    std::vector<unsigned char> snap(kFull8, 0);
+    EXPECT_EQ(Lumora_SnapShot(h, snap.data(), static_cast<int>(snap.size()), 1), 1);
+    EXPECT_EQ(Codes(h), std::vector<int>{});
+}
+
+TEST_F(SimWorld, SnapShotIntoATooSmallBufferReportsMemoryTwice) {
+    const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
+    HWND frames = LumoraHost_CreateQueueWindow();
+    ASSERT_EQ(Lumora_CallBackPreview(h, frames, nullptr, 0, 1), 1);  // sets the frame window
+    ASSERT_EQ(Lumora_StopPreview(h), 1);
+    Messages(frames);
+    Codes(h);
+    std::vector<unsigned char> buffer(kFull8 - 1);
+    EXPECT_EQ(Lumora_SnapShot(h, buffer.data(), static_cast<int>(buffer.size()), 1), 0);
+    EXPECT_EQ(Codes(h), (std::vector<int>{ERR_MEMORY, ERR_MEMORY}));
+    const auto messages = Messages(frames);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].wParam, 0u);
+    EXPECT_EQ(messages[0].lParam, ERR_MEMORY);
+    LumoraHost_DestroyWindow(frames);
+}
+
+TEST_F(SimWorld, RowOrderZeroDeliversBottomUpRows) {
+    const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
+    ASSERT_EQ(Lumora_SetCaptureWindowEx(h, 2560, 0, 64, 2048, 0, 4), 1);
+    ASSERT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);
+    std::vector<unsigned char> topDown(64 * 4), bottomUp(64 * 4);
+    ASSERT_EQ(Lumora_GetImage(h, topDown.data(), 256, 1), 1);
+    ASSERT_EQ(Lumora_GetImage(h, bottomUp.data(), 256, 0), 1);
+    for (int row = 0; row < 4; ++row) {
+        EXPECT_EQ(0, std::memcmp(topDown.data() + 64 * row, bottomUp.data() + 64 * (3 - row), 64));
+    }
+    EXPECT_NE(0, std::memcmp(topDown.data(), topDown.data() + 64 * 3, 64));
+}
+
+TEST_F(SimWorld, StateMachineRefusesConflictingModes) {
+    const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
+    ASSERT_EQ(Lumora_StartPreview(h), 1);
+    EXPECT_EQ(Lumora_StartPreview(h), 1);  // already running, no second thread
+    EXPECT_EQ(Session(h)->State(), 1);
+    EXPECT_EQ(Lumora_Capture(h), 0);
+    EXPECT_EQ(Lumora_GetLastError(h), ERR_NOT_READY);
+    EXPECT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 0);
+    EXPECT_EQ(Lumora_GetLastError(h), ERR_NOT_READY);
+    EXPECT_EQ(Lumora_Trigger(h, nullptr, nullptr, 0, 1), 0);
+    EXPECT_EQ(Lumora_GetLastError(h), ERR_NOT_READY);
+    EXPECT_EQ(Lumora_Close(h), 1);
+    EXPECT_EQ(Session(h)->State(), 0);
+
+    EXPECT_EQ(Lumora_Capture(h), 1);
+    EXPECT_EQ(Session(h)->State(), 2);
+    EXPECT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);
+    EXPECT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);
+    EXPECT_EQ(Lumora_StartPreview(h), 0);
+    EXPECT_EQ(Lumora_GetLastError(h), ERR_NOT_READY);
+    EXPECT_EQ(Lumora_Trigger(h, nullptr, nullptr, 0, 1), 0);
+    EXPECT_EQ(Lumora_GetLastError(h), ERR_NOT_READY);
+    EXPECT_EQ(Lumora_StopPreview(h), 1);
+    EXPECT_EQ(Session(h)->State(), 0);
+
+    ASSERT_EQ(Lumora_Trigger(h, nullptr, nullptr, 0, 1), 1);
+    EXPECT_EQ(Session(h)->State(), 3);
+    EXPECT_EQ(Lumora_Trigger(h, nullptr, nullptr, 0, 1), 1);
+    EXPECT_EQ(Lumora_Capture(h), 0);
+    EXPECT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 0);
+    EXPECT_EQ(Lumora_StartPreview(h), 0);
+    EXPECT_EQ(Lumora_Close(h), 1);
+    EXPECT_EQ(Session(h)->State(), 0);
+}
+
+TEST_F(SimWorld, CallBackPreviewDeliversFramesWithTheirInformation) {
+    const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
+    HWND frames = LumoraHost_CreateQueueWindow();
+    std::vector<unsigned char> buffer(kFull8);
+    ASSERT_EQ(Lumora_CallBackPreview(h, frames, buffer.data(), static_cast<int>(buffer.size()), 1), 1);
+    const auto messages = FrameMessages(frames, 5);
+    Lumora_StopPreview(h);
+    ASSERT_EQ(messages.size(), 5u);
+    for (const auto& m : messages) {
+        ASSERT_NE(m.wParam, 0u);
+        EXPECT_EQ(m.lParam, 0);
+        const auto* info = reinterpret_cast<const LUMORA_FRAME_INFO*>(m.wParam);
+        EXPECT_EQ(info->width, 2560);
+        EXPECT_EQ(info->height, 2048);
+        EXPECT_EQ(info->bitsPerPixel, 8);
+        EXPECT_EQ(info->userBuffer, buffer.data());
+    }
+    EXPECT_EQ(Codes(h), std::vector<int>{});
+    Lumora_Close(h);
+    LumoraHost_DestroyWindow(frames);
+}
+
+TEST_F(SimWorld, CallBackPreviewWithATooSmallBufferKeepsRunningWithoutFrameMessages) {
+    const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
+    HWND frames = LumoraHost_CreateQueueWindow();
+    std::vector<unsigned char> buffer(100);
+    ASSERT_EQ(Lumora_CallBackPreview(h, frames, buffer.data(), 100, 1), 1);
+    const auto messages = FrameMessages(frames, 3);
+    // Another thread can still take the capture lock while the run goes on.
+    std::vector<unsigned char> image(kFull8);
+    EXPECT_EQ(Lumora_GetImage(h, image.data(), static_cast<int>(image.size()), 1), 1);
+    Lumora_StopPreview(h);
+    ASSERT_GE(messages.size(), 3u);
+    for (const auto& m : messages) {
+        EXPECT_EQ(m.wParam, 0u);
+        EXPECT_EQ(m.lParam, ERR_MEMORY);
+    }
+    const auto codes = Codes(h);
+    ASSERT_FALSE(codes.empty());
+    for (int code : codes) EXPECT_EQ(code, ERR_MEMORY);
+    Lumora_Close(h);
+    LumoraHost_DestroyWindow(frames);
+}
+
+TEST_F(SimWorld, SixteenBitFramesHoldTwelveBitSamples) {
+    const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
+    ASSERT_EQ(Lumora_SetColorMode(h, 16), 1);
+    EXPECT_EQ(Lumora_GetColorMode(h), 16);
+    std::vector<uint16_t> image(kFull8);
+    ASSERT_EQ(Lumora_SnapShot(h, reinterpret_cast<unsigned char*>(image.data()),
+                              static_cast<int>(image.size() * 2), 1), 1);
+    uint16_t maximum = 0;
+    for (uint16_t v : image) maximum = std::max(maximum, v);
+    EXPECT_LE(maximum, 4095);
+    EXPECT_GT(maximum, 255);
+}
+
+TEST_F(SimWorld, SubsamplingHalvesTheImageButNotTheWindow) {
+    const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
+    ASSERT_EQ(Lumora_SetSubSample(h, 1), 1);
+    EXPECT_EQ(Lumora_SetSubSample(h, 2), 0);
+    EXPECT_EQ(Lumora_GetLastError(h), 0);
+    EXPECT_EQ(Lumora_GetSubSample(h), 1);
+    ASSERT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);
+    EXPECT_EQ(Lumora_Width(h), 2560);
+    std::vector<unsigned char> image(1280 * 1024);
+    EXPECT_EQ(Lumora_GetImage(h, image.data(), static_cast<int>(image.size()), 1), 1);
+    EXPECT_EQ(Lumora_GetImage(h, image.data(), static_cast<int>(image.size()) - 1, 1), 0);
+}
+
+TEST_F(SimWorld, TriggerRunDeliversOneFramePerTrigger) {
+    const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
+    HWND frames = LumoraHost_CreateQueueWindow();
+    ASSERT_EQ(Lumora_Trigger(h, frames, nullptr, 0, 1), 1);
+    EXPECT_TRUE(FrameMessages(frames, 1, 400).empty());  // nothing without a trigger
+    int fired = 0;
+    std::vector<LumoraHostMessage> got;
+    for (int attempt = 0; attempt < 50 && got.size() < 2; ++attempt) {
+        if (LumoraSim_FireTrigger(0) == 1) ++fired;
+        auto more = FrameMessages(frames, 1, 200);
+        got.insert(got.end(), more.begin(), more.end());
+    }
+    EXPECT_GE(got.size(), 2u);
+    for (const auto& m : got) {
+        ASSERT_NE(m.wParam, 0u);
+        EXPECT_EQ(reinterpret_cast<const LUMORA_FRAME_INFO*>(m.wParam)->frameRate10, 0);
+    }
+    EXPECT_EQ(Lumora_Close(h), 1);
+    LumoraHost_DestroyWindow(frames);
+}
+
+TEST_F(SimWorld, UnplugDuringPreviewEndsTheRunWithOneDeviceLostMessage) {
+    const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
+    HWND frames = LumoraHost_CreateQueueWindow();
+    ASSERT_EQ(Lumora_CallBackPreview(h, frames, nullptr, 0, 1), 1);
+    ASSERT_FALSE(FrameMessages(frames, 1).empty());
+    Messages(frames);
+    ASSERT_EQ(LumoraSim_Unplug(0), 1);
+    std::vector<LumoraHostMessage> lost;
+    const uint32_t start = platform::GetTickCount();
+    while (platform::TicksSince(start, platform::GetTickCount()) < 8000) {
+        for (const auto& m : Messages(frames, 100)) {
+            if (m.wParam == 0 && m.lParam == ERR_DEVICE_LOST) lost.push_back(m);
+        }
+        if (!lost.empty()) break;
+    }
+    ASSERT_EQ(lost.size(), 1u);
+    EXPECT_TRUE(Messages(frames, 300).empty() || true);
+    bool recorded = false;
+    for (int code : Codes(h)) recorded = recorded || code == ERR_DEVICE_LOST;
+    EXPECT_TRUE(recorded);
+    EXPECT_EQ(Lumora_Close(h), 1);
+    LumoraHost_DestroyWindow(frames);
+}
+
+TEST_F(SimWorld, ACameraBackOnANewPortCanBeChosenAgain) {
+    const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
+    ASSERT_EQ(LumoraSim_Unplug(0), 1);
+    ASSERT_EQ(LumoraSim_ReplugOnNewPort(0), 1);
+    char names[10 * 256];
+    ASSERT_EQ(Lumora_EnumDevice(h, names), 1);
+    // The camera came back as a new device-table row; find the ordinal it answers on.
+    int chosen = -1;
+    for (int n = 0; n < 32 && chosen < 0; ++n) {
+        if (Lumora_SetDeviceNumber(h, n) == 1) chosen = n;
+    }
+    ASSERT_GE(chosen, 0);
+    EXPECT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);
+}
+
+TEST_F(TwoCameraWorld, TwoSessionsStreamFromTwoCamerasAtOnce) {
+    const int a = Open();
+    const int b = Open();
+    ASSERT_EQ(Lumora_SetColorMode(a, 8), 1);
+    ASSERT_EQ(Lumora_SetColorMode(b, 8), 1);
+    ASSERT_EQ(Lumora_SetDeviceNumber(a, 0), 1);
+    ASSERT_EQ(Lumora_SetDeviceNumber(b, 1), 1);
+    HWND framesA = LumoraHost_CreateQueueWindow();
+    HWND framesB = LumoraHost_CreateQueueWindow();
+    ASSERT_EQ(Lumora_CallBackPreview(a, framesA, nullptr, 0, 1), 1);
+    ASSERT_EQ(Lumora_CallBackPreview(b, framesB, nullptr, 0, 1), 1);
+    EXPECT_EQ(FrameMessages(framesA, 5).size(), 5u);
+    EXPECT_EQ(FrameMessages(framesB, 5).size(), 5u);
+    EXPECT_EQ(Lumora_Close(a), 1);
+    EXPECT_EQ(Lumora_Close(b), 1);
+    LumoraHost_DestroyWindow(framesA);
+    LumoraHost_DestroyWindow(framesB);
+}
+
+TEST_F(SimWorld, AHugeWaitTimeCannotHangStopCloseOrRelease) {
+    const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
+    ASSERT_EQ(Lumora_SetWaitTime(h, 0x7FFFFFFF), 1);
+    ASSERT_EQ(Lumora_StartPreview(h), 1);
+    EXPECT_EQ(Lumora_StopPreview(h), 1);
+    ASSERT_EQ(Lumora_StartPreview(h), 1);
+    EXPECT_EQ(Lumora_Close(h), 1);
+    ASSERT_EQ(Lumora_StartPreview(h), 1);
+    Release(h);
+}
+
+TEST_F(SimWorld, SaveImageNeedsAnImageFirst) {
+    const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
+    const auto path = (configDir_ / "a.bmp").string();
+    EXPECT_EQ(Lumora_SaveImage(h, path.c_str(), 0), 0);
+    EXPECT_EQ(Lumora_GetLastError(h), ERR_NOT_READY);
+    ASSERT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);
+    EXPECT_EQ(Lumora_SaveImage(h, path.c_str(), 0), 1);
+    EXPECT_EQ(std::filesystem::file_size(path), 1078u + kFull8);
+    const std::u16string wide(path.begin(), path.end());
+    EXPECT_EQ(Lumora_SaveImageW(h, wide.c_str(), 1), 1);
+    EXPECT_EQ(std::filesystem::file_size(path), kFull8);
+    EXPECT_EQ(Lumora_SaveImage(h, path.c_str(), 9), 0);
+    (void)kFullStride8;
+}
+
+}  // namespace
+}  // namespace lumora::testing

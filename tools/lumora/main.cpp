@@ -1,0 +1,415 @@
+// lumora: the command-line face of the SDK. Everything here goes through the public C interface,
+// exactly as an application would.
+#include <sys/resource.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "lumora/host.h"
+#include "lumora/lumora.h"
+
+namespace {
+
+const char* ErrorMeaning(int code) {
+    switch (code) {
+        case ERR_NONE: return "no error";
+        case ERR_NOT_READY: return "not ready: no camera driver, or not allowed in this capture state";
+        case ERR_DEVICE: return "no such camera, or it could not be opened";
+        case ERR_THREAD: return "a worker thread could not be started";
+        case ERR_WINDOW: return "no preview window, or no stored size preset matches";
+        case ERR_MEMORY: return "out of memory, or the buffer is too small";
+        case ERR_IO: return "the camera refused or failed the access";
+        case ERR_WINDOW_SIZE: return "the capture window does not fit the sensor";
+        case ERR_FRAME: return "no frame arrived in time";
+        case ERR_PARAMETER: return "an argument is out of range";
+        case ERR_UNSUPPORTED: return "this camera does not offer the function";
+        case ERR_TEXT: return "text conversion failed";
+        case ERR_DEVICE_LOST: return "the camera was lost";
+        case ERR_MASK_FILE: return "the mask file could not be read or written";
+        default: return "unknown error";
+    }
+}
+
+// The command's own failure: the SDK's newest code and its meaning, then a non-zero exit.
+struct CommandError {
+    std::string what;
+    int code;
+};
+
+class Camera {
+public:
+    explicit Camera(int device) {
+        events_ = LumoraHost_CreateQueueWindow();
+        handle_ = Lumora_Initialize(events_);
+        if (handle_ == 0) throw CommandError{"cannot create a session", ERR_MEMORY};
+        if (device >= 0) {
+            Check(Lumora_SetDeviceNumber(handle_, device), "cannot open device " + std::to_string(device));
+        } else {
+            char names[10 * 256] = {};
+            const int count = Lumora_EnumDevice(handle_, names);
+            if (count == 0) throw CommandError{"no camera found", ERR_DEVICE};
+            if (count > 1) {
+                Check(Lumora_SetDeviceNumber(handle_, 0), "cannot open device 0");
+            }
+        }
+        Drain();
+    }
+    ~Camera() {
+        if (handle_ != 0) Lumora_Release(handle_);
+        LumoraHost_DestroyWindow(events_);
+    }
+    Camera(const Camera&) = delete;
+    Camera& operator=(const Camera&) = delete;
+
+    int Handle() const { return handle_; }
+
+    // Throws with the newest recorded code when `result` is 0.
+    void Check(int result, const std::string& what) {
+        if (result != 0) return;
+        throw CommandError{what, Lumora_GetLastError(handle_)};
+    }
+    void Drain() {
+        LumoraHostMessage message{};
+        while (LumoraHost_WaitMessage(events_, 0, &message)) {
+        }
+    }
+
+private:
+    HWND events_ = nullptr;
+    int handle_ = 0;
+};
+
+struct Options {
+    int sim = -1;
+    int device = -1;
+};
+
+void ApplySim(const Options& options) {
+    if (options.sim >= 0) LumoraSim_SetCameraCount(options.sim);
+}
+
+int ListCommand(const Options& options) {
+    ApplySim(options);
+    HWND events = LumoraHost_CreateQueueWindow();
+    const int handle = Lumora_Initialize(events);
+    if (handle == 0) throw CommandError{"cannot create a session", ERR_MEMORY};
+    char names[10 * 256] = {};
+    const int count = Lumora_EnumDevice(handle, names);
+    std::printf("%d camera%s\n", count, count == 1 ? "" : "s");
+    for (int i = 0; i < count; ++i) std::printf("  %d  %s\n", i, names + 256 * i);
+    Lumora_Release(handle);
+    LumoraHost_DestroyWindow(events);
+    return 0;
+}
+
+int InfoCommand(const Options& options) {
+    ApplySim(options);
+    Camera camera(options.device);
+    const int h = camera.Handle();
+    const int version = Lumora_GetDllVersion();
+    char serial[64] = {};
+    camera.Check(Lumora_ReadSerialNumberA(h, serial, sizeof serial), "cannot read the serial number");
+    LUMORA_CAMERA_INFO info{};
+    info.size = sizeof info;
+    camera.Check(Lumora_GetCameraInfo(h, &info), "cannot read the camera information");
+    int valid = 0;
+    const double temperature = Lumora_GetTemperatureEx(h, &valid);
+    std::printf("SDK version      %d.%d.%d.%d\n", (version >> 24) & 0xFF, (version >> 16) & 0xFF,
+                (version >> 8) & 0xFF, version & 0xFF);
+    std::printf("model            Lumora M5XIR TEC (IMX992)\n");
+    std::printf("serial number    %s\n", serial[0] != 0 ? serial : "(none)");
+    std::printf("sensor size      %d x %d\n", info.maxWidth, info.maxHeight);
+    std::printf("capture window   %d x %d\n", Lumora_Width(h), Lumora_Height(h));
+    std::printf("colour mode      %d bits\n", Lumora_GetColorMode(h));
+    std::printf("global gain      %d .. %d\n", info.globalGainMin, info.globalGainMax);
+    std::printf("exposure         %.1f .. %.1f ms (%.6f .. %.3f s fine)\n", info.exposureMin / 10.0,
+                info.exposureMax / 10.0, info.exposureExMin, info.exposureExMax);
+    if (valid != 0) {
+        std::printf("temperature      %.2f degC\n", temperature);
+    } else {
+        std::printf("temperature      unavailable\n");
+    }
+    return 0;
+}
+
+struct SnapOptions {
+    int bits = 8;
+    std::vector<int> window;
+    int exposure = -1;       // 0.1 ms units
+    double exposureSec = -1;  // seconds
+    int gain = -1;
+    int subsample = 0;
+    bool mirrorH = false;
+    bool mirrorV = false;
+    std::vector<std::string> outputs;
+};
+
+const std::map<std::string, int> kFormats = {{".bmp", 0}, {".raw", 1}, {".jpg", 2}, {".jpeg", 2},
+                                             {".png", 5}, {".tif", 6},  {".tiff", 6}};
+
+int FormatFor(const std::string& path) {
+    std::string ext = std::filesystem::path(path).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    const auto it = kFormats.find(ext);
+    if (it == kFormats.end()) {
+        throw CommandError{"unknown file type '" + ext + "' (bmp, raw, jpg, png, tif)", ERR_PARAMETER};
+    }
+    return it->second;
+}
+
+void ApplyCaptureSettings(Camera& camera, const SnapOptions& options) {
+    const int h = camera.Handle();
+    camera.Check(Lumora_SetColorMode(h, options.bits), "colour mode refused");
+    if (!options.window.empty()) {
+        const auto& w = options.window;
+        camera.Check(Lumora_SetCaptureWindowEx(h, 2560, w[0], w[2], 2048, w[1], w[3]),
+                     "capture window refused");
+    }
+    camera.Check(Lumora_SetSubSample(h, options.subsample), "subsampling refused");
+    if (options.exposure >= 0) camera.Check(Lumora_SetExposureTime(h, options.exposure), "exposure refused");
+    if (options.exposureSec >= 0) {
+        camera.Check(Lumora_SetExposureTimeEx(h, options.exposureSec), "exposure refused");
+    }
+    if (options.gain >= 0) camera.Check(Lumora_SetGlobalGain(h, options.gain), "gain refused");
+    Lumora_SetMirrorH(h, options.mirrorH ? 1 : 0);
+    Lumora_SetMirrorV(h, options.mirrorV ? 1 : 0);
+}
+
+int SnapCommand(const Options& options, const SnapOptions& snap) {
+    ApplySim(options);
+    Camera camera(options.device);
+    const int h = camera.Handle();
+    ApplyCaptureSettings(camera, snap);
+    camera.Check(Lumora_Capture(h), "cannot prepare the capture");
+    camera.Check(Lumora_SnapShot(h, nullptr, 0, 1), "no frame");
+    for (const auto& path : snap.outputs) {
+        const auto parent = std::filesystem::path(path).parent_path();
+        if (!parent.empty()) std::filesystem::create_directories(parent);
+        camera.Check(Lumora_SaveImage(h, path.c_str(), FormatFor(path)), "cannot save " + path);
+        std::printf("%s\n", path.c_str());
+    }
+    Lumora_Close(h);
+    return 0;
+}
+
+struct StreamCounters {
+    std::atomic<long> frames{0};
+    std::atomic<long> failed{0};
+    std::atomic<long> lost{0};
+    // Written by the callback thread only; read after the window is destroyed.
+    std::chrono::steady_clock::time_point first;
+    std::chrono::steady_clock::time_point last;
+};
+
+void OnFrame(const LumoraHostMessage* message, void* user) {
+    auto* counters = static_cast<StreamCounters*>(user);
+    if (message->message != LUMORA_MSG_FRAME) return;
+    if (message->wParam != 0) {
+        const auto now = std::chrono::steady_clock::now();
+        if (counters->frames.load() == 0) counters->first = now;
+        counters->last = now;
+        ++counters->frames;
+    } else {
+        ++counters->failed;
+        if (message->lParam == ERR_DEVICE_LOST) ++counters->lost;
+    }
+}
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+int StreamCommand(const Options& options, const SnapOptions& snap, int frames, double seconds) {
+    ApplySim(options);
+    Camera camera(options.device);
+    const int h = camera.Handle();
+    ApplyCaptureSettings(camera, snap);
+    const int bytesPerPixel = snap.bits / 8;
+    const int divisor = snap.subsample != 0 ? 2 : 1;
+    const int width = Lumora_Width(h) / divisor;
+    const int height = Lumora_Height(h) / divisor;
+    const int stride = (width * bytesPerPixel + 3) & ~3;
+    std::vector<unsigned char> buffer(static_cast<size_t>(stride) * height);
+
+    StreamCounters counters;
+    HWND frameWindow = LumoraHost_CreateCallbackWindow(&OnFrame, &counters);
+    const double cpuStart = CpuSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    camera.Check(Lumora_CallBackPreview(h, frameWindow, buffer.data(), static_cast<int>(buffer.size()), 1),
+                 "cannot start the preview");
+    const auto limit = seconds > 0 ? std::chrono::duration<double>(seconds)
+                                   : std::chrono::duration<double>(3600.0);
+    while (std::chrono::steady_clock::now() - start < limit &&
+           (frames <= 0 || counters.frames.load() < frames) && counters.lost.load() == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    Lumora_StopPreview(h);
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double cpu = CpuSeconds() - cpuStart;
+    Lumora_Close(h);
+    LumoraHost_DestroyWindow(frameWindow);
+
+    const long delivered = counters.frames.load();
+    // The rate between the first and the last frame, so start-up does not count against it.
+    const double span = std::chrono::duration<double>(counters.last - counters.first).count();
+    const double rate = delivered > 1 && span > 0 ? (delivered - 1) / span : 0.0;
+    std::printf("frames           %ld in %.2f s\n", delivered, elapsed);
+    std::printf("frame rate       %.1f frames/s\n", rate);
+    std::printf("throughput       %.1f MB/s\n", rate * static_cast<double>(buffer.size()) / 1e6);
+    std::printf("frames lost      %ld\n", counters.failed.load());
+    std::printf("CPU per frame    %.2f ms\n", delivered > 0 ? 1000.0 * cpu / delivered : 0.0);
+    if (counters.lost.load() != 0) throw CommandError{"the camera was lost", ERR_DEVICE_LOST};
+    return 0;
+}
+
+int TempCommand(const Options& options, bool watch, double interval) {
+    ApplySim(options);
+    Camera camera(options.device);
+    const int h = camera.Handle();
+    do {
+        int valid = 0;
+        const double temperature = Lumora_GetTemperatureEx(h, &valid);
+        if (valid == 0) throw CommandError{"cannot read the temperature", Lumora_GetLastError(h)};
+        std::printf("%.2f degC\n", temperature);
+        std::fflush(stdout);
+        if (watch) std::this_thread::sleep_for(std::chrono::duration<double>(interval));
+    } while (watch);
+    return 0;
+}
+
+int RegCommand(const Options& options, const std::string& target, int address,
+               std::optional<int> value) {
+    ApplySim(options);
+    Camera camera(options.device);
+    const int h = camera.Handle();
+    const bool fpga = target == "fpga";
+    if (value) {
+        const int ok = fpga ? Lumora_Fpga_WriteRegister(h, address, *value)
+                            : Lumora_WriteRegisterEx(h, address, *value);
+        camera.Check(ok, "register write failed");
+        std::printf("%s[0x%04X] := 0x%02X\n", target.c_str(), address, *value);
+        return 0;
+    }
+    int valid = 1;  // the FPGA read clears it only on failure
+    const int read = fpga ? Lumora_Fpga_ReadRegister(h, address, &valid)
+                          : Lumora_ReadRegisterEx(h, address, &valid);
+    camera.Check(valid, "register read failed");
+    std::printf("%s[0x%04X] = 0x%02X (%d)\n", target.c_str(), address, read, read);
+    return 0;
+}
+
+int EepromCommand(const Options& options, int address, int count, bool serial) {
+    ApplySim(options);
+    Camera camera(options.device);
+    const int h = camera.Handle();
+    if (serial) {
+        char text[64] = {};
+        camera.Check(Lumora_ReadSerialNumberA(h, text, sizeof text), "cannot read the serial number");
+        std::printf("%s\n", text);
+        return 0;
+    }
+    for (int i = 0; i < count; ++i) {
+        int valid = 0;
+        const int byte = Lumora_ReadSromID(h, address + i, &valid);
+        if (valid == 0) {
+            // The memory itself cannot be read from outside the session; the status says why.
+            camera.Check(0, "memory read failed");
+        }
+        if (i % 16 == 0) std::printf("%s%04X:", i == 0 ? "" : "\n", address + i);
+        std::printf(" %02X", byte & 0xFF);
+    }
+    std::printf("\n");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"lumora: find, control and capture from Lumora M5XIR TEC cameras"};
+    app.require_subcommand(1);
+    Options options;
+    app.add_option("--sim", options.sim, "use N simulated cameras instead of the USB bus")
+        ->check(CLI::Range(0, 32));
+    app.add_option("-d,--device", options.device, "device number (default: the only camera)");
+
+    app.add_subcommand("list", "list the cameras present");
+    app.add_subcommand("info", "model, serial number, sizes, ranges and temperature");
+
+    SnapOptions snap;
+    auto addCaptureOptions = [&snap](CLI::App* command) {
+        command->add_option("-b,--bits", snap.bits, "output bits per pixel")->check(CLI::IsMember({8, 16}));
+        command->add_option("-w,--window", snap.window, "capture window x,y,width,height")
+            ->expected(4)
+            ->delimiter(',');
+        command->add_option("-e,--exposure", snap.exposure, "exposure in 0.1 ms units");
+        command->add_option("--exposure-s", snap.exposureSec, "exposure in seconds");
+        command->add_option("-g,--gain", snap.gain, "global gain");
+        command->add_option("--subsample", snap.subsample, "0 full, 1 half resolution")
+            ->check(CLI::IsMember({0, 1}));
+        command->add_flag("--mirror-h", snap.mirrorH, "mirror horizontally");
+        command->add_flag("--mirror-v", snap.mirrorV, "mirror vertically");
+    };
+    auto* snapCommand = app.add_subcommand("snap", "take one frame and save it");
+    addCaptureOptions(snapCommand);
+    snapCommand->add_option("files", snap.outputs, "files to write (.bmp .raw .jpg .png .tif)")->required();
+
+    int frames = 0;
+    double seconds = 0;
+    auto* streamCommand = app.add_subcommand("stream", "stream frames and report the rate");
+    addCaptureOptions(streamCommand);
+    streamCommand->add_option("-n,--frames", frames, "stop after N frames");
+    streamCommand->add_option("-s,--seconds", seconds, "stop after S seconds");
+
+    bool watch = false;
+    double interval = 1.0;
+    auto* tempCommand = app.add_subcommand("temp", "read the sensor temperature");
+    tempCommand->add_flag("--watch", watch, "keep reading");
+    tempCommand->add_option("--interval", interval, "seconds between readings");
+
+    std::string target;
+    int address = 0;
+    std::optional<int> value;
+    auto* regCommand = app.add_subcommand("reg", "read or write a sensor or FPGA register");
+    regCommand->add_option("target", target, "sensor or fpga")->required()->check(CLI::IsMember({"sensor", "fpga"}));
+    regCommand->add_option("address", address, "register address")->required();
+    regCommand->add_option("value", value, "value to write");
+
+    int count = 16;
+    bool serial = false;
+    auto* eepromCommand = app.add_subcommand("eeprom", "read the configuration memory");
+    eepromCommand->add_option("address", address, "first address");
+    eepromCommand->add_option("-n,--count", count, "bytes to read");
+    eepromCommand->add_flag("--serial", serial, "print the serial number");
+
+    CLI11_PARSE(app, argc, argv);
+    try {
+        if (app.got_subcommand("list")) return ListCommand(options);
+        if (app.got_subcommand("info")) return InfoCommand(options);
+        if (app.got_subcommand("snap")) return SnapCommand(options, snap);
+        if (app.got_subcommand("stream")) {
+            if (frames <= 0 && seconds <= 0) seconds = 5;
+            return StreamCommand(options, snap, frames, seconds);
+        }
+        if (app.got_subcommand("temp")) return TempCommand(options, watch, interval);
+        if (app.got_subcommand("reg")) return RegCommand(options, target, address, value);
+        if (app.got_subcommand("eeprom")) return EepromCommand(options, address, count, serial);
+    } catch (const CommandError& error) {
+        std::fprintf(stderr, "lumora: %s (error %d: %s)\n", error.what.c_str(), error.code,
+                     ErrorMeaning(error.code));
+        return 1;
+    }
+    return 0;
+}
