@@ -236,12 +236,12 @@ TEST_F(SimWorld, ACameraBackOnANewPortCanBeChosenAgain) {
     ASSERT_EQ(LumoraSim_ReplugOnNewPort(0), 1);
     char names[10 * 256];
     ASSERT_EQ(Lumora_EnumDevice(h, names), 1);
-    // The camera came back as a new device-table row; find the ordinal it answers on.
-    int chosen = -1;
-    for (int n = 0; n < 32 && chosen < 0; ++n) {
-        if (Lumora_SetDeviceNumber(h, n) == 1) chosen = n;
-    }
-    ASSERT_GE(chosen, 0);
+    // The camera came back as a new device-table row with a new number.
+    const int before = Session(h)->DeviceNumber();
+    const auto devices = PresentDevices(h);
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_NE(devices[0], before);
+    ASSERT_EQ(Lumora_SetDeviceNumber(h, devices[0]), 1);
     EXPECT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);
 }
 
@@ -250,8 +250,10 @@ TEST_F(TwoCameraWorld, TwoSessionsStreamFromTwoCamerasAtOnce) {
     const int b = Open();
     ASSERT_EQ(Lumora_SetColorMode(a, 8), 1);
     ASSERT_EQ(Lumora_SetColorMode(b, 8), 1);
-    ASSERT_EQ(Lumora_SetDeviceNumber(a, 0), 1);
-    ASSERT_EQ(Lumora_SetDeviceNumber(b, 1), 1);
+    const auto devices = PresentDevices(a);
+    ASSERT_EQ(devices.size(), 2u);
+    ASSERT_EQ(Lumora_SetDeviceNumber(a, devices[0]), 1);
+    ASSERT_EQ(Lumora_SetDeviceNumber(b, devices[1]), 1);
     HWND framesA = LumoraHost_CreateQueueWindow();
     HWND framesB = LumoraHost_CreateQueueWindow();
     ASSERT_EQ(Lumora_CallBackPreview(a, framesA, nullptr, 0, 1), 1);

@@ -20,12 +20,14 @@ TEST_F(SimWorld, OneCameraIsOpenedAtInitialize) {
 TEST_F(TwoCameraWorld, NothingIsOpenedUntilADeviceIsChosen) {
     const int h = Open();
     EXPECT_EQ(Session(h)->DeviceNumber(), -1);
-    EXPECT_EQ(Lumora_SetDeviceNumber(h, 5), 0);
+    const auto devices = PresentDevices(h);
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(Lumora_SetDeviceNumber(h, 31), 0);
     EXPECT_EQ(Lumora_GetLastError(h), ERR_DEVICE);
-    EXPECT_EQ(Lumora_SetDeviceNumber(h, 1), 1);
-    EXPECT_EQ(Session(h)->DeviceNumber(), 1);
+    EXPECT_EQ(Lumora_SetDeviceNumber(h, devices[1]), 1);
+    EXPECT_EQ(Session(h)->DeviceNumber(), devices[1]);
     // The same number again: nothing reopened, still success.
-    EXPECT_EQ(Lumora_SetDeviceNumber(h, 1), 1);
+    EXPECT_EQ(Lumora_SetDeviceNumber(h, devices[1]), 1);
     EXPECT_EQ(Lumora_GetLastError(h), 0);
 }
 

@@ -49,6 +49,18 @@ protected:
         EXPECT_EQ(Lumora_Release(handle), 1);
         std::erase(handles_, handle);
     }
+    // The device numbers of the cameras present, in order. A camera that came back on a new
+    // port earlier in the process keeps its old row, so numbers need not be 0, 1, ...
+    static std::vector<int> PresentDevices(int handle) {
+        std::vector<int> devices;
+        char name[64];
+        for (int n = 0; n < 32; ++n) {
+            if (Lumora_GetDeviceName(handle, n, name, sizeof name) == 1) devices.push_back(n);
+        }
+        while (Lumora_GetLastError(handle) != 0) {
+        }
+        return devices;
+    }
     static std::shared_ptr<CLumora> Session(int handle) { return CSdkChain::Instance().Lookup(handle); }
 
     // Every code left in the history, newest first.
