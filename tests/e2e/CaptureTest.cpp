@@ -5,6 +5,8 @@
 
 #include "SimFixture.h"
 #include "platform/Clock.h"
+#include "sim/SimCamera.h"
+#include "sim/SimCameraSet.h"
 
 namespace lumora::testing {
 namespace {
@@ -292,6 +294,40 @@ TEST_F(SimWorld, SaveImageNeedsAnImageFirst) {
     EXPECT_EQ(std::filesystem::file_size(path), kFull8);
     EXPECT_EQ(Lumora_SaveImage(h, path.c_str(), 9), 0);
     (void)kFullStride8;
+}
+
+}  // namespace
+}  // namespace lumora::testing
+
+namespace lumora::testing {
+namespace {
+
+// At the camera's own pace (no fast mode), every frame the camera sends reaches the caller.
+TEST_F(SimWorld, CallBackPreviewKeepsUpWithTheCameraAtFullSize) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer slows the host below the camera's rate";
+#endif
+    LumoraSim_SetFastMode(0);
+    const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
+    HWND frames = LumoraHost_CreateQueueWindow();
+    std::vector<unsigned char> buffer(size_t{2560} * 2048);
+    auto camera = sim::SimCameraSet::Instance().Camera(0);
+    ASSERT_NE(camera, nullptr);
+    const uint64_t sentBefore = camera->FramesSent();
+    ASSERT_EQ(Lumora_CallBackPreview(h, frames, buffer.data(), static_cast<int>(buffer.size()), 1), 1);
+    size_t delivered = 0;
+    for (const auto& m : FrameMessages(frames, 60, 20000)) delivered += m.wParam != 0;
+    ASSERT_EQ(Lumora_StopPreview(h), 1);
+    const uint64_t sent = camera->FramesSent() - sentBefore;
+    for (const auto& m : Messages(frames)) delivered += m.message == LUMORA_MSG_FRAME && m.wParam != 0;
+    EXPECT_GE(delivered, 60u);
+    // A frame or two may be on the wire when the run stops; none may go missing before.
+    EXPECT_GE(delivered + 2, sent);
+    EXPECT_EQ(Codes(h), std::vector<int>{});
+    Lumora_Close(h);
+    LumoraHost_DestroyWindow(frames);
+    LumoraSim_SetFastMode(1);
 }
 
 }  // namespace
