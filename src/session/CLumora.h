@@ -182,6 +182,10 @@ private:
     // Sleeps up to `ms`, waking early when a stop is requested.
     void SleepUnlessStopped(uint32_t ms);
     void PostFrame(uintptr_t wParam, intptr_t lParam);
+    void FillFrameInfo(int frameRate10);
+    // Copies the output image into the caller's buffer when one is set; false when that failed.
+    bool DeliverToCaller();
+    void SetCaller(HWND frameWindow, unsigned char* buffer, int size, int rowOrder);
     void AutoIrisAdjust(int mode, double factor);
 
     // The output image of the colour mode the images were prepared for.

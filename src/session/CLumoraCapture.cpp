@@ -232,6 +232,29 @@ int CLumora::CopyToCaller(const ImageBuffer& image, int rowOrder, unsigned char*
     return 1;
 }
 
+void CLumora::FillFrameInfo(int frameRate10) {
+    frameInfo_.reserved = 0;
+    frameInfo_.width = rawWidth_;
+    frameInfo_.height = rawHeight_;
+    frameInfo_.bitsPerPixel = kColorModeBits[preparedColorMode_];
+    frameInfo_.frameRate10 = frameRate10;
+    frameInfo_.alignment = 0;
+    frameInfo_.userBuffer = userBuffer_;
+}
+
+bool CLumora::DeliverToCaller() {
+    if (userBuffer_ == nullptr || userBufferSize_ == 0) return true;
+    ImageBuffer* output = OutputImage();
+    return output != nullptr && CopyToCaller(*output, rowOrder_, userBuffer_, userBufferSize_) != 0;
+}
+
+void CLumora::SetCaller(HWND frameWindow, unsigned char* buffer, int size, int rowOrder) {
+    frameWindow_ = frameWindow;
+    userBuffer_ = buffer;
+    userBufferSize_ = buffer != nullptr ? size : 0;
+    rowOrder_ = rowOrder;
+}
+
 void CLumora::PostFrame(uintptr_t wParam, intptr_t lParam) {
     if (frameWindow_ != nullptr) platform::PostMessage(frameWindow_, LUMORA_MSG_FRAME, wParam, lParam);
 }
@@ -300,12 +323,6 @@ void CLumora::PreviewLoop() {
             RecordError(ERR_FRAME);
             continue;
         }
-        frameInfo_.reserved = 0;
-        frameInfo_.width = rawWidth_;
-        frameInfo_.height = rawHeight_;
-        frameInfo_.bitsPerPixel = kColorModeBits[preparedColorMode_];
-        frameInfo_.alignment = 0;
-        frameInfo_.userBuffer = userBuffer_;
         ++frameCount_;
         const uint32_t now = platform::TimeGetTime();
         const uint32_t elapsed = platform::TicksSince(rateTime_, now);
@@ -314,16 +331,11 @@ void CLumora::PreviewLoop() {
             frameCount_ = 0;
             rateTime_ = now;
         }
-        frameInfo_.frameRate10 = frameRate10_;
+        FillFrameInfo(frameRate10_);
         ProcessFrameLocked();
         imageAvailable_ = 1;
         preview_.Draw(preparedColorMode_, images_, displayImage_);
-        if (userBuffer_ != nullptr && userBufferSize_ != 0) {
-            ImageBuffer* output = OutputImage();
-            if (output == nullptr || CopyToCaller(*output, rowOrder_, userBuffer_, userBufferSize_) == 0) {
-                continue;
-            }
-        }
+        if (!DeliverToCaller()) continue;
         if (runFlag_.load() == kRunGo) PostFrame(reinterpret_cast<uintptr_t>(&frameInfo_), 0);
     }
 }
@@ -348,21 +360,10 @@ void CLumora::TriggerLoop() {
 
         platform::CriticalSectionLock lock(captureLock_);
         ReadFrameLocked();
-        frameInfo_.reserved = 0;
-        frameInfo_.width = rawWidth_;
-        frameInfo_.height = rawHeight_;
-        frameInfo_.bitsPerPixel = kColorModeBits[preparedColorMode_];
-        frameInfo_.frameRate10 = 0;
-        frameInfo_.alignment = 0;
-        frameInfo_.userBuffer = userBuffer_;
+        FillFrameInfo(0);
         ProcessFrameLocked();
         imageAvailable_ = 1;
-        if (userBuffer_ != nullptr && userBufferSize_ != 0) {
-            ImageBuffer* output = OutputImage();
-            if (output == nullptr || CopyToCaller(*output, rowOrder_, userBuffer_, userBufferSize_) == 0) {
-                continue;
-            }
-        }
+        if (!DeliverToCaller()) continue;
         PostFrame(reinterpret_cast<uintptr_t>(&frameInfo_), 0);
         preview_.Draw(preparedColorMode_, images_, displayImage_);
     }
@@ -405,17 +406,11 @@ int CLumora::CallBackPreview(HWND frameWindow, unsigned char* buffer, int size, 
     if (state == kStatePreview) {
         // The run goes on with its window; the new caller takes over between two frames.
         platform::CriticalSectionLock lock(captureLock_);
-        frameWindow_ = frameWindow;
-        userBuffer_ = buffer;
-        userBufferSize_ = buffer != nullptr ? size : 0;
-        rowOrder_ = rowOrder;
+        SetCaller(frameWindow, buffer, size, rowOrder);
         return 1;
     }
     if (state == kStateIdle) {
-        frameWindow_ = frameWindow;
-        userBuffer_ = buffer;
-        userBufferSize_ = buffer != nullptr ? size : 0;
-        rowOrder_ = rowOrder;
+        SetCaller(frameWindow, buffer, size, rowOrder);
         if (!CreatePreviewWindowForRun()) {
             RecordError(ERR_WINDOW);
             return 0;
@@ -440,10 +435,7 @@ int CLumora::Trigger(HWND frameWindow, unsigned char* buffer, int size, int rowO
         return 0;
     }
     if (state == kStateTriggered) return 1;
-    frameWindow_ = frameWindow;
-    userBuffer_ = buffer;
-    userBufferSize_ = buffer != nullptr ? size : 0;
-    rowOrder_ = rowOrder;
+    SetCaller(frameWindow, buffer, size, rowOrder);
     if (!CreatePreviewWindowForRun()) {
         RecordError(ERR_WINDOW);
         return 0;
@@ -475,10 +467,7 @@ int CLumora::Close() {
     imageAvailable_ = 0;
     if (driver_ != nullptr) driver_->StopCapture(0);
     // The caller's buffer and frame window belong to the mode that ended.
-    frameWindow_ = nullptr;
-    userBuffer_ = nullptr;
-    userBufferSize_ = 0;
-    rowOrder_ = 0;
+    SetCaller(nullptr, nullptr, 0, 0);
     return 1;
 }
 
