@@ -221,10 +221,7 @@ void CLumora::PushSettingsAfterOpen() {
 }
 
 int CLumora::SetDeviceNumber(int number) {
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
     // A device change under a running capture would pull the camera from under its thread.
     if (state_.load() != kStateIdle || captureThreadStarted_) Close();
     if (settingsSaved_ == 1) SaveCameraSettings();
@@ -247,14 +244,8 @@ int CLumora::SetDeviceNumber(int number) {
 }
 
 int CLumora::EnumDevice(char* names) {
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
-    if (names == nullptr) {
-        RecordError(ERR_PARAMETER);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
+    if (!Given(names)) return 0;
     driver_->GetDeviceCount(kCameraType);  // refreshes the device table
     int count = 0;
     // Every ordinal, so a camera that came back on a new path (a higher ordinal) is listed.
@@ -289,10 +280,7 @@ int CLumora::EnumDeviceW(char16_t* names) {
 }
 
 int CLumora::GetDeviceName(int index, char* name, int size) {
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
     // The name is 17 characters; anything shorter than the name and its terminator is refused.
     if (name == nullptr || size < 18) {
         RecordError(ERR_PARAMETER);
@@ -325,10 +313,7 @@ int CLumora::ReadSerialNumber(char* text, int size) {
         RecordError(ERR_PARAMETER);
         return 0;
     }
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
     char serial[kSerialBytes] = {};
     int read = 0;
     bool firstWasErased = false;
@@ -366,14 +351,8 @@ int CLumora::ReadSerialNumberW(char16_t* text, int size) {
 }
 
 int CLumora::GetCameraInfo(LUMORA_CAMERA_INFO* info) {
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
-    if (info == nullptr) {
-        RecordError(ERR_PARAMETER);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
+    if (!Given(info)) return 0;
     if (info->size < 36) {
         RecordError(ERR_MEMORY);
         return 0;

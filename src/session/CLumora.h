@@ -159,6 +159,19 @@ private:
     struct FilterRow;
     friend struct FilterRow;
 
+    // False, recording 1, when the session has no driver object.
+    bool HasDriver() {
+        if (driver_ != nullptr) return true;
+        RecordError(ERR_NOT_READY);
+        return false;
+    }
+    // False, recording 9, for a missing argument.
+    bool Given(const void* argument) {
+        if (argument != nullptr) return true;
+        RecordError(ERR_PARAMETER);
+        return false;
+    }
+
     // Lifecycle pieces.
     bool CreatePlanes();
     void LoadCameraSettings(int device);

@@ -125,10 +125,7 @@ int CLumora::Prepare() {
 }
 
 int CLumora::Capture() {
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
     const int state = state_.load();
     if (state == kStatePreview || state == kStateTriggered) {
         RecordError(ERR_NOT_READY);
@@ -155,10 +152,7 @@ bool CLumora::ReadFrameLocked() {
 void CLumora::ProcessFrameLocked() { pipeline_.ProcessFrame(images_, *pipelineHost_); }
 
 int CLumora::SnapShot(unsigned char* buffer, int size, int rowOrder) {
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
     const int state = state_.load();
     if (state == kStatePreview || state == kStateTriggered) {
         RecordError(ERR_NOT_READY);
@@ -194,10 +188,7 @@ int CLumora::SnapShot(unsigned char* buffer, int size, int rowOrder) {
 }
 
 int CLumora::GetImage(unsigned char* buffer, int size, int rowOrder) {
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
     platform::CriticalSectionLock lock(captureLock_);
     ImageBuffer* output = OutputImage();
     if (output == nullptr) {
@@ -260,10 +251,7 @@ void CLumora::PostFrame(uintptr_t wParam, intptr_t lParam) {
 }
 
 int CLumora::StartPreview() {
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
     const int state = state_.load();
     if (state == kStatePreview) return 1;
     if (state == kStateCaptured || state == kStateTriggered) {
@@ -370,10 +358,7 @@ void CLumora::TriggerLoop() {
 }
 
 int CLumora::StopPreview() {
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
     runFlag_ = kRunStop;
     stopRequested_.Set();
     if (state_.load() != kStateIdle) {
@@ -398,10 +383,7 @@ bool CLumora::CreatePreviewWindowForRun() {
 int CLumora::Preview() { return CallBackPreview(nullptr, nullptr, 0, 0); }
 
 int CLumora::CallBackPreview(HWND frameWindow, unsigned char* buffer, int size, int rowOrder) {
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
     const int state = state_.load();
     if (state == kStatePreview) {
         // The run goes on with its window; the new caller takes over between two frames.
@@ -425,10 +407,7 @@ int CLumora::CallBackPreview(HWND frameWindow, unsigned char* buffer, int size, 
 }
 
 int CLumora::Trigger(HWND frameWindow, unsigned char* buffer, int size, int rowOrder) {
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
     const int state = state_.load();
     if (state == kStatePreview || state == kStateCaptured) {
         RecordError(ERR_NOT_READY);
@@ -472,10 +451,7 @@ int CLumora::Close() {
 }
 
 int CLumora::SetPreviewWindow(HWND parent, int x, int y, int width, int height) {
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
     placement_ = PreviewPlacement{parent, x, y, width, height};
     return 1;
 }

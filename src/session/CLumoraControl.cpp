@@ -192,10 +192,7 @@ int CLumora::GetFilterValue(int id, int* valid) {
 }
 
 int CLumora::SetFilterValue(int id, int value) {
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
     const FilterRow* row = FilterRow::Find(id);
     if (row == nullptr || row->kind == FilterKind::kTemperature || row->kind == FilterKind::kChannel) {
         RecordError(ERR_PARAMETER);
@@ -334,10 +331,7 @@ int CLumora::SetChannelValue(bool gain, int channel, int value) {
 }
 
 int CLumora::SetExposureTimeEx(double seconds) {
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
     if (driver_->IsExposureTimeExAvailable() == 0) {
         RecordError(ERR_UNSUPPORTED);
         return 0;
@@ -371,10 +365,7 @@ double CLumora::GetExposureTimeEx(int* valid) {
 }
 
 int CLumora::SetRealExposureTime(int microseconds) {
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
     const int value = microseconds / 100;
     if (value < static_cast<int>(driver_->GetExposureTimeMin()) ||
         value > static_cast<int>(driver_->GetExposureTimeMax())) {
@@ -397,10 +388,7 @@ int CLumora::GetRealExposureTime(int* valid) {
 }
 
 int CLumora::SetMirrorH(int on) {
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
     const int flag = on != 0 ? 1 : 0;
     driver_->SetMirrorH(flag);
     std::lock_guard lock(settingsLock_);
@@ -421,10 +409,7 @@ int CLumora::SetMirrorV(int on) {
 }
 
 int CLumora::GetMirrorH() {
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
     std::lock_guard lock(settingsLock_);
     return analog_.mirrorH;
 }

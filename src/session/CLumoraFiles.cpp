@@ -13,10 +13,7 @@ int CLumora::SaveImage(const char* fileName, int format) {
         RecordError(ERR_NOT_READY);
         return 0;
     }
-    if (fileName == nullptr) {
-        RecordError(ERR_PARAMETER);
-        return 0;
-    }
+    if (!Given(fileName)) return 0;
     platform::CriticalSectionLock lock(captureLock_);
     ImageBuffer* output = OutputImage();
     if (output == nullptr || !output->IsValid()) {
@@ -27,10 +24,7 @@ int CLumora::SaveImage(const char* fileName, int format) {
 }
 
 int CLumora::LoadConfigFile(const char* path) {
-    if (path == nullptr) {
-        RecordError(ERR_PARAMETER);
-        return 0;
-    }
+    if (!Given(path)) return 0;
     ConfigList pairs;
     if (!ReadConfigFile(path, pairs)) return 0;
     platform::CriticalSectionLock lock(maskLock_);
@@ -39,14 +33,8 @@ int CLumora::LoadConfigFile(const char* path) {
 }
 
 int CLumora::LoadMaskFile(const char* path) {
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
-    if (path == nullptr) {
-        RecordError(ERR_PARAMETER);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
+    if (!Given(path)) return 0;
     // The maps are rebuilt from the new references inside the same lock.
     platform::CriticalSectionLock lock(maskLock_);
     if (!masks_.IsComplete() || !::lumora::LoadMaskFile(path, masks_)) {
@@ -57,14 +45,8 @@ int CLumora::LoadMaskFile(const char* path) {
 }
 
 int CLumora::SaveMaskFile(const char* path) {
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
-    if (path == nullptr) {
-        RecordError(ERR_PARAMETER);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
+    if (!Given(path)) return 0;
     platform::CriticalSectionLock lock(maskLock_);
     if (!masks_.IsComplete() || !::lumora::SaveMaskFile(path, masks_)) {
         RecordError(ERR_MASK_FILE);
@@ -74,10 +56,7 @@ int CLumora::SaveMaskFile(const char* path) {
 }
 
 int CLumora::UpdateMaskData(int which) {
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
     maskUpdating_ = 1;
     MaskUpdate result;
     {

@@ -44,10 +44,7 @@ int CLumora::GetColorMode() const {
 }
 
 int CLumora::SetCaptureWindow(int width, int height) {
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
     const int device = deviceNumber_ >= 0 ? deviceNumber_ : 0;
     const auto preset = FindStoredSize(store_, device, width, height);
     if (!preset) {
@@ -71,10 +68,7 @@ int CLumora::SetCaptureWindow(int width, int height) {
 
 int CLumora::SetCaptureWindowEx(int hTotal, int hStart, int hEffective, int vTotal, int vStart,
                                 int vEffective) {
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
     if (!kHorizontalWindowing && hEffective != kSensorWidth) {
         RecordError(ERR_PARAMETER);
         return 0;

@@ -16,10 +16,7 @@ void SetValid(int* valid, int v) {
 }  // namespace
 
 int CLumora::WriteRegister(int address, int value, bool masked) {
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
     const int reg = masked ? address & 0xFF : address;
     const int word = masked ? value & 0xFFFF : value;
     if (driver_->WriteSensorRegister(0, reg, word) == 0) {
@@ -46,10 +43,7 @@ int CLumora::ReadRegister(int address, int* valid, bool masked) {
 }
 
 int CLumora::FpgaWriteRegister(int address, int value) {
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
     if (driver_->FpgaWrite(address & 0xFF, value & 0xFFFF) == 0) {
         RecordError(ERR_IO);
         return 0;
@@ -118,10 +112,7 @@ int CLumora::GetInternalCorrection(int* valid) {
 }
 
 int CLumora::SetInternalCorrection(int on) {
-    if (driver_ == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
+    if (!HasDriver()) return 0;
     if (driver_->IsDefectCorrectionAvailable() == 0) {
         PostErrorOnly(ERR_UNSUPPORTED);
         return 0;
@@ -129,41 +120,33 @@ int CLumora::SetInternalCorrection(int on) {
     return driver_->EnableDefectCorrection(on);
 }
 
-#define LUMORA_NEED_DRIVER()             \
-    do {                                 \
-        if (driver_ == nullptr) {        \
-            RecordError(ERR_NOT_READY);  \
-            return 0;                    \
-        }                                \
-    } while (false)
-
 int CLumora::EnableDefectivePixelCorrection(int on) {
-    LUMORA_NEED_DRIVER();
+    if (!HasDriver()) return 0;
     return driver_->EnableDefectCorrection(on);
 }
 
 int CLumora::IsAvailableDefectivePixelCorrection() {
-    LUMORA_NEED_DRIVER();
+    if (!HasDriver()) return 0;
     return driver_->IsDefectCorrectionAvailable();
 }
 
 int CLumora::IsEnabledDefectivePixelCorrection() {
-    LUMORA_NEED_DRIVER();
+    if (!HasDriver()) return 0;
     return driver_->IsDefectCorrectionEnabled();
 }
 
 int CLumora::IsAvailableDefectivePixelCorrectionThreshold() {
-    LUMORA_NEED_DRIVER();
+    if (!HasDriver()) return 0;
     return driver_->IsDefectThresholdAvailable();
 }
 
 int CLumora::SetDefectivePixelCorrectionThreshold(int value) {
-    LUMORA_NEED_DRIVER();
+    if (!HasDriver()) return 0;
     return driver_->SetDefectThreshold(value);
 }
 
 int CLumora::GetDefectivePixelCorrectionThreshold(int* value) {
-    LUMORA_NEED_DRIVER();
+    if (!HasDriver()) return 0;
     int threshold = 0;
     const int result = driver_->GetDefectThreshold(&threshold);
     if (value != nullptr) *value = threshold;
@@ -171,13 +154,11 @@ int CLumora::GetDefectivePixelCorrectionThreshold(int* value) {
 }
 
 int CLumora::GetDefectivePixelCorrectionThresholdRange(int* min, int* max) {
-    LUMORA_NEED_DRIVER();
+    if (!HasDriver()) return 0;
     if (min != nullptr) *min = driver_->GetDefectThresholdMin();
     if (max != nullptr) *max = driver_->GetDefectThresholdMax();
     return 1;
 }
-
-#undef LUMORA_NEED_DRIVER
 
 int CLumora::SetIOPort(int value) {
     if (driver_ == nullptr) {
