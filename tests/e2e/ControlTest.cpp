@@ -240,3 +240,40 @@ TEST_F(SimWorld, AutoIrisModeIsCheckedUnsigned) {
 
 }  // namespace
 }  // namespace lumora::testing
+
+namespace lumora::testing {
+namespace {
+
+// Auto iris acts on the camera from the frame path: a saturated picture brings the gain down to a
+// quarter, a dark one raises the exposure by half.
+TEST_F(SimWorld, AutoIrisRegulatesGainAndExposureFromTheFrames) {
+    LumoraSim_SetStaticScene(1);
+    const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
+    LUMORA_CAMERA_INFO info{};
+    info.size = sizeof info;
+    ASSERT_EQ(Lumora_GetCameraInfo(h, &info), 1);
+    int valid = 0;
+
+    ASSERT_EQ(Lumora_SetExposureTime(h, 2000), 1);  // 200 ms: everything saturates
+    ASSERT_EQ(Lumora_SetGlobalGain(h, 400), 1);
+    ASSERT_EQ(Lumora_SetAutoIris(h, 2), 1);
+    ASSERT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);
+    // The factor is summed region by region in double precision and lands a hair under 0.25,
+    // so the truncated gain is 99 or 100.
+    const int gain = Lumora_GetGlobalGain(h, &valid);
+    EXPECT_GE(gain, std::max(99, info.globalGainMin));
+    EXPECT_LE(gain, 100);
+
+    ASSERT_EQ(Lumora_SetAutoIris(h, 0), 1);
+    ASSERT_EQ(Lumora_SetGlobalGain(h, 0), 1);
+    ASSERT_EQ(Lumora_SetExposureTime(h, 2), 1);  // 0.2 ms: everything dark
+    ASSERT_EQ(Lumora_SetAutoIris(h, 1), 1);
+    const int before = Lumora_GetExposureTime(h, &valid);
+    ASSERT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);
+    EXPECT_EQ(Lumora_GetExposureTime(h, &valid), before * 3 / 2);
+    LumoraSim_SetStaticScene(0);
+}
+
+}  // namespace
+}  // namespace lumora::testing
