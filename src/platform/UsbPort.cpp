@@ -68,6 +68,14 @@ void Overlapped::Complete(uint32_t error, uint32_t bytes) {
     done_.notify_all();
 }
 
+uint32_t Overlapped::FinishAtOnce(uint32_t error, uint32_t* returned, Overlapped* overlapped) {
+    if (overlapped) {
+        overlapped->Begin(nullptr);
+        overlapped->Complete(error, returned ? *returned : 0);
+    }
+    return error;
+}
+
 HotplugHub& HotplugHub::Instance() {
     static HotplugHub hub;
     return hub;

@@ -48,6 +48,9 @@ public:
     // called exactly once per Begin and the backend touches nothing of the record afterwards.
     void Begin(std::function<void()> cancel);
     void Complete(uint32_t error, uint32_t bytes);
+    // A request that finished at once still completes its overlapped record, as the driver
+    // does; `overlapped` may be null. Returns `error`.
+    static uint32_t FinishAtOnce(uint32_t error, uint32_t* returned, Overlapped* overlapped);
 
 private:
     Event& event_;

@@ -286,39 +286,31 @@ public:
                     handle, request->requestType, request->request, request->value, request->index,
                     outBytes + request->dataOffset, static_cast<uint16_t>(request->length),
                     request->timeoutMs);
-                if (n < 0) return Finish(ErrorFromLibusbError(n), returned, overlapped);
+                if (n < 0) return Overlapped::FinishAtOnce(ErrorFromLibusbError(n), returned, overlapped);
                 if (returned) *returned = request->dataOffset + static_cast<uint32_t>(n);
-                return Finish(kErrorSuccess, returned, overlapped);
+                return Overlapped::FinishAtOnce(kErrorSuccess, returned, overlapped);
             }
             case LibusbRequest::Kind::Bulk:
                 return Bulk(*request, inBytes, inSize, outBytes, returned, overlapped);
             case LibusbRequest::Kind::AbortPipe:
                 device_->Abort(request->endpoint);
-                return Finish(kErrorSuccess, returned, overlapped);
+                return Overlapped::FinishAtOnce(kErrorSuccess, returned, overlapped);
             case LibusbRequest::Kind::ResetPipe:
-                return Finish(ErrorFromLibusbError(libusb_clear_halt(handle, request->endpoint)),
+                return Overlapped::FinishAtOnce(ErrorFromLibusbError(libusb_clear_halt(handle, request->endpoint)),
                               returned, overlapped);
             case LibusbRequest::Kind::ResetPort:
-                return Finish(ErrorFromLibusbError(libusb_reset_device(handle)), returned,
+                return Overlapped::FinishAtOnce(ErrorFromLibusbError(libusb_reset_device(handle)), returned,
                               overlapped);
             case LibusbRequest::Kind::GetSpeed:
                 StoreLe32(outBytes,
                           SpeedCodeFromLibusb(libusb_get_device_speed(libusb_get_device(handle))));
                 if (returned) *returned = 4;
-                return Finish(kErrorSuccess, returned, overlapped);
+                return Overlapped::FinishAtOnce(kErrorSuccess, returned, overlapped);
         }
         return kErrorInvalidParameter;
     }
 
 private:
-    static uint32_t Finish(uint32_t error, uint32_t* returned, Overlapped* overlapped) {
-        if (overlapped) {
-            overlapped->Begin(nullptr);
-            overlapped->Complete(error, returned ? *returned : 0);
-        }
-        return error;
-    }
-
     uint32_t Bulk(const LibusbRequest& request, uint8_t* in, uint32_t inSize, uint8_t* out,
                   uint32_t* returned, Overlapped* overlapped) {
         uint8_t* data = nullptr;

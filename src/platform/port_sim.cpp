@@ -55,7 +55,7 @@ public:
         }
         switch (code) {
             case kIoctlControlTransfer:
-                return Finish(Control(static_cast<uint8_t*>(in), inSize, static_cast<uint8_t*>(out),
+                return Overlapped::FinishAtOnce(Control(static_cast<uint8_t*>(in), inSize, static_cast<uint8_t*>(out),
                                       outSize, returned),
                               returned, overlapped);
             case kIoctlDirectBulk:
@@ -65,35 +65,26 @@ public:
             case kIoctlAbortPipe:
                 if (inSize < 1 || !in) return kErrorInvalidParameter;
                 device_->AbortEndpoint(*static_cast<uint8_t*>(in));
-                return Finish(kErrorSuccess, returned, overlapped);
+                return Overlapped::FinishAtOnce(kErrorSuccess, returned, overlapped);
             case kIoctlResetPipe:
                 if (inSize < 1 || !in) return kErrorInvalidParameter;
-                return Finish(device_->ResetEndpoint(*static_cast<uint8_t*>(in)) ? kErrorSuccess
+                return Overlapped::FinishAtOnce(device_->ResetEndpoint(*static_cast<uint8_t*>(in)) ? kErrorSuccess
                                                                                  : kErrorGenFailure,
                               returned, overlapped);
             case kIoctlResetPort:
-                return Finish(device_->ResetPort() ? kErrorSuccess : kErrorGenFailure, returned,
+                return Overlapped::FinishAtOnce(device_->ResetPort() ? kErrorSuccess : kErrorGenFailure, returned,
                               overlapped);
             case kIoctlGetSpeed:
                 if (outSize < 4 || !out) return kErrorInsufficientBuffer;
                 StoreLe32(static_cast<uint8_t*>(out), device_->LinkSpeedCode());
                 if (returned) *returned = 4;
-                return Finish(kErrorSuccess, returned, overlapped);
+                return Overlapped::FinishAtOnce(kErrorSuccess, returned, overlapped);
             default:
                 return kErrorInvalidParameter;
         }
     }
 
 private:
-    // Requests that finish at once still complete an overlapped record, as the driver does.
-    static uint32_t Finish(uint32_t error, uint32_t* returned, Overlapped* overlapped) {
-        if (overlapped) {
-            overlapped->Begin(nullptr);
-            overlapped->Complete(error, returned ? *returned : 0);
-        }
-        return error;
-    }
-
     uint32_t Control(uint8_t* in, uint32_t inSize, uint8_t* out, uint32_t outSize,
                      uint32_t* returned) {
         if (!in || !out || inSize < SingleTransfer::kSize || outSize < SingleTransfer::kSize) {
