@@ -286,7 +286,8 @@ public:
                     handle, request->requestType, request->request, request->value, request->index,
                     outBytes + request->dataOffset, static_cast<uint16_t>(request->length),
                     request->timeoutMs);
-                if (n < 0) return Overlapped::FinishAtOnce(ErrorFromLibusbError(n), returned, overlapped);
+                if (n < 0)
+                    return Overlapped::FinishAtOnce(ErrorFromLibusbError(n), returned, overlapped);
                 if (returned) *returned = request->dataOffset + static_cast<uint32_t>(n);
                 return Overlapped::FinishAtOnce(kErrorSuccess, returned, overlapped);
             }
@@ -296,11 +297,12 @@ public:
                 device_->Abort(request->endpoint);
                 return Overlapped::FinishAtOnce(kErrorSuccess, returned, overlapped);
             case LibusbRequest::Kind::ResetPipe:
-                return Overlapped::FinishAtOnce(ErrorFromLibusbError(libusb_clear_halt(handle, request->endpoint)),
-                              returned, overlapped);
+                return Overlapped::FinishAtOnce(
+                    ErrorFromLibusbError(libusb_clear_halt(handle, request->endpoint)), returned,
+                    overlapped);
             case LibusbRequest::Kind::ResetPort:
-                return Overlapped::FinishAtOnce(ErrorFromLibusbError(libusb_reset_device(handle)), returned,
-                              overlapped);
+                return Overlapped::FinishAtOnce(ErrorFromLibusbError(libusb_reset_device(handle)),
+                                                returned, overlapped);
             case LibusbRequest::Kind::GetSpeed:
                 StoreLe32(outBytes,
                           SpeedCodeFromLibusb(libusb_get_device_speed(libusb_get_device(handle))));

@@ -55,9 +55,10 @@ public:
         }
         switch (code) {
             case kIoctlControlTransfer:
-                return Overlapped::FinishAtOnce(Control(static_cast<uint8_t*>(in), inSize, static_cast<uint8_t*>(out),
-                                      outSize, returned),
-                              returned, overlapped);
+                return Overlapped::FinishAtOnce(
+                    Control(static_cast<uint8_t*>(in), inSize, static_cast<uint8_t*>(out), outSize,
+                            returned),
+                    returned, overlapped);
             case kIoctlDirectBulk:
             case kIoctlBufferedBulk:
                 return Bulk(code == kIoctlBufferedBulk, static_cast<uint8_t*>(in), inSize,
@@ -68,12 +69,13 @@ public:
                 return Overlapped::FinishAtOnce(kErrorSuccess, returned, overlapped);
             case kIoctlResetPipe:
                 if (inSize < 1 || !in) return kErrorInvalidParameter;
-                return Overlapped::FinishAtOnce(device_->ResetEndpoint(*static_cast<uint8_t*>(in)) ? kErrorSuccess
-                                                                                 : kErrorGenFailure,
-                              returned, overlapped);
+                return Overlapped::FinishAtOnce(device_->ResetEndpoint(*static_cast<uint8_t*>(in))
+                                                    ? kErrorSuccess
+                                                    : kErrorGenFailure,
+                                                returned, overlapped);
             case kIoctlResetPort:
-                return Overlapped::FinishAtOnce(device_->ResetPort() ? kErrorSuccess : kErrorGenFailure, returned,
-                              overlapped);
+                return Overlapped::FinishAtOnce(
+                    device_->ResetPort() ? kErrorSuccess : kErrorGenFailure, returned, overlapped);
             case kIoctlGetSpeed:
                 if (outSize < 4 || !out) return kErrorInsufficientBuffer;
                 StoreLe32(static_cast<uint8_t*>(out), device_->LinkSpeedCode());
@@ -243,6 +245,8 @@ std::shared_ptr<SimUsbDevice> SimPort::Find(const std::string& path) const {
     return nullptr;
 }
 
-bool SimulatedCamerasInUse() { return sim::SimCameraSet::Instance().Count() > 0; }
+bool SimulatedCamerasInUse() {
+    return sim::SimCameraSet::Instance().Count() > 0;
+}
 
 }  // namespace lumora::platform
