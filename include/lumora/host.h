@@ -28,8 +28,9 @@ typedef struct LumoraHostMessage {
 } LumoraHostMessage;
 
 LUMORA_API HWND LumoraHost_CreateQueueWindow(void);
-LUMORA_API HWND LumoraHost_CreateCallbackWindow(
-    void (*callback)(const LumoraHostMessage* message, void* user), void* user);
+LUMORA_API HWND LumoraHost_CreateCallbackWindow(void (*callback)(const LumoraHostMessage* message,
+                                                                 void* user),
+                                                void* user);
 /* 1: a message was taken; 0: none in time (or the window is unknown). timeoutMs < 0 waits
  * without limit. */
 LUMORA_API int LumoraHost_WaitMessage(HWND window, int timeoutMs, LumoraHostMessage* message);

@@ -68,9 +68,9 @@ typedef struct LUMORA_CAMERA_INFO {
     int32_t globalGainMax;
     int32_t colorGainMin;
     int32_t colorGainMax;
-    int32_t exposureMin; /* 0.1 ms units */
-    int32_t exposureMax; /* 0.1 ms units */
-    int32_t unused;      /* never written */
+    int32_t exposureMin;  /* 0.1 ms units */
+    int32_t exposureMax;  /* 0.1 ms units */
+    int32_t unused;       /* never written */
     double exposureExMin; /* seconds; extended form only */
     double exposureExMax; /* seconds; extended form only */
 } LUMORA_CAMERA_INFO;
@@ -84,12 +84,12 @@ LUMORA_STATIC_ASSERT(sizeof(LUMORA_CAMERA_INFO) == 56, "camera info size");
 
 /* Passed by address with every LUMORA_MSG_FRAME; valid for the life of the handle. */
 typedef struct LUMORA_FRAME_INFO {
-    int32_t reserved;     /* always 0 */
-    int32_t width;        /* raw image width in pixels */
-    int32_t height;       /* raw image height in pixels */
-    int32_t bitsPerPixel; /* 8, 16, 24, 32, 48 or 64 */
-    int32_t frameRate10;  /* measured frames per second x 10; 0 in a trigger run */
-    int32_t alignment;    /* 0 */
+    int32_t reserved;          /* always 0 */
+    int32_t width;             /* raw image width in pixels */
+    int32_t height;            /* raw image height in pixels */
+    int32_t bitsPerPixel;      /* 8, 16, 24, 32, 48 or 64 */
+    int32_t frameRate10;       /* measured frames per second x 10; 0 in a trigger run */
+    int32_t alignment;         /* 0 */
     unsigned char* userBuffer; /* the caller's buffer at the time of the frame, may be null */
 } LUMORA_FRAME_INFO;
 
@@ -99,11 +99,11 @@ LUMORA_STATIC_ASSERT(offsetof(LUMORA_FRAME_INFO, userBuffer) == 24, "frame info 
 LUMORA_STATIC_ASSERT(sizeof(LUMORA_FRAME_INFO) == 32, "frame info size");
 
 /* ---- Lifecycle and devices -------------------------------------------------------------- */
-LUMORA_API int Lumora_GetDllVersion(void); /* 36111649 (0x02270521) */
+LUMORA_API int Lumora_GetDllVersion(void);           /* 36111649 (0x02270521) */
 LUMORA_API int Lumora_Initialize(HWND notifyWindow); /* handle, 0 when no session could be made */
 LUMORA_API int Lumora_Release(int handle);
-LUMORA_API int Lumora_GetLastError(int handle); /* pops the newest code; 0 when none */
-LUMORA_API int Lumora_GetStatus(int handle);    /* always 0 */
+LUMORA_API int Lumora_GetLastError(int handle);            /* pops the newest code; 0 when none */
+LUMORA_API int Lumora_GetStatus(int handle);               /* always 0 */
 LUMORA_API int Lumora_EnumDevice(int handle, char* names); /* 10 slots of 256 bytes; count */
 LUMORA_API int Lumora_EnumDeviceW(int handle, LUMORA_WCHAR* names); /* 10 slots of 256 units */
 LUMORA_API int Lumora_SetDeviceNumber(int handle, int number);
@@ -116,8 +116,8 @@ LUMORA_API int Lumora_ReadSerialNumberW(int handle, LUMORA_WCHAR* text, int size
 /* ---- Capture and images ----------------------------------------------------------------- */
 LUMORA_API int Lumora_Preview(int handle);
 /* rowOrder != 0: top-down rows; 0: bottom-up rows. */
-LUMORA_API int Lumora_CallBackPreview(int handle, HWND frameWindow, unsigned char* buffer,
-                                      int size, int rowOrder);
+LUMORA_API int Lumora_CallBackPreview(int handle, HWND frameWindow, unsigned char* buffer, int size,
+                                      int rowOrder);
 LUMORA_API int Lumora_StartPreview(int handle);
 LUMORA_API int Lumora_StopPreview(int handle);
 LUMORA_API int Lumora_Capture(int handle);
@@ -172,8 +172,8 @@ LUMORA_API int Lumora_SetAutoIris(int handle, int mode); /* 0 off, 1 exposure, 2
 LUMORA_API int Lumora_GetAutoIris(int handle, int* valid);
 LUMORA_API int Lumora_SetPeltier(int handle, int value);
 LUMORA_API int Lumora_GetPeltier(int handle, int* valid);
-LUMORA_API int Lumora_GetTemperature(int handle, int* valid);       /* not offered: -1 */
-LUMORA_API double Lumora_GetTemperatureEx(int handle, int* valid);  /* degrees Celsius */
+LUMORA_API int Lumora_GetTemperature(int handle, int* valid);      /* not offered: -1 */
+LUMORA_API double Lumora_GetTemperatureEx(int handle, int* valid); /* degrees Celsius */
 
 /* ---- Functions this camera does not offer (error 11) ---------------------------------------- */
 LUMORA_API int Lumora_Fps(int handle);
@@ -182,7 +182,7 @@ LUMORA_API int Lumora_SetHalfClock(int handle, int on);
 LUMORA_API int Lumora_SetCrossbar(int handle, int value);
 LUMORA_API int Lumora_SendText(int handle, const char* text);
 LUMORA_API int Lumora_ReceiveText(int handle, char* text, int size);
-LUMORA_API int Lumora_SetConfigFilter(int handle, int id, int value); /* -1 */
+LUMORA_API int Lumora_SetConfigFilter(int handle, int id, int value);  /* -1 */
 LUMORA_API int Lumora_GetConfigFilter(int handle, int id, int* valid); /* -1 */
 
 /* ---- Filter values by number --------------------------------------------------------------- */

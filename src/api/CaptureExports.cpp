@@ -40,19 +40,18 @@ LUMORA_API int Lumora_GetImage(int handle, unsigned char* buffer, int size, int 
 
 LUMORA_API int Lumora_Trigger(int handle, HWND frameWindow, unsigned char* buffer, int size,
                               int rowOrder) {
-    return WithSession(handle, 0, [&](CLumora& s) {
-        return s.Trigger(frameWindow, buffer, size, rowOrder);
-    });
+    return WithSession(handle, 0,
+                       [&](CLumora& s) { return s.Trigger(frameWindow, buffer, size, rowOrder); });
 }
 
 LUMORA_API int Lumora_Close(int handle) {
     return WithSession(handle, 0, [](CLumora& s) { return s.Close(); });
 }
 
-LUMORA_API int Lumora_SetPreviewWindow(int handle, HWND parent, int x, int y, int width, int height) {
-    return WithSession(handle, 0, [&](CLumora& s) {
-        return s.SetPreviewWindow(parent, x, y, width, height);
-    });
+LUMORA_API int Lumora_SetPreviewWindow(int handle, HWND parent, int x, int y, int width,
+                                       int height) {
+    return WithSession(handle, 0,
+                       [&](CLumora& s) { return s.SetPreviewWindow(parent, x, y, width, height); });
 }
 
 LUMORA_API int Lumora_SetWaitTime(int handle, int milliseconds) {
@@ -117,8 +116,12 @@ static int SamplingRateIsZero(int handle, int* value) {
     });
 }
 
-LUMORA_API int Lumora_GetSamplingRate(int handle, int* value) { return SamplingRateIsZero(handle, value); }
+LUMORA_API int Lumora_GetSamplingRate(int handle, int* value) {
+    return SamplingRateIsZero(handle, value);
+}
 
-LUMORA_API int Lumora_GetVideoFormat(int handle, int* value) { return SamplingRateIsZero(handle, value); }
+LUMORA_API int Lumora_GetVideoFormat(int handle, int* value) {
+    return SamplingRateIsZero(handle, value);
+}
 
 }  // extern "C"

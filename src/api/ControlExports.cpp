@@ -19,14 +19,22 @@ int SetFilter(int handle, int id, int value) {
 }  // namespace
 
 // Each named pair reads and writes one filter value by its fixed number.
-#define LUMORA_FILTER_EXPORTS(Name, id)                                                       \
-    LUMORA_API int Lumora_Get##Name(int handle, int* valid) { return GetFilter(handle, id, valid); } \
-    LUMORA_API int Lumora_Set##Name(int handle, int value) { return SetFilter(handle, id, value); }
+#define LUMORA_FILTER_EXPORTS(Name, id)                       \
+    LUMORA_API int Lumora_Get##Name(int handle, int* valid) { \
+        return GetFilter(handle, id, valid);                  \
+    }                                                         \
+    LUMORA_API int Lumora_Set##Name(int handle, int value) {  \
+        return SetFilter(handle, id, value);                  \
+    }
 
 extern "C" {
 
-LUMORA_API int Lumora_GetFilterValue(int handle, int id, int* valid) { return GetFilter(handle, id, valid); }
-LUMORA_API int Lumora_SetFilterValue(int handle, int id, int value) { return SetFilter(handle, id, value); }
+LUMORA_API int Lumora_GetFilterValue(int handle, int id, int* valid) {
+    return GetFilter(handle, id, valid);
+}
+LUMORA_API int Lumora_SetFilterValue(int handle, int id, int value) {
+    return SetFilter(handle, id, value);
+}
 
 LUMORA_FILTER_EXPORTS(Brightness, 1)
 LUMORA_FILTER_EXPORTS(Contrast, 2)
@@ -59,19 +67,25 @@ LUMORA_FILTER_EXPORTS(Peltier, 100)
 LUMORA_FILTER_EXPORTS(DotFilter, 102)
 LUMORA_FILTER_EXPORTS(MaskFilter, 103)
 
-LUMORA_API int Lumora_GetTemperature(int handle, int* valid) { return GetFilter(handle, 101, valid); }
+LUMORA_API int Lumora_GetTemperature(int handle, int* valid) {
+    return GetFilter(handle, 101, valid);
+}
 
 LUMORA_API int Lumora_GetChannelGain(int handle, int channel, int* valid) {
-    return WithSession(handle, 0, [&](CLumora& s) { return s.GetChannelValue(true, channel, valid); });
+    return WithSession(handle, 0,
+                       [&](CLumora& s) { return s.GetChannelValue(true, channel, valid); });
 }
 LUMORA_API int Lumora_SetChannelGain(int handle, int channel, int value) {
-    return WithSession(handle, 0, [&](CLumora& s) { return s.SetChannelValue(true, channel, value); });
+    return WithSession(handle, 0,
+                       [&](CLumora& s) { return s.SetChannelValue(true, channel, value); });
 }
 LUMORA_API int Lumora_GetChannelOffset(int handle, int channel, int* valid) {
-    return WithSession(handle, 0, [&](CLumora& s) { return s.GetChannelValue(false, channel, valid); });
+    return WithSession(handle, 0,
+                       [&](CLumora& s) { return s.GetChannelValue(false, channel, valid); });
 }
 LUMORA_API int Lumora_SetChannelOffset(int handle, int channel, int value) {
-    return WithSession(handle, 0, [&](CLumora& s) { return s.SetChannelValue(false, channel, value); });
+    return WithSession(handle, 0,
+                       [&](CLumora& s) { return s.SetChannelValue(false, channel, value); });
 }
 
 LUMORA_API int Lumora_SetExposureTimeEx(int handle, double seconds) {
@@ -113,10 +127,18 @@ LUMORA_API double Lumora_GetTemperatureEx(int handle, int* valid) {
 static int NotOffered(int handle) {
     return WithSession(handle, 0, [](CLumora& s) { return s.NotSupportedPosted(); });
 }
-LUMORA_API int Lumora_Fps(int handle) { return NotOffered(handle); }
-LUMORA_API int Lumora_GetHalfClock(int handle) { return NotOffered(handle); }
-LUMORA_API int Lumora_SetHalfClock(int handle, int /*on*/) { return NotOffered(handle); }
-LUMORA_API int Lumora_SetCrossbar(int handle, int /*value*/) { return NotOffered(handle); }
+LUMORA_API int Lumora_Fps(int handle) {
+    return NotOffered(handle);
+}
+LUMORA_API int Lumora_GetHalfClock(int handle) {
+    return NotOffered(handle);
+}
+LUMORA_API int Lumora_SetHalfClock(int handle, int /*on*/) {
+    return NotOffered(handle);
+}
+LUMORA_API int Lumora_SetCrossbar(int handle, int /*value*/) {
+    return NotOffered(handle);
+}
 
 LUMORA_API int Lumora_SendText(int handle, const char* /*text*/) {
     return WithSession(handle, 0, [](CLumora& s) { return s.NotSupportedRecorded(0); });

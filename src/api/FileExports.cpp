@@ -13,7 +13,8 @@ LUMORA_API int Lumora_SaveImage(int handle, const char* fileName, int format) {
 }
 LUMORA_API int Lumora_SaveImageW(int handle, const LUMORA_WCHAR* fileName, int format) {
     return WithSession(handle, 0, [&](CLumora& s) {
-        return WithNarrowPath(s, fileName, [&](const char* path) { return s.SaveImage(path, format); });
+        return WithNarrowPath(s, fileName,
+                              [&](const char* path) { return s.SaveImage(path, format); });
     });
 }
 LUMORA_API int Lumora_LoadConfigFileA(int handle, const char* path) {
@@ -21,7 +22,8 @@ LUMORA_API int Lumora_LoadConfigFileA(int handle, const char* path) {
 }
 LUMORA_API int Lumora_LoadConfigFileW(int handle, const LUMORA_WCHAR* path) {
     return WithSession(handle, 0, [&](CLumora& s) {
-        return WithNarrowPath(s, path, [&](const char* narrow) { return s.LoadConfigFile(narrow); });
+        return WithNarrowPath(s, path,
+                              [&](const char* narrow) { return s.LoadConfigFile(narrow); });
     });
 }
 LUMORA_API int Lumora_LoadMaskFile(int handle, const char* path) {

@@ -15,7 +15,9 @@ constexpr int kDllVersion = 0x02270521;
 
 extern "C" {
 
-LUMORA_API int Lumora_GetDllVersion(void) { return kDllVersion; }
+LUMORA_API int Lumora_GetDllVersion(void) {
+    return kDllVersion;
+}
 
 LUMORA_API int Lumora_Initialize(HWND notifyWindow) {
     std::shared_ptr<CLumora> created;
@@ -28,7 +30,9 @@ LUMORA_API int Lumora_Initialize(HWND notifyWindow) {
     return handle;
 }
 
-LUMORA_API int Lumora_Release(int handle) { return CSdkChain::Instance().Release(handle) ? 1 : 0; }
+LUMORA_API int Lumora_Release(int handle) {
+    return CSdkChain::Instance().Release(handle) ? 1 : 0;
+}
 
 LUMORA_API int Lumora_GetLastError(int handle) {
     return WithSession(handle, 0, [](CLumora& s) { return s.GetLastError(); });

@@ -8,16 +8,19 @@ using lumora::WithSession;
 extern "C" {
 
 LUMORA_API int Lumora_WriteRegister(int handle, int address, int value) {
-    return WithSession(handle, 0, [&](CLumora& s) { return s.WriteRegister(address, value, true); });
+    return WithSession(handle, 0,
+                       [&](CLumora& s) { return s.WriteRegister(address, value, true); });
 }
 LUMORA_API int Lumora_WriteRegisterEx(int handle, int address, int value) {
-    return WithSession(handle, 0, [&](CLumora& s) { return s.WriteRegister(address, value, false); });
+    return WithSession(handle, 0,
+                       [&](CLumora& s) { return s.WriteRegister(address, value, false); });
 }
 LUMORA_API int Lumora_ReadRegister(int handle, int address, int* valid) {
     return WithSession(handle, 0, [&](CLumora& s) { return s.ReadRegister(address, valid, true); });
 }
 LUMORA_API int Lumora_ReadRegisterEx(int handle, int address, int* valid) {
-    return WithSession(handle, 0, [&](CLumora& s) { return s.ReadRegister(address, valid, false); });
+    return WithSession(handle, 0,
+                       [&](CLumora& s) { return s.ReadRegister(address, valid, false); });
 }
 LUMORA_API int Lumora_Fpga_WriteRegister(int handle, int address, int value) {
     return WithSession(handle, 0, [&](CLumora& s) { return s.FpgaWriteRegister(address, value); });
@@ -41,25 +44,23 @@ LUMORA_API int Lumora_EnableDefectivePixelCorrection(int handle, int on) {
     return WithSession(handle, 0, [&](CLumora& s) { return s.EnableDefectivePixelCorrection(on); });
 }
 LUMORA_API int Lumora_IsAvailableDefectivePixelCorrection(int handle) {
-    return WithSession(handle, 0, [](CLumora& s) { return s.IsAvailableDefectivePixelCorrection(); });
+    return WithSession(handle, 0,
+                       [](CLumora& s) { return s.IsAvailableDefectivePixelCorrection(); });
 }
 LUMORA_API int Lumora_IsEnabledDefectivePixelCorrection(int handle) {
     return WithSession(handle, 0, [](CLumora& s) { return s.IsEnabledDefectivePixelCorrection(); });
 }
 LUMORA_API int Lumora_IsAvailableDefectivePixelCorrectionThreshold(int handle) {
-    return WithSession(handle, 0, [](CLumora& s) {
-        return s.IsAvailableDefectivePixelCorrectionThreshold();
-    });
+    return WithSession(handle, 0,
+                       [](CLumora& s) { return s.IsAvailableDefectivePixelCorrectionThreshold(); });
 }
 LUMORA_API int Lumora_SetDefectivePixelCorrectionThreshold(int handle, int value) {
-    return WithSession(handle, 0, [&](CLumora& s) {
-        return s.SetDefectivePixelCorrectionThreshold(value);
-    });
+    return WithSession(handle, 0,
+                       [&](CLumora& s) { return s.SetDefectivePixelCorrectionThreshold(value); });
 }
 LUMORA_API int Lumora_GetDefectivePixelCorrectionThreshold(int handle, int* value) {
-    return WithSession(handle, 0, [&](CLumora& s) {
-        return s.GetDefectivePixelCorrectionThreshold(value);
-    });
+    return WithSession(handle, 0,
+                       [&](CLumora& s) { return s.GetDefectivePixelCorrectionThreshold(value); });
 }
 LUMORA_API int Lumora_GetDefectivePixelCorrectionThresholdRange(int handle, int* min, int* max) {
     return WithSession(handle, 0, [&](CLumora& s) {

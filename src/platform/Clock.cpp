@@ -15,7 +15,9 @@ uint32_t GetTickCount() {
     return static_cast<uint32_t>(static_cast<uint64_t>(ms)) + gTickOffset.load();
 }
 
-uint32_t TimeGetTime() { return GetTickCount(); }
+uint32_t TimeGetTime() {
+    return GetTickCount();
+}
 
 void Sleep(uint32_t milliseconds) {
     if (milliseconds == 0) {
@@ -25,6 +27,8 @@ void Sleep(uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-void SetTickOffsetForTesting(uint32_t offset) { gTickOffset.store(offset); }
+void SetTickOffsetForTesting(uint32_t offset) {
+    gTickOffset.store(offset);
+}
 
 }  // namespace lumora::platform

@@ -12,7 +12,9 @@ uint32_t TimeGetTime();  // the same clock; kept as a name because the callers d
 void Sleep(uint32_t milliseconds);
 
 // Ticks from `start` to `now`, correct across one wrap.
-inline uint32_t TicksSince(uint32_t start, uint32_t now) { return now - start; }
+inline uint32_t TicksSince(uint32_t start, uint32_t now) {
+    return now - start;
+}
 
 // Shifts every tick count by `offset` so tests can run code across the 32-bit wrap.
 void SetTickOffsetForTesting(uint32_t offset);

@@ -69,8 +69,9 @@ LUMORA_API HWND LumoraHost_CreateQueueWindow(void) {
     return RegisterTarget(std::make_shared<QueueWindow>());
 }
 
-LUMORA_API HWND LumoraHost_CreateCallbackWindow(
-    void (*callback)(const LumoraHostMessage* message, void* user), void* user) {
+LUMORA_API HWND LumoraHost_CreateCallbackWindow(void (*callback)(const LumoraHostMessage* message,
+                                                                 void* user),
+                                                void* user) {
     if (callback == nullptr) return nullptr;
     auto window = std::make_shared<CallbackWindow>(callback, user);
     try {
@@ -97,6 +98,8 @@ LUMORA_API int LumoraHost_WaitThreadMessage(int timeoutMs, LumoraHostMessage* me
     return 1;
 }
 
-LUMORA_API void LumoraHost_DestroyWindow(HWND window) { UnregisterTarget(window); }
+LUMORA_API void LumoraHost_DestroyWindow(HWND window) {
+    UnregisterTarget(window);
+}
 
 }  // extern "C"

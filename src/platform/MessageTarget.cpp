@@ -25,7 +25,9 @@ MessageQueue& ThreadQueue() {
     return queue;
 }
 
-uintptr_t Key(HWND window) { return reinterpret_cast<uintptr_t>(window); }
+uintptr_t Key(HWND window) {
+    return reinterpret_cast<uintptr_t>(window);
+}
 
 }  // namespace
 

@@ -7,7 +7,9 @@
 
 namespace lumora::platform {
 
-Thread::~Thread() { Join(); }
+Thread::~Thread() {
+    Join();
+}
 
 bool Thread::Start(std::function<void()> body) {
     std::lock_guard lock(mutex_);

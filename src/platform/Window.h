@@ -25,7 +25,7 @@ struct Rect {
 };
 
 // Window styles with the values applications know them by.
-inline constexpr uint32_t kStyleChildVisibleClip = 0x52000000u;  // child, visible, clip children
+inline constexpr uint32_t kStyleChildVisibleClip = 0x52000000u;   // child, visible, clip children
 inline constexpr uint32_t kStyleOverlappedVisible = 0x16CF0000u;  // caption, sizing, boxes, visible
 
 // Pixels to show. Rows are `stride` bytes apart; with bottomUp the first row in memory is the
@@ -76,8 +76,8 @@ public:
                                                 const std::string& title, uint32_t style, int x,
                                                 int y, int width, int height) = 0;
     virtual std::unique_ptr<Window> CreateTopLevel(const std::string& className,
-                                                   const std::string& title, uint32_t style,
-                                                   int x, int y, int width, int height) = 0;
+                                                   const std::string& title, uint32_t style, int x,
+                                                   int y, int width, int height) = 0;
     // Grows a client rectangle to the outer rectangle of a window of `style`.
     virtual bool AdjustWindowRect(Rect& rect, uint32_t style) const = 0;
     virtual int ScreenWidth() const = 0;

@@ -115,16 +115,16 @@ bool OffscreenWindowSystem::UnregisterClass(const std::string& name) {
 
 std::unique_ptr<Window> OffscreenWindowSystem::CreateChild(const std::string& className,
                                                            HWND parent, const std::string& title,
-                                                           uint32_t style, int x, int y,
-                                                           int width, int height) {
+                                                           uint32_t style, int x, int y, int width,
+                                                           int height) {
     {
         std::lock_guard lock(mutex_);
         if (classes_.count(className) == 0 || parent == nullptr) return nullptr;
         ++liveWindows_;
     }
     const Rect frame{x, y, x + width, y + height};
-    return std::make_unique<OffscreenWindow>(weak_from_this().lock(), title, style, parent, frame, width,
-                                             height);
+    return std::make_unique<OffscreenWindow>(weak_from_this().lock(), title, style, parent, frame,
+                                             width, height);
 }
 
 std::unique_ptr<Window> OffscreenWindowSystem::CreateTopLevel(const std::string& className,

@@ -73,10 +73,9 @@ int CLumora::Initialize(HWND notifyWindow) {
         if (hotplugToken_ != 0) platform::HotplugHub::Instance().Unsubscribe(hotplugToken_);
         hotplugToken_ = platform::HotplugHub::Instance().Subscribe(
             [notifyWindow](platform::HotplugEvent event, const std::string&) {
-                platform::PostMessage(notifyWindow, kDeviceChangeMessage,
-                                      event == platform::HotplugEvent::Arrival ? kDeviceArrival
-                                                                               : kDeviceRemoval,
-                                      0);
+                platform::PostMessage(
+                    notifyWindow, kDeviceChangeMessage,
+                    event == platform::HotplugEvent::Arrival ? kDeviceArrival : kDeviceRemoval, 0);
             });
         if (hotplugToken_ == 0) {
             history_.Pop();
@@ -107,7 +106,9 @@ int CLumora::Initialize(HWND notifyWindow) {
     return 1;
 }
 
-bool CLumora::CreatePlanes() { return masks_.Create(); }
+bool CLumora::CreatePlanes() {
+    return masks_.Create();
+}
 
 OutputCapabilities CLumora::Capabilities() const {
     OutputCapabilities caps;
@@ -162,7 +163,8 @@ void CLumora::LoadCameraSettings(int device) {
         filter = filter_;
         gray = gray_;
     }
-    if (driver_ != nullptr) LoadAnalogSettings(store_, device, Limits(), DriverAnalogValues(), analog);
+    if (driver_ != nullptr)
+        LoadAnalogSettings(store_, device, Limits(), DriverAnalogValues(), analog);
     LoadFilterSettings(store_, device, filter);
     LoadGraySettings(store_, device, gray);
     std::lock_guard lock(settingsLock_);
@@ -270,8 +272,8 @@ int CLumora::EnumDeviceW(char16_t* names) {
     for (int slot = 0; slot < kDeviceNameSlots; ++slot) {
         char16_t* out = names + slot * kDeviceNameSlotSize;
         out[0] = 0;
-        if (slot < count &&
-            !NarrowIntoWide(narrow.data() + slot * kDeviceNameSlotSize, out, kDeviceNameSlotSize, codeset)) {
+        if (slot < count && !NarrowIntoWide(narrow.data() + slot * kDeviceNameSlotSize, out,
+                                            kDeviceNameSlotSize, codeset)) {
             out[0] = 0;
             RecordError(ERR_TEXT);
         }
@@ -286,7 +288,8 @@ int CLumora::GetDeviceName(int index, char* name, int size) {
         RecordError(ERR_PARAMETER);
         return 0;
     }
-    if (index < 0 || index >= driver_->GetMaxDeviceCount() || driver_->IsDeviceAvailable(index) == 0) {
+    if (index < 0 || index >= driver_->GetMaxDeviceCount() ||
+        driver_->IsDeviceAvailable(index) == 0) {
         RecordError(ERR_DEVICE);
         return 0;
     }

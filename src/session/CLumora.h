@@ -40,7 +40,12 @@ inline constexpr int kDeviceNameSlotSize = 256;
 // Bits per output pixel of each colour mode 0..5.
 inline constexpr int kColorModeBits[6] = {8, 16, 24, 32, 48, 64};
 
-enum CaptureState : int { kStateIdle = 0, kStatePreview = 1, kStateCaptured = 2, kStateTriggered = 3 };
+enum CaptureState : int {
+    kStateIdle = 0,
+    kStatePreview = 1,
+    kStateCaptured = 2,
+    kStateTriggered = 3
+};
 enum RunFlag : int { kRunStop = 0, kRunGo = 1, kRunPause = 2 };
 
 class CLumora {

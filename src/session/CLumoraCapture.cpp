@@ -23,16 +23,23 @@ enum WaitResult : int { kWaitTransferError = 1, kWaitNoFrame = 2, kWaitNewFrame 
 
 }  // namespace
 
-ImageBuffer* CLumora::OutputImage() { return images_.Output(preparedColorMode_); }
+ImageBuffer* CLumora::OutputImage() {
+    return images_.Output(preparedColorMode_);
+}
 
 bool CLumora::ValidateWindow() const {
     const SizeEntry& s = sizeEntry_;
     if (s.hEffective < 0 || s.vEffective < 0 || s.hStart < 0 || s.vStart < 0) return false;
     if (s.hEffective > kSensorWidth || s.vEffective > kSensorHeight) return false;
     if (s.hStart > kSensorWidth || s.vStart > kSensorHeight) return false;
-    if (s.hStart + s.hEffective > kSensorWidth || s.vStart + s.vEffective > kSensorHeight) return false;
+    if (s.hStart + s.hEffective > kSensorWidth || s.vStart + s.vEffective > kSensorHeight)
+        return false;
     switch (subSample_) {
-        case 2: case 3: case 17: case 18: case 19:
+        case 2:
+        case 3:
+        case 17:
+        case 18:
+        case 19:
             return false;
         default:
             return true;
@@ -149,7 +156,9 @@ bool CLumora::ReadFrameLocked() {
     return true;
 }
 
-void CLumora::ProcessFrameLocked() { pipeline_.ProcessFrame(images_, *pipelineHost_); }
+void CLumora::ProcessFrameLocked() {
+    pipeline_.ProcessFrame(images_, *pipelineHost_);
+}
 
 int CLumora::SnapShot(unsigned char* buffer, int size, int rowOrder) {
     if (!HasDriver()) return 0;
@@ -217,7 +226,8 @@ int CLumora::CopyToCaller(const ImageBuffer& image, int rowOrder, unsigned char*
         std::memcpy(buffer, image.Pixels(), needed);
     } else {
         for (int row = 0; row < height; ++row) {
-            std::memcpy(buffer + static_cast<size_t>(row) * stride, image.Row(height - 1 - row), stride);
+            std::memcpy(buffer + static_cast<size_t>(row) * stride, image.Row(height - 1 - row),
+                        stride);
         }
     }
     return 1;
@@ -247,7 +257,8 @@ void CLumora::SetCaller(HWND frameWindow, unsigned char* buffer, int size, int r
 }
 
 void CLumora::PostFrame(uintptr_t wParam, intptr_t lParam) {
-    if (frameWindow_ != nullptr) platform::PostMessage(frameWindow_, LUMORA_MSG_FRAME, wParam, lParam);
+    if (frameWindow_ != nullptr)
+        platform::PostMessage(frameWindow_, LUMORA_MSG_FRAME, wParam, lParam);
 }
 
 int CLumora::StartPreview() {
@@ -290,7 +301,9 @@ void CLumora::CaptureThreadBody() {
     }
 }
 
-void CLumora::SleepUnlessStopped(uint32_t ms) { stopRequested_.Wait(ms); }
+void CLumora::SleepUnlessStopped(uint32_t ms) {
+    stopRequested_.Wait(ms);
+}
 
 void CLumora::PreviewLoop() {
     while (runFlag_.load() != kRunStop) {
@@ -380,7 +393,9 @@ bool CLumora::CreatePreviewWindowForRun() {
                            sizeEntry_.vEffective / divisor);
 }
 
-int CLumora::Preview() { return CallBackPreview(nullptr, nullptr, 0, 0); }
+int CLumora::Preview() {
+    return CallBackPreview(nullptr, nullptr, 0, 0);
+}
 
 int CLumora::CallBackPreview(HWND frameWindow, unsigned char* buffer, int size, int rowOrder) {
     if (!HasDriver()) return 0;
@@ -475,8 +490,8 @@ void CLumora::AutoIrisAdjust(int mode, double factor) {
         analog_.globalGain = gain;
         analog_.colorGainG1 = analog_.colorGainR = analog_.colorGainB = analog_.colorGainG2 = gain;
     } else if (mode == 1) {
-        int exposure = static_cast<int>(static_cast<uint16_t>(
-            static_cast<int64_t>(driver_->GetExposureTime() * factor)));
+        int exposure = static_cast<int>(
+            static_cast<uint16_t>(static_cast<int64_t>(driver_->GetExposureTime() * factor)));
         if (exposure == 0) exposure = 1;
         const int minimum = static_cast<int>(driver_->GetExposureTimeMin());
         const int maximum = static_cast<int>(driver_->GetExposureTimeMax());

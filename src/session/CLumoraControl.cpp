@@ -10,14 +10,14 @@ namespace lumora {
 
 // How a filter value is stored and applied.
 enum class FilterKind {
-    kSession,       // a range-checked session field
-    kBayerPacked,   // ids 7..9 packed in one word
-    kFlag,          // any value, stored as 0/1
-    kOption,        // a session flag without a named export (get is an unknown id)
+    kSession,      // a range-checked session field
+    kBayerPacked,  // ids 7..9 packed in one word
+    kFlag,         // any value, stored as 0/1
+    kOption,       // a session flag without a named export (get is an unknown id)
     kGlobalGain,
     kColorGain,
     kExposure,
-    kChannel,       // channel gains and offsets: not offered
+    kChannel,  // channel gains and offsets: not offered
     kPeltier,
     kTemperature,
     kGainMode,
@@ -60,7 +60,8 @@ const CLumora::FilterRow* CLumora::FilterRow::Find(int id) {
         {11, K::kSession, 0, 200, LUMORA_FILTER_FIELD(s.filter_.gamma), nullptr, nullptr},
         {12, K::kSession, 0, 3, LUMORA_FILTER_FIELD(s.filter_.bayerMode), nullptr, nullptr},
         {13, K::kGlobalGain, 0, 0, nullptr, nullptr, nullptr},
-        {14, K::kColorGain, 0, 0, nullptr, [](DriverType& d, int v) { return d.SetColorGainRed(v); },
+        {14, K::kColorGain, 0, 0, nullptr,
+         [](DriverType& d, int v) { return d.SetColorGainRed(v); },
          [](DriverType& d) { return d.GetColorGainRed(); }},
         {15, K::kColorGain, 0, 0, nullptr,
          [](DriverType& d, int v) { return d.SetColorGainGreen1(v); },
@@ -68,7 +69,8 @@ const CLumora::FilterRow* CLumora::FilterRow::Find(int id) {
         {16, K::kColorGain, 0, 0, nullptr,
          [](DriverType& d, int v) { return d.SetColorGainGreen2(v); },
          [](DriverType& d) { return d.GetColorGainGreen2(); }},
-        {17, K::kColorGain, 0, 0, nullptr, [](DriverType& d, int v) { return d.SetColorGainBlue(v); },
+        {17, K::kColorGain, 0, 0, nullptr,
+         [](DriverType& d, int v) { return d.SetColorGainBlue(v); },
          [](DriverType& d) { return d.GetColorGainBlue(); }},
         {18, K::kExposure, 0, 0, nullptr, nullptr, nullptr},
         {19, K::kSession, 0, 2, LUMORA_FILTER_FIELD(s.gray_.grayMode), nullptr, nullptr},
@@ -77,8 +79,10 @@ const CLumora::FilterRow* CLumora::FilterRow::Find(int id) {
         {22, K::kSession, 0, 255, LUMORA_FILTER_FIELD(s.gray_.gain[kGrayG2]), nullptr, nullptr},
         {23, K::kSession, 0, 255, LUMORA_FILTER_FIELD(s.gray_.gain[kGrayB]), nullptr, nullptr},
         {24, K::kSession, -255, 255, LUMORA_FILTER_FIELD(s.gray_.offset[kGrayR]), nullptr, nullptr},
-        {25, K::kSession, -255, 255, LUMORA_FILTER_FIELD(s.gray_.offset[kGrayG1]), nullptr, nullptr},
-        {26, K::kSession, -255, 255, LUMORA_FILTER_FIELD(s.gray_.offset[kGrayG2]), nullptr, nullptr},
+        {25, K::kSession, -255, 255, LUMORA_FILTER_FIELD(s.gray_.offset[kGrayG1]), nullptr,
+         nullptr},
+        {26, K::kSession, -255, 255, LUMORA_FILTER_FIELD(s.gray_.offset[kGrayG2]), nullptr,
+         nullptr},
         {27, K::kSession, -255, 255, LUMORA_FILTER_FIELD(s.gray_.offset[kGrayB]), nullptr, nullptr},
         {28, K::kOption, 0, 1, LUMORA_FILTER_FIELD(s.option28_), nullptr, nullptr},
         {29, K::kChannel, 0, 0, nullptr, nullptr, nullptr},
@@ -194,7 +198,8 @@ int CLumora::GetFilterValue(int id, int* valid) {
 int CLumora::SetFilterValue(int id, int value) {
     if (!HasDriver()) return 0;
     const FilterRow* row = FilterRow::Find(id);
-    if (row == nullptr || row->kind == FilterKind::kTemperature || row->kind == FilterKind::kChannel) {
+    if (row == nullptr || row->kind == FilterKind::kTemperature ||
+        row->kind == FilterKind::kChannel) {
         RecordError(ERR_PARAMETER);
         return 0;
     }
@@ -245,10 +250,18 @@ int CLumora::SetFilterValue(int id, int value) {
             {
                 std::lock_guard lock(settingsLock_);
                 switch (row->id) {
-                    case 14: analog_.colorGainR = value; break;
-                    case 15: analog_.colorGainG1 = value; break;
-                    case 16: analog_.colorGainG2 = value; break;
-                    default: analog_.colorGainB = value; break;
+                    case 14:
+                        analog_.colorGainR = value;
+                        break;
+                    case 15:
+                        analog_.colorGainG1 = value;
+                        break;
+                    case 16:
+                        analog_.colorGainG2 = value;
+                        break;
+                    default:
+                        analog_.colorGainB = value;
+                        break;
                 }
             }
             return applied(row->setGain(d, value));

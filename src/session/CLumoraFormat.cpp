@@ -93,8 +93,8 @@ int CLumora::SetCaptureWindowEx(int hTotal, int hStart, int hEffective, int vTot
     return 1;
 }
 
-int CLumora::GetCaptureWindowEx(int* hTotal, int* hStart, int* hEffective, int* vTotal,
-                                int* vStart, int* vEffective) const {
+int CLumora::GetCaptureWindowEx(int* hTotal, int* hStart, int* hEffective, int* vTotal, int* vStart,
+                                int* vEffective) const {
     if (hTotal != nullptr) *hTotal = sizeEntry_.hTotal;
     if (hStart != nullptr) *hStart = sizeEntry_.hStart;
     if (hEffective != nullptr) *hEffective = sizeEntry_.hEffective;

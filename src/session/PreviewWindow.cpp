@@ -55,8 +55,8 @@ void Drop4thByte(ImageBuffer& dst, const ImageBuffer& src) {
 
 }  // namespace
 
-bool PreviewWindow::Create(const void* owner, const PreviewPlacement& placement,
-                           int pictureWidth, int pictureHeight) {
+bool PreviewWindow::Create(const void* owner, const PreviewPlacement& placement, int pictureWidth,
+                           int pictureHeight) {
     Close();
     auto& system = platform::WindowSystem::Current();
     char name[64];
@@ -76,9 +76,9 @@ bool PreviewWindow::Create(const void* owner, const PreviewPlacement& placement,
             // Centred on the screen; an axis where the window is larger starts at 0.
             const int x = std::max((system.ScreenWidth() + rect.left - rect.right) / 2, 0);
             const int y = std::max((system.ScreenHeight() + rect.top - rect.bottom) / 2, 0);
-            window_ = system.CreateTopLevel(className_, kTopLevelTitle,
-                                            platform::kStyleOverlappedVisible, x, y,
-                                            rect.Width(), rect.Height());
+            window_ =
+                system.CreateTopLevel(className_, kTopLevelTitle, platform::kStyleOverlappedVisible,
+                                      x, y, rect.Width(), rect.Height());
         }
     }
     if (window_ == nullptr || !window_->Show()) {

@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/Window.h"
 #include "imaging/FramePipeline.h"
+#include "platform/Window.h"
 
 namespace lumora {
 
@@ -20,7 +20,9 @@ struct PreviewPlacement {
     int width = 0;
     int height = 0;
     // A window is wanted when a parent or any placement value is given.
-    bool Wanted() const { return parent != nullptr || x != 0 || y != 0 || width != 0 || height != 0; }
+    bool Wanted() const {
+        return parent != nullptr || x != 0 || y != 0 || width != 0 || height != 0;
+    }
 };
 
 class PreviewWindow {

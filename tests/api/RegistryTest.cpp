@@ -149,7 +149,9 @@ TEST(Registry, ReleaseWhileAnotherThreadHoldsTheSessionDefersTheTeardown) {
     EXPECT_EQ(CSdkChain::Instance().Lookup(handle), nullptr);
 }
 
-TEST(Exports, VersionNeedsNoHandle) { EXPECT_EQ(Lumora_GetDllVersion(), 36111649); }
+TEST(Exports, VersionNeedsNoHandle) {
+    EXPECT_EQ(Lumora_GetDllVersion(), 36111649);
+}
 
 }  // namespace
 }  // namespace lumora

@@ -18,8 +18,8 @@ std::vector<LumoraHostMessage> FrameMessages(HWND window, size_t atLeast, int ti
     std::vector<LumoraHostMessage> frames;
     const uint32_t start = platform::GetTickCount();
     LumoraHostMessage m{};
-    while (frames.size() < atLeast &&
-           platform::TicksSince(start, platform::GetTickCount()) < static_cast<uint32_t>(timeoutMs)) {
+    while (frames.size() < atLeast && platform::TicksSince(start, platform::GetTickCount()) <
+                                          static_cast<uint32_t>(timeoutMs)) {
         if (LumoraHost_WaitMessage(window, 100, &m) == 1 && m.message == LUMORA_MSG_FRAME) {
             frames.push_back(m);
         }
@@ -115,7 +115,8 @@ TEST_F(SimWorld, CallBackPreviewDeliversFramesWithTheirInformation) {
     ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
     HWND frames = LumoraHost_CreateQueueWindow();
     std::vector<unsigned char> buffer(kFull8);
-    ASSERT_EQ(Lumora_CallBackPreview(h, frames, buffer.data(), static_cast<int>(buffer.size()), 1), 1);
+    ASSERT_EQ(Lumora_CallBackPreview(h, frames, buffer.data(), static_cast<int>(buffer.size()), 1),
+              1);
     const auto messages = FrameMessages(frames, 5);
     Lumora_StopPreview(h);
     ASSERT_EQ(messages.size(), 5u);
@@ -163,7 +164,8 @@ TEST_F(SimWorld, SixteenBitFramesHoldTwelveBitSamples) {
     EXPECT_EQ(Lumora_GetColorMode(h), 16);
     std::vector<uint16_t> image(kFull8);
     ASSERT_EQ(Lumora_SnapShot(h, reinterpret_cast<unsigned char*>(image.data()),
-                              static_cast<int>(image.size() * 2), 1), 1);
+                              static_cast<int>(image.size() * 2), 1),
+              1);
     uint16_t maximum = 0;
     for (uint16_t v : image) maximum = std::max(maximum, v);
     EXPECT_LE(maximum, 4095);
@@ -315,12 +317,14 @@ TEST_F(SimWorld, CallBackPreviewKeepsUpWithTheCameraAtFullSize) {
     auto camera = sim::SimCameraSet::Instance().Camera(0);
     ASSERT_NE(camera, nullptr);
     const uint64_t sentBefore = camera->FramesSent();
-    ASSERT_EQ(Lumora_CallBackPreview(h, frames, buffer.data(), static_cast<int>(buffer.size()), 1), 1);
+    ASSERT_EQ(Lumora_CallBackPreview(h, frames, buffer.data(), static_cast<int>(buffer.size()), 1),
+              1);
     size_t delivered = 0;
     for (const auto& m : FrameMessages(frames, 60, 20000)) delivered += m.wParam != 0;
     ASSERT_EQ(Lumora_StopPreview(h), 1);
     const uint64_t sent = camera->FramesSent() - sentBefore;
-    for (const auto& m : Messages(frames)) delivered += m.message == LUMORA_MSG_FRAME && m.wParam != 0;
+    for (const auto& m : Messages(frames))
+        delivered += m.message == LUMORA_MSG_FRAME && m.wParam != 0;
     EXPECT_GE(delivered, 60u);
     // A frame or two may be on the wire when the run stops; none may go missing before.
     EXPECT_GE(delivered + 2, sent);

@@ -31,12 +31,14 @@ TEST_F(SimWorld, CaptureWindowMustFitTheSensor) {
     EXPECT_EQ(Lumora_SetCaptureWindowEx(h, 2560, 96, 640, 2048, 200, 480), 1);
     int values[6] = {};
     EXPECT_EQ(Lumora_GetCaptureWindowEx(h, &values[0], &values[1], &values[2], &values[3],
-                                        &values[4], &values[5]), 1);
+                                        &values[4], &values[5]),
+              1);
     EXPECT_EQ(values[1], 96);
     EXPECT_EQ(values[2], 640);
     EXPECT_EQ(values[4], 200);
     EXPECT_EQ(values[5], 480);
-    EXPECT_EQ(Lumora_GetCaptureWindowEx(h, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), 1);
+    EXPECT_EQ(Lumora_GetCaptureWindowEx(h, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+              1);
     std::vector<unsigned char> image(640 * 480);
     EXPECT_EQ(Lumora_SnapShot(h, image.data(), static_cast<int>(image.size()), 1), 1);
 }

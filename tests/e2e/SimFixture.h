@@ -61,7 +61,9 @@ protected:
         }
         return devices;
     }
-    static std::shared_ptr<CLumora> Session(int handle) { return CSdkChain::Instance().Lookup(handle); }
+    static std::shared_ptr<CLumora> Session(int handle) {
+        return CSdkChain::Instance().Lookup(handle);
+    }
 
     // Every code left in the history, newest first.
     static std::vector<int> Codes(int handle) {

@@ -97,7 +97,7 @@ TEST(Thread, StartsOnceJoinsAndMayEndFromItsOwnBody) {
         release.Wait(kInfinite);
     }));
     started.Wait(kInfinite);
-    EXPECT_FALSE(busy.Start([] {}));  // already running
+    EXPECT_FALSE(busy.Start([] {}));                 // already running
     busy.SetPriority(ThreadPriority::TimeCritical);  // best effort, must not disturb the thread
     release.Set();
     busy.Join();

@@ -26,7 +26,8 @@ protected:
     void MakePicture(int width, int height) {
         ASSERT_TRUE(images_.rawImage8.Create(width, height, 8));
         for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x) images_.rawImage8.Row(y)[x] = static_cast<uint8_t>(10 * y + x + 1);
+            for (int x = 0; x < width; ++x)
+                images_.rawImage8.Row(y)[x] = static_cast<uint8_t>(10 * y + x + 1);
         }
     }
     static uint32_t Gray(int v) { return static_cast<uint32_t>(v) * 0x010101u; }
@@ -47,9 +48,9 @@ TEST_F(PreviewWindowTest, ChildWindowTakesThePlacementAndShowsThePictureUpright)
     MakePicture(4, 2);
     preview.Draw(0, images_, display_);
     const auto pixels = window->ClientPixels();
-    EXPECT_EQ(pixels[0], Gray(1));       // top-left
-    EXPECT_EQ(pixels[3], Gray(4));       // top-right
-    EXPECT_EQ(pixels[4], Gray(11));      // bottom-left
+    EXPECT_EQ(pixels[0], Gray(1));   // top-left
+    EXPECT_EQ(pixels[3], Gray(4));   // top-right
+    EXPECT_EQ(pixels[4], Gray(11));  // bottom-left
 }
 
 TEST_F(PreviewWindowTest, ScaledDrawingKeepsThePictureUpright) {

@@ -22,21 +22,36 @@ namespace {
 
 const char* ErrorMeaning(int code) {
     switch (code) {
-        case ERR_NONE: return "no error";
-        case ERR_NOT_READY: return "not ready: no camera driver, or not allowed in this capture state";
-        case ERR_DEVICE: return "no such camera, or it could not be opened";
-        case ERR_THREAD: return "a worker thread could not be started";
-        case ERR_WINDOW: return "no preview window, or no stored size preset matches";
-        case ERR_MEMORY: return "out of memory, or the buffer is too small";
-        case ERR_IO: return "the camera refused or failed the access";
-        case ERR_WINDOW_SIZE: return "the capture window does not fit the sensor";
-        case ERR_FRAME: return "no frame arrived in time";
-        case ERR_PARAMETER: return "an argument is out of range";
-        case ERR_UNSUPPORTED: return "this camera does not offer the function";
-        case ERR_TEXT: return "text conversion failed";
-        case ERR_DEVICE_LOST: return "the camera was lost";
-        case ERR_MASK_FILE: return "the mask file could not be read or written";
-        default: return "unknown error";
+        case ERR_NONE:
+            return "no error";
+        case ERR_NOT_READY:
+            return "not ready: no camera driver, or not allowed in this capture state";
+        case ERR_DEVICE:
+            return "no such camera, or it could not be opened";
+        case ERR_THREAD:
+            return "a worker thread could not be started";
+        case ERR_WINDOW:
+            return "no preview window, or no stored size preset matches";
+        case ERR_MEMORY:
+            return "out of memory, or the buffer is too small";
+        case ERR_IO:
+            return "the camera refused or failed the access";
+        case ERR_WINDOW_SIZE:
+            return "the capture window does not fit the sensor";
+        case ERR_FRAME:
+            return "no frame arrived in time";
+        case ERR_PARAMETER:
+            return "an argument is out of range";
+        case ERR_UNSUPPORTED:
+            return "this camera does not offer the function";
+        case ERR_TEXT:
+            return "text conversion failed";
+        case ERR_DEVICE_LOST:
+            return "the camera was lost";
+        case ERR_MASK_FILE:
+            return "the mask file could not be read or written";
+        default:
+            return "unknown error";
     }
 }
 
@@ -53,7 +68,8 @@ public:
         handle_ = Lumora_Initialize(events_);
         if (handle_ == 0) throw CommandError{"cannot create a session", ERR_MEMORY};
         if (device >= 0) {
-            Check(Lumora_SetDeviceNumber(handle_, device), "cannot open device " + std::to_string(device));
+            Check(Lumora_SetDeviceNumber(handle_, device),
+                  "cannot open device " + std::to_string(device));
         } else {
             char names[10 * 256] = {};
             const int count = Lumora_EnumDevice(handle_, names);
@@ -118,7 +134,8 @@ int InfoCommand(const Options& options) {
     const int h = camera.Handle();
     const int version = Lumora_GetDllVersion();
     char serial[64] = {};
-    camera.Check(Lumora_ReadSerialNumberA(h, serial, sizeof serial), "cannot read the serial number");
+    camera.Check(Lumora_ReadSerialNumberA(h, serial, sizeof serial),
+                 "cannot read the serial number");
     LUMORA_CAMERA_INFO info{};
     info.size = sizeof info;
     camera.Check(Lumora_GetCameraInfo(h, &info), "cannot read the camera information");
@@ -145,7 +162,7 @@ int InfoCommand(const Options& options) {
 struct SnapOptions {
     int bits = 8;
     std::vector<int> window;
-    int exposure = -1;       // 0.1 ms units
+    int exposure = -1;        // 0.1 ms units
     double exposureSec = -1;  // seconds
     int gain = -1;
     int subsample = 0;
@@ -155,14 +172,16 @@ struct SnapOptions {
 };
 
 const std::map<std::string, int> kFormats = {{".bmp", 0}, {".raw", 1}, {".jpg", 2}, {".jpeg", 2},
-                                             {".png", 5}, {".tif", 6},  {".tiff", 6}};
+                                             {".png", 5}, {".tif", 6}, {".tiff", 6}};
 
 int FormatFor(const std::string& path) {
     std::string ext = std::filesystem::path(path).extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
     const auto it = kFormats.find(ext);
     if (it == kFormats.end()) {
-        throw CommandError{"unknown file type '" + ext + "' (bmp, raw, jpg, png, tif)", ERR_PARAMETER};
+        throw CommandError{"unknown file type '" + ext + "' (bmp, raw, jpg, png, tif)",
+                           ERR_PARAMETER};
     }
     return it->second;
 }
@@ -176,7 +195,8 @@ void ApplyCaptureSettings(Camera& camera, const SnapOptions& options) {
                      "capture window refused");
     }
     camera.Check(Lumora_SetSubSample(h, options.subsample), "subsampling refused");
-    if (options.exposure >= 0) camera.Check(Lumora_SetExposureTime(h, options.exposure), "exposure refused");
+    if (options.exposure >= 0)
+        camera.Check(Lumora_SetExposureTime(h, options.exposure), "exposure refused");
     if (options.exposureSec >= 0) {
         camera.Check(Lumora_SetExposureTimeEx(h, options.exposureSec), "exposure refused");
     }
@@ -248,8 +268,9 @@ int StreamCommand(const Options& options, const SnapOptions& snap, int frames, d
     HWND frameWindow = LumoraHost_CreateCallbackWindow(&OnFrame, &counters);
     const double cpuStart = CpuSeconds();
     const auto start = std::chrono::steady_clock::now();
-    camera.Check(Lumora_CallBackPreview(h, frameWindow, buffer.data(), static_cast<int>(buffer.size()), 1),
-                 "cannot start the preview");
+    camera.Check(
+        Lumora_CallBackPreview(h, frameWindow, buffer.data(), static_cast<int>(buffer.size()), 1),
+        "cannot start the preview");
     const auto limit = seconds > 0 ? std::chrono::duration<double>(seconds)
                                    : std::chrono::duration<double>(3600.0);
     while (std::chrono::steady_clock::now() - start < limit &&
@@ -257,7 +278,8 @@ int StreamCommand(const Options& options, const SnapOptions& snap, int frames, d
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     Lumora_StopPreview(h);
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double cpu = CpuSeconds() - cpuStart;
     Lumora_Close(h);
     LumoraHost_DestroyWindow(frameWindow);
@@ -317,7 +339,8 @@ int EepromCommand(const Options& options, int address, int count, bool serial) {
     const int h = camera.Handle();
     if (serial) {
         char text[64] = {};
-        camera.Check(Lumora_ReadSerialNumberA(h, text, sizeof text), "cannot read the serial number");
+        camera.Check(Lumora_ReadSerialNumberA(h, text, sizeof text),
+                     "cannot read the serial number");
         std::printf("%s\n", text);
         return 0;
     }
@@ -350,7 +373,8 @@ int main(int argc, char** argv) {
 
     SnapOptions snap;
     auto addCaptureOptions = [&snap](CLI::App* command) {
-        command->add_option("-b,--bits", snap.bits, "output bits per pixel")->check(CLI::IsMember({8, 16}));
+        command->add_option("-b,--bits", snap.bits, "output bits per pixel")
+            ->check(CLI::IsMember({8, 16}));
         command->add_option("-w,--window", snap.window, "capture window x,y,width,height")
             ->expected(4)
             ->delimiter(',');
@@ -364,7 +388,8 @@ int main(int argc, char** argv) {
     };
     auto* snapCommand = app.add_subcommand("snap", "take one frame and save it");
     addCaptureOptions(snapCommand);
-    snapCommand->add_option("files", snap.outputs, "files to write (.bmp .raw .jpg .png .tif)")->required();
+    snapCommand->add_option("files", snap.outputs, "files to write (.bmp .raw .jpg .png .tif)")
+        ->required();
 
     int frames = 0;
     double seconds = 0;
@@ -383,7 +408,9 @@ int main(int argc, char** argv) {
     int address = 0;
     std::optional<int> value;
     auto* regCommand = app.add_subcommand("reg", "read or write a sensor or FPGA register");
-    regCommand->add_option("target", target, "sensor or fpga")->required()->check(CLI::IsMember({"sensor", "fpga"}));
+    regCommand->add_option("target", target, "sensor or fpga")
+        ->required()
+        ->check(CLI::IsMember({"sensor", "fpga"}));
     regCommand->add_option("address", address, "register address")->required();
     regCommand->add_option("value", value, "value to write");
 
