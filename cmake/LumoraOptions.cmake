@@ -15,6 +15,14 @@ elseif(NOT LUMORA_SANITIZE STREQUAL "")
   message(FATAL_ERROR "LUMORA_SANITIZE must be empty, address or thread")
 endif()
 
+# Each test program gets a device block of its own, named after the build tree and the
+# subsystem, so test programs running side by side (or another build's) never share rows.
+function(lumora_test_block_name out subsystem)
+  string(MD5 tree "${CMAKE_BINARY_DIR}")
+  string(SUBSTRING "${tree}" 0 12 tree)
+  set(${out} "/lumora-test-${tree}-${subsystem}" PARENT_SCOPE)
+endfunction()
+
 # lumora_add_test(<subsystem> <sources...>): one GoogleTest program per subsystem folder,
 # labelled with the subsystem so `ctest -L <subsystem>` runs one layer.
 function(lumora_add_test subsystem)
@@ -23,6 +31,7 @@ function(lumora_add_test subsystem)
   target_link_libraries(${target} PRIVATE lumora_core lumora_warnings GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   add_test(NAME ${subsystem} COMMAND ${target} --gtest_color=no)
+  lumora_test_block_name(block ${subsystem})
   set_tests_properties(${subsystem} PROPERTIES LABELS ${subsystem} TIMEOUT 600
-    ENVIRONMENT "LUMORA_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-config/${subsystem};LUMORA_SIM_CAMERAS=")
+    ENVIRONMENT "LUMORA_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-config/${subsystem};LUMORA_SIM_CAMERAS=;LUMORA_SHM_NAME=${block}")
 endfunction()

@@ -99,6 +99,10 @@ std::string gTestingName;
 // The process copy of the table, shared by every controller of the process.
 std::mutex gTableMutex;
 DeviceTable gTable;
+// Controllers working on the process copy alone. Like the shared block, the private table starts
+// empty when the first of them arrives, so rows of cameras long gone never shift the rows of a
+// later session.
+int gPrivateHolders = 0;
 
 bool LockByte(int fd, off_t byte, short type, bool wait) {
     struct flock lock {};
@@ -199,6 +203,7 @@ SharedDeviceTable::SharedDeviceTable() {
     std::lock_guard tableLock(gTableMutex);
     if (!block->view) {
         // No block: this controller works on the process copy alone.
+        if (gPrivateHolders++ == 0) gTable.Reset();
         return;
     }
     {
@@ -221,8 +226,11 @@ SharedDeviceTable::SharedDeviceTable() {
 }
 
 SharedDeviceTable::~SharedDeviceTable() {
-    if (!block_) return;
     std::lock_guard tableLock(gTableMutex);
+    if (!block_) {
+        --gPrivateHolders;
+        return;
+    }
     Block::Guard guard(block_->fd);
     block_->SetReferenceCount(std::max(block_->ReferenceCount() - 1, 0));
 }

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "lumora/host.h"
@@ -167,6 +168,32 @@ TEST_F(EnumerationTest, UnfitPathsAreNotRecorded) {
     EXPECT_TRUE(std::string(name).ends_with("_00"));
     char tiny[4];
     EXPECT_EQ(c.GetDeviceDisplayName(0, tiny, sizeof tiny), 0);  // the caller's size counts
+}
+
+// Without a shared block (none named, or none the system grants) the process copy behaves like
+// the block: a controller arriving after all others have gone starts from an empty table.
+TEST_F(EnumerationTest, PrivateTableStartsEmptyOnceEveryControllerHasGone) {
+    const std::string programBlock = usb::SharedBlockName();
+    const char* named = std::getenv("LUMORA_SHM_NAME");
+    const std::string namedBlock = named ? named : "";
+    ::unsetenv("LUMORA_SHM_NAME");
+    UseCameras(2);  // simulated cameras keep the table private
+    usb::SetSharedBlockNameForTesting("");
+    {
+        CLumCy3Cam first;
+        ASSERT_EQ(first.SharedReferenceCount(), 0);  // no block: the process copy alone
+        ASSERT_EQ(first.EnumerateDevices(), 2);
+        CLumCy3Cam second;  // a second controller shares the rows of the first
+        EXPECT_EQ(second.GetDeviceTable().count, 2);
+    }
+    ASSERT_EQ(LumoraSim_Unplug(0), 1);
+    ASSERT_EQ(LumoraSim_Unplug(1), 1);
+    testing::PluggedDevice device(platform::MakeInterfacePath(0x1D50, 0x3380, "later"));
+    CLumCy3Cam later;
+    EXPECT_EQ(later.EnumerateDevices(), 1);
+    EXPECT_EQ(later.SelectDevice(0), 1);
+    usb::SetSharedBlockNameForTesting(programBlock);
+    if (!namedBlock.empty()) ::setenv("LUMORA_SHM_NAME", namedBlock.c_str(), 1);
 }
 
 class SharedTableTest : public testing::SimCamerasTest {};

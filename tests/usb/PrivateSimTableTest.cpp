@@ -10,6 +10,9 @@ namespace {
 
 // Simulated cameras exist in one process only; their table must not be published to others.
 TEST(SharedBlockName, SimulatedCamerasKeepTheTablePrivateUnlessANameIsGiven) {
+    const std::string programBlock = SharedBlockName();
+    const char* named = std::getenv("LUMORA_SHM_NAME");
+    const std::string namedBlock = named ? named : "";
     SetSharedBlockNameForTesting("");
     ::unsetenv("LUMORA_SHM_NAME");
     LumoraSim_SetCameraCount(0);
@@ -20,6 +23,9 @@ TEST(SharedBlockName, SimulatedCamerasKeepTheTablePrivateUnlessANameIsGiven) {
     EXPECT_EQ(SharedBlockName(), "/lumora-chosen");
     ::unsetenv("LUMORA_SHM_NAME");
     LumoraSim_SetCameraCount(0);
+    // The later tests of this program keep their own block, never the system's.
+    SetSharedBlockNameForTesting(programBlock);
+    if (!namedBlock.empty()) ::setenv("LUMORA_SHM_NAME", namedBlock.c_str(), 1);
 }
 
 }  // namespace
