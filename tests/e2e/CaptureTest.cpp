@@ -306,8 +306,8 @@ namespace {
 
 // At the camera's own pace (no fast mode), every frame the camera sends reaches the caller.
 TEST_F(SimWorld, CallBackPreviewKeepsUpWithTheCameraAtFullSize) {
-#if defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "ThreadSanitizer slows the host below the camera's rate";
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "a sanitizer slows the host below the camera's rate";
 #endif
     LumoraSim_SetFastMode(0);
     const int h = Open();
