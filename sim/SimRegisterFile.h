@@ -36,6 +36,12 @@ public:
         Set(highReg, static_cast<uint8_t>(value >> 8));
     }
     void Clear() { std::fill(values_.begin(), values_.end(), 0); }
+    // The values alone, without hooks: a still picture of the file.
+    SimRegisterFile ValuesCopy() const {
+        SimRegisterFile copy(0);
+        copy.values_ = values_;
+        return copy;
+    }
 
     // Bus side: stores and runs the hooks of `reg`, then the any-write hooks.
     bool Write(uint32_t reg, uint8_t value);

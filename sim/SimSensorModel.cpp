@@ -21,6 +21,7 @@ std::atomic<uint32_t> gTimeOffset{0};
 std::atomic<bool> gPlainModel{false};
 
 // Sensor registers the camera acts on.
+constexpr uint32_t kSensorHold = 0x0200;
 constexpr uint32_t kSensorFrameLength = 0x02D4;
 constexpr uint32_t kSensorLineLength = 0x02D8;
 constexpr uint32_t kSensorWindowX = 0x0320;
@@ -47,13 +48,16 @@ constexpr uint32_t kFpgaDefectThresholdHigh = 0xD2;
 constexpr uint32_t kFpgaTemperatureLow = 0xE5;
 constexpr uint32_t kFpgaTemperatureHigh = 0xE6;
 
-uint32_t Sensor24(SimCamera& camera, uint32_t reg) {
-    SimRegisterFile& s = camera.Sensor();
+uint32_t Sensor24(const SimRegisterFile& s, uint32_t reg) {
     return s.Get(reg) | (s.Get(reg + 1) << 8) | (s.Get(reg + 2) << 16);
 }
 
-uint32_t Sensor13(SimCamera& camera, uint32_t reg) {
-    return camera.Sensor().Get(reg) | ((camera.Sensor().Get(reg + 1) & 0x1F) << 8);
+uint32_t Sensor13(const SimRegisterFile& s, uint32_t reg) {
+    return s.Get(reg) | ((s.Get(reg + 1) & 0x1F) << 8);
+}
+
+uint32_t Sensor16(const SimRegisterFile& s, uint32_t reg) {
+    return s.Get(reg) | (s.Get(reg + 1) << 8);
 }
 
 double LineTimeUs(uint32_t lineLength) {
@@ -153,6 +157,15 @@ void SimSensorModel::PowerOn(SimCamera& camera) {
         camera.Sensor().Set(kSensorTemperature, static_cast<uint8_t>(raw & 0xFF));
         camera.Sensor().Set(kSensorTemperature + 1, static_cast<uint8_t>((raw >> 8) & 0x0F));
     });
+    heldSensor_.reset();
+    sensor.OnWrite(kSensorHold, [this, &camera](uint32_t, uint8_t value, uint8_t) {
+        if ((value & 1) == 0) {
+            heldSensor_.reset();
+        } else if (!heldSensor_) {
+            // The hold was taken after this write stored the hold bit; the bit is not timing.
+            heldSensor_ = camera.Sensor().ValuesCopy();
+        }
+    });
     fpga.OnWrite(kFpgaTriggerMode, [this](uint32_t, uint8_t, uint8_t) {
         pendingTriggers_ = 0;
         timingValid_ = false;
@@ -176,19 +189,23 @@ uint16_t SimSensorModel::RawTemperature() {
     return static_cast<uint16_t>(eighths & 0xFFF);
 }
 
+const SimRegisterFile& SimSensorModel::SensorInEffect(SimCamera& camera) const {
+    return heldSensor_ ? *heldSensor_ : camera.Sensor();
+}
+
 double SimSensorModel::ExposureUs(SimCamera& camera) const {
-    const uint32_t frame = Sensor24(camera, kSensorFrameLength);
-    const uint32_t shutter = Sensor24(camera, kSensorShutter);
-    const uint32_t line =
-        camera.Sensor().Get(kSensorLineLength) | (camera.Sensor().Get(kSensorLineLength + 1) << 8);
+    const SimRegisterFile& sensor = SensorInEffect(camera);
+    const uint32_t frame = Sensor24(sensor, kSensorFrameLength);
+    const uint32_t shutter = Sensor24(sensor, kSensorShutter);
+    const uint32_t line = Sensor16(sensor, kSensorLineLength);
     const double lines = frame > shutter ? frame - shutter : 0;
     return lines * LineTimeUs(line) + 14.802;
 }
 
 double SimSensorModel::FramePeriodUs(SimCamera& camera) const {
-    const uint32_t frame = Sensor24(camera, kSensorFrameLength);
-    const uint32_t line =
-        camera.Sensor().Get(kSensorLineLength) | (camera.Sensor().Get(kSensorLineLength + 1) << 8);
+    const SimRegisterFile& sensor = SensorInEffect(camera);
+    const uint32_t frame = Sensor24(sensor, kSensorFrameLength);
+    const uint32_t line = Sensor16(sensor, kSensorLineLength);
     return std::max(1u, frame) * LineTimeUs(std::max(1u, line));
 }
 
@@ -197,16 +214,16 @@ bool SimSensorModel::Triggered(SimCamera& camera) const {
 }
 
 SceneSettings SimSensorModel::Settings(SimCamera& camera, const FrameGeometry& geometry) const {
-    SimRegisterFile& sensor = camera.Sensor();
-    SimRegisterFile& fpga = camera.Fpga();
+    const SimRegisterFile& sensor = SensorInEffect(camera);
+    const SimRegisterFile& fpga = camera.Fpga();
     SceneSettings s;
     s.outWidth = static_cast<int>(geometry.width);
     s.outHeight = static_cast<int>(geometry.height);
     s.bytesPerPixel = static_cast<int>(geometry.bytesPerPixel);
-    s.sensorX = static_cast<int>(Sensor13(camera, kSensorWindowX));
-    s.sensorY = static_cast<int>(Sensor13(camera, kSensorWindowY));
-    s.sensorWidth = std::max(1, static_cast<int>(Sensor13(camera, kSensorWindowWidth)));
-    s.sensorHeight = std::max(1, static_cast<int>(Sensor13(camera, kSensorWindowHeight)));
+    s.sensorX = static_cast<int>(Sensor13(sensor, kSensorWindowX));
+    s.sensorY = static_cast<int>(Sensor13(sensor, kSensorWindowY));
+    s.sensorWidth = std::max(1, static_cast<int>(Sensor13(sensor, kSensorWindowWidth)));
+    s.sensorHeight = std::max(1, static_cast<int>(Sensor13(sensor, kSensorWindowHeight)));
     s.mirrorV = (sensor.Get(kSensorMirror) & 1) != 0;
     s.mirrorH = (sensor.Get(kSensorMirror) & 2) != 0;
     s.exposureUs = ExposureUs(camera);
@@ -253,8 +270,9 @@ void SimSensorModel::RenderPayload(SimCamera& camera, const FrameGeometry& geome
 
 FrameHeaderWords SimSensorModel::HeaderWords(SimCamera& camera, uint32_t) {
     FrameHeaderWords words;
-    const uint32_t frame = Sensor24(camera, kSensorFrameLength);
-    const uint32_t shutter = Sensor24(camera, kSensorShutter);
+    const SimRegisterFile& sensor = SensorInEffect(camera);
+    const uint32_t frame = Sensor24(sensor, kSensorFrameLength);
+    const uint32_t shutter = Sensor24(sensor, kSensorShutter);
     words.wordA = frame > shutter ? frame - shutter : 0;  // exposure lines of this frame
     words.wordC = NowMs() - startMs_;                     // camera time stamp in milliseconds
     words.wordD = static_cast<uint32_t>(RawTemperature());

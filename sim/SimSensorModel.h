@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "sim/SimCameraModel.h"
+#include "sim/SimRegisterFile.h"
 #include "sim/SimScene.h"
 
 namespace lumora::sim {
@@ -58,11 +59,16 @@ public:
     uint64_t FramesLost() const { return framesLost_.load(); }
 
 private:
+    // The sensor registers the sensor works with: while its hold bit is set, writes are stored
+    // but the sensor goes on with the values it had when the hold began, and takes them all at
+    // once when the hold is released.
+    const SimRegisterFile& SensorInEffect(SimCamera& camera) const;
     void UpdateThermalTarget(bool coolerOn);
     uint16_t RawTemperature();
 
     SimScene scene_;
     // Guarded by the camera's lock.
+    std::optional<SimRegisterFile> heldSensor_;  // the registers in effect during a hold
     double thermalStart_ = kAmbientCelsius;  // temperature when the target last changed
     double thermalTarget_ = kAmbientCelsius;
     uint32_t thermalSince_ = 0;
