@@ -69,7 +69,7 @@ private:
     SimScene scene_;
     // Guarded by the camera's lock.
     std::optional<SimRegisterFile> heldSensor_;  // the registers in effect during a hold
-    double thermalStart_ = kAmbientCelsius;  // temperature when the target last changed
+    double thermalStart_ = kAmbientCelsius;      // temperature when the target last changed
     double thermalTarget_ = kAmbientCelsius;
     uint32_t thermalSince_ = 0;
     uint8_t latchedTemperatureHigh_ = 0;
