@@ -191,12 +191,12 @@ void CLumora::SaveCameraSettings() {
     SaveGraySettings(store_, settingsDevice_, gray);
 }
 
-void CLumora::PushSettingsAfterOpen() {
-    AnalogSettings analog;
-    {
-        std::lock_guard lock(settingsLock_);
-        analog = analog_;
-    }
+AnalogSettings CLumora::AnalogSnapshot() const {
+    std::lock_guard lock(settingsLock_);
+    return analog_;
+}
+
+void CLumora::PushGainsAndExposure(const AnalogSettings& analog) {
     driver_->SetGlobalGain(analog.globalGain);
     driver_->SetColorGainGreen1(analog.colorGainG1);
     driver_->SetColorGainRed(analog.colorGainR);
@@ -207,6 +207,11 @@ void CLumora::PushSettingsAfterOpen() {
     } else {
         driver_->SetExposureTime(static_cast<uint16_t>(analog.exposure));
     }
+}
+
+void CLumora::PushSettingsAfterOpen() {
+    const AnalogSettings analog = AnalogSnapshot();
+    PushGainsAndExposure(analog);
     driver_->SetMirrorV(analog.mirrorV);
     driver_->SetMirrorH(analog.mirrorH);
     if (driver_->IsBlackLevelSupported() != 0) driver_->SetBlackLevel(analog.blackLevel);

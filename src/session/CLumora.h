@@ -181,7 +181,10 @@ private:
     bool CreatePlanes();
     void LoadCameraSettings(int device);
     void SaveCameraSettings();
+    AnalogSettings AnalogSnapshot() const;
     void PushSettingsAfterOpen();
+    // Gains, then exposure (in seconds when the driver takes them), as open and Prepare push them.
+    void PushGainsAndExposure(const AnalogSettings& analog);
     OutputCapabilities Capabilities() const;
     AnalogLimits Limits() const;
     AnalogSettings DriverAnalogValues() const;

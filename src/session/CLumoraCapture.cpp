@@ -102,24 +102,11 @@ int CLumora::Prepare() {
     rawWidth_ = imageWidth;
     rawHeight_ = imageHeight;
 
-    AnalogSettings analog;
-    {
-        std::lock_guard lock(settingsLock_);
-        analog = analog_;
-    }
+    const AnalogSettings analog = AnalogSnapshot();
     driver_->SetMirrorV(analog.mirrorV);
     driver_->SetMirrorH(analog.mirrorH);
     driver_->SetTriggerMode(0, 1);
-    driver_->SetGlobalGain(analog.globalGain);
-    driver_->SetColorGainGreen1(analog.colorGainG1);
-    driver_->SetColorGainRed(analog.colorGainR);
-    driver_->SetColorGainBlue(analog.colorGainB);
-    driver_->SetColorGainGreen2(analog.colorGainG2);
-    if (driver_->IsExposureTimeExAvailable() != 0) {
-        driver_->SetExposureTimeEx(analog.exposureSeconds);
-    } else {
-        driver_->SetExposureTime(static_cast<uint16_t>(analog.exposure));
-    }
+    PushGainsAndExposure(analog);
     realExposure_ = analog.exposure * 100;
     if (driver_->CheckFpgaFeature() != 0) driver_->SetAuxBoardMode(0);
     driver_->SetControlFlag(0);
