@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "io/LittleEndian.h"
+#include "platform/LittleEndian.h"
 
 namespace lumora {
 namespace {
@@ -273,7 +273,7 @@ bool LoadAnalogSettings(const SettingsStore& store, int device, const AnalogLimi
         }
     }
     if (const auto bytes = gain->QueryBinary(kExposureSecondsName); bytes && bytes->size() == 8) {
-        const double seconds = LoadLeDouble(bytes->data());
+        const double seconds = platform::LoadLeDouble(bytes->data());
         settings.exposureSeconds =
             AcceptExposureSeconds(seconds, limits) ? seconds : driverValues.exposureSeconds;
     }
@@ -290,7 +290,7 @@ bool SaveAnalogSettings(SettingsStore& store, int device, const AnalogSettings& 
             gain->SetDword(row.name, static_cast<uint32_t>(settings.*row.field));
         }
         uint8_t bytes[8];
-        StoreLeDouble(bytes, settings.exposureSeconds);
+        platform::StoreLeDouble(bytes, settings.exposureSeconds);
         gain->SetBinary(kExposureSecondsName, bytes);
         return true;
     });

@@ -3,7 +3,7 @@
 #include <new>
 
 #include "io/FileData.h"
-#include "io/LittleEndian.h"
+#include "platform/LittleEndian.h"
 
 namespace lumora {
 
@@ -13,7 +13,7 @@ ConfigList ParseConfigPairs(std::span<const uint8_t> bytes) {
     pairs.reserve(count);
     for (size_t i = 0; i < count; ++i) {
         const uint8_t* record = bytes.data() + i * kConfigRecordSize;
-        pairs.push_back({LoadLeInt32(record), LoadLeInt32(record + 4)});
+        pairs.push_back({platform::LoadLeInt32(record), platform::LoadLeInt32(record + 4)});
     }
     return pairs;
 }

@@ -3,31 +3,31 @@
 #include <cstring>
 #include <limits>
 
-#include "io/LittleEndian.h"
 #include "io/OutputFile.h"
+#include "platform/LittleEndian.h"
 
 namespace lumora {
 namespace {
 
 void EncodeBmpFileHeader(const BmpFileHeader& header, uint8_t* out) {
-    StoreLe16(out + offsetof(BmpFileHeader, type), header.type);
-    StoreLe32(out + offsetof(BmpFileHeader, fileSize), header.fileSize);
-    StoreLe32(out + offsetof(BmpFileHeader, reserved), header.reserved);
-    StoreLe32(out + offsetof(BmpFileHeader, dataOffset), header.dataOffset);
+    platform::StoreLe16(out + offsetof(BmpFileHeader, type), header.type);
+    platform::StoreLe32(out + offsetof(BmpFileHeader, fileSize), header.fileSize);
+    platform::StoreLe32(out + offsetof(BmpFileHeader, reserved), header.reserved);
+    platform::StoreLe32(out + offsetof(BmpFileHeader, dataOffset), header.dataOffset);
 }
 
 void EncodeInfoHeader(const BitmapInfoHeader& header, uint8_t* out) {
-    StoreLe32(out + offsetof(BitmapInfoHeader, size), header.size);
-    StoreLeInt32(out + offsetof(BitmapInfoHeader, width), header.width);
-    StoreLeInt32(out + offsetof(BitmapInfoHeader, height), header.height);
-    StoreLe16(out + offsetof(BitmapInfoHeader, planes), header.planes);
-    StoreLe16(out + offsetof(BitmapInfoHeader, bitCount), header.bitCount);
-    StoreLe32(out + offsetof(BitmapInfoHeader, compression), header.compression);
-    StoreLe32(out + offsetof(BitmapInfoHeader, sizeImage), header.sizeImage);
-    StoreLeInt32(out + offsetof(BitmapInfoHeader, xPelsPerMeter), header.xPelsPerMeter);
-    StoreLeInt32(out + offsetof(BitmapInfoHeader, yPelsPerMeter), header.yPelsPerMeter);
-    StoreLe32(out + offsetof(BitmapInfoHeader, clrUsed), header.clrUsed);
-    StoreLe32(out + offsetof(BitmapInfoHeader, clrImportant), header.clrImportant);
+    platform::StoreLe32(out + offsetof(BitmapInfoHeader, size), header.size);
+    platform::StoreLeInt32(out + offsetof(BitmapInfoHeader, width), header.width);
+    platform::StoreLeInt32(out + offsetof(BitmapInfoHeader, height), header.height);
+    platform::StoreLe16(out + offsetof(BitmapInfoHeader, planes), header.planes);
+    platform::StoreLe16(out + offsetof(BitmapInfoHeader, bitCount), header.bitCount);
+    platform::StoreLe32(out + offsetof(BitmapInfoHeader, compression), header.compression);
+    platform::StoreLe32(out + offsetof(BitmapInfoHeader, sizeImage), header.sizeImage);
+    platform::StoreLeInt32(out + offsetof(BitmapInfoHeader, xPelsPerMeter), header.xPelsPerMeter);
+    platform::StoreLeInt32(out + offsetof(BitmapInfoHeader, yPelsPerMeter), header.yPelsPerMeter);
+    platform::StoreLe32(out + offsetof(BitmapInfoHeader, clrUsed), header.clrUsed);
+    platform::StoreLe32(out + offsetof(BitmapInfoHeader, clrImportant), header.clrImportant);
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include <new>
 #include <string>
 
-#include "io/LittleEndian.h"
+#include "platform/LittleEndian.h"
 
 namespace lumora {
 namespace {
@@ -86,7 +86,7 @@ bool WriteBlock(int fd, const ImageBuffer& image) {
             for (size_t i = 0; i < rowBytes; i += 2) {
                 uint16_t v;
                 std::memcpy(&v, source + i, 2);
-                StoreLe16(row.get() + i, v);
+                platform::StoreLe16(row.get() + i, v);
             }
             source = row.get();
         }
@@ -102,7 +102,7 @@ void CopyBlockInto(const uint8_t* block, ImageBuffer& image) {
         const uint8_t* source = block + rowBytes * static_cast<size_t>(y);
         if (image.BitCount() == 16 && std::endian::native != std::endian::little) {
             for (size_t i = 0; i < rowBytes; i += 2) {
-                const uint16_t v = LoadLe16(source + i);
+                const uint16_t v = platform::LoadLe16(source + i);
                 std::memcpy(target + i, &v, 2);
             }
         } else {
@@ -115,20 +115,22 @@ void CopyBlockInto(const uint8_t* block, ImageBuffer& image) {
 
 void EncodeMaskHeader(const MaskFileHeader& header, uint8_t* out) {
     std::memcpy(out + offsetof(MaskFileHeader, magic), header.magic, sizeof header.magic);
-    StoreLeInt32(out + offsetof(MaskFileHeader, width), header.width);
-    StoreLeInt32(out + offsetof(MaskFileHeader, height), header.height);
+    platform::StoreLeInt32(out + offsetof(MaskFileHeader, width), header.width);
+    platform::StoreLeInt32(out + offsetof(MaskFileHeader, height), header.height);
     for (int i = 0; i < 4; ++i) {
-        StoreLeInt32(out + offsetof(MaskFileHeader, blockSize) + 4 * i, header.blockSize[i]);
+        platform::StoreLeInt32(out + offsetof(MaskFileHeader, blockSize) + 4 * i,
+                               header.blockSize[i]);
     }
 }
 
 MaskFileHeader DecodeMaskHeader(const uint8_t* in) {
     MaskFileHeader header{};
     std::memcpy(header.magic, in + offsetof(MaskFileHeader, magic), sizeof header.magic);
-    header.width = LoadLeInt32(in + offsetof(MaskFileHeader, width));
-    header.height = LoadLeInt32(in + offsetof(MaskFileHeader, height));
+    header.width = platform::LoadLeInt32(in + offsetof(MaskFileHeader, width));
+    header.height = platform::LoadLeInt32(in + offsetof(MaskFileHeader, height));
     for (int i = 0; i < 4; ++i) {
-        header.blockSize[i] = LoadLeInt32(in + offsetof(MaskFileHeader, blockSize) + 4 * i);
+        header.blockSize[i] =
+            platform::LoadLeInt32(in + offsetof(MaskFileHeader, blockSize) + 4 * i);
     }
     return header;
 }
