@@ -46,6 +46,15 @@ void Overlapped::WaitUntilDone() const {
     done_.wait(lock, [&] { return !pending_; });
 }
 
+uint32_t Overlapped::WaitForResult(uint32_t* returned) const {
+    WaitUntilDone();
+    uint32_t bytes = 0;
+    uint32_t error = kErrorSuccess;
+    GetResult(&bytes, &error);
+    if (returned) *returned = bytes;
+    return error;
+}
+
 void Overlapped::Begin(std::function<void()> cancel) {
     std::lock_guard lock(mutex_);
     pending_ = true;

@@ -42,6 +42,9 @@ public:
     bool GetResult(uint32_t* bytes, uint32_t* error) const;
     // Blocks until the request is no longer pending.
     void WaitUntilDone() const;
+    // Blocks until the request is done; returns its error and stores its byte count through
+    // `returned` when that is non-null.
+    uint32_t WaitForResult(uint32_t* returned) const;
 
     // Backend side. Begin marks the record pending; `cancel` aborts the request (it may
     // complete it synchronously). Complete stores the outcome and signals the event; it is

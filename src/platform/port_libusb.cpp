@@ -351,12 +351,7 @@ private:
             return ErrorFromLibusbError(submitted);
         }
         if (overlapped) return kErrorIoPending;
-        record->WaitUntilDone();
-        uint32_t bytes = 0;
-        uint32_t error = kErrorSuccess;
-        record->GetResult(&bytes, &error);
-        if (returned) *returned = bytes;
-        return error;
+        return record->WaitForResult(returned);
     }
 
     std::shared_ptr<LibusbDevice> device_;

@@ -149,15 +149,8 @@ private:
         });
         device_->SubmitBulk(
             std::make_shared<PortTransfer>(endpoint, data, in, headerBytes, record));
-        if (record->IsPending()) {
-            if (overlapped) return kErrorIoPending;
-            record->WaitUntilDone();
-        }
-        uint32_t bytes = 0;
-        uint32_t error = kErrorSuccess;
-        record->GetResult(&bytes, &error);
-        if (returned) *returned = bytes;
-        return error;
+        if (overlapped && record->IsPending()) return kErrorIoPending;
+        return record->WaitForResult(returned);
     }
 
     std::shared_ptr<SimUsbDevice> device_;
