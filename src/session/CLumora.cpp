@@ -153,42 +153,31 @@ AnalogSettings CLumora::DriverAnalogValues() const {
     return values;
 }
 
-void CLumora::LoadCameraSettings(int device) {
-    AnalogSettings analog;
-    FilterSettings filter;
-    GraySettings gray;
-    {
-        std::lock_guard lock(settingsLock_);
-        analog = analog_;
-        filter = filter_;
-        gray = gray_;
-    }
-    if (driver_ != nullptr)
-        LoadAnalogSettings(store_, device, Limits(), DriverAnalogValues(), analog);
-    LoadFilterSettings(store_, device, filter);
-    LoadGraySettings(store_, device, gray);
+CLumora::SettingsGroups CLumora::SettingsSnapshot() const {
     std::lock_guard lock(settingsLock_);
-    analog_ = analog;
-    filter_ = filter;
-    gray_ = gray;
+    return {analog_, filter_, gray_};
+}
+
+void CLumora::LoadCameraSettings(int device) {
+    SettingsGroups groups = SettingsSnapshot();
+    if (driver_ != nullptr)
+        LoadAnalogSettings(store_, device, Limits(), DriverAnalogValues(), groups.analog);
+    LoadFilterSettings(store_, device, groups.filter);
+    LoadGraySettings(store_, device, groups.gray);
+    std::lock_guard lock(settingsLock_);
+    analog_ = groups.analog;
+    filter_ = groups.filter;
+    gray_ = groups.gray;
     settingsDevice_ = device;
 }
 
 void CLumora::SaveCameraSettings() {
     // Nothing to save before a camera was open: never under "Camera_-1".
     if (settingsDevice_ < 0 || driver_ == nullptr) return;
-    AnalogSettings analog;
-    FilterSettings filter;
-    GraySettings gray;
-    {
-        std::lock_guard lock(settingsLock_);
-        analog = analog_;
-        filter = filter_;
-        gray = gray_;
-    }
-    SaveAnalogSettings(store_, settingsDevice_, analog);
-    SaveFilterSettings(store_, settingsDevice_, filter);
-    SaveGraySettings(store_, settingsDevice_, gray);
+    const SettingsGroups groups = SettingsSnapshot();
+    SaveAnalogSettings(store_, settingsDevice_, groups.analog);
+    SaveFilterSettings(store_, settingsDevice_, groups.filter);
+    SaveGraySettings(store_, settingsDevice_, groups.gray);
 }
 
 AnalogSettings CLumora::AnalogSnapshot() const {

@@ -181,6 +181,12 @@ private:
     bool CreatePlanes();
     void LoadCameraSettings(int device);
     void SaveCameraSettings();
+    struct SettingsGroups {
+        AnalogSettings analog;
+        FilterSettings filter;
+        GraySettings gray;
+    };
+    SettingsGroups SettingsSnapshot() const;  // the three stored groups, taken under the lock
     AnalogSettings AnalogSnapshot() const;
     void PushSettingsAfterOpen();
     // Gains, then exposure (in seconds when the driver takes them), as open and Prepare push them.
