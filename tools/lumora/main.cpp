@@ -15,104 +15,11 @@
 #include <thread>
 #include <vector>
 
-#include "lumora/host.h"
-#include "lumora/lumora.h"
+#include "Command.h"
 
 namespace {
 
-const char* ErrorMeaning(int code) {
-    switch (code) {
-        case ERR_NONE:
-            return "no error";
-        case ERR_NOT_READY:
-            return "not ready: no camera driver, or not allowed in this capture state";
-        case ERR_DEVICE:
-            return "no such camera, or it could not be opened";
-        case ERR_THREAD:
-            return "a worker thread could not be started";
-        case ERR_WINDOW:
-            return "no preview window, or no stored size preset matches";
-        case ERR_MEMORY:
-            return "out of memory, or the buffer is too small";
-        case ERR_IO:
-            return "the camera refused or failed the access";
-        case ERR_WINDOW_SIZE:
-            return "the capture window does not fit the sensor";
-        case ERR_FRAME:
-            return "no frame arrived in time";
-        case ERR_PARAMETER:
-            return "an argument is out of range";
-        case ERR_UNSUPPORTED:
-            return "this camera does not offer the function";
-        case ERR_TEXT:
-            return "text conversion failed";
-        case ERR_DEVICE_LOST:
-            return "the camera was lost";
-        case ERR_MASK_FILE:
-            return "the mask file could not be read or written";
-        default:
-            return "unknown error";
-    }
-}
-
-// The command's own failure: the SDK's newest code and its meaning, then a non-zero exit.
-struct CommandError {
-    std::string what;
-    int code;
-};
-
-class Camera {
-public:
-    explicit Camera(int device) {
-        events_ = LumoraHost_CreateQueueWindow();
-        handle_ = Lumora_Initialize(events_);
-        if (handle_ == 0) throw CommandError{"cannot create a session", ERR_MEMORY};
-        if (device >= 0) {
-            Check(Lumora_SetDeviceNumber(handle_, device),
-                  "cannot open device " + std::to_string(device));
-        } else {
-            char names[10 * 256] = {};
-            const int count = Lumora_EnumDevice(handle_, names);
-            if (count == 0) throw CommandError{"no camera found", ERR_DEVICE};
-            if (count > 1) {
-                Check(Lumora_SetDeviceNumber(handle_, 0), "cannot open device 0");
-            }
-        }
-        Drain();
-    }
-    ~Camera() {
-        if (handle_ != 0) Lumora_Release(handle_);
-        LumoraHost_DestroyWindow(events_);
-    }
-    Camera(const Camera&) = delete;
-    Camera& operator=(const Camera&) = delete;
-
-    int Handle() const { return handle_; }
-
-    // Throws with the newest recorded code when `result` is 0.
-    void Check(int result, const std::string& what) {
-        if (result != 0) return;
-        throw CommandError{what, Lumora_GetLastError(handle_)};
-    }
-    void Drain() {
-        LumoraHostMessage message{};
-        while (LumoraHost_WaitMessage(events_, 0, &message)) {
-        }
-    }
-
-private:
-    HWND events_ = nullptr;
-    int handle_ = 0;
-};
-
-struct Options {
-    int sim = -1;
-    int device = -1;
-};
-
-void ApplySim(const Options& options) {
-    if (options.sim >= 0) LumoraSim_SetCameraCount(options.sim);
-}
+using namespace lumora_cli;
 
 int ListCommand(const Options& options) {
     ApplySim(options);
@@ -159,52 +66,6 @@ int InfoCommand(const Options& options) {
     return 0;
 }
 
-struct SnapOptions {
-    int bits = 8;
-    std::vector<int> window;
-    int exposure = -1;        // 0.1 ms units
-    double exposureSec = -1;  // seconds
-    int gain = -1;
-    int subsample = 0;
-    bool mirrorH = false;
-    bool mirrorV = false;
-    std::vector<std::string> outputs;
-};
-
-const std::map<std::string, int> kFormats = {{".bmp", 0}, {".raw", 1}, {".jpg", 2}, {".jpeg", 2},
-                                             {".png", 5}, {".tif", 6}, {".tiff", 6}};
-
-int FormatFor(const std::string& path) {
-    std::string ext = std::filesystem::path(path).extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(),
-                   [](unsigned char c) { return std::tolower(c); });
-    const auto it = kFormats.find(ext);
-    if (it == kFormats.end()) {
-        throw CommandError{"unknown file type '" + ext + "' (bmp, raw, jpg, png, tif)",
-                           ERR_PARAMETER};
-    }
-    return it->second;
-}
-
-void ApplyCaptureSettings(Camera& camera, const SnapOptions& options) {
-    const int h = camera.Handle();
-    camera.Check(Lumora_SetColorMode(h, options.bits), "colour mode refused");
-    if (!options.window.empty()) {
-        const auto& w = options.window;
-        camera.Check(Lumora_SetCaptureWindowEx(h, 2560, w[0], w[2], 2048, w[1], w[3]),
-                     "capture window refused");
-    }
-    camera.Check(Lumora_SetSubSample(h, options.subsample), "subsampling refused");
-    if (options.exposure >= 0)
-        camera.Check(Lumora_SetExposureTime(h, options.exposure), "exposure refused");
-    if (options.exposureSec >= 0) {
-        camera.Check(Lumora_SetExposureTimeEx(h, options.exposureSec), "exposure refused");
-    }
-    if (options.gain >= 0) camera.Check(Lumora_SetGlobalGain(h, options.gain), "gain refused");
-    Lumora_SetMirrorH(h, options.mirrorH ? 1 : 0);
-    Lumora_SetMirrorV(h, options.mirrorV ? 1 : 0);
-}
-
 int SnapCommand(const Options& options, const SnapOptions& snap) {
     ApplySim(options);
     Camera camera(options.device);
@@ -243,13 +104,6 @@ void OnFrame(const LumoraHostMessage* message, void* user) {
         ++counters->failed;
         if (message->lParam == ERR_DEVICE_LOST) ++counters->lost;
     }
-}
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 int StreamCommand(const Options& options, const SnapOptions& snap, int frames, double seconds) {
@@ -372,7 +226,7 @@ int main(int argc, char** argv) {
     app.add_subcommand("info", "model, serial number, sizes, ranges and temperature");
 
     SnapOptions snap;
-    auto addCaptureOptions = [&snap](CLI::App* command) {
+    const auto addCaptureOptions = [&snap](CLI::App* command) {
         command->add_option("-b,--bits", snap.bits, "output bits per pixel")
             ->check(CLI::IsMember({8, 16}));
         command->add_option("-w,--window", snap.window, "capture window x,y,width,height")
@@ -421,8 +275,16 @@ int main(int argc, char** argv) {
     eepromCommand->add_option("-n,--count", count, "bytes to read");
     eepromCommand->add_flag("--serial", serial, "print the serial number");
 
+    // Subcommands kept in files of their own add themselves here.
+    CommandContext context{options, snap, addCaptureOptions};
+    std::vector<CommandEntry> commands;
+    (void)context;
+
     CLI11_PARSE(app, argc, argv);
     try {
+        for (const auto& entry : commands) {
+            if (entry.command->parsed()) return entry.run();
+        }
         if (app.got_subcommand("list")) return ListCommand(options);
         if (app.got_subcommand("info")) return InfoCommand(options);
         if (app.got_subcommand("snap")) return SnapCommand(options, snap);
