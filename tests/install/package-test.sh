@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds the Debian packages from a build tree, unpacks them into a clean folder with dpkg -x
+# and runs the lumora command from there against a simulated camera.
+# Usage: package-test.sh BUILD_DIR
+set -euo pipefail
+build=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+(cd "$build" && cpack -G DEB -B "$work/dist" >"$work/cpack.log" 2>&1) || {
+    cat "$work/cpack.log" >&2
+    exit 1
+}
+shopt -s nullglob
+debs=("$work"/dist/*.deb)
+[ ${#debs[@]} -eq 3 ] || { echo "expected 3 packages, got ${#debs[@]}" >&2; exit 1; }
+root=$work/root
+for deb in "${debs[@]}"; do
+    echo "$(dpkg-deb -f "$deb" Package): $(dpkg-deb -f "$deb" Depends)"
+    dpkg -x "$deb" "$root"
+done
+# The tools and the headers need exactly the library package of the same version.
+version=$(dpkg-deb -f "$work"/dist/liblumorasdk2_*.deb Version)
+dpkg-deb -f "$work"/dist/lumora-tools_*.deb Depends | grep -q "liblumorasdk2 (= $version)"
+dpkg-deb -f "$work"/dist/liblumorasdk-dev_*.deb Depends | grep -q "liblumorasdk2 (= $version)"
+# The library's own dependencies were computed, not left empty.
+dpkg-deb -f "$work"/dist/liblumorasdk2_*.deb Depends | grep -q "libusb-1.0-0"
+# The development link resolves to the library package's file.
+link=$(find "$root" -name 'libLumoraSdk_M5XIR_TEC.so' | head -1)
+[ -e "$link" ] || { echo "dangling development link" >&2; exit 1; }
+export LD_LIBRARY_PATH=$(dirname "$link")
+export LUMORA_CONFIG_HOME=$work/config
+"$root/usr/bin/lumora" --sim 1 info | tee "$work/info.txt"
+grep -q "serial number    LUM00001" "$work/info.txt"
+echo "packages unpack and run"
