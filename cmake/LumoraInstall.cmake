@@ -1,7 +1,8 @@
 # Install rules, the pkg-config file, the CMake package and the Debian packages.
 #
 # Components: `lib` (the shared library with its SONAME link), `dev` (headers, the unversioned
-# link, pkg-config and CMake package files), `tools` (the lumora command, the udev rule, docs).
+# link, pkg-config and CMake package files), `tools` (the lumora command, the udev rule, docs),
+# `python` (the Python binding).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -46,7 +47,13 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
   COMPONENT dev FILES_MATCHING PATTERN "*.c" PATTERN "*.py")
 
-# Debian packages: liblumorasdk2 (library), liblumorasdk-dev, lumora-tools.
+# The Python binding: pure Python over the C interface, in Debian's folder for such modules.
+set(LUMORA_PYTHON_DIR "lib/python3/dist-packages" CACHE STRING
+  "Where the Python package is installed (relative to the prefix)")
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/lumora DESTINATION ${LUMORA_PYTHON_DIR}
+  COMPONENT python FILES_MATCHING PATTERN "*.py")
+
+# Debian packages: liblumorasdk2 (library), liblumorasdk-dev, lumora-tools, python3-lumora.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME lumora)
 set(CPACK_PACKAGE_VENDOR "Quenta")
@@ -54,7 +61,7 @@ set(CPACK_PACKAGE_CONTACT "Lumora SDK maintainers <sdk@localhost>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "SDK of the Lumora M5XIR TEC short-wave-infrared USB 3.0 camera")
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL lib dev tools)
+set(CPACK_COMPONENTS_ALL lib dev tools python)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The command links the library of its sibling package: dpkg-shlibdeps finds it in the build
@@ -72,6 +79,11 @@ set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME lumora-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "liblumorasdk${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_TOOLS_DESCRIPTION "Lumora camera SDK: the lumora command and the udev rule\n List, describe, capture from and stream from Lumora cameras; udev rule for access\n without root.")
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-lumora)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "liblumorasdk${PROJECT_VERSION_MAJOR} (>= ${PROJECT_VERSION}), python3, python3-numpy")
+set(CPACK_DEBIAN_PYTHON_DESCRIPTION "Lumora camera SDK: Python binding\n with lumora.Camera(sim=1) as cam: frame = cam.snap()  (numpy arrays)")
 # The library's own package needs the shlibs entry for dependants' dpkg-shlibdeps.
 set(CPACK_DEBIAN_LIB_PACKAGE_GENERATE_SHLIBS ON)
 include(CPack)

@@ -42,4 +42,7 @@ test -s "$work/cm/frame.png"
 
 echo "== lumora from the prefix"
 "$prefix/bin/lumora" --sim 1 info | grep -q "sensor size      2560 x 2048"
+echo "== python from the prefix"
+PYTHONPATH=$prefix/lib/python3/dist-packages python3 -c \
+    'import lumora; assert lumora.device_count(sim=1) == 1; print("python binding works")'
 echo "installed SDK works with pkg-config and find_package"

@@ -12,7 +12,7 @@ trap 'rm -rf "$work"' EXIT
 }
 shopt -s nullglob
 debs=("$work"/dist/*.deb)
-[ ${#debs[@]} -eq 3 ] || { echo "expected 3 packages, got ${#debs[@]}" >&2; exit 1; }
+[ ${#debs[@]} -eq 4 ] || { echo "expected 4 packages, got ${#debs[@]}" >&2; exit 1; }
 root=$work/root
 for deb in "${debs[@]}"; do
     echo "$(dpkg-deb -f "$deb" Package): $(dpkg-deb -f "$deb" Depends)"
@@ -31,4 +31,9 @@ export LD_LIBRARY_PATH=$(dirname "$link")
 export LUMORA_CONFIG_HOME=$work/config
 "$root/usr/bin/lumora" --sim 1 info | tee "$work/info.txt"
 grep -q "serial number    LUM00001" "$work/info.txt"
+# The Python binding from the unpacked tree finds the unpacked library.
+if python3 -c 'import numpy' 2>/dev/null; then
+    PYTHONPATH=$root/usr/lib/python3/dist-packages python3 -c \
+        'import lumora; assert lumora.device_count(sim=1) == 1; print("python binding works")'
+fi
 echo "packages unpack and run"
