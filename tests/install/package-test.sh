@@ -12,7 +12,7 @@ trap 'rm -rf "$work"' EXIT
 }
 shopt -s nullglob
 debs=("$work"/dist/*.deb)
-[ ${#debs[@]} -eq 4 ] || { echo "expected 4 packages, got ${#debs[@]}" >&2; exit 1; }
+[ ${#debs[@]} -ge 4 ] || { echo "expected at least 4 packages, got ${#debs[@]}" >[ ${#debs[@]} -eq 4 ] || { echo "expected 4 packages, got ${#debs[@]}" >&2; exit 1; }2; exit 1; }
 root=$work/root
 for deb in "${debs[@]}"; do
     echo "$(dpkg-deb -f "$deb" Package): $(dpkg-deb -f "$deb" Depends)"
@@ -37,3 +37,9 @@ if python3 -c 'import numpy' 2>/dev/null; then
         'import lumora; assert lumora.device_count(sim=1) == 1; print("python binding works")'
 fi
 echo "packages unpack and run"
+# The GStreamer element, where it was built, loads from the unpacked tree.
+if ls "$work"/dist/gstreamer1.0-lumora_*.deb >/dev/null 2>&1 && command -v gst-inspect-1.0 >/dev/null; then
+    GST_PLUGIN_PATH=$(dirname "$(find "$root" -name libgstlumora.so | head -1)") \
+        GST_REGISTRY=$work/registry.bin gst-inspect-1.0 lumorasrc | grep -q "Lumora camera source"
+    echo "GStreamer element loads"
+fi
