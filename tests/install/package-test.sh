@@ -12,7 +12,7 @@ trap 'rm -rf "$work"' EXIT
 }
 shopt -s nullglob
 debs=("$work"/dist/*.deb)
-[ ${#debs[@]} -ge 4 ] || { echo "expected at least 4 packages, got ${#debs[@]}" >[ ${#debs[@]} -eq 4 ] || { echo "expected 4 packages, got ${#debs[@]}" >&2; exit 1; }2; exit 1; }
+[ ${#debs[@]} -ge 4 ] || { echo "expected at least 4 packages, got ${#debs[@]}" >&2; exit 1; }
 root=$work/root
 for deb in "${debs[@]}"; do
     echo "$(dpkg-deb -f "$deb" Package): $(dpkg-deb -f "$deb" Depends)"
