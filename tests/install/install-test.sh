@@ -41,7 +41,8 @@ cmake --build "$work/cm" >/dev/null
 test -s "$work/cm/frame.png"
 
 echo "== lumora from the prefix"
-"$prefix/bin/lumora" --sim 1 info | grep -q "sensor size      2560 x 2048"
+"$prefix/bin/lumora" --sim 1 info >"$work/info.txt"
+grep -q "sensor size      2560 x 2048" "$work/info.txt"
 echo "== python from the prefix"
 PYTHONPATH=$prefix/lib/python3/dist-packages python3 -c \
     'import lumora; assert lumora.device_count(sim=1) == 1; print("python binding works")'

@@ -20,10 +20,10 @@ for deb in "${debs[@]}"; do
 done
 # The tools and the headers need exactly the library package of the same version.
 version=$(dpkg-deb -f "$work"/dist/liblumorasdk2_*.deb Version)
-dpkg-deb -f "$work"/dist/lumora-tools_*.deb Depends | grep -q "liblumorasdk2 (= $version)"
-dpkg-deb -f "$work"/dist/liblumorasdk-dev_*.deb Depends | grep -q "liblumorasdk2 (= $version)"
+grep -q "liblumorasdk2 (= $version)" <<<"$(dpkg-deb -f "$work"/dist/lumora-tools_*.deb Depends)"
+grep -q "liblumorasdk2 (= $version)" <<<"$(dpkg-deb -f "$work"/dist/liblumorasdk-dev_*.deb Depends)"
 # The library's own dependencies were computed, not left empty.
-dpkg-deb -f "$work"/dist/liblumorasdk2_*.deb Depends | grep -q "libusb-1.0-0"
+grep -q "libusb-1.0-0" <<<"$(dpkg-deb -f "$work"/dist/liblumorasdk2_*.deb Depends)"
 # The development link resolves to the library package's file.
 link=$(find "$root" -name 'libLumoraSdk_M5XIR_TEC.so' | head -1)
 [ -e "$link" ] || { echo "dangling development link" >&2; exit 1; }
@@ -40,6 +40,7 @@ echo "packages unpack and run"
 # The GStreamer element, where it was built, loads from the unpacked tree.
 if ls "$work"/dist/gstreamer1.0-lumora_*.deb >/dev/null 2>&1 && command -v gst-inspect-1.0 >/dev/null; then
     GST_PLUGIN_PATH=$(dirname "$(find "$root" -name libgstlumora.so | head -1)") \
-        GST_REGISTRY=$work/registry.bin gst-inspect-1.0 lumorasrc | grep -q "Lumora camera source"
+        GST_REGISTRY=$work/registry.bin gst-inspect-1.0 lumorasrc >"$work/inspect.txt"
+    grep -q "Lumora camera source" "$work/inspect.txt"
     echo "GStreamer element loads"
 fi
