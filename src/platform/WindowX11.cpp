@@ -255,6 +255,9 @@ public:
           width_(clientWidth),
           height_(clientHeight),
           surface_(surface) {
+        // The image names its segment through a pointer to the segment record it was made
+        // with; the record now lives here.
+        if (surface_.shared) surface_.image->obdata = reinterpret_cast<char*>(&surface_.shm);
         handle_ = RegisterTarget(std::make_shared<X11Target>(window));
     }
     ~X11Window() override;
