@@ -206,6 +206,10 @@ private:
     const int depth_;
     const int screenWidth_;
     const int screenHeight_;
+    // Ours, so a window of our visual may sit in a parent of another depth (a toolkit's
+    // 32-bit window): a child whose visual differs from its parent's needs its own colormap and
+    // border pixel.
+    Colormap colormap_ = 0;
     int shmCompletion_ = -1;
     std::atomic<bool> useShm_;
     std::atomic<bool> broken_{false};
@@ -351,6 +355,7 @@ X11System::X11System(Display* display, bool useShm)
     netSupported_ = XInternAtom(display_, "_NET_SUPPORTED", False);
     netWmName_ = XInternAtom(display_, "_NET_WM_NAME", False);
     utf8String_ = XInternAtom(display_, "UTF8_STRING", False);
+    colormap_ = XCreateColormap(display_, root_, visual_, AllocNone);
     if (useShm_) {
         int major = 0;
         int minor = 0;
@@ -371,7 +376,10 @@ X11System::~X11System() {
     if (events_.joinable()) events_.join();
     {
         std::lock_guard lock(displayMutex_);
-        if (!broken_) XCloseDisplay(display_);
+        if (!broken_) {
+            XFreeColormap(display_, colormap_);
+            XCloseDisplay(display_);
+        }
     }
     {
         std::lock_guard lock(gSinkMutex);
@@ -629,10 +637,13 @@ std::unique_ptr<Window> X11System::CreateChild(const std::string& className, HWN
         XSetWindowAttributes attributes{};
         attributes.background_pixel = BlackPixel(display_, screen_);
         attributes.event_mask = ExposureMask | StructureNotifyMask;
+        attributes.border_pixel = 0;
+        attributes.colormap = colormap_;
         const size_t before = errors_.load();
-        const ::Window window = XCreateWindow(
-            display_, parentId, x, y, static_cast<unsigned>(width), static_cast<unsigned>(height),
-            0, depth_, InputOutput, visual_, CWBackPixel | CWEventMask, &attributes);
+        const ::Window window =
+            XCreateWindow(display_, parentId, x, y, static_cast<unsigned>(width),
+                          static_cast<unsigned>(height), 0, depth_, InputOutput, visual_,
+                          CWBackPixel | CWBorderPixel | CWColormap | CWEventMask, &attributes);
         XSync(display_, False);
         if (window == 0 || errors_.load() != before) {
             // The parent is gone or of another screen; the window (if any) went with the error.
