@@ -41,6 +41,19 @@ LUMORA_API int LumoraHost_WaitThreadMessage(int timeoutMs, LumoraHostMessage* me
 LUMORA_API void LumoraHost_DestroyWindow(HWND window);
 
 /*
+ * Native windows (X11). An application that has an X11 window of its own (a GTK or Qt widget's
+ * native window id under X11 or XWayland) wraps it to pass it as the parent of the preview window
+ * (Lumora_SetPreviewWindow) or as the owner of the settings dialogs. The window must live on the
+ * display named by DISPLAY; null when it does not exist there, when no display is reachable, or
+ * for window 0. Destroying the HWND (LumoraHost_DestroyWindow) releases the wrapper only, never
+ * the application's window. Messages posted to a wrapped window are dropped.
+ */
+LUMORA_API HWND LumoraHost_WrapX11Window(unsigned long window);
+/* The X11 window behind an HWND: a wrapped window or a preview window the SDK created; 0 for any
+ * other HWND (queue and callback windows, offscreen windows, unknown values). */
+LUMORA_API unsigned long LumoraHost_GetX11Window(HWND window);
+
+/*
  * The simulated camera. Without hardware the SDK talks to in-process simulated cameras; their
  * number comes from LUMORA_SIM_CAMERAS (0..32) at first use or from LumoraSim_SetCameraCount.
  * Camera i (from 0) has product id 0x3380 and the serial number "LUM%05d" of i + 1. Calls that

@@ -5,6 +5,7 @@
 #include "lumora/host.h"
 #include "platform/MessageQueue.h"
 #include "platform/MessageTarget.h"
+#include "platform/WindowX11.h"
 
 namespace lumora::platform {
 bool WaitThreadMessage(int timeoutMs, LumoraHostMessage& message);
@@ -100,6 +101,18 @@ LUMORA_API int LumoraHost_WaitThreadMessage(int timeoutMs, LumoraHostMessage* me
 
 LUMORA_API void LumoraHost_DestroyWindow(HWND window) {
     UnregisterTarget(window);
+}
+
+}  // extern "C"
+
+extern "C" {
+
+LUMORA_API HWND LumoraHost_WrapX11Window(unsigned long window) {
+    return WrapX11Window(window);
+}
+
+LUMORA_API unsigned long LumoraHost_GetX11Window(HWND window) {
+    return X11WindowOf(window);
 }
 
 }  // extern "C"

@@ -1,8 +1,8 @@
 #pragma once
 // The window layer the preview draws into. A backend supplies windows that are children of an
 // application's window or free-standing top-level windows; the offscreen backend keeps each
-// window's client pixels so tests and the command can read back what was shown, and an X11
-// backend can stand beside it behind the same interface.
+// window's client pixels so tests and the command can read back what was shown; the X11 backend
+// (WindowX11.h) shows them on a display.
 //
 // Threads: windows are created and destroyed on the caller's thread; PutImage runs on a capture
 // thread while the creator may query the window. Implementations guard their state themselves.
@@ -52,6 +52,9 @@ public:
     virtual int ClientHeight() const = 0;
     virtual bool IsVisible() const = 0;
     virtual HWND Parent() const = 0;
+    // The HWND an application may use for this window (an owner for dialogs); null for
+    // windows only the SDK can see.
+    virtual HWND Handle() const { return nullptr; }
     // Shows the window, gives it the keyboard focus and paints it; false when it cannot.
     virtual bool Show() = 0;
     virtual void SetClientSize(int width, int height) = 0;
@@ -65,9 +68,11 @@ class WindowSystem {
 public:
     virtual ~WindowSystem() = default;
 
-    // The backend in use: the offscreen one unless a display backend was installed.
+    // The backend in use. Chosen at first use: LUMORA_WINDOW=offscreen forces the offscreen
+    // backend; otherwise (or with LUMORA_WINDOW=x11) the X11 backend when a display is
+    // reachable, offscreen when not (said once under LUMORA_DEBUG).
     static WindowSystem& Current();
-    // Replaces the backend (tests, or a display backend at start-up); null restores offscreen.
+    // Replaces the backend (tests); null makes the next use choose again.
     static void Install(std::shared_ptr<WindowSystem> system);
 
     virtual bool RegisterClass(const std::string& name) = 0;  // false if the name is taken

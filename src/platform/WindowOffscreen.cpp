@@ -87,22 +87,6 @@ private:
     std::vector<uint32_t> pixels_;
 };
 
-namespace {
-std::mutex gSystemMutex;
-std::shared_ptr<WindowSystem> gSystem;
-}  // namespace
-
-WindowSystem& WindowSystem::Current() {
-    std::lock_guard lock(gSystemMutex);
-    if (gSystem == nullptr) gSystem = std::make_shared<OffscreenWindowSystem>();
-    return *gSystem;
-}
-
-void WindowSystem::Install(std::shared_ptr<WindowSystem> system) {
-    std::lock_guard lock(gSystemMutex);
-    gSystem = std::move(system);
-}
-
 bool OffscreenWindowSystem::RegisterClass(const std::string& name) {
     std::lock_guard lock(mutex_);
     return !name.empty() && classes_.insert(name).second;

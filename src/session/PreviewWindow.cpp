@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "imaging/Converters.h"
 #include "platform/Clock.h"
 
@@ -21,19 +25,47 @@ platform::PixelView ViewOf(const ImageBuffer& image, bool bottomUp) {
     return view;
 }
 
-// 16-bit gray or colour samples hold 12 bits: bits 4..11 are what a screen can show.
-void Samples12To8(ImageBuffer& dst, const ImageBuffer& src, int channels) {
+// Which 8 bits of a 16-bit sample a screen shows: (sample >> shift) & 0xFF. The samples hold
+// 12 bits, so bits 4..11 are the visible ones.
+constexpr int kPreviewShift = 4;
+
+// One gray row: sixteen samples per step, shifted, masked and packed to bytes.
+void GrayRow16To8(uint8_t* out, const uint8_t* in, int width, int shift) {
+    int x = 0;
+#if defined(__SSE2__)
+    const __m128i count = _mm_cvtsi32_si128(shift);
+    const __m128i low = _mm_set1_epi16(0x00FF);
+    for (; x + 16 <= width; x += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * x));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * x + 16));
+        const __m128i packed = _mm_packus_epi16(_mm_and_si128(_mm_srl_epi16(a, count), low),
+                                                _mm_and_si128(_mm_srl_epi16(b, count), low));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), packed);
+    }
+#endif
+    for (; x < width; ++x) {
+        const unsigned sample = in[2 * x] | (in[2 * x + 1] << 8);
+        out[x] = static_cast<uint8_t>(sample >> shift);
+    }
+}
+
+// 16-bit gray or colour samples to 8 bits, `shift` choosing the bits (see kPreviewShift).
+void Samples12To8(ImageBuffer& dst, const ImageBuffer& src, int channels, int shift) {
     const int width = std::min(dst.Width(), src.Width());
     const int height = std::min(dst.Height(), src.Height());
     const int srcStep = src.BytesPerPixel() / 2;
     for (int y = 0; y < height; ++y) {
         const uint8_t* in = src.Row(y);
         uint8_t* out = dst.Row(y);
+        if (channels == 1 && srcStep == 1) {
+            GrayRow16To8(out, in, width, shift);
+            continue;
+        }
         for (int x = 0; x < width; ++x) {
             for (int c = 0; c < channels; ++c) {
                 const size_t at = 2 * (static_cast<size_t>(x) * srcStep + c);
                 const unsigned sample = in[at] | (in[at + 1] << 8);
-                out[static_cast<size_t>(x) * channels + c] = static_cast<uint8_t>(sample >> 4);
+                out[static_cast<size_t>(x) * channels + c] = static_cast<uint8_t>(sample >> shift);
             }
         }
     }
@@ -104,7 +136,7 @@ void PreviewWindow::Draw(int colorMode, PipelineImages& images, ImageBuffer& dis
             picture = &images.rawImage8;
             break;
         case 1:
-            Samples12To8(images.rawImage8, images.rawImage16, 1);
+            Samples12To8(images.rawImage8, images.rawImage16, 1, kPreviewShift);
             picture = &images.rawImage8;
             break;
         case 2:
@@ -115,7 +147,7 @@ void PreviewWindow::Draw(int colorMode, PipelineImages& images, ImageBuffer& dis
             picture = &images.colorImage24;
             break;
         default:
-            Samples12To8(images.colorImage24, *images.Output(colorMode), 3);
+            Samples12To8(images.colorImage24, *images.Output(colorMode), 3, kPreviewShift);
             picture = &images.colorImage24;
             break;
     }
@@ -124,7 +156,10 @@ void PreviewWindow::Draw(int colorMode, PipelineImages& images, ImageBuffer& dis
     const int clientHeight = window_->ClientHeight();
     if (clientWidth <= 0 || clientHeight <= 0) return;
 
-    if (colorMode != 1 && clientWidth == picture->Width() && clientHeight == picture->Height()) {
+    if (clientWidth == picture->Width() && clientHeight == picture->Height()) {
+        // The same-size copy. Mode 1 belongs to the scaled path even here, but nearest-neighbour
+        // sampling at a ratio of exactly one takes every pixel from its own place, upright: the
+        // scaled picture is the picture itself, so it is shown without the display image.
         window_->PutImage(ViewOf(*picture, false));
         return;
     }

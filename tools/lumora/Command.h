@@ -81,4 +81,7 @@ struct CommandEntry {
     CommandRunner run;
 };
 
+// lumora preview: the live picture in a window (PreviewCommand.cpp).
+CommandEntry AddPreviewCommand(CLI::App& app, CommandContext& context);
+
 }  // namespace lumora_cli

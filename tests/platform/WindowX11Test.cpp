@@ -1,0 +1,318 @@
+// Preview windows on a real X server: wrapping the application's windows, repainting, closing
+// by the window manager, a parent that goes away, a stalled server, and what a window leaves
+// behind. The pixel rules themselves are checked in the session suite.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <future>
+#include <thread>
+#include <vector>
+
+#include "X11TestDisplay.h"
+#include "lumora/host.h"
+#include "platform/WindowPixels.h"
+#include "platform/WindowX11.h"
+
+namespace lumora::platform {
+namespace {
+
+using lumora::testing::LiveSharedSegmentsOfThisProcess;
+using lumora::testing::WaitUntil;
+using lumora::testing::X11TestDisplay;
+
+// A 2-row gray picture of the given width whose pixel (x, y) is 16 × y + x + 1.
+struct GrayPicture {
+    explicit GrayPicture(int width, int rows = 2) : width_(width), rows_(rows) {
+        pixels.resize(static_cast<size_t>(width) * rows);
+        for (int y = 0; y < rows; ++y) {
+            for (int x = 0; x < width; ++x)
+                pixels[y * width + x] = static_cast<uint8_t>(16 * y + x + 1);
+        }
+        for (int i = 0; i < 256; ++i) {
+            palette[4 * i] = palette[4 * i + 1] = palette[4 * i + 2] = static_cast<uint8_t>(i);
+        }
+    }
+    PixelView View() const {
+        return PixelView{pixels.data(), width_, rows_, width_, 8, palette, false};
+    }
+    uint32_t At(int x, int y) const { return pixels[y * width_ + x] * 0x010101u; }
+    int width_;
+    int rows_;
+    std::vector<uint8_t> pixels;
+    uint8_t palette[1024];
+};
+
+class X11WindowTest : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        LUMORA_REQUIRE_X11(app_);
+        system_ = X11WindowSystem::Open(X11Options{nullptr, GetParam()});
+        ASSERT_NE(system_, nullptr);
+        ASSERT_TRUE(system_->RegisterClass("VideoRenderer_test"));
+        appWindow_ = app_.CreateAppWindow(320, 240);
+        parent_ = LumoraHost_WrapX11Window(appWindow_);
+        ASSERT_NE(parent_, nullptr);
+    }
+    void TearDown() override {
+        if (parent_ != nullptr) LumoraHost_DestroyWindow(parent_);
+        if (app_ && appWindow_ != 0) {
+            XDestroyWindow(app_.Get(), appWindow_);
+            XSync(app_.Get(), False);
+        }
+    }
+    std::unique_ptr<Window> Child(int x, int y, int width, int height) {
+        auto window = system_->CreateChild("VideoRenderer_test", parent_, "ActiveMovie Window",
+                                           kStyleChildVisibleClip, x, y, width, height);
+        if (window != nullptr) {
+            EXPECT_TRUE(window->Show());
+        }
+        return window;
+    }
+
+    X11TestDisplay app_;
+    std::shared_ptr<X11WindowSystem> system_;
+    ::Window appWindow_ = 0;
+    HWND parent_ = nullptr;
+};
+
+TEST_P(X11WindowTest, SharedMemoryIsUsedOnlyWhenAskedFor) {
+    auto window = Child(0, 0, 8, 2);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(system_->UsesSharedMemory(), GetParam());  // Xvfb offers it
+    EXPECT_EQ(system_->Resources().sharedSegments, GetParam() ? 1u : 0u);
+}
+
+TEST_P(X11WindowTest, ChildSitsInTheParentAtItsPlacementAndShowsThePicture) {
+    auto window = Child(5, 7, 20, 2);
+    ASSERT_NE(window, nullptr);
+    const unsigned long id = LumoraHost_GetX11Window(window->Handle());
+    ASSERT_NE(id, 0u);
+    EXPECT_EQ(app_.ParentOf(id), appWindow_);
+    EXPECT_EQ(app_.Name(id), "ActiveMovie Window");
+    int x, y, width, height;
+    ASSERT_TRUE(app_.Geometry(id, x, y, width, height));
+    EXPECT_EQ(x, 5);
+    EXPECT_EQ(y, 7);
+    EXPECT_EQ(width, 20);
+    EXPECT_EQ(height, 2);
+    EXPECT_EQ(window->Parent(), parent_);
+
+    GrayPicture picture(20);
+    window->PutImage(picture.View());
+    const auto pixels = window->ClientPixels();
+    ASSERT_EQ(pixels.size(), 40u);
+    for (int row = 0; row < 2; ++row) {
+        for (int col = 0; col < 20; ++col) {
+            EXPECT_EQ(pixels[row * 20 + col], picture.At(col, row)) << col << "," << row;
+        }
+    }
+}
+
+TEST_P(X11WindowTest, ExposedWindowRepaintsItsLastFrame) {
+    auto window = Child(0, 0, 16, 2);
+    ASSERT_NE(window, nullptr);
+    GrayPicture picture(16);
+    window->PutImage(picture.View());
+    ASSERT_EQ(window->ClientPixels()[17], picture.At(1, 1));
+    // Clearing with exposures paints the background and asks the owner to paint again.
+    XClearArea(app_.Get(), LumoraHost_GetX11Window(window->Handle()), 0, 0, 0, 0, True);
+    XSync(app_.Get(), False);
+    EXPECT_TRUE(WaitUntil([&] {
+        const auto pixels = window->ClientPixels();
+        return pixels[0] == picture.At(0, 0) && pixels[17] == picture.At(1, 1);
+    }));
+}
+
+TEST_P(X11WindowTest, WindowClosedByTheWindowManagerStopsDrawingWithoutErrors) {
+    auto window = system_->CreateTopLevel("VideoRenderer_test", "Active Window",
+                                          kStyleOverlappedVisible, 0, 0, 16, 2);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(window->Show());
+    const unsigned long id = LumoraHost_GetX11Window(window->Handle());
+    const size_t errors = system_->ErrorCount();
+    app_.SendDelete(id);
+    ASSERT_TRUE(WaitUntil([&] { return !window->IsVisible(); }));
+    // Gone from the server; drawing on is harmless and destroying it causes no error.
+    EXPECT_TRUE(WaitUntil([&] {
+        const auto tops = app_.Children(app_.Root());
+        return std::find(tops.begin(), tops.end(), id) == tops.end();
+    }));
+    GrayPicture picture(16);
+    for (int i = 0; i < 5; ++i) window->PutImage(picture.View());
+    window.reset();
+    EXPECT_TRUE(system_->Flush(1000));
+    EXPECT_EQ(system_->ErrorCount(), errors);
+    EXPECT_EQ(system_->Resources().windows, 0u);
+}
+
+TEST_P(X11WindowTest, ParentDestroyedUnderTheChildLeavesItInvisibleAndHarmless) {
+    auto window = Child(0, 0, 16, 2);
+    ASSERT_NE(window, nullptr);
+    XDestroyWindow(app_.Get(), appWindow_);
+    XSync(app_.Get(), False);
+    appWindow_ = 0;
+    ASSERT_TRUE(WaitUntil([&] { return !window->IsVisible(); }));
+    GrayPicture picture(16);
+    window->PutImage(picture.View());
+    const size_t errors = system_->ErrorCount();
+    window.reset();
+    system_->Flush(1000);
+    EXPECT_EQ(system_->ErrorCount(), errors);  // not destroyed a second time
+    // A wrapped window that is gone cannot be the parent of a new child.
+    EXPECT_EQ(system_->CreateChild("VideoRenderer_test", parent_, "ActiveMovie Window",
+                                   kStyleChildVisibleClip, 0, 0, 8, 8),
+              nullptr);
+}
+
+TEST_P(X11WindowTest, StalledServerNeverBlocksThePutter) {
+    auto window = Child(0, 0, 64, 2);
+    ASSERT_NE(window, nullptr);
+    GrayPicture first(64);
+    window->PutImage(first.View());
+    ASSERT_TRUE(system_->Flush(2000));
+    const size_t skippedBefore = system_->SkippedFrames();
+
+    // The application grabs the server: nobody else's requests are processed meanwhile.
+    XGrabServer(app_.Get());
+    XSync(app_.Get(), False);
+    GrayPicture second(64);
+    second.pixels.assign(second.pixels.size(), 200);
+    auto putter = std::async(std::launch::async, [&] {
+        for (int i = 0; i < 200; ++i) {
+            window->PutImage(second.View());
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+    });
+    const bool finished = putter.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    XUngrabServer(app_.Get());
+    XSync(app_.Get(), False);
+    putter.wait();
+    EXPECT_TRUE(finished) << "PutImage waited for a grabbed server";
+    if (GetParam()) {
+        EXPECT_GT(system_->SkippedFrames(), skippedBefore);
+    }
+
+    // Afterwards drawing resumes with the newest picture.
+    ASSERT_TRUE(system_->Flush(2000));
+    window->PutImage(second.View());
+    EXPECT_EQ(window->ClientPixels()[0], 200u * 0x010101u);
+}
+
+TEST_P(X11WindowTest, ResizedWindowGetsAnImageOfTheNewSize) {
+    auto window = Child(0, 0, 16, 2);
+    ASSERT_NE(window, nullptr);
+    window->SetClientSize(32, 2);
+    EXPECT_EQ(window->ClientWidth(), 32);
+    GrayPicture picture(32);
+    ASSERT_TRUE(WaitUntil([&] {
+        window->PutImage(picture.View());
+        system_->Flush(500);
+        return window->ClientPixels()[31] == picture.At(31, 0);
+    }));
+    EXPECT_EQ(system_->Resources().images, 1u);
+}
+
+TEST_P(X11WindowTest, WindowsLeaveNothingBehind) {
+    const int segmentsBefore = LiveSharedSegmentsOfThisProcess();
+    for (int cycle = 0; cycle < 10; ++cycle) {
+        auto child = Child(0, 0, 32, 8);
+        auto top = system_->CreateTopLevel("VideoRenderer_test", "Active Window",
+                                           kStyleOverlappedVisible, 0, 0, 32, 8);
+        ASSERT_NE(child, nullptr);
+        ASSERT_NE(top, nullptr);
+        ASSERT_TRUE(top->Show());
+        GrayPicture picture(32, 8);
+        child->PutImage(picture.View());
+        top->PutImage(picture.View());
+        child->SetClientSize(16, 4);  // a second image for the child
+        system_->Flush(500);
+        child->PutImage(picture.View());
+    }
+    system_->Flush(1000);
+    EXPECT_EQ(app_.Children(appWindow_).size(), 0u);
+    const X11Resources left = system_->Resources();
+    EXPECT_EQ(left.windows, 0u);
+    EXPECT_EQ(left.images, 0u);
+    EXPECT_EQ(left.sharedSegments, 0u);
+    EXPECT_EQ(left.graphicsContexts, 0u);
+    EXPECT_EQ(LiveSharedSegmentsOfThisProcess(), segmentsBefore);
+    EXPECT_EQ(system_->ErrorCount(), 0u);
+}
+
+// (Xlib defines Bool as a macro, so the values are spelled out.)
+INSTANTIATE_TEST_SUITE_P(SharedMemoryAndPlain, X11WindowTest, ::testing::Values(true, false),
+                         [](const auto& param) { return param.param ? "Shm" : "Plain"; });
+
+TEST(X11HostInterface, WrappingChecksTheWindowAndReleasesOnlyTheWrapper) {
+    X11TestDisplay app;
+    LUMORA_REQUIRE_X11(app);
+    EXPECT_EQ(LumoraHost_WrapX11Window(0), nullptr);
+    EXPECT_EQ(LumoraHost_WrapX11Window(0x7FFFFFF0ul), nullptr);  // no such window
+    const ::Window mine = app.CreateAppWindow(10, 10);
+    HWND wrapped = LumoraHost_WrapX11Window(mine);
+    ASSERT_NE(wrapped, nullptr);
+    EXPECT_EQ(LumoraHost_GetX11Window(wrapped), mine);
+    LumoraHost_DestroyWindow(wrapped);
+    EXPECT_EQ(LumoraHost_GetX11Window(wrapped), 0u);
+    XWindowAttributes attributes;
+    EXPECT_NE(XGetWindowAttributes(app.Get(), mine, &attributes), 0);  // still there
+
+    HWND queue = LumoraHost_CreateQueueWindow();
+    EXPECT_EQ(LumoraHost_GetX11Window(queue), 0u);
+    EXPECT_EQ(LumoraHost_GetX11Window(nullptr), 0u);
+    LumoraHost_DestroyWindow(queue);
+    XDestroyWindow(app.Get(), mine);
+}
+
+TEST(X11HostInterface, ParentThatIsNoX11WindowGetsAnUnseenChild) {
+    X11TestDisplay app;
+    LUMORA_REQUIRE_X11(app);
+    auto system = X11WindowSystem::Open();
+    ASSERT_NE(system, nullptr);
+    ASSERT_TRUE(system->RegisterClass("VideoRenderer_q"));
+    HWND queue = LumoraHost_CreateQueueWindow();
+    auto child = system->CreateChild("VideoRenderer_q", queue, "ActiveMovie Window",
+                                     kStyleChildVisibleClip, 0, 0, 8, 8);
+    ASSERT_NE(child, nullptr);
+    EXPECT_EQ(LumoraHost_GetX11Window(child->Handle()), 0u);
+    EXPECT_EQ(system->Resources().windows, 0u);
+    child.reset();
+    LumoraHost_DestroyWindow(queue);
+}
+
+// The row expansions against the obvious loop, at lengths around the vector width.
+TEST(WindowPixels, ExpansionsMatchThePerPixelRule) {
+    std::vector<uint8_t> source(3 * 70);
+    for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<uint8_t>(i * 37 + 11);
+    uint8_t palette[1024];
+    for (int i = 0; i < 256; ++i) {
+        palette[4 * i] = static_cast<uint8_t>(i);
+        palette[4 * i + 1] = static_cast<uint8_t>(255 - i);
+        palette[4 * i + 2] = static_cast<uint8_t>(i / 2);
+        palette[4 * i + 3] = 0;
+    }
+    uint32_t table[256];
+    PaletteWords(palette, table);
+    EXPECT_FALSE(IsGrayPalette(palette));
+    for (int count : {0, 1, 15, 16, 17, 33, 70}) {
+        std::vector<uint32_t> out(static_cast<size_t>(count) + 1, 0xDEADBEEF);
+        ExpandGrayRow(out.data(), source.data(), count);
+        for (int x = 0; x < count; ++x) ASSERT_EQ(out[x], source[x] * 0x010101u) << count;
+        EXPECT_EQ(out[count], 0xDEADBEEFu);
+        ExpandPaletteRow(out.data(), source.data(), count, table);
+        for (int x = 0; x < count; ++x) {
+            const uint8_t* e = palette + 4 * source[x];
+            ASSERT_EQ(out[x], uint32_t{e[2]} << 16 | uint32_t{e[1]} << 8 | e[0]);
+        }
+        ExpandBgrRow(out.data(), source.data(), count);
+        for (int x = 0; x < count; ++x) {
+            const uint8_t* p = source.data() + 3 * x;
+            ASSERT_EQ(out[x], uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0]);
+        }
+        EXPECT_EQ(out[count], 0xDEADBEEFu);
+    }
+}
+
+}  // namespace
+}  // namespace lumora::platform
