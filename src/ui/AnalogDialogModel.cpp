@@ -111,6 +111,7 @@ AnalogDialogModel::AnalogDialogModel(CLumora& session)
 
     Control ex{kIdExposureEx, ControlKind::kEdit, 0, "ExposureEx"};
     ex.visible = longExposure_;
+    ex.commitOnEnter = true;  // the driver's result replaces the text
     Add(ex);
     Control unit{kIdExposureUnit, ControlKind::kCombo, 0, ""};
     unit.visible = longExposure_;

@@ -53,6 +53,7 @@ struct Control {
     int frame = 0;  // id of the kGroup control this one sits in, 0 for none
     bool enabled = true;
     bool visible = true;
+    bool commitOnEnter = false;  // an edit whose text is taken on Enter or leaving it, not per key
 };
 
 enum class DialogOutcome { kOpen, kAccepted, kCancelled };

@@ -104,9 +104,8 @@ TEST(DialogText, ADamagedCatalogueIsRefusedWhole) {
     ASSERT_TRUE(catalog.Load(good));
     EXPECT_GT(catalog.Size(), 50u);
     // Cut short: the string tables point past the end.
-    std::ifstream in(good, std::ios::binary);
-    std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::ofstream(path, std::ios::binary) << data.substr(0, data.size() / 2);
+    std::filesystem::copy_file(good, path, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
     EXPECT_FALSE(catalog.Load(path.string()));
     EXPECT_EQ(catalog.Size(), 0u);
     EXPECT_EQ(catalog.Find("Cancel"), nullptr);
