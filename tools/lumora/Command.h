@@ -81,4 +81,7 @@ struct CommandEntry {
     CommandRunner run;
 };
 
+// `lumora dialog camera|image|analog`.
+CommandEntry AddDialogCommand(CLI::App& app, CommandContext& context);
+
 }  // namespace lumora_cli

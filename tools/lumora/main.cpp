@@ -278,6 +278,7 @@ int main(int argc, char** argv) {
     // Subcommands kept in files of their own add themselves here.
     CommandContext context{options, snap, addCaptureOptions};
     std::vector<CommandEntry> commands;
+    commands.push_back(AddDialogCommand(app, context));
     (void)context;
 
     CLI11_PARSE(app, argc, argv);
