@@ -5,6 +5,7 @@ LUMORA_PACKAGES=(
   libusb-1.0-0-dev libjpeg-dev libpng-dev libtiff-dev zlib1g-dev
   libcli11-dev libopencv-core-dev
   libopencv-imgcodecs-dev libtiff-tools imagemagick pngcheck
+  libgtk-3-dev gettext xvfb xauth fonts-noto-cjk
 )
 
 lumora_install_deps() {
