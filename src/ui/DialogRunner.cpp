@@ -89,8 +89,6 @@ unsigned long OwnerX11Window(HWND) {
 }
 
 ShowResult ShowModal(DialogModel& model, HWND owner) {
-    DialogSlot slot;
-    if (!slot.Held()) return ShowResult::kBusy;
     if (!DisplayNamed()) {
         ReportUnavailable("no display");
         return ShowResult::kUnavailable;

@@ -19,6 +19,7 @@ enum class ShowResult {
     kWrongThread,  // GTK runs on another thread
 };
 
+// The caller holds the DialogSlot while the dialog is shown.
 ShowResult ShowModal(DialogModel& model, HWND owner);
 
 // The X11 window behind an owner handle, 0 for none; the window layer will provide it.

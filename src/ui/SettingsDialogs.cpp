@@ -31,9 +31,9 @@ bool Ready(CLumora& session) {
     return false;
 }
 
-// A refusal must not touch the session, so the busy check comes before any preparation.
-bool Free(CLumora& session) {
-    if (!DialogSlot::Open()) return true;
+// The slot is taken before any preparation, so a refused call leaves the session alone.
+bool Free(CLumora& session, const DialogSlot& slot) {
+    if (slot.Held()) return true;
     session.RecordError(ERR_THREAD);
     return false;
 }
@@ -45,7 +45,9 @@ void SetShowFunctionForTesting(ShowFunction show) {
 }
 
 int SetCameraDlg(CLumora& session, HWND owner) {
-    if (!Ready(session) || !Free(session)) return 0;
+    if (!Ready(session)) return 0;
+    const DialogSlot slot;
+    if (!Free(session, slot)) return 0;
     const int previous = session.SuspendCapture();
     CameraDialogInput input;
     input.device = session.SettingsDevice();
@@ -60,7 +62,9 @@ int SetCameraDlg(CLumora& session, HWND owner) {
 }
 
 int SetImageDlg(CLumora& session, HWND owner) {
-    if (!Ready(session) || !Free(session)) return 0;
+    if (!Ready(session)) return 0;
+    const DialogSlot slot;
+    if (!Free(session, slot)) return 0;
     const int bits = session.GetColorMode();
     int mode = 0;
     for (int m = 0; m < 6; ++m) {
@@ -71,7 +75,9 @@ int SetImageDlg(CLumora& session, HWND owner) {
 }
 
 int SetAnalogDlg(CLumora& session, HWND owner) {
-    if (!Ready(session) || !Free(session)) return 0;
+    if (!Ready(session)) return 0;
+    const DialogSlot slot;
+    if (!Free(session, slot)) return 0;
     AnalogDialogModel model(session);
     return Run(session, model, owner) ? 1 : 0;
 }

@@ -15,8 +15,6 @@ inline std::function<void(ui::DialogModel&)>& Script() {
 }
 
 inline ui::ShowResult ScriptedShow(ui::DialogModel& model, HWND) {
-    ui::DialogSlot slot;
-    if (!slot.Held()) return ui::ShowResult::kBusy;
     if (Script()) Script()(model);
     return ui::ShowResult::kShown;
 }

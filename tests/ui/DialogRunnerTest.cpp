@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "ui/DialogFixture.h"
 #include "ui/DialogText.h"
@@ -36,6 +38,8 @@ private:
     std::string old_;
     bool had_ = false;
 };
+
+using DialogWorldThreads = DialogWorld;
 
 class DialogRunnerTest : public DialogWorld {
 protected:
@@ -71,6 +75,28 @@ TEST_F(DialogRunnerTest, ASecondDialogWhileOneIsOpenIsRefusedWithoutTouchingTheS
     ui::DialogSlot second;
     EXPECT_FALSE(second.Held());
     EXPECT_EQ(Lumora_StopPreview(handle_), 1);
+}
+
+TEST_F(DialogWorldThreads, ACallFromAnotherThreadWhileADialogIsOpenIsRefused) {
+    std::atomic<int> otherResult{-1};
+    std::vector<int> otherCodes;
+    Script() = [&](ui::DialogModel& model) {
+        // The dialog is open on this thread; another thread tries one meanwhile.
+        std::thread other([&] {
+            otherResult = Lumora_SetAnalogDlg(handle_, nullptr);
+            otherCodes = Codes(handle_);
+        });
+        other.join();
+        model.Scroll(2001, 77);
+        model.Press(ui::kIdOk);
+    };
+    EXPECT_EQ(Lumora_SetImageDlg(handle_, nullptr), 1);
+    EXPECT_EQ(otherResult.load(), 0);
+    EXPECT_EQ(otherCodes, (std::vector<int>{ERR_THREAD}));
+    EXPECT_EQ(Settings().filter.brightness, 77);
+    // Once it closed, the next dialog opens.
+    Script() = [](ui::DialogModel& model) { model.Press(ui::kIdOk); };
+    EXPECT_EQ(Lumora_SetAnalogDlg(handle_, nullptr), 1);
 }
 
 TEST_F(DialogRunnerTest, AnUnknownHandleRecordsNothing) {
