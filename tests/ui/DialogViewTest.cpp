@@ -29,10 +29,10 @@
 
 #if defined(__SANITIZE_ADDRESS__)
 // GTK, GLib, fontconfig and friends keep caches for the life of the process.
-extern "C" const char* __lsan_default_suppressions() {
+extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_suppressions() {
     return "leak:libgtk-3\nleak:libgdk-3\nleak:libglib-2.0\nleak:libgobject-2.0\n"
            "leak:libfontconfig\nleak:libpango\nleak:libcairo\nleak:libharfbuzz\n"
-           "leak:libgio-2.0\nleak:libX11\nleak:libatk\nleak:libgdk_pixbuf\n";
+           "leak:libgio-2.0\nleak:libX11\nleak:libatk\nleak:libgdk_pixbuf\nleak:libpangoft2\n";
 }
 #endif
 
