@@ -9,6 +9,7 @@ LUMORA_PACKAGES=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   libx11-dev libxext-dev xvfb xauth libgtk-3-dev libopencv-imgproc-dev
+  gettext fonts-noto-cjk
 )
 
 lumora_install_deps() {

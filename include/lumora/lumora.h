@@ -273,6 +273,15 @@ LUMORA_API int Lumora_LoadMaskFileW(int handle, const LUMORA_WCHAR* path);
 LUMORA_API int Lumora_SaveMaskFile(int handle, const char* path);
 LUMORA_API int Lumora_SaveMaskFileW(int handle, const LUMORA_WCHAR* path);
 LUMORA_API int Lumora_UpdateMaskData(int handle, int which); /* 0 or 1 */
+/*
+ * The settings dialogs are modal: each runs its own loop on the calling thread and returns 1 when
+ * it closes (OK or Cancel alike), 0 with code 1 without a camera driver. Call them from one
+ * thread: the GTK thread in a GTK application, or any one thread in an application without GTK
+ * (the first thread that shows a dialog initialises GTK and keeps it). While a dialog is open,
+ * or from another thread than GTK's, a call returns 0 with code 3 (ERR_THREAD). Without a display
+ * or without GTK the call ends as if Cancel had been pressed (the reason goes to standard error
+ * under LUMORA_DEBUG). `owner` may be null (the dialog is centred on the screen).
+ */
 LUMORA_API int Lumora_SetCameraDlg(int handle, HWND owner);
 LUMORA_API int Lumora_SetAnalogDlg(int handle, HWND owner);
 LUMORA_API int Lumora_SetImageDlg(int handle, HWND owner);

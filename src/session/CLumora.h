@@ -37,6 +37,10 @@ inline constexpr const char* kDeviceNamePrefix = "LumoraM5XIRTEC";
 inline constexpr int kDeviceNameSlots = 10;
 inline constexpr int kDeviceNameSlotSize = 256;
 
+// The IMX992 reads out any window in both directions.
+inline constexpr bool kHorizontalWindowing = true;
+inline constexpr bool kVerticalWindowing = true;
+
 // Bits per output pixel of each colour mode 0..5.
 inline constexpr int kColorModeBits[6] = {8, 16, 24, 32, 48, 64};
 
@@ -150,6 +154,36 @@ public:
     int SaveMaskFile(const char* path);
     int UpdateMaskData(int which);
 
+    // ---- for the settings dialogs (src/ui) ---------------------------------------------------
+    struct SettingsGroups {
+        AnalogSettings analog;
+        FilterSettings filter;
+        GraySettings gray;
+    };
+    SettingsGroups SettingsSnapshot() const;  // the three stored groups, taken under the lock
+    // Runs `edit` on the three groups under the settings lock, so a dialog's change never
+    // overwrites an estimate the capture thread stored meanwhile.
+    template <typename Edit>
+    void EditSettings(Edit&& edit) {
+        std::lock_guard lock(settingsLock_);
+        SettingsGroups groups{analog_, filter_, gray_};
+        edit(groups);
+        analog_ = groups.analog;
+        filter_ = groups.filter;
+        gray_ = groups.gray;
+    }
+    // Counts the automatic estimates stored; an open image dialog re-reads its pages on change.
+    unsigned EstimateGeneration() const { return estimateGeneration_.load(); }
+    // The camera whose settings the session holds (device 0 before one was chosen).
+    int SettingsDevice() const { return deviceNumber_ >= 0 ? deviceNumber_ : 0; }
+    OutputCapabilities Capabilities() const;
+    // Ends a preview run or pauses a trigger run for the camera dialog; the returned state goes
+    // back to ResumeCapture.
+    int SuspendCapture();
+    void ResumeCapture(int previousState);
+    // Re-reads the selected size and the format group from the settings store.
+    void ReloadFormatSettings();
+
     // ---- for tests and the command ------------------------------------------------------------
     CLumoraUSB3T2SimpleSdk* Driver() const { return driver_.get(); }
     int DeviceNumber() const { return deviceNumber_; }
@@ -181,17 +215,10 @@ private:
     bool CreatePlanes();
     void LoadCameraSettings(int device);
     void SaveCameraSettings();
-    struct SettingsGroups {
-        AnalogSettings analog;
-        FilterSettings filter;
-        GraySettings gray;
-    };
-    SettingsGroups SettingsSnapshot() const;  // the three stored groups, taken under the lock
     AnalogSettings AnalogSnapshot() const;
     void PushSettingsAfterOpen();
     // Gains, then exposure (in seconds when the driver takes them), as open and Prepare push them.
     void PushGainsAndExposure(const AnalogSettings& analog);
-    OutputCapabilities Capabilities() const;
     AnalogLimits Limits() const;
     AnalogSettings DriverAnalogValues() const;
 
@@ -269,6 +296,7 @@ private:
     int frameTimeout_ = 3000;
     int deviceNumber_ = -1;
     std::atomic<int> maskUpdating_{0};
+    std::atomic<unsigned> estimateGeneration_{0};
     ConfigList configList_;
 
     // What the current run was prepared with; frames are processed with these.

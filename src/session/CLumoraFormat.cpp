@@ -7,10 +7,6 @@
 namespace lumora {
 namespace {
 
-// The IMX992 reads out any window in both directions.
-constexpr bool kHorizontalWindowing = true;
-constexpr bool kVerticalWindowing = true;
-
 int ModeForBits(int bits) {
     for (int mode = 0; mode < 6; ++mode) {
         if (kColorModeBits[mode] == bits) return mode;

@@ -52,8 +52,8 @@ public:
             session_.filter_.oneShotMarker[0] = session_.filter_.oneShotMarker[1] = 0;
         }
     }
-    // The settings dialogs are not part of this library yet; nothing is open to refresh.
-    void RefreshFilterDialog() override {}
+    // An open image dialog polls the generation and re-reads its pages.
+    void RefreshFilterDialog() override { ++session_.estimateGeneration_; }
 
 private:
     CLumora& session_;

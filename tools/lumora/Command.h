@@ -83,5 +83,7 @@ struct CommandEntry {
 
 // lumora preview: the live picture in a window (PreviewCommand.cpp).
 CommandEntry AddPreviewCommand(CLI::App& app, CommandContext& context);
+// `lumora dialog camera|image|analog`.
+CommandEntry AddDialogCommand(CLI::App& app, CommandContext& context);
 
 }  // namespace lumora_cli

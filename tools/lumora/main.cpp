@@ -279,6 +279,7 @@ int main(int argc, char** argv) {
     CommandContext context{options, snap, addCaptureOptions};
     std::vector<CommandEntry> commands;
     commands.push_back(AddPreviewCommand(app, context));
+    commands.push_back(AddDialogCommand(app, context));
 
     CLI11_PARSE(app, argc, argv);
     try {

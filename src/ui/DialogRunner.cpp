@@ -1,0 +1,117 @@
+#include "ui/DialogRunner.h"
+
+#include <dlfcn.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+
+#include "lumora/host.h"
+#include "ui/ViewModule.h"
+#include "usb/CFx3Api.h"
+
+namespace lumora::ui {
+namespace {
+
+std::atomic<bool> gDialogOpen{false};
+
+struct ViewModule {
+    LumoraRunDialogFn run = nullptr;
+    std::string error;
+};
+
+std::string FolderOf(const void* address) {
+    Dl_info info{};
+    if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return {};
+    const std::string path = info.dli_fname;
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// LUMORA_GTK_MODULE, else the module beside the library, else the loader's search path. The
+// module stays loaded: GTK cannot be unloaded once initialised.
+const ViewModule& LoadViewModule() {
+    static ViewModule module;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        std::string candidates[3];
+        if (const char* path = std::getenv("LUMORA_GTK_MODULE"); path != nullptr && *path != '\0')
+            candidates[0] = path;
+        candidates[1] = FolderOf(reinterpret_cast<const void*>(&ShowModal)) + kLumoraViewModuleName;
+        candidates[2] = kLumoraViewModuleName;
+        for (const std::string& candidate : candidates) {
+            if (candidate.empty()) continue;
+            void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+            if (handle == nullptr) {
+                const char* why = dlerror();
+                if (module.error.empty() && why != nullptr) module.error = why;
+                continue;
+            }
+            module.run = reinterpret_cast<LumoraRunDialogFn>(dlsym(handle, kLumoraRunDialogSymbol));
+            if (module.run != nullptr) return;
+            module.error = "the view module has no entry point";
+        }
+    });
+    return module;
+}
+
+bool DisplayNamed() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+DialogSlot::DialogSlot() {
+    bool expected = false;
+    held_ = gDialogOpen.compare_exchange_strong(expected, true);
+}
+
+DialogSlot::~DialogSlot() {
+    if (held_) gDialogOpen = false;
+}
+
+bool DialogSlot::Open() {
+    return gDialogOpen.load();
+}
+
+void ReportUnavailable(const std::string& reason) {
+    static std::atomic<bool> reported{false};
+    if (reported.exchange(true)) return;
+    const std::string line = "lumora: settings dialog not shown: " + reason + "\n";
+    usb::OutputDebugText(line.c_str());
+}
+
+unsigned long OwnerX11Window(HWND owner) {
+    // A wrapped application window or a preview window of ours; 0 for queue and callback
+    // targets, which centres the dialog on the screen.
+    return owner != nullptr ? LumoraHost_GetX11Window(owner) : 0;
+}
+
+ShowResult ShowModal(DialogModel& model, HWND owner) {
+    if (!DisplayNamed()) {
+        ReportUnavailable("no display");
+        return ShowResult::kUnavailable;
+    }
+    const ViewModule& module = LoadViewModule();
+    if (module.run == nullptr) {
+        ReportUnavailable("the GTK view could not be loaded: " + module.error);
+        return ShowResult::kUnavailable;
+    }
+    char reason[256] = {};
+    const int result = module.run(&model, OwnerX11Window(owner), reason, sizeof reason);
+    switch (result) {
+        case kLumoraViewClosed:
+            return ShowResult::kShown;
+        case kLumoraViewWrongThread:
+            return ShowResult::kWrongThread;
+        default:
+            ReportUnavailable(reason[0] != '\0' ? reason : "GTK could not start");
+            return ShowResult::kUnavailable;
+    }
+}
+
+}  // namespace lumora::ui
