@@ -2,7 +2,8 @@
 #
 # Components: `lib` (the shared library with its SONAME link), `dev` (headers, the unversioned
 # link, pkg-config and CMake package files), `tools` (the lumora command, the udev rule, docs),
-# `python` (the Python binding).
+# `python` (the Python binding), `gstreamer` (lumorasrc), `dialogs` (the GTK view and its
+# translations).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -65,6 +66,9 @@ set(CPACK_COMPONENTS_ALL lib dev tools python)
 if(TARGET gstlumora)
   list(APPEND CPACK_COMPONENTS_ALL gstreamer)
 endif()
+if(TARGET lumora_gtk)
+  list(APPEND CPACK_COMPONENTS_ALL dialogs)
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The command links the library of its sibling package: dpkg-shlibdeps finds it in the build
@@ -91,6 +95,12 @@ set(CPACK_DEBIAN_GSTREAMER_PACKAGE_NAME gstreamer1.0-lumora)
 set(CPACK_DEBIAN_GSTREAMER_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_GSTREAMER_PACKAGE_DEPENDS "liblumorasdk${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_GSTREAMER_DESCRIPTION "Lumora camera SDK: GStreamer source element lumorasrc\n Live GRAY8 or GRAY16_LE (12 significant bits) frames of Lumora cameras.")
+# The dialogs' GTK view is a package of its own, so the library needs no GTK where nobody opens
+# a dialog (without it the dialogs end like Cancel).
+set(CPACK_DEBIAN_DIALOGS_PACKAGE_NAME liblumorasdk${PROJECT_VERSION_MAJOR}-gtk)
+set(CPACK_DEBIAN_DIALOGS_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_DIALOGS_PACKAGE_DEPENDS "liblumorasdk${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_DIALOGS_DESCRIPTION "Lumora camera SDK: settings dialogs (GTK 3) and their translations\n The camera, image and analog settings dialogs in English and Japanese.")
 # The library's own package needs the shlibs entry for dependants' dpkg-shlibdeps.
 set(CPACK_DEBIAN_LIB_PACKAGE_GENERATE_SHLIBS ON)
 include(CPack)
