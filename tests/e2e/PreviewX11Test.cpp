@@ -49,12 +49,14 @@ TEST_F(PreviewX11, PreviewDrawsTheScaledPictureIntoAChildOfTheApplicationsWindow
     const platform::Window* window = Session(h)->Preview_().Get();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(LumoraHost_GetX11Window(window->Handle()), child);
-    EXPECT_TRUE(WaitUntil([&] {
-        const auto pixels = window->ClientPixels();
-        size_t lit = 0;
-        for (size_t i = 0; i < 640; ++i) lit += pixels[256 * 640 + i] != 0;
-        return lit > 600;
-    }));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            const auto pixels = window->ClientPixels();
+            size_t lit = 0;
+            for (size_t i = 0; i < 640; ++i) lit += pixels[256 * 640 + i] != 0;
+            return lit > 600;
+        },
+        15000));  // the first frame takes long under a sanitizer on a busy machine
     EXPECT_EQ(Lumora_Close(h), 1);
     EXPECT_TRUE(app_.Children(appWindow_).empty());
 }
@@ -72,7 +74,7 @@ TEST_F(PreviewX11, StartStopCyclesLeaveNothingBehind) {
         }
         ASSERT_EQ(Lumora_SetColorMode(h, cycle % 4 < 2 ? 8 : 16), 1);
         ASSERT_EQ(Lumora_Preview(h), 1);
-        EXPECT_TRUE(WaitUntil([&] { return x11_->Resources().windows == 1; }));
+        EXPECT_TRUE(WaitUntil([&] { return x11_->Resources().windows == 1; }, 10000));
         ASSERT_EQ(Lumora_StopPreview(h), 1);
         ASSERT_EQ(Lumora_Close(h), 1);
         EXPECT_EQ(x11_->Resources().windows, 0u) << cycle;
@@ -96,9 +98,9 @@ TEST_F(PreviewX11, ClosingTheTopLevelWindowLeavesTheRunGoing) {
     const platform::Window* window = Session(h)->Preview_().Get();
     ASSERT_NE(window, nullptr);
     app_.SendDelete(LumoraHost_GetX11Window(window->Handle()));
-    ASSERT_TRUE(WaitUntil([&] { return !window->IsVisible(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !window->IsVisible(); }, 10000));
     Messages(frames);  // what came before the close
-    const auto after = Messages(frames, 1000);
+    const auto after = Messages(frames, 10000);
     ASSERT_FALSE(after.empty()) << "frames stopped with the window";
     EXPECT_NE(after.back().wParam, 0u);
     EXPECT_EQ(Lumora_Close(h), 1);
