@@ -5,6 +5,7 @@ LUMORA_PACKAGES=(
   libusb-1.0-0-dev libjpeg-dev libpng-dev libtiff-dev zlib1g-dev
   libcli11-dev libopencv-core-dev
   libopencv-imgcodecs-dev libtiff-tools imagemagick pngcheck
+  umockdev libumockdev-dev
 )
 
 lumora_install_deps() {
