@@ -190,9 +190,11 @@ void EmulatedBus::Unplug(const std::shared_ptr<EmulatedCamera>& camera) {
     {
         std::lock_guard lock(camera->mutex_);
         camera->present_ = false;
+        camera->claimant_ = nullptr;  // claims end with the device
     }
     camera->camera_->Disconnect();
     const std::string sys = "/sys" + camera->SysPath();
+    umockdev_testbed_uevent(testbed_, sys.c_str(), "remove");
     umockdev_testbed_remove_device(testbed_, sys.c_str());
 }
 

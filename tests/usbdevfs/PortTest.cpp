@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -65,7 +66,7 @@ struct BulkRead {
     }
 };
 
-[[maybe_unused]] uint32_t AbortEndpoint(DeviceFile& file) {
+uint32_t AbortEndpoint(DeviceFile& file) {
     uint8_t endpoint = 0x81;
     uint32_t returned = 0;
     return file.IoControl(platform::kIoctlAbortPipe, &endpoint, 1, nullptr, 0, &returned, nullptr);
@@ -121,6 +122,83 @@ TEST(LibusbPortTest, TransferCompletingAfterItsHandleWasDroppedDoesNotDeadlock) 
             EXPECT_EQ(ReadBridgeInfo(*again), kErrorSuccess);
         });
     }
+}
+
+// An abort cancels what is pending when it is called; a transfer submitted while it waits for
+// those cancellations to come back is not its business.
+TEST(LibusbPortTest, AbortDoesNotWaitForTransfersSubmittedAfterIt) {
+    auto camera = BenchWorld::Camera(0);
+    auto file = OpenPath(BenchWorld::PathOf(0), true);
+    ASSERT_TRUE(file);
+    camera->Sim().InjectFault(sim::SimFault::BulkStall, 2, 0);
+    BulkRead first(64);
+    ASSERT_EQ(first.Issue(*file), platform::kErrorIoPending);
+    camera->HoldReaps(true);  // the cancelled transfer's completion waits until we let it go
+    std::atomic<bool> aborted{false};
+    std::thread abort([&] {
+        AbortEndpoint(*file);
+        aborted = true;
+    });
+    ASSERT_TRUE(WaitUntil(2s, [&] { return camera->Sim().PendingTransfers() == 0; }));
+    BulkRead second(64);
+    ASSERT_EQ(second.Issue(*file), platform::kErrorIoPending);
+    camera->HoldReaps(false);
+    FinishesWithin(3s, "abort with a later transfer pending", [&] {
+        first.record.WaitUntilDone();
+        while (!aborted) std::this_thread::sleep_for(1ms);
+    });
+    abort.join();
+    uint32_t error = 0;
+    EXPECT_FALSE(first.record.GetResult(nullptr, &error));
+    EXPECT_EQ(error, platform::kErrorOperationAborted);
+    EXPECT_TRUE(second.record.IsPending());
+    FinishesWithin(3s, "abort of the later transfer", [&] { AbortEndpoint(*file); });
+    EXPECT_FALSE(second.record.IsPending());
+    camera->Sim().ClearFaults();
+}
+
+// After an unplug and a replug on the same port, the path names a new device: a handle held
+// across it fails, new opens reach the camera, and while it is away it is not present.
+TEST(LibusbPortTest, ReplugOnTheSamePortIsANewDevice) {
+    const std::string path = BenchWorld::PathOf(1);
+    ASSERT_FALSE(path.empty());
+    auto held = OpenPath(path);
+    ASSERT_TRUE(held);
+    ASSERT_EQ(ReadBridgeInfo(*held), kErrorSuccess);
+    HotplugRecorder events;
+    BenchWorld::Unplug(1);
+    ASSERT_TRUE(events.WaitFor(platform::HotplugEvent::Removal, path, 3s));
+    uint32_t error = 0;
+    EXPECT_FALSE(LibusbPort::Instance().Open(path, false, &error));
+    EXPECT_EQ(error, platform::kErrorFileNotFound);
+
+    BenchWorld::Replug(1);
+    ASSERT_TRUE(events.WaitFor(platform::HotplugEvent::Arrival, path, 3s));
+    EXPECT_EQ(events.Count(platform::HotplugEvent::Removal, path), 1);
+    EXPECT_EQ(ReadBridgeInfo(*held), platform::kErrorDeviceNotConnected);
+    auto fresh = OpenPath(path);
+    ASSERT_TRUE(fresh);
+    EXPECT_EQ(ReadBridgeInfo(*fresh), kErrorSuccess);
+}
+
+// Opening and closing (how presence is checked) claims nothing; the requests of this process
+// share one claim however many handles they come on.
+TEST(LibusbPortTest, PresenceChecksClaimNothingAndRequestsShareOneClaim) {
+    auto camera = BenchWorld::Camera(1);
+    const std::string path = BenchWorld::PathOf(1);
+    // What earlier tests opened is closed once it has been idle for a while.
+    ASSERT_TRUE(WaitUntil(6s, [&] { return !camera->Claimed(); }));
+    const int claims = camera->Claims();
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(OpenPath(path));
+    EXPECT_FALSE(camera->Claimed());
+    EXPECT_EQ(camera->Claims(), claims);
+    for (int i = 0; i < 20; ++i) {
+        auto file = OpenPath(path);
+        ASSERT_TRUE(file);
+        EXPECT_EQ(ReadBridgeInfo(*file), kErrorSuccess);
+    }
+    EXPECT_EQ(camera->Claims(), claims + 1);
+    EXPECT_TRUE(camera->Claimed());
 }
 
 }  // namespace
