@@ -81,4 +81,6 @@ struct CommandEntry {
     CommandRunner run;
 };
 
+CommandEntry AddDoctorCommand(CLI::App& app, CommandContext& context);
+
 }  // namespace lumora_cli

@@ -278,7 +278,7 @@ int main(int argc, char** argv) {
     // Subcommands kept in files of their own add themselves here.
     CommandContext context{options, snap, addCaptureOptions};
     std::vector<CommandEntry> commands;
-    (void)context;
+    commands.push_back(AddDoctorCommand(app, context));
 
     CLI11_PARSE(app, argc, argv);
     try {
