@@ -330,8 +330,10 @@ void LIBUSB_CALL OnBulkDone(libusb_transfer* transfer) {
     const uint32_t headerBytes = context->headerBytes;
     delete context;
     libusb_free_transfer(transfer);
-    device->Untrack(transfer);  // the device may be closed from here on
+    // Completed before it stops being tracked, so an abort returns only once its transfers'
+    // outcomes are there; the device may be closed once it is untracked.
     overlapped->Complete(error, error == kErrorSuccess ? bytes + headerBytes : 0);
+    device->Untrack(transfer);
 }
 
 class LibusbDeviceFile final : public DeviceFile {

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +15,7 @@
 
 #include "lumora/host.h"
 #include "lumora/lumora.h"
+#include "platform/port_libusb.h"
 #include "tests/usbdevfs/BenchWorld.h"
 
 extern char** environ;
@@ -206,20 +208,29 @@ TEST_F(RealCameraWorld, ReleaseWithTransfersInFlightReturns) {
 
 }  // namespace
 
-// The second process: the camera the first one streams from must refuse it clearly.
+// The second process: the camera the first one streams from must refuse it clearly and at
+// once, while a presence check still finds it.
 int RunHelperProcess() {
-    const int h = Lumora_Initialize(nullptr);
-    if (h == 0) return 3;
-    int refused = 1;
-    char name[64];
-    // Device 0 is the camera in use; opening it must fail with an error recorded.
-    if (Lumora_GetDeviceName(h, 0, name, sizeof name) == 1) {
-        const int opened = Lumora_SetDeviceNumber(h, 0);
-        const int code = Lumora_GetLastError(h);
-        refused = opened == 0 && code != 0 ? 0 : 1;
-    }
-    Lumora_Release(h);
-    return refused;
+    const std::string path = BenchWorld::PathOf(0);
+    if (path.empty()) return 3;
+    uint32_t error = 0;
+    auto file = platform::LibusbPort::Instance().Open(path, false, &error);
+    if (!file) return 4;
+    std::array<uint8_t, platform::kControlRequestSize> request{};
+    platform::SingleTransfer header;
+    header.requestType = 0xC0;
+    header.request = 0xB0;
+    header.length = 102;
+    header.timeoutSeconds = 3;
+    header.bufferOffset = 38;
+    header.bufferLength = 64;
+    header.Write(request.data());
+    uint32_t returned = 0;
+    const uint32_t result =
+        file->IoControl(platform::kIoctlControlTransfer, request.data(), request.size(),
+                        request.data(), request.size(), &returned, nullptr);
+    constexpr uint32_t kErrorBusy = 170;
+    return result == kErrorBusy ? 0 : 1;
 }
 
 }  // namespace lumora::testing
