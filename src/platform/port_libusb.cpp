@@ -329,11 +329,12 @@ void LIBUSB_CALL OnBulkDone(libusb_transfer* transfer) {
     Overlapped* overlapped = context->overlapped;
     const uint32_t headerBytes = context->headerBytes;
     delete context;
-    libusb_free_transfer(transfer);
     // Completed before it stops being tracked, so an abort returns only once its transfers'
-    // outcomes are there; the device may be closed once it is untracked.
+    // outcomes are there; freed only after, since an abort may still cancel what it tracks.
+    // The device may be closed once the transfer is untracked; freeing does not need it.
     overlapped->Complete(error, error == kErrorSuccess ? bytes + headerBytes : 0);
     device->Untrack(transfer);
+    libusb_free_transfer(transfer);
 }
 
 class LibusbDeviceFile final : public DeviceFile {

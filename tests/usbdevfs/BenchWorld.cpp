@@ -12,9 +12,11 @@
 namespace lumora::testing {
 namespace {
 
+// The cameras live as long as the process: umockdev's thread may answer a request of theirs
+// until the very end, so they are never destroyed at exit.
 std::vector<std::shared_ptr<EmulatedCamera>>& Cameras() {
-    static std::vector<std::shared_ptr<EmulatedCamera>> cameras;
-    return cameras;
+    static auto* cameras = new std::vector<std::shared_ptr<EmulatedCamera>>;
+    return *cameras;
 }
 
 }  // namespace
