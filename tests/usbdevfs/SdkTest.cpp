@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "lumora/host.h"
 #include "lumora/lumora.h"
 #include "platform/port_libusb.h"
+#include "sim/SimSensorModel.h"
 #include "tests/usbdevfs/BenchWorld.h"
 
 extern char** environ;
@@ -133,6 +135,27 @@ TEST_F(RealCameraWorld, CallbackPreviewDeliversFiftyFramesAndStops) {
     EXPECT_EQ(frames.size(), 50u);
     for (const auto& m : frames) EXPECT_NE(m.wParam, 0u);
     FinishesWithin(10s, "stop of the preview", [&] { EXPECT_EQ(Lumora_StopPreview(h), 1); });
+}
+
+TEST_F(RealCameraWorld, TriggerModeDeliversAFramePerTrigger) {
+    const int h = OpenCamera(0);
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
+    ASSERT_EQ(Lumora_Trigger(h, frames_, nullptr, 0, 1), 1);
+    EXPECT_TRUE(Frames(1, 400ms).empty());  // nothing without a trigger
+    std::vector<LumoraHostMessage> got;
+    for (int attempt = 0; attempt < 50 && got.size() < 2; ++attempt) {
+        auto& camera = BenchWorld::Camera(0)->Sim();
+        {
+            std::lock_guard lock(camera.Lock());
+            auto* model = dynamic_cast<sim::SimSensorModel*>(&camera.Model());
+            if (model && model->Triggered(camera)) model->FireTrigger(camera);
+        }
+        auto more = Frames(1, 200ms);
+        got.insert(got.end(), more.begin(), more.end());
+    }
+    EXPECT_GE(got.size(), 2u);
+    for (const auto& m : got) EXPECT_NE(m.wParam, 0u);
+    FinishesWithin(10s, "close of a trigger run", [&] { EXPECT_EQ(Lumora_Close(h), 1); });
 }
 
 TEST_F(RealCameraWorld, RegistersAndStalledTransfersWork) {
