@@ -10,6 +10,7 @@ LUMORA_PACKAGES=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   libx11-dev libxext-dev xvfb xauth libgtk-3-dev libopencv-imgproc-dev
   gettext fonts-noto-cjk
+  umockdev libumockdev-dev
 )
 
 lumora_install_deps() {

@@ -7,10 +7,13 @@
 #include <array>
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
+#include <deque>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <vector>
@@ -29,6 +32,9 @@ constexpr std::array<uint16_t, 52> kKnownProducts{
     0x3360, 0x3370, 0x3380, 0x33A0, 0x33B0, 0x33C0, 0x33D0, 0x33E0};
 
 constexpr int kInterfaceNumber = 0;
+// The driver's answers when the camera is held by another process, or not ours to open.
+constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorBusy = 170;
 
 bool SameGuid(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -187,19 +193,77 @@ std::optional<uint16_t> CameraVendorIdFromEnvironment() {
 
 namespace {
 
-// One opened camera, shared by every DeviceFile on its path (usbfs lets one claim of the
-// interface exist per process, and several handles to one camera must work at once).
-// Thread-safe: mutex_ guards inFlight_.
+// How long an opened camera stays open and claimed after its last handle went. The transport
+// opens a fresh handle for every control request; without this each of them would open,
+// claim and release the camera, and another process could take the interface between two
+// requests of a camera this process is using.
+constexpr auto kLinger = std::chrono::milliseconds(2000);
+
+bool DebugOutput() {
+    static const bool enabled = [] {
+        const char* text = std::getenv("LUMORA_DEBUG");
+        return text && *text && std::strcmp(text, "0") != 0;
+    }();
+    return enabled;
+}
+
+// A refused submit is most often the kernel's usbfs memory limit; say so once.
+void ReportSubmitFailure(int libusbError) {
+    if (libusbError != LIBUSB_ERROR_NO_MEM && libusbError != LIBUSB_ERROR_IO) return;
+    static std::atomic<bool> said{false};
+    if (!DebugOutput() || said.exchange(true)) return;
+    std::fprintf(stderr,
+                 "lumora: a USB transfer was refused (%s): the kernel's usbfs memory limit is "
+                 "probably too small for full-size frames. Fix: echo 0 | sudo tee "
+                 "/sys/module/usbcore/parameters/usbfs_memory_mb (or boot with "
+                 "usbcore.usbfs_memory_mb=0); `lumora doctor` shows the limit.\n",
+                 libusb_error_name(libusbError));
+}
+
+// One opened camera, shared by every DeviceFile of this process on it: one libusb_open, and
+// one claim of the interface, taken by the first request that needs it (a presence check
+// opens and closes without claiming). The port closes it, never from a libusb callback, once no
+// handle has used it for kLinger. A replugged camera is a new libusb device and so a new object;
+// the old one keeps failing for the handles still on it.
+// Thread-safe: mutex_ guards inFlight_ and claimed_; lastUse_ is atomic.
 class LibusbDevice {
 public:
-    LibusbDevice(libusb_device_handle* handle, std::string path)
-        : handle_(handle), path_(std::move(path)) {}
-    ~LibusbDevice() {
-        libusb_release_interface(handle_, kInterfaceNumber);
-        libusb_close(handle_);
+    LibusbDevice(libusb_device* device, libusb_device_handle* handle, std::string path)
+        : device_(libusb_ref_device(device)), handle_(handle), path_(std::move(path)) {
+        Touch();
     }
+    ~LibusbDevice() {
+        CancelAll();
+        if (claimed_) libusb_release_interface(handle_, kInterfaceNumber);
+        libusb_close(handle_);
+        libusb_unref_device(device_);
+    }
+    LibusbDevice(const LibusbDevice&) = delete;
+    LibusbDevice& operator=(const LibusbDevice&) = delete;
+
+    libusb_device* Device() const { return device_; }
     libusb_device_handle* Handle() const { return handle_; }
     const std::string& Path() const { return path_; }
+    void Touch() { lastUse_.store(std::chrono::steady_clock::now().time_since_epoch().count()); }
+    bool IdleFor(std::chrono::steady_clock::duration span) const {
+        const auto last =
+            std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(lastUse_));
+        return std::chrono::steady_clock::now() - last >= span;
+    }
+
+    // Claims the interface for this process once; the driver's error when another process (or
+    // another libusb context) holds it.
+    uint32_t EnsureClaimed() {
+        std::lock_guard lock(mutex_);
+        if (claimed_) return kErrorSuccess;
+        libusb_set_auto_detach_kernel_driver(handle_, 1);
+        const int rc = libusb_claim_interface(handle_, kInterfaceNumber);
+        if (rc == LIBUSB_ERROR_BUSY) return kErrorBusy;
+        if (rc == LIBUSB_ERROR_ACCESS) return kErrorAccessDenied;
+        if (rc != 0) return ErrorFromLibusbError(rc);
+        claimed_ = true;
+        return kErrorSuccess;
+    }
 
     void Track(libusb_transfer* transfer) {
         std::lock_guard lock(mutex_);
@@ -210,7 +274,8 @@ public:
         inFlight_.erase(transfer);
         changed_.notify_all();
     }
-    // Cancels every transfer of `endpoint` and waits until their callbacks have run.
+    // Cancels the transfers of `endpoint` pending now and waits until their callbacks have
+    // run; transfers submitted meanwhile are not waited for.
     void Abort(uint8_t endpoint) {
         std::unique_lock lock(mutex_);
         std::vector<libusb_transfer*> mine;
@@ -219,21 +284,33 @@ public:
         }
         for (auto* t : mine) libusb_cancel_transfer(t);
         changed_.wait(lock, [&] {
-            return std::none_of(inFlight_.begin(), inFlight_.end(),
-                                [&](libusb_transfer* t) { return t->endpoint == endpoint; });
+            return std::none_of(mine.begin(), mine.end(),
+                                [&](libusb_transfer* t) { return inFlight_.contains(t); });
         });
     }
 
 private:
+    void CancelAll() {
+        std::unique_lock lock(mutex_);
+        for (auto* t : inFlight_) libusb_cancel_transfer(t);
+        changed_.wait(lock, [&] { return inFlight_.empty(); });
+    }
+
+    libusb_device* device_;
     libusb_device_handle* handle_;
     std::string path_;
+    std::atomic<std::chrono::steady_clock::rep> lastUse_{0};
     std::mutex mutex_;
     std::condition_variable changed_;
     std::set<libusb_transfer*> inFlight_;
+    bool claimed_ = false;
 };
 
+// What a bulk transfer's completion needs. It holds no reference to the device: the device is
+// not closed while the transfer is in flight (its destructor cancels and waits), and so the
+// last reference is never dropped on libusb's event thread.
 struct BulkContext {
-    std::shared_ptr<LibusbDevice> device;
+    LibusbDevice* device;
     Overlapped* overlapped;
     uint8_t* header;
     uint32_t headerBytes;
@@ -248,19 +325,23 @@ void LIBUSB_CALL OnBulkDone(libusb_transfer* transfer) {
                   static_cast<uint32_t>(transfer->status));
     }
     const uint32_t bytes = static_cast<uint32_t>(std::max(transfer->actual_length, 0));
-    auto device = context->device;
-    auto* overlapped = context->overlapped;
+    LibusbDevice* device = context->device;
+    Overlapped* overlapped = context->overlapped;
     const uint32_t headerBytes = context->headerBytes;
     delete context;
+    // Completed before it stops being tracked, so an abort returns only once its transfers'
+    // outcomes are there; freed only after, since an abort may still cancel what it tracks.
+    // The device may be closed once the transfer is untracked; freeing does not need it.
+    overlapped->Complete(error, error == kErrorSuccess ? bytes + headerBytes : 0);
     device->Untrack(transfer);
     libusb_free_transfer(transfer);
-    overlapped->Complete(error, error == kErrorSuccess ? bytes + headerBytes : 0);
 }
 
 class LibusbDeviceFile final : public DeviceFile {
 public:
     LibusbDeviceFile(std::shared_ptr<LibusbDevice> device, bool overlapped)
         : device_(std::move(device)), overlapped_(overlapped) {}
+    ~LibusbDeviceFile() override { device_->Touch(); }
 
     bool IsOverlapped() const override { return overlapped_; }
     const std::string& Path() const override { return device_->Path(); }
@@ -268,6 +349,7 @@ public:
     uint32_t IoControl(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize,
                        uint32_t* returned, Overlapped* overlapped) override {
         if (returned) *returned = 0;
+        device_->Touch();
         uint32_t error = kErrorSuccess;
         auto* inBytes = static_cast<uint8_t*>(in);
         auto* outBytes = static_cast<uint8_t*>(out);
@@ -278,6 +360,13 @@ public:
                               request->kind == LibusbRequest::Kind::GetSpeed ||
                               (request->kind == LibusbRequest::Kind::Bulk && request->length);
         if (needsOut && !outBytes) return kErrorInvalidParameter;
+        // Whatever talks to the camera needs it to be ours; the speed and an abort do not.
+        if (request->kind != LibusbRequest::Kind::GetSpeed &&
+            request->kind != LibusbRequest::Kind::AbortPipe) {
+            const uint32_t claimed = device_->EnsureClaimed();
+            if (claimed != kErrorSuccess)
+                return Overlapped::FinishAtOnce(claimed, returned, overlapped);
+        }
         libusb_device_handle* handle = device_->Handle();
         switch (request->kind) {
             case LibusbRequest::Kind::Control: {
@@ -305,7 +394,7 @@ public:
                                                 returned, overlapped);
             case LibusbRequest::Kind::GetSpeed:
                 StoreLe32(outBytes,
-                          SpeedCodeFromLibusb(libusb_get_device_speed(libusb_get_device(handle))));
+                          SpeedCodeFromLibusb(libusb_get_device_speed(device_->Device())));
                 if (returned) *returned = 4;
                 return Overlapped::FinishAtOnce(kErrorSuccess, returned, overlapped);
         }
@@ -327,13 +416,13 @@ private:
         StoreLe32(in + SingleTransfer::kOffsetStatus, 0);
         StoreLe32(in + SingleTransfer::kOffsetUsbStatus, 0);
         libusb_transfer* transfer = libusb_alloc_transfer(0);
-        if (!transfer) return kErrorGenFailure;
+        if (!transfer) return Overlapped::FinishAtOnce(kErrorGenFailure, returned, overlapped);
 
         Event localEvent(true, false);
         std::optional<Overlapped> local;
         Overlapped* record = overlapped ? overlapped : &local.emplace(localEvent);
         auto* context =
-            new BulkContext{device_, record, in, request.buffered ? request.dataOffset : 0};
+            new BulkContext{device_.get(), record, in, request.buffered ? request.dataOffset : 0};
         libusb_fill_bulk_transfer(transfer, device_->Handle(), request.endpoint, data,
                                   static_cast<int>(request.length), OnBulkDone, context, 0);
         const uint8_t endpoint = request.endpoint;
@@ -344,6 +433,7 @@ private:
         device_->Track(transfer);
         const int submitted = libusb_submit_transfer(transfer);
         if (submitted < 0) {
+            ReportSubmitFailure(submitted);
             device_->Untrack(transfer);
             delete context;
             libusb_free_transfer(transfer);
@@ -367,8 +457,15 @@ struct LibusbPort::Impl {
     std::atomic<bool> stopping{false};
     libusb_hotplug_callback_handle hotplug{};
     bool hotplugRegistered = false;
-    std::mutex mutex;  // guards open
-    std::map<std::string, std::weak_ptr<LibusbDevice>> open;
+
+    // The worker closes idle devices and delivers hot-plug events, so neither happens on
+    // libusb's event thread. mutex guards open, announcements and quitting.
+    std::thread worker;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool quitting = false;
+    std::vector<std::shared_ptr<LibusbDevice>> open;
+    std::deque<std::pair<HotplugEvent, std::string>> announcements;
 
     std::string PathOf(libusb_device* device) const {
         libusb_device_descriptor descriptor{};
@@ -384,11 +481,40 @@ struct LibusbPort::Impl {
                                      libusb_hotplug_event event, void* user) {
         auto* impl = static_cast<Impl*>(user);
         if (!impl->IsCamera(device)) return 0;
-        HotplugHub::Instance().Notify(event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED
-                                          ? HotplugEvent::Arrival
-                                          : HotplugEvent::Removal,
-                                      impl->PathOf(device));
+        {
+            std::lock_guard lock(impl->mutex);
+            impl->announcements.emplace_back(event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED
+                                                 ? HotplugEvent::Arrival
+                                                 : HotplugEvent::Removal,
+                                             impl->PathOf(device));
+        }
+        impl->wake.notify_all();
         return 0;
+    }
+    void Work() {
+        std::unique_lock lock(mutex);
+        while (!quitting) {
+            while (!announcements.empty()) {
+                auto [event, path] = announcements.front();
+                announcements.pop_front();
+                lock.unlock();
+                HotplugHub::Instance().Notify(event, path);
+                lock.lock();
+            }
+            std::vector<std::shared_ptr<LibusbDevice>> idle;
+            std::erase_if(open, [&](std::shared_ptr<LibusbDevice>& device) {
+                if (device.use_count() != 1 || !device->IdleFor(kLinger)) return false;
+                idle.push_back(std::move(device));
+                return true;
+            });
+            if (!idle.empty()) {
+                lock.unlock();
+                idle.clear();  // closes them
+                lock.lock();
+                continue;
+            }
+            wake.wait_for(lock, open.empty() ? std::chrono::milliseconds(1000) : kLinger / 8);
+        }
     }
 };
 
@@ -404,6 +530,7 @@ LibusbPort::LibusbPort() : impl_(std::make_unique<Impl>()) {
         impl_->context = nullptr;
         return;
     }
+    impl_->worker = std::thread([impl = impl_.get()] { impl->Work(); });
     if (libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
         impl_->hotplugRegistered =
             libusb_hotplug_register_callback(
@@ -423,6 +550,13 @@ LibusbPort::LibusbPort() : impl_(std::make_unique<Impl>()) {
 
 LibusbPort::~LibusbPort() {
     if (!impl_->context) return;
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->quitting = true;
+    }
+    impl_->wake.notify_all();
+    if (impl_->worker.joinable()) impl_->worker.join();
+    impl_->open.clear();  // handles still held elsewhere keep their devices
     if (impl_->hotplugRegistered)
         libusb_hotplug_deregister_callback(impl_->context, impl_->hotplug);
     impl_->stopping = true;
@@ -439,6 +573,7 @@ std::vector<std::string> LibusbPort::EnumerateInterfaces(const std::string& guid
         if (impl_->IsCamera(list[i])) paths.push_back(impl_->PathOf(list[i]));
     }
     if (list) libusb_free_device_list(list, 1);
+    std::sort(paths.begin(), paths.end());  // libusb's order is that of discovery
     return paths;
 }
 
@@ -446,39 +581,37 @@ std::unique_ptr<DeviceFile> LibusbPort::Open(const std::string& path, bool overl
                                              uint32_t* error) {
     if (error) *error = kErrorFileNotFound;
     if (!impl_->context) return nullptr;
-    std::lock_guard lock(impl_->mutex);
-    if (auto it = impl_->open.find(path); it != impl_->open.end()) {
-        if (auto device = it->second.lock()) {
-            if (error) *error = kErrorSuccess;
-            return std::make_unique<LibusbDeviceFile>(std::move(device), overlapped);
-        }
-        impl_->open.erase(it);
-    }
     libusb_device** list = nullptr;
     const ssize_t n = libusb_get_device_list(impl_->context, &list);
-    std::shared_ptr<LibusbDevice> opened;
-    for (ssize_t i = 0; i < n && !opened; ++i) {
-        if (!impl_->IsCamera(list[i]) || impl_->PathOf(list[i]) != path) continue;
-        libusb_device_handle* handle = nullptr;
-        const int rc = libusb_open(list[i], &handle);
-        if (rc != 0) {
-            if (error) *error = ErrorFromLibusbError(rc);
-            break;
+    libusb_device* present = nullptr;
+    for (ssize_t i = 0; i < n && !present; ++i) {
+        if (impl_->IsCamera(list[i]) && impl_->PathOf(list[i]) == path) present = list[i];
+    }
+    std::shared_ptr<LibusbDevice> device;
+    if (present) {
+        std::lock_guard lock(impl_->mutex);
+        // Only the device now on the path counts: one that was unplugged is another device,
+        // even when it came back on the same port.
+        for (const auto& candidate : impl_->open) {
+            if (candidate->Device() == present) device = candidate;
         }
-        libusb_set_auto_detach_kernel_driver(handle, 1);
-        const int claimed = libusb_claim_interface(handle, kInterfaceNumber);
-        if (claimed != 0) {
-            if (error) *error = ErrorFromLibusbError(claimed);
-            libusb_close(handle);
-            break;
+        if (!device) {
+            libusb_device_handle* handle = nullptr;
+            const int rc = libusb_open(present, &handle);
+            if (rc == 0) {
+                device = std::make_shared<LibusbDevice>(present, handle, path);
+                impl_->open.push_back(device);
+            } else if (error) {
+                *error = rc == LIBUSB_ERROR_ACCESS ? kErrorAccessDenied : ErrorFromLibusbError(rc);
+            }
         }
-        opened = std::make_shared<LibusbDevice>(handle, path);
+        if (device) device->Touch();
     }
     if (list) libusb_free_device_list(list, 1);
-    if (!opened) return nullptr;
-    impl_->open[path] = opened;
+    if (!device) return nullptr;
+    impl_->wake.notify_all();
     if (error) *error = kErrorSuccess;
-    return std::make_unique<LibusbDeviceFile>(std::move(opened), overlapped);
+    return std::make_unique<LibusbDeviceFile>(std::move(device), overlapped);
 }
 
 }  // namespace lumora::platform

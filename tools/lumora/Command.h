@@ -85,5 +85,7 @@ struct CommandEntry {
 CommandEntry AddPreviewCommand(CLI::App& app, CommandContext& context);
 // `lumora dialog camera|image|analog`.
 CommandEntry AddDialogCommand(CLI::App& app, CommandContext& context);
+// `lumora doctor`: what the SDK sees on the USB bus and what to fix.
+CommandEntry AddDoctorCommand(CLI::App& app, CommandContext& context);
 
 }  // namespace lumora_cli

@@ -280,6 +280,7 @@ int main(int argc, char** argv) {
     std::vector<CommandEntry> commands;
     commands.push_back(AddPreviewCommand(app, context));
     commands.push_back(AddDialogCommand(app, context));
+    commands.push_back(AddDoctorCommand(app, context));
 
     CLI11_PARSE(app, argc, argv);
     try {
