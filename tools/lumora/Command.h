@@ -81,4 +81,6 @@ struct CommandEntry {
     CommandRunner run;
 };
 
+CommandEntry AddStreamCommand(CLI::App& app, CommandContext& context);
+
 }  // namespace lumora_cli
