@@ -303,6 +303,8 @@ void MaskSet::Reset() {
         for (auto& image : pair) image.Reset();
     }
     for (auto& image : flags_) image.Reset();
+    for (auto& scale : scale_) std::vector<float>().swap(scale);
+    scaleStale_ = {true, true};
     width_ = height_ = 0;
 }
 
