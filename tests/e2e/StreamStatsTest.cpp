@@ -1,5 +1,4 @@
 #include <chrono>
-#include <thread>
 #include <vector>
 
 #include "SimFixture.h"
@@ -9,13 +8,20 @@ namespace {
 
 constexpr size_t kFull8 = size_t{2560} * 2048;
 
-long CountFrameMessages(HWND window, bool withInfo) {
+// Frame messages with (or without) the frame information, waiting up to `timeoutMs` for the
+// first `atLeast` of them, then taking what is queued.
+long CountFrameMessages(HWND window, bool withInfo, long atLeast = 0, int timeoutMs = 0) {
     long n = 0;
     LumoraHostMessage m{};
-    while (LumoraHost_WaitMessage(window, 0, &m) == 1) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const bool waiting = n < atLeast && std::chrono::steady_clock::now() < end;
+        if (LumoraHost_WaitMessage(window, waiting ? 100 : 0, &m) != 1) {
+            if (waiting) continue;
+            return n;
+        }
         if (m.message == LUMORA_MSG_FRAME && (m.wParam != 0) == withInfo) ++n;
     }
-    return n;
 }
 
 // A capture loop that pauses between frames while the camera streams at full speed: the
@@ -29,11 +35,12 @@ TEST_F(SimWorld, StreamStatsCountSkippedFramesFromTheCameraCounter) {
     std::vector<unsigned char> buffer(kFull8);
     ASSERT_EQ(Lumora_CallBackPreview(h, frames, buffer.data(), static_cast<int>(buffer.size()), 1),
               1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    long announced = CountFrameMessages(frames, true, 4, 30000);
     ASSERT_EQ(Lumora_StopPreview(h), 1);
     LumoraStreamStats stats{};
     ASSERT_EQ(LumoraHost_GetStreamStats(h, &stats), 1);
-    EXPECT_EQ(static_cast<long>(stats.framesDelivered), CountFrameMessages(frames, true));
+    announced += CountFrameMessages(frames, true);
+    EXPECT_EQ(static_cast<long>(stats.framesDelivered), announced);
     EXPECT_GT(stats.framesDelivered, 0u);
     EXPECT_GT(stats.framesSkipped, 0u);
     EXPECT_EQ(stats.framesFailed, 0u);
@@ -48,7 +55,7 @@ TEST_F(SimWorld, StreamStatsCountFramesThatCouldNotReachTheCallerAsFailed) {
     HWND frames = LumoraHost_CreateQueueWindow();
     std::vector<unsigned char> buffer(100);
     ASSERT_EQ(Lumora_CallBackPreview(h, frames, buffer.data(), 100, 1), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_GE(CountFrameMessages(frames, false, 2, 30000), 2);
     ASSERT_EQ(Lumora_StopPreview(h), 1);
     LumoraStreamStats stats{};
     ASSERT_EQ(LumoraHost_GetStreamStats(h, &stats), 1);
