@@ -54,6 +54,27 @@ LUMORA_API HWND LumoraHost_WrapX11Window(unsigned long window);
 LUMORA_API unsigned long LumoraHost_GetX11Window(HWND window);
 
 /*
+ * The figures of a session's current or last preview or trigger run, counted from the camera's
+ * frame counter; they restart with each run. Every frame the camera numbered from the first one
+ * the session took is in one of three figures:
+ *   framesDelivered  processed and announced with a LUMORA_MSG_FRAME carrying the frame
+ *                    information record;
+ *   framesSkipped    sent by the camera but never delivered (the session was still busy with an
+ *                    earlier frame, or the frame was lost on the way);
+ *   framesFailed     reached the session but could not be delivered (the frame could not be read
+ *                    or copied into the caller's buffer).
+ * framesSent is their sum. 1 on success; 0 for an unknown handle or a null pointer.
+ */
+typedef struct LumoraStreamStats {
+    uint64_t framesSent;
+    uint64_t framesDelivered;
+    uint64_t framesSkipped;
+    uint64_t framesFailed;
+} LumoraStreamStats;
+
+LUMORA_API int LumoraHost_GetStreamStats(int handle, LumoraStreamStats* stats);
+
+/*
  * The simulated camera. Without hardware the SDK talks to in-process simulated cameras; their
  * number comes from LUMORA_SIM_CAMERAS (0..32) at first use or from LumoraSim_SetCameraCount.
  * Camera i (from 0) has product id 0x3380 and the serial number "LUM%05d" of i + 1. Calls that

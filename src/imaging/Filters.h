@@ -14,6 +14,8 @@
 
 namespace lumora {
 
+class RowBandPool;
+
 // ---- variants -------------------------------------------------------------------------------
 
 enum class FilterVariant { kMono8, kMono16, kColor8, kColor16 };
@@ -59,12 +61,17 @@ void BuildBrightnessTable(int brightness, int maxValue, std::vector<uint16_t>& t
 
 // Applies a lookup table of max + 1 entries in place to every sample of the rectangle (first
 // three components of colour pixels). `bitsPerSample` is 8 or 16.
-void ApplyLookupTable(ImageBuffer& image, const std::vector<uint16_t>& table);
+// The rows are split into bands over `pool` when one is given (same result).
+void ApplyLookupTable(ImageBuffer& image, const std::vector<uint16_t>& table,
+                      RowBandPool* pool = nullptr);
 void ApplyLookupTable8(ImageBuffer& image, const uint8_t* table);
 // Brightness with a precomputed factor, in place.
 void ApplyBrightness(ImageBuffer& image, float factor);
 // Unsharp mask from `source` (same size and format) into `destination`.
 void ApplySharpness(ImageBuffer& destination, const ImageBuffer& source, int sharpness);
+// The same unsharp mask in place, without a copy of the whole image: only a few rows of the
+// original are kept. Same result as ApplySharpness from a copy; row bands over `pool`.
+void ApplySharpnessInPlace(ImageBuffer& image, int sharpness, RowBandPool* pool = nullptr);
 
 // Hue/saturation preparation (see HueSaturation); cached by the caller per parameter change.
 class HueSaturationTables {

@@ -95,7 +95,7 @@ void FramePipeline::ProcessFrame(PipelineImages& images, FramePipelineHost& host
             s.filter.bayerGainR, s.filter.bayerGainG, s.filter.bayerGainB};
         ApplyConverter(*output, DemosaicBayer, source, nullptr, 0, 0, &params);
     }
-    Filters(images, *output, s);
+    Filters(*output, s);
 }
 
 void FramePipeline::Corrections(ImageBuffer& source, const FrameSettings& s,
@@ -103,10 +103,13 @@ void FramePipeline::Corrections(ImageBuffer& source, const FrameSettings& s,
     std::lock_guard<platform::CriticalSection> lock(host.MaskLock());
     MaskSet* masks = host.Masks();
     if (masks == nullptr || !masks->IsComplete()) return;
-    if (s.maskFilter) FlatFieldCorrect(source, *masks, s.geometry);
+    // The flat field leaves 16-bit samples filling all sixteen bits; the dot filter's threshold
+    // follows the data to that scale.
+    const bool flattened = s.maskFilter && FlatFieldCorrect(source, *masks, s.geometry, &pool_);
     if (s.dotFilter) {
-        const int threshold = source.BitCount() == 16 ? kDefectThreshold16 : kDefectThreshold8;
-        DefectCorrect(source, *masks, s.geometry, threshold);
+        const int bits = flattened ? 16 : s.sampleWidth;
+        DefectCorrect(source, *masks, s.geometry, DefectThresholdFor(source.BitCount(), bits),
+                      &pool_);
     }
 }
 
@@ -164,7 +167,7 @@ const std::vector<uint16_t>& FramePipeline::Table(std::vector<uint16_t>& cache, 
     return cache;
 }
 
-void FramePipeline::Filters(PipelineImages& images, ImageBuffer& output, const FrameSettings& s) {
+void FramePipeline::Filters(ImageBuffer& output, const FrameSettings& s) {
     const FilterSettings& f = s.filter;
     const bool wide = output.BitCount() == 16 || output.BitCount() == 48 || output.BitCount() == 64;
     const int maxValue = wide ? 65535 : 255;
@@ -186,7 +189,7 @@ void FramePipeline::Filters(PipelineImages& images, ImageBuffer& output, const F
         }
     };
     auto flush = [&] {
-        if (pending) ApplyLookupTable(output, combined_);
+        if (pending) ApplyLookupTable(output, combined_, &pool_);
         pending = false;
     };
     if (f.gamma != 100) {
@@ -198,14 +201,7 @@ void FramePipeline::Filters(PipelineImages& images, ImageBuffer& output, const F
     }
     if (f.sharpness != 0) {
         flush();
-        ImageBuffer& work = images.workImage;
-        const bool sameShape = work.IsValid() && work.Width() == output.Width() &&
-                               work.Height() == output.Height() &&
-                               work.BitCount() == output.BitCount();
-        if (sameShape || work.CreateLike(output)) {
-            std::memcpy(work.Pixels(), output.Pixels(), output.SizeBytes());
-            ApplySharpness(output, work, f.sharpness);
-        }
+        ApplySharpnessInPlace(output, f.sharpness, &pool_);
     }
     if (f.brightness != 0) {
         chain(Table(brightnessTable_, brightnessKey_, brightnessMax_, f.brightness, maxValue,

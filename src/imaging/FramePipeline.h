@@ -17,6 +17,7 @@
 #include "imaging/ImageBuffer.h"
 #include "imaging/MaskSet.h"
 #include "imaging/RawFrame.h"
+#include "imaging/RowBands.h"
 #include "platform/CriticalSection.h"
 
 namespace lumora {
@@ -35,7 +36,7 @@ struct PipelineImages {
     ImageBuffer colorImage32;
     ImageBuffer colorImage48;
     ImageBuffer colorImage64;
-    ImageBuffer workImage;  // copy of the output the sharpness filter reads
+    ImageBuffer workImage;  // kept for the session's image set; sharpness works in place
 
     // RawImage16 for modes 1, 4, 5, RawImage8 otherwise.
     ImageBuffer& RawSource(int colorMode);
@@ -80,6 +81,10 @@ public:
 
 class FramePipeline {
 public:
+    // `bands` row bands per stage (1: everything on the calling thread); the worker threads
+    // belong to the pipeline and so to the session that owns it.
+    explicit FramePipeline(int bands = RowBandPool::DefaultBands()) : pool_(bands) {}
+
     // Runs the whole pipeline on the frame already placed in the raw source image.
     void ProcessFrame(PipelineImages& images, FramePipelineHost& host);
 
@@ -88,7 +93,7 @@ private:
     void GrayMode(PipelineImages& images, ImageBuffer& source, FrameSettings& s,
                   FramePipelineHost& host);
     void WhiteBalance(const ImageBuffer& source, FrameSettings& s, FramePipelineHost& host);
-    void Filters(PipelineImages& images, ImageBuffer& output, const FrameSettings& s);
+    void Filters(ImageBuffer& output, const FrameSettings& s);
 
     const std::vector<uint16_t>& Table(std::vector<uint16_t>& cache, int& cachedKey, int& cachedMax,
                                        int key, int maxValue,
@@ -106,6 +111,7 @@ private:
     int brightnessMax_ = -1;
     std::vector<uint16_t> combined_;  // the composition of adjacent table filters
     HueSaturationTables hueTables_;
+    RowBandPool pool_;
 };
 
 }  // namespace lumora

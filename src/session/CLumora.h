@@ -26,6 +26,7 @@
 #include "platform/Thread.h"
 #include "session/ErrorHistory.h"
 #include "session/PreviewWindow.h"
+#include "session/StreamCounters.h"
 
 namespace lumora {
 
@@ -190,6 +191,8 @@ public:
     int State() const { return state_.load(); }
     const PreviewWindow& Preview_() const { return preview_; }
     const LUMORA_FRAME_INFO& FrameInfo() const { return frameInfo_; }
+    // Delivered, skipped and failed frames of the current or last run.
+    StreamFigures StreamStats() const { return streamCounters_.Figures(); }
     platform::SettingsStore& Store() { return store_; }
 
 private:
@@ -226,7 +229,8 @@ private:
     int Prepare();
     bool ValidateWindow() const;
     bool CreatePreviewWindowForRun();
-    bool ReadFrameLocked();
+    // Takes the newest ring frame into the raw image; `frameCounter` gets the camera's number.
+    bool ReadFrameLocked(int* frameCounter = nullptr);
     void ProcessFrameLocked();
     int CopyToCaller(const ImageBuffer& image, int rowOrder, unsigned char* buffer, int size);
     bool StartCaptureThread();
@@ -284,6 +288,7 @@ private:
     int userBufferSize_ = 0;
     int rowOrder_ = 0;
     LUMORA_FRAME_INFO frameInfo_{};
+    StreamCounters streamCounters_;
 
     int colorMode_ = 0;
     int subSample_ = 0;

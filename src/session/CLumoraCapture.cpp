@@ -132,13 +132,16 @@ int CLumora::Capture() {
     return 1;
 }
 
-bool CLumora::ReadFrameLocked() {
+bool CLumora::ReadFrameLocked(int* frameCounter) {
     ImageBuffer& raw = images_.RawSource(preparedColorMode_);
     if (!raw.IsValid()) return false;
     // The ring holds frames of the programmed window and depth; never copy more than fits.
-    if (driver_->GetLatestFrame(raw.Pixels(), static_cast<uint32_t>(raw.SizeBytes()), 1) != 0) {
-        return false;
-    }
+    const uint32_t capacity = static_cast<uint32_t>(raw.SizeBytes());
+    const int read = frameCounter != nullptr
+                         ? driver_->GetLatestFrameEx(raw.Pixels(), capacity, frameCounter, nullptr,
+                                                     nullptr, nullptr, nullptr, 1)
+                         : driver_->GetLatestFrame(raw.Pixels(), capacity, 1);
+    if (read != 0) return false;
     if (raw.Stride() != raw.Width() * raw.BytesPerPixel()) RespreadRows(raw);
     return true;
 }
@@ -274,6 +277,7 @@ int CLumora::StartPreview() {
 
 bool CLumora::StartCaptureThread() {
     stopRequested_.Reset();
+    streamCounters_.Begin();
     frameCount_ = 0;
     rateTime_ = platform::TimeGetTime();
     captureThreadStarted_ = captureThread_.Start([this] { CaptureThreadBody(); });
@@ -306,11 +310,14 @@ void CLumora::PreviewLoop() {
         if (waited != kWaitNewFrame) continue;
 
         platform::CriticalSectionLock lock(captureLock_);
-        if (!ReadFrameLocked()) {
+        int counter = 0;
+        if (!ReadFrameLocked(&counter)) {
+            streamCounters_.FailedUnnumbered();
             PostFrame(0, ERR_FRAME);
             RecordError(ERR_FRAME);
             continue;
         }
+        streamCounters_.Taken(counter);
         ++frameCount_;
         const uint32_t now = platform::TimeGetTime();
         const uint32_t elapsed = platform::TicksSince(rateTime_, now);
@@ -323,8 +330,16 @@ void CLumora::PreviewLoop() {
         ProcessFrameLocked();
         imageAvailable_ = 1;
         preview_.Draw(preparedColorMode_, images_, displayImage_);
-        if (!DeliverToCaller()) continue;
-        if (runFlag_.load() == kRunGo) PostFrame(reinterpret_cast<uintptr_t>(&frameInfo_), 0);
+        if (!DeliverToCaller()) {
+            streamCounters_.Failed();
+            continue;
+        }
+        if (runFlag_.load() == kRunGo) {
+            PostFrame(reinterpret_cast<uintptr_t>(&frameInfo_), 0);
+            streamCounters_.Delivered();
+        } else {
+            streamCounters_.Discarded();
+        }
     }
 }
 
@@ -347,12 +362,17 @@ void CLumora::TriggerLoop() {
         if (waited != kWaitNewFrame) continue;
 
         platform::CriticalSectionLock lock(captureLock_);
-        ReadFrameLocked();
+        int counter = 0;
+        if (ReadFrameLocked(&counter)) streamCounters_.Taken(counter);
         FillFrameInfo(0);
         ProcessFrameLocked();
         imageAvailable_ = 1;
-        if (!DeliverToCaller()) continue;
+        if (!DeliverToCaller()) {
+            streamCounters_.Failed();
+            continue;
+        }
         PostFrame(reinterpret_cast<uintptr_t>(&frameInfo_), 0);
+        streamCounters_.Delivered();
         preview_.Draw(preparedColorMode_, images_, displayImage_);
     }
 }

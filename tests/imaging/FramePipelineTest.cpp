@@ -233,7 +233,7 @@ TEST_F(FramePipelineTest, FiltersRunInTheirFixedOrder) {
     // Sharpen: blur of (3, 3) is (15 × 100 + 150) >> 4 = 103, out = 150 + 47 = 197; ×0.8 → 157.
     EXPECT_EQ(Mono(images.rawImage8, 3, 3), 157);
     EXPECT_EQ(Mono(images.rawImage8, 0, 0), 79);  // border: only brightness
-    EXPECT_TRUE(images.workImage.IsValid());
+    EXPECT_FALSE(images.workImage.IsValid());     // in place: no work copy of the frame
 }
 
 TEST_F(FramePipelineTest, HueSaturationOnlyInColourModes) {

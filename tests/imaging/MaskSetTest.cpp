@@ -421,5 +421,39 @@ TEST(DotFilter, MatchesThePixelByPixelRuleOnDenseDefects) {
     }
 }
 
+// The divisors are prepared once per reference change; a correction after an update, a load or
+// a write through a reference must use the new references, never the prepared old ones.
+TEST(FlatField, PreparedDivisorsFollowEveryWayTheReferencesChange) {
+    MaskSet masks;
+    ASSERT_TRUE(masks.Create(8, 8));
+    platform::CriticalSection lock;
+    ImageBuffer frame;
+    ASSERT_TRUE(frame.Create(8, 8, 8));
+    auto correct = [&](int v) {
+        test::FillMono(frame, [v](int, int) { return v; });
+        EXPECT_TRUE(FlatFieldCorrect(frame, masks, MaskGeometry{0, 0, 8, 8}));
+        return Mono(frame, 3, 3);
+    };
+    EXPECT_EQ(correct(100), 100);  // dark 0, bright 255
+
+    ImageBuffer raw;
+    ASSERT_TRUE(raw.Create(8, 8, 8));
+    test::FillMono(raw, [](int, int) { return 200; });
+    ASSERT_EQ(UpdateMaskReference(masks, lock, raw, kMaskBright), MaskUpdate::kStored);
+    EXPECT_EQ(correct(100), 128);  // 100 × 256 / 200
+
+    ASSERT_TRUE(LoadMaskReferences(masks, lock, [](MaskSet& m) {
+        test::FillMono(m.Reference(8, kMaskDark), [](int, int) { return 50; });
+        return true;
+    }));
+    EXPECT_EQ(correct(100), 85);  // 50 × 256 / 150
+
+    ImageBuffer& dark = masks.Reference(8, kMaskDark);
+    EXPECT_EQ(correct(100), 85);
+    test::FillMono(dark, [](int, int) { return 100; });
+    masks.ReferencesChanged(8);
+    EXPECT_EQ(correct(150), 128);  // 50 × 256 / 100
+}
+
 }  // namespace
 }  // namespace lumora

@@ -87,5 +87,7 @@ CommandEntry AddPreviewCommand(CLI::App& app, CommandContext& context);
 CommandEntry AddDialogCommand(CLI::App& app, CommandContext& context);
 // `lumora doctor`: what the SDK sees on the USB bus and what to fix.
 CommandEntry AddDoctorCommand(CLI::App& app, CommandContext& context);
+// `lumora stream`: frames at the camera's pace, with every correction and filter on demand.
+CommandEntry AddStreamCommand(CLI::App& app, CommandContext& context);
 
 }  // namespace lumora_cli

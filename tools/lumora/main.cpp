@@ -83,74 +83,6 @@ int SnapCommand(const Options& options, const SnapOptions& snap) {
     return 0;
 }
 
-struct StreamCounters {
-    std::atomic<long> frames{0};
-    std::atomic<long> failed{0};
-    std::atomic<long> lost{0};
-    // Written by the callback thread only; read after the window is destroyed.
-    std::chrono::steady_clock::time_point first;
-    std::chrono::steady_clock::time_point last;
-};
-
-void OnFrame(const LumoraHostMessage* message, void* user) {
-    auto* counters = static_cast<StreamCounters*>(user);
-    if (message->message != LUMORA_MSG_FRAME) return;
-    if (message->wParam != 0) {
-        const auto now = std::chrono::steady_clock::now();
-        if (counters->frames.load() == 0) counters->first = now;
-        counters->last = now;
-        ++counters->frames;
-    } else {
-        ++counters->failed;
-        if (message->lParam == ERR_DEVICE_LOST) ++counters->lost;
-    }
-}
-
-int StreamCommand(const Options& options, const SnapOptions& snap, int frames, double seconds) {
-    ApplySim(options);
-    Camera camera(options.device);
-    const int h = camera.Handle();
-    ApplyCaptureSettings(camera, snap);
-    const int bytesPerPixel = snap.bits / 8;
-    const int divisor = snap.subsample != 0 ? 2 : 1;
-    const int width = Lumora_Width(h) / divisor;
-    const int height = Lumora_Height(h) / divisor;
-    const int stride = (width * bytesPerPixel + 3) & ~3;
-    std::vector<unsigned char> buffer(static_cast<size_t>(stride) * height);
-
-    StreamCounters counters;
-    HWND frameWindow = LumoraHost_CreateCallbackWindow(&OnFrame, &counters);
-    const double cpuStart = CpuSeconds();
-    const auto start = std::chrono::steady_clock::now();
-    camera.Check(
-        Lumora_CallBackPreview(h, frameWindow, buffer.data(), static_cast<int>(buffer.size()), 1),
-        "cannot start the preview");
-    const auto limit = seconds > 0 ? std::chrono::duration<double>(seconds)
-                                   : std::chrono::duration<double>(3600.0);
-    while (std::chrono::steady_clock::now() - start < limit &&
-           (frames <= 0 || counters.frames.load() < frames) && counters.lost.load() == 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    Lumora_StopPreview(h);
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double cpu = CpuSeconds() - cpuStart;
-    Lumora_Close(h);
-    LumoraHost_DestroyWindow(frameWindow);
-
-    const long delivered = counters.frames.load();
-    // The rate between the first and the last frame, so start-up does not count against it.
-    const double span = std::chrono::duration<double>(counters.last - counters.first).count();
-    const double rate = delivered > 1 && span > 0 ? (delivered - 1) / span : 0.0;
-    std::printf("frames           %ld in %.2f s\n", delivered, elapsed);
-    std::printf("frame rate       %.1f frames/s\n", rate);
-    std::printf("throughput       %.1f MB/s\n", rate * static_cast<double>(buffer.size()) / 1e6);
-    std::printf("frames lost      %ld\n", counters.failed.load());
-    std::printf("CPU per frame    %.2f ms\n", delivered > 0 ? 1000.0 * cpu / delivered : 0.0);
-    if (counters.lost.load() != 0) throw CommandError{"the camera was lost", ERR_DEVICE_LOST};
-    return 0;
-}
-
 int TempCommand(const Options& options, bool watch, double interval) {
     ApplySim(options);
     Camera camera(options.device);
@@ -245,13 +177,6 @@ int main(int argc, char** argv) {
     snapCommand->add_option("files", snap.outputs, "files to write (.bmp .raw .jpg .png .tif)")
         ->required();
 
-    int frames = 0;
-    double seconds = 0;
-    auto* streamCommand = app.add_subcommand("stream", "stream frames and report the rate");
-    addCaptureOptions(streamCommand);
-    streamCommand->add_option("-n,--frames", frames, "stop after N frames");
-    streamCommand->add_option("-s,--seconds", seconds, "stop after S seconds");
-
     bool watch = false;
     double interval = 1.0;
     auto* tempCommand = app.add_subcommand("temp", "read the sensor temperature");
@@ -281,6 +206,7 @@ int main(int argc, char** argv) {
     commands.push_back(AddPreviewCommand(app, context));
     commands.push_back(AddDialogCommand(app, context));
     commands.push_back(AddDoctorCommand(app, context));
+    commands.push_back(AddStreamCommand(app, context));
 
     CLI11_PARSE(app, argc, argv);
     try {
@@ -290,10 +216,6 @@ int main(int argc, char** argv) {
         if (app.got_subcommand("list")) return ListCommand(options);
         if (app.got_subcommand("info")) return InfoCommand(options);
         if (app.got_subcommand("snap")) return SnapCommand(options, snap);
-        if (app.got_subcommand("stream")) {
-            if (frames <= 0 && seconds <= 0) seconds = 5;
-            return StreamCommand(options, snap, frames, seconds);
-        }
         if (app.got_subcommand("temp")) return TempCommand(options, watch, interval);
         if (app.got_subcommand("reg")) return RegCommand(options, target, address, value);
         if (app.got_subcommand("eeprom")) return EepromCommand(options, address, count, serial);
