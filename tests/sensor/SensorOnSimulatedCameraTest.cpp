@@ -74,7 +74,7 @@ TEST_F(SensorOnSimTest, LongExposureLengthensTheFrame) {
 // Timing written under the sensor's hold is stored at once but takes effect only on release.
 TEST_F(SensorOnSimTest, HeldTimingTakesEffectWhenTheHoldIsReleased) {
     ASSERT_EQ(sensor->SetExposureSeconds(0.005), 1);
-    ASSERT_EQ(sensor->WriteRegister(imx992::kHold, 1), 1);
+    ASSERT_EQ(sensor->WriteRegisterLocked(imx992::kHold, 1), 1);
     ASSERT_EQ(sensor->SetExposureSeconds(0.1), 1);
     {
         std::lock_guard lock(camera->Lock());
@@ -82,7 +82,7 @@ TEST_F(SensorOnSimTest, HeldTimingTakesEffectWhenTheHoldIsReleased) {
         EXPECT_NEAR(1e6 / Model().FramePeriodUs(*camera), 71.7, 0.2);
         EXPECT_NE(camera->Sensor().Get(imx992::kHold), 0);
     }
-    ASSERT_EQ(sensor->WriteRegister(imx992::kHold, 0), 1);
+    ASSERT_EQ(sensor->WriteRegisterLocked(imx992::kHold, 0), 1);
     std::lock_guard lock(camera->Lock());
     EXPECT_NEAR(Model().ExposureUs(*camera), 100000.0, 500.0);
     EXPECT_NEAR(Model().FramePeriodUs(*camera), 100000.0, 500.0);
