@@ -491,28 +491,29 @@ std::optional<uint32_t> SimSensorModel::FrameDelayMs(SimCamera& camera) {
         timingValid_ = false;
         return 0;
     }
+    // dueFraction_ is where the frame claimed last ends and the next one begins; a frame takes the
+    // timing in effect when it begins, so an exposure change shows from the next frame on.
     const double period = FramePeriodUs(camera) / 1000.0;
     if (!timingValid_) {
-        // The first frame after a (re)start comes one exposure later.
+        // After a (re)start the sensor begins a frame now: the first comes one period later.
         timingValid_ = true;
-        dueFraction_ = now + period;
+        dueFraction_ = now;
     }
-    if (now < dueFraction_) {
-        const double wait = dueFraction_ - now;
-        dueFraction_ += period;
-        return static_cast<uint32_t>(std::ceil(wait));
+    const double due = dueFraction_ + period;
+    if (now < due) {
+        dueFraction_ = due;
+        return static_cast<uint32_t>(std::ceil(due - now));
     }
     // The host came late: frames were exposed meanwhile; the camera keeps a few, the rest are lost
     // and show as a gap in the frame counter.
-    const auto ready = static_cast<uint64_t>((now - dueFraction_) / period) + 1;
+    const auto ready = static_cast<uint64_t>((now - dueFraction_) / period);
     const uint64_t lost =
         ready > static_cast<uint64_t>(kCameraFifoFrames) ? ready - kCameraFifoFrames : 0;
     if (lost > 0) {
         framesLost_ += lost;
         camera.SetFrameCounterStart(camera.FrameCounter() + static_cast<uint32_t>(lost));
-        dueFraction_ += static_cast<double>(lost) * period;
     }
-    dueFraction_ += period;
+    dueFraction_ += static_cast<double>(lost + 1) * period;
     return 0;
 }
 

@@ -130,7 +130,7 @@ private:
     bool grantPending_ = false;
     bool timingValid_ = false;
     uint32_t nextFrameDue_ = 0;            // ms on the model's clock
-    double dueFraction_ = 0.0;             // sub-millisecond part of the frame schedule
+    double dueFraction_ = 0.0;             // end of the frame claimed last (ms, since startMs_)
     std::atomic<uint64_t> framesLost_{0};  // read by tests without the camera's lock
     uint32_t startMs_ = 0;
 };

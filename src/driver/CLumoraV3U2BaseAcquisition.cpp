@@ -187,7 +187,9 @@ int CLumoraV3U2Base::RunTransferLoop() {
             }
             lastFrameCounter_.store(counter);
         }
-        if (!controller->ReadFrameHeader(&request.header)) {
+        // A stop ends the header's retries at once, not after all of them.
+        if (!controller->ReadFrameHeaderWhile(&request.header, &running_)) {
+            if (!running_.load()) break;
             if (!failed()) break;
             continue;
         }
@@ -212,6 +214,7 @@ int CLumoraV3U2Base::RunTransferLoop() {
                 .count();
         // A payload of another size than the frame is not a frame, even when it was read whole.
         if (!read || header.payloadLength != frameSize) {
+            if (!running_.load()) break;  // the stop aborted the read
             if (!failed()) break;
             continue;
         }

@@ -1,0 +1,134 @@
+// The camera core at the camera's own timing (no fast mode): long exposures in free run and on
+// trigger, an exposure change between frames, a stop and a device loss in the middle of a long
+// exposure. Bounds are loose on purpose: the suite may share a busy machine with others.
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "driver/SimCameraFixture.h"
+
+namespace lumora {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+class RealTimeTest : public test::SimCameraTest {
+protected:
+    void SetUp() override {
+        test::SimCameraTest::SetUp();
+        LumoraSim_SetFastMode(0);
+        LumoraSim_SetStaticScene(1);  // the picture is not what is timed here
+    }
+
+    // Waits for the next frame and takes it; the seconds it took, or a negative value.
+    static double NextFrame(CLumoraV3U2Base& driver, std::vector<uint8_t>& frame,
+                            uint32_t timeoutMs) {
+        const auto start = Clock::now();
+        if (WaitNewFrame(driver, timeoutMs) != 3) return -1.0;
+        const double waited = SecondsSince(start);
+        EXPECT_EQ(driver.GetLatestFrame(frame.data(), static_cast<uint32_t>(frame.size()), 1), 0);
+        return waited;
+    }
+};
+
+// A frame period is the exposure (the frame stretched around it) plus a little readout; the
+// header read's 400 ms attempts must neither lose nor delay frames of longer exposures.
+TEST_F(RealTimeTest, LongExposuresArriveAtTheirFramePeriodInFreeRun) {
+    CLumoraV3U2Base& driver = Open();
+    for (const double seconds : {0.5, 1.0, 2.0}) {
+        SCOPED_TRACE(seconds);
+        ASSERT_EQ(driver.SetExposureTimeEx(seconds), 1);
+        EXPECT_GE(driver.PayloadTimeout(), static_cast<uint32_t>(seconds * 1000.0));
+        ASSERT_EQ(driver.StartCapture(kCaptureContinuous), 1);
+        std::vector<uint8_t> frame(driver.FrameSize());
+        ASSERT_GT(NextFrame(driver, frame, 10000), 0.0);
+        const int intervals = seconds < 2.0 ? 2 : 1;
+        for (int i = 0; i < intervals; ++i) {
+            const double interval = NextFrame(driver, frame, 10000);
+            std::printf("free run, exposure %.1f s: frame interval %.3f s\n", seconds, interval);
+            EXPECT_GT(interval, seconds * 0.9);
+            EXPECT_LT(interval, seconds * 1.25 + 0.5);
+        }
+        driver.StopCapture(0);
+    }
+    EXPECT_FALSE(driver.TransferError());
+}
+
+// A triggered frame is exposed after the trigger, so it cannot come before its exposure, and the
+// driver waits for it without counting its wait as failures.
+TEST_F(RealTimeTest, TriggeredFrameComesOneExposureAfterItsTrigger) {
+    CLumoraV3U2Base& driver = Open();
+    ASSERT_EQ(driver.SetTriggerMode(1, 0), 1);
+    for (const double seconds : {0.5, 1.0, 2.0}) {
+        SCOPED_TRACE(seconds);
+        ASSERT_EQ(driver.SetExposureTimeEx(seconds), 1);
+        ASSERT_EQ(driver.SetTriggerMode(1, 1), 1);  // the FPGA times the exposure it is armed with
+        ASSERT_EQ(driver.StartCapture(kCaptureContinuous), 1);
+        std::vector<uint8_t> frame(driver.FrameSize());
+        const auto fired = Clock::now();
+        ASSERT_EQ(LumoraSim_FireTrigger(0), 1);
+        EXPECT_EQ(LumoraSim_FireTrigger(0), 0);  // still exposing: the camera ignores it
+        EXPECT_EQ(driver.WaitFrame(static_cast<uint32_t>(seconds * 800.0)), 2);
+        ASSERT_EQ(WaitNewFrame(driver, 10000), 3);
+        const double latency = SecondsSince(fired);
+        std::printf("trigger, exposure %.1f s: frame %.3f s after the trigger\n", seconds, latency);
+        EXPECT_GE(latency, seconds);
+        EXPECT_LT(latency, seconds * 1.25 + 0.5);
+        driver.StopCapture(0);
+    }
+    EXPECT_EQ(driver.FramesStored(), 3u);
+    EXPECT_FALSE(driver.TransferError());
+}
+
+TEST_F(RealTimeTest, ExposureChangeBetweenFramesSetsTheNextPeriods) {
+    CLumoraV3U2Base& driver = Open();
+    ASSERT_EQ(driver.SetExposureTimeEx(0.1), 1);
+    ASSERT_EQ(driver.StartCapture(kCaptureContinuous), 1);
+    std::vector<uint8_t> frame(driver.FrameSize());
+    ASSERT_GT(NextFrame(driver, frame, 5000), 0.0);
+    ASSERT_EQ(driver.SetExposureTimeEx(0.6), 1);
+    // One frame may still be of the old timing; after it the period is the new exposure's.
+    ASSERT_GT(NextFrame(driver, frame, 5000), 0.0);
+    const double interval = NextFrame(driver, frame, 5000);
+    EXPECT_GT(interval, 0.5);
+    EXPECT_LT(interval, 1.3);
+    driver.StopCapture(0);
+}
+
+// A stop does not wait for the header read's remaining retries nor for the exposure.
+TEST_F(RealTimeTest, StopDuringALongExposureReturnsPromptly) {
+    CLumoraV3U2Base& driver = Open();
+    ASSERT_EQ(driver.SetExposureTimeEx(2.0), 1);
+    ASSERT_EQ(driver.StartCapture(kCaptureContinuous), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(900));  // into the third attempt
+    const auto start = Clock::now();
+    driver.StopCapture(0);
+    const double stopped = SecondsSince(start);
+    std::printf("stop during a 2 s exposure: %.1f ms\n", stopped * 1000.0);
+    EXPECT_LT(stopped, 0.3);
+    EXPECT_FALSE(driver.IsCapturing());
+}
+
+// Losing the camera in a long exposure is a transfer error within moments, not after the
+// header read's retries.
+TEST_F(RealTimeTest, DeviceLossDuringALongExposureIsReportedWithinASecond) {
+    CLumoraV3U2Base& driver = Open();
+    ASSERT_EQ(driver.SetExposureTimeEx(2.0), 1);
+    ASSERT_EQ(driver.StartCapture(kCaptureContinuous), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const auto unplugged = Clock::now();
+    ASSERT_EQ(LumoraSim_Unplug(0), 1);
+    EXPECT_EQ(WaitNewFrame(driver, 5000), 1);
+    const double reported = SecondsSince(unplugged);
+    std::printf("device loss during a 2 s exposure reported after %.1f ms\n", reported * 1000.0);
+    EXPECT_LT(reported, 1.0);
+    driver.StopCapture(0);
+}
+
+}  // namespace
+}  // namespace lumora
