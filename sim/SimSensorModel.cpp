@@ -439,8 +439,9 @@ void SimSensorModel::RenderPayload(SimCamera& camera, const FrameGeometry& geome
         std::vector<uint8_t> stream(bytes);
         scene_.Render(settings, counter, StaticScene(), stream.data(), stream.size());
         const SimRegisterFile& fpga = camera.Fpga();
-        const size_t skew = static_cast<size_t>(fpga.Get(kFpgaAlignV1) ^ fpga.Get(kFpgaAlignV2)) *
-                            geometry.bytesPerPixel;
+        const size_t skew =
+            static_cast<size_t>(1 + (fpga.Get(kFpgaAlignV1) ^ fpga.Get(kFpgaAlignV2))) *
+            geometry.bytesPerPixel;
         for (size_t i = 0; i < payload.size(); ++i) {
             const size_t from = i + skew;
             payload[i] = from < stream.size() ? stream[from] : 0;

@@ -85,6 +85,30 @@ TEST_F(RealTimeTest, TriggeredFrameComesOneExposureAfterItsTrigger) {
     EXPECT_FALSE(driver.TransferError());
 }
 
+// The short end of the range: the unit exposure and the fine exposure's minimum, in both modes.
+TEST_F(RealTimeTest, ShortestExposuresDeliverInBothModes) {
+    CLumoraV3U2Base& driver = Open();
+    std::vector<uint8_t> frame;
+    for (const bool useFine : {false, true}) {
+        SCOPED_TRACE(useFine);
+        const double least = driver.GetExposureTimeExMin();
+        ASSERT_GT(least, 0.0);
+        ASSERT_EQ(useFine ? driver.SetExposureTimeEx(least) : driver.SetExposureTime(1), 1);
+        ASSERT_EQ(driver.SetTriggerMode(0, 1), 1);
+        ASSERT_EQ(driver.StartCapture(kCaptureContinuous), 1);
+        frame.resize(driver.FrameSize());
+        EXPECT_GT(NextFrame(driver, frame, 2000), 0.0);
+        EXPECT_GT(NextFrame(driver, frame, 2000), 0.0);
+        driver.StopCapture(0);
+        ASSERT_EQ(driver.SetTriggerMode(1, 1), 1);
+        ASSERT_EQ(driver.StartCapture(kCaptureContinuous), 1);
+        ASSERT_EQ(LumoraSim_FireTrigger(0), 1);
+        EXPECT_GT(NextFrame(driver, frame, 2000), 0.0);
+        driver.StopCapture(0);
+    }
+    EXPECT_FALSE(driver.TransferError());
+}
+
 TEST_F(RealTimeTest, ExposureChangeBetweenFramesSetsTheNextPeriods) {
     CLumoraV3U2Base& driver = Open();
     ASSERT_EQ(driver.SetExposureTimeEx(0.1), 1);
