@@ -635,7 +635,10 @@ void SimCamera::ServiceThread() {
                 ServicePendingLocked();
                 continue;
             }
-            wake_.wait_until(lock, s.readyAt);
+            // A copy: the wait reads its deadline again after letting go of the lock, when a kick
+            // may be rewriting readyAt.
+            const SteadyClock::time_point until = s.readyAt;
+            wake_.wait_until(lock, until);
         } else {
             wake_.wait(lock);
         }

@@ -3,6 +3,7 @@
 // exposure. Bounds are loose on purpose: the suite may share a busy machine with others.
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -25,15 +26,22 @@ protected:
         LumoraSim_SetStaticScene(1);  // the picture is not what is timed here
     }
 
-    // Waits for the next frame and takes it; the seconds it took, or a negative value.
-    static double NextFrame(CLumoraV3U2Base& driver, std::vector<uint8_t>& frame,
-                            uint32_t timeoutMs) {
+    // Waits for the next frame and takes it; the seconds since the frame before it arrived (or
+    // since the call, for the first), or a negative value. Arrival, not the end of the copy,
+    // marks a frame, so a slow copy (a sanitizer build) does not shorten the next interval.
+    double NextFrame(CLumoraV3U2Base& driver, std::vector<uint8_t>& frame, uint32_t timeoutMs) {
         const auto start = Clock::now();
         if (WaitNewFrame(driver, timeoutMs) != 3) return -1.0;
-        const double waited = SecondsSince(start);
+        const auto arrived = Clock::now();
+        const double waited =
+            std::chrono::duration<double>(arrived - (lastArrival_ ? *lastArrival_ : start)).count();
+        lastArrival_ = arrived;
         EXPECT_EQ(driver.GetLatestFrame(frame.data(), static_cast<uint32_t>(frame.size()), 1), 0);
         return waited;
     }
+    void ForgetArrivals() { lastArrival_.reset(); }
+
+    std::optional<Clock::time_point> lastArrival_;
 };
 
 // A frame period is the exposure (the frame stretched around it) plus a little readout; the
@@ -46,12 +54,13 @@ TEST_F(RealTimeTest, LongExposuresArriveAtTheirFramePeriodInFreeRun) {
         EXPECT_GE(driver.PayloadTimeout(), static_cast<uint32_t>(seconds * 1000.0));
         ASSERT_EQ(driver.StartCapture(kCaptureContinuous), 1);
         std::vector<uint8_t> frame(driver.FrameSize());
+        ForgetArrivals();
         ASSERT_GT(NextFrame(driver, frame, 10000), 0.0);
         const int intervals = seconds < 2.0 ? 2 : 1;
         for (int i = 0; i < intervals; ++i) {
             const double interval = NextFrame(driver, frame, 10000);
             std::printf("free run, exposure %.1f s: frame interval %.3f s\n", seconds, interval);
-            EXPECT_GT(interval, seconds * 0.9);
+            EXPECT_GT(interval, seconds * 0.8);
             EXPECT_LT(interval, seconds * 1.25 + 0.5);
         }
         driver.StopCapture(0);
@@ -97,13 +106,13 @@ TEST_F(RealTimeTest, ShortestExposuresDeliverInBothModes) {
         ASSERT_EQ(driver.SetTriggerMode(0, 1), 1);
         ASSERT_EQ(driver.StartCapture(kCaptureContinuous), 1);
         frame.resize(driver.FrameSize());
-        EXPECT_GT(NextFrame(driver, frame, 2000), 0.0);
-        EXPECT_GT(NextFrame(driver, frame, 2000), 0.0);
+        EXPECT_GT(NextFrame(driver, frame, 10000), 0.0);
+        EXPECT_GT(NextFrame(driver, frame, 10000), 0.0);
         driver.StopCapture(0);
         ASSERT_EQ(driver.SetTriggerMode(1, 1), 1);
         ASSERT_EQ(driver.StartCapture(kCaptureContinuous), 1);
         ASSERT_EQ(LumoraSim_FireTrigger(0), 1);
-        EXPECT_GT(NextFrame(driver, frame, 2000), 0.0);
+        EXPECT_GT(NextFrame(driver, frame, 10000), 0.0);
         driver.StopCapture(0);
     }
     EXPECT_FALSE(driver.TransferError());
@@ -113,12 +122,13 @@ TEST_F(RealTimeTest, ExposureChangeBetweenFramesSetsTheNextPeriods) {
     CLumoraV3U2Base& driver = Open();
     ASSERT_EQ(driver.SetExposureTimeEx(0.1), 1);
     ASSERT_EQ(driver.StartCapture(kCaptureContinuous), 1);
+    ForgetArrivals();
     std::vector<uint8_t> frame(driver.FrameSize());
-    ASSERT_GT(NextFrame(driver, frame, 5000), 0.0);
+    ASSERT_GT(NextFrame(driver, frame, 10000), 0.0);
     ASSERT_EQ(driver.SetExposureTimeEx(0.6), 1);
     // One frame may still be of the old timing; after it the period is the new exposure's.
-    ASSERT_GT(NextFrame(driver, frame, 5000), 0.0);
-    const double interval = NextFrame(driver, frame, 5000);
+    ASSERT_GT(NextFrame(driver, frame, 10000), 0.0);
+    const double interval = NextFrame(driver, frame, 10000);
     EXPECT_GT(interval, 0.5);
     EXPECT_LT(interval, 1.3);
     driver.StopCapture(0);
