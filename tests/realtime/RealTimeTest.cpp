@@ -130,7 +130,7 @@ TEST_F(RealTimeTest, ExposureChangeBetweenFramesSetsTheNextPeriods) {
     ASSERT_GT(NextFrame(driver, frame, 10000), 0.0);
     const double interval = NextFrame(driver, frame, 10000);
     EXPECT_GT(interval, 0.5);
-    EXPECT_LT(interval, 1.3);
+    EXPECT_LT(interval, 1.6);  // a sanitizer build renders a frame in a few hundred ms
     driver.StopCapture(0);
 }
 
