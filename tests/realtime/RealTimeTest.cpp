@@ -97,6 +97,8 @@ TEST_F(RealTimeTest, TriggeredFrameComesOneExposureAfterItsTrigger) {
 // The short end of the range: the unit exposure and the fine exposure's minimum, in both modes.
 TEST_F(RealTimeTest, ShortestExposuresDeliverInBothModes) {
     CLumoraV3U2Base& driver = Open();
+    // Small frames: at full rate this suite must not take the machine from the suites beside it.
+    ASSERT_EQ(driver.SetCaptureWindow(0, 0, 512, 256, 0), 1);
     std::vector<uint8_t> frame;
     for (const bool useFine : {false, true}) {
         SCOPED_TRACE(useFine);
@@ -120,6 +122,7 @@ TEST_F(RealTimeTest, ShortestExposuresDeliverInBothModes) {
 
 TEST_F(RealTimeTest, ExposureChangeBetweenFramesSetsTheNextPeriods) {
     CLumoraV3U2Base& driver = Open();
+    ASSERT_EQ(driver.SetCaptureWindow(0, 0, 512, 256, 0), 1);
     ASSERT_EQ(driver.SetExposureTimeEx(0.1), 1);
     ASSERT_EQ(driver.StartCapture(kCaptureContinuous), 1);
     ForgetArrivals();
