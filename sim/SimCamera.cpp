@@ -146,9 +146,10 @@ void SimCamera::PowerOn() {
 }
 
 void SimCamera::InstallTransportHooksLocked() {
-    // 0x6C pulse: the stream restarts, a partly sent frame is dropped.
+    // 0x6C pulse: the FPGA's stream output restarts at a frame boundary. A partly sent frame is
+    // dropped; the sensor's exposure and a frame not yet begun are not touched.
     fpga_.OnWrite(usb::kFpgaStreamRestart, [this](uint32_t, uint8_t value, uint8_t) {
-        if (value & 1) DropFrame();
+        if (value & 1) RestartStreamLocked();
     });
     // 0x82 bit 0 held and released: the camera starts up again.
     fpga_.OnWrite(usb::kFpgaReset, [this](uint32_t, uint8_t value, uint8_t previous) {
@@ -261,11 +262,23 @@ size_t SimCamera::PendingTransfers() const {
 }
 
 void SimCamera::ReleaseFrame() {
+    ReleaseFrameAfter(std::chrono::microseconds(0));
+}
+
+void SimCamera::ReleaseFrameAfter(std::chrono::microseconds delay) {
     std::lock_guard lock(mutex_);
     if (state_->phase != State::Phase::Armed || !state_->waitingForRelease) return;
     state_->waitingForRelease = false;
-    state_->readyAt = SteadyClock::now();
+    state_->readyAt = SteadyClock::now() + delay;
     ServicePendingLocked();
+}
+
+void SimCamera::RestartStreamLocked() {
+    auto& s = *state_;
+    if (s.phase != State::Phase::Header && s.phase != State::Phase::Payload) return;
+    s.phase = State::Phase::Idle;
+    s.payload.clear();
+    s.payloadSent = 0;
 }
 
 void SimCamera::DropFrame() {
@@ -389,7 +402,7 @@ bool SimCamera::I2cWrite(uint8_t busAddress, std::span<const uint8_t> bytes) {
             s.fpgaPointer = bytes[0];
             return fpga_.Write(bytes[0], bytes[2]);
         case usb::kBusSensor: {
-            if (bytes.size() < 2) return false;
+            if (bytes.size() < 2 || !model_->SensorBusGranted(*this)) return false;
             uint16_t reg = static_cast<uint16_t>((bytes[0] << 8) | bytes[1]);
             s.sensorPointer = reg;
             for (size_t i = 2; i < bytes.size(); ++i) sensor_.Write(reg++, bytes[i]);
@@ -433,6 +446,7 @@ bool SimCamera::I2cRead(uint8_t busAddress, std::span<uint8_t> out) {
             }
             return true;
         case usb::kBusSensor:
+            if (!model_->SensorBusGranted(*this)) return false;
             for (auto& byte : out) byte = sensor_.Read(s.sensorPointer++);
             return true;
         case usb::kBusEeprom:
@@ -621,7 +635,10 @@ void SimCamera::ServiceThread() {
                 ServicePendingLocked();
                 continue;
             }
-            wake_.wait_until(lock, s.readyAt);
+            // A copy: the wait reads its deadline again after letting go of the lock, when a kick
+            // may be rewriting readyAt.
+            const SteadyClock::time_point until = s.readyAt;
+            wake_.wait_until(lock, until);
         } else {
             wake_.wait(lock);
         }

@@ -6,6 +6,7 @@
 //
 // Thread-safe: mutex_ (recursive, so register hooks may call back in) guards all camera state;
 // a service thread completes transfers that wait for a frame's ready time.
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -92,8 +93,10 @@ public:
     // Frame stream state, for models and tests.
     bool IsReady() const;
     uint32_t FrameCounter() const;  // the counter the next frame's header carries
-    // Makes a frame that waits for an event ready now (trigger).
+    // Makes a frame that waits for an event ready now, or `delay` from now (a trigger starts an
+    // exposure that is read out later).
     void ReleaseFrame();
+    void ReleaseFrameAfter(std::chrono::microseconds delay);
     // Drops a partly sent frame so the next read starts on a header.
     void DropFrame();
     size_t PendingTransfers() const;
@@ -121,6 +124,7 @@ private:
     bool I2cWrite(uint8_t busAddress, std::span<const uint8_t> bytes);
     bool I2cRead(uint8_t busAddress, std::span<uint8_t> out);
     void ServicePendingLocked();
+    void RestartStreamLocked();
     void ServiceThread();
     void EnsureServiceThreadLocked();
     void StartFrameLocked();

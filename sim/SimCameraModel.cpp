@@ -58,4 +58,8 @@ uint32_t SimCameraModel::NowMs() {
 
 void SimCameraModel::OnStreamReset(SimCamera& /*camera*/) {}
 
+bool SimCameraModel::SensorBusGranted(SimCamera& /*camera*/) {
+    return true;
+}
+
 }  // namespace lumora::sim

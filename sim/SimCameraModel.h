@@ -48,8 +48,12 @@ public:
     virtual std::optional<uint32_t> FrameDelayMs(SimCamera& camera);
     // The camera's clock in milliseconds (start-up timing). Default: the tick count.
     virtual uint32_t NowMs();
-    // A stream reset, restart pulse or port reset dropped whatever frame was under way.
+    // A stream reset or port reset dropped whatever frame was under way (a restart pulse on
+    // FPGA 0x6C only drops a partly sent frame and does not come here).
     virtual void OnStreamReset(SimCamera& camera);
+    // Whether a transfer on the sensor's bus may go through now. Default: always (the plain model
+    // has no FPGA of its own on that bus).
+    virtual bool SensorBusGranted(SimCamera& camera);
 };
 
 // The model each new simulated camera gets. This is the one place to plug in a fuller model.

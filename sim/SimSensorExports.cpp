@@ -15,9 +15,8 @@ LUMORA_API int LumoraSim_FireTrigger(int index) {
     if (!camera) return 0;
     std::lock_guard lock(camera->Lock());
     auto* model = dynamic_cast<SimSensorModel*>(&camera->Model());
-    if (model == nullptr || !model->Triggered(*camera)) return 0;
-    model->FireTrigger(*camera);
-    return 1;
+    if (model == nullptr) return 0;
+    return model->FireTrigger(*camera) ? 1 : 0;
 }
 
 LUMORA_API void LumoraSim_SetFastMode(int on) {

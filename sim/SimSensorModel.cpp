@@ -1,6 +1,7 @@
 #include "sim/SimSensorModel.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -30,6 +31,10 @@ constexpr uint32_t kSensorWindowWidth = 0x0324;
 constexpr uint32_t kSensorWindowHeight = 0x0326;
 constexpr uint32_t kSensorMirror = 0x0404;
 constexpr uint32_t kSensorShutter = 0x0440;
+constexpr uint32_t kSensorBinning = 0x023C;
+constexpr uint32_t kSensorCropping = 0x0304;
+constexpr uint32_t kSensorReadoutSelect = 0x0400;
+constexpr uint32_t kSensorTriggerEnable = 0x0600;
 constexpr uint32_t kSensorTemperature = 0x0690;
 constexpr uint32_t kSensorGainMode = 0x0710;
 constexpr uint32_t kSensorGain = 0x0714;
@@ -40,7 +45,42 @@ constexpr uint32_t kSensorBlackLevel = 0x07C0;
 constexpr uint32_t kFpgaFrameCounter = 0x08;
 constexpr uint32_t kFpgaCapabilityLow = 0x10;
 constexpr uint32_t kFpgaCapabilityHigh = 0x11;
+constexpr uint32_t kFpgaStatus = 0x02;
+constexpr uint32_t kFpgaDepth = 0x3C;
+constexpr uint32_t kFpgaHeight = 0x40;
+constexpr uint32_t kFpgaWidth = 0x44;
+constexpr uint32_t kFpgaAlignV1 = 0x48;
+constexpr uint32_t kFpgaAlignV2 = 0x4C;
 constexpr uint32_t kFpgaTriggerMode = 0x58;
+constexpr uint32_t kFpgaTriggerArm = 0x59;
+constexpr uint32_t kFpgaReadoutMode = 0x5A;
+constexpr uint32_t kFpgaExposureLow = 0x85;
+constexpr uint32_t kFpgaExposureMiddle = 0x86;
+constexpr uint32_t kFpgaExposureHigh = 0x9B;
+constexpr uint32_t kFpgaSensorBusRequest = 0x9F;
+constexpr uint8_t kStatusBusy = 0x02;
+constexpr uint8_t kTriggeredOperation = 2;
+constexpr std::array<uint8_t, 4> kArmSequence{4, 0x84, 4, 0};
+constexpr int kFullWidth = 2560;
+constexpr int kFullHeight = 2048;
+constexpr uint32_t kLongLine = 978;
+
+// The sensor's readout modes by their register values, with the FPGA's code for each.
+struct ReadoutMode {
+    uint8_t binning;
+    uint8_t select;
+    uint8_t fpgaCode;
+    bool halved;
+    uint32_t frameLines;  // lines read out per frame (0: window height + 84, or 2140 at full)
+    int alignV1;          // 0: by window height
+    int alignV2Plain;
+    int alignV2Mirrored;
+};
+constexpr std::array<ReadoutMode, 3> kReadoutModes{{
+    {0, 0x24, 0, false, 0, 0, 112, 16},
+    {17, 0x24, 1, true, 1116, 31, 52, 8},
+    {0, 0xAC, 2, true, 2140, 17, 52, 8},
+}};
 constexpr uint32_t kFpgaCooler = 0x97;
 constexpr uint32_t kFpgaDefectThresholdLow = 0xD0;
 constexpr uint32_t kFpgaDefectEnable = 0xD1;
@@ -132,9 +172,14 @@ void SimSensorModel::PowerOn(SimCamera& camera) {
     thermalStart_ = kAmbientCelsius;
     thermalTarget_ = kAmbientCelsius;
     thermalSince_ = NowMs();
-    pendingTriggers_ = 0;
     frameWaitsForTrigger_ = false;
     timingValid_ = false;
+    armStep_ = 0;
+    armed_ = false;
+    triggeredDue_.clear();
+    triggerBusyUntil_ = 0.0;
+    triggeredStarted_ = 0;
+    busRequested_ = busGranted_ = grantPending_ = false;
 
     fpga.OnWrite(kFpgaCooler, [this](uint32_t, uint8_t value, uint8_t previous) {
         if ((value ^ previous) & 1) UpdateThermalTarget(value & 1);
@@ -148,8 +193,29 @@ void SimSensorModel::PowerOn(SimCamera& camera) {
     fpga.OnRead(kFpgaTemperatureHigh,
                 [this](uint32_t, uint8_t) { return latchedTemperatureHigh_; });
     fpga.OnRead(kFpgaFrameCounter, [this, &camera](uint32_t, uint8_t) {
-        // The counter of the frame last exposed: a trigger exposes one before it is sent.
-        return static_cast<uint8_t>((camera.FrameCounter() - 1 + pendingTriggers_) & 0xFF);
+        // The counter of the frame last read out of the sensor. A triggered frame counts once its
+        // readout is over; at most one can still be under way (later triggers are ignored).
+        if (!armed_) return static_cast<uint8_t>((camera.FrameCounter() - 1) & 0xFF);
+        const double now = static_cast<double>(static_cast<uint32_t>(NowMs() - startMs_));
+        const uint32_t ready = triggeredStarted_ - (triggerBusyUntil_ > now ? 1u : 0u);
+        return static_cast<uint8_t>((triggeredBase_ + ready - 1) & 0xFF);
+    });
+    fpga.OnWrite(kFpgaSensorBusRequest, [this](uint32_t, uint8_t value, uint8_t) {
+        busRequested_ = (value & 1) != 0;
+        busGranted_ = grantPending_ = false;
+    });
+    fpga.OnRead(kFpgaStatus, [this](uint32_t, uint8_t) -> uint8_t {
+        if (!busRequested_) return 0;
+        if (busGranted_) return 0;
+        // The first poll after a request finds the FPGA still on the bus; the next one hands it
+        // over.
+        if (!grantPending_) {
+            grantPending_ = true;
+            return kStatusBusy;
+        }
+        grantPending_ = false;
+        busGranted_ = true;
+        return 0;
     });
     sensor.OnWrite(kSensorTemperatureLatch, [this, &camera](uint32_t, uint8_t value, uint8_t) {
         if ((value & 1) == 0) return;
@@ -167,8 +233,26 @@ void SimSensorModel::PowerOn(SimCamera& camera) {
         }
     });
     fpga.OnWrite(kFpgaTriggerMode, [this](uint32_t, uint8_t, uint8_t) {
-        pendingTriggers_ = 0;
+        armed_ = false;
+        armStep_ = 0;
+        triggeredDue_.clear();
+        triggerBusyUntil_ = 0.0;
         timingValid_ = false;
+    });
+    fpga.OnWrite(kFpgaTriggerArm, [this, &camera](uint32_t, uint8_t value, uint8_t) {
+        if (value == kArmSequence[static_cast<size_t>(armStep_)]) {
+            ++armStep_;
+        } else {
+            armStep_ = value == kArmSequence[0] ? 1 : 0;
+        }
+        if (armStep_ < static_cast<int>(kArmSequence.size())) return;
+        armStep_ = 0;
+        if (camera.Fpga().Get(kFpgaTriggerMode) != kTriggeredOperation || armed_) return;
+        armed_ = true;
+        triggeredBase_ = camera.FrameCounter();
+        triggeredStarted_ = 0;
+        triggeredDue_.clear();
+        triggerBusyUntil_ = 0.0;
     });
 }
 
@@ -210,15 +294,102 @@ double SimSensorModel::FramePeriodUs(SimCamera& camera) const {
 }
 
 bool SimSensorModel::Triggered(SimCamera& camera) const {
-    return camera.Fpga().Get(kFpgaTriggerMode) == 2;
+    return armed_ && camera.Fpga().Get(kFpgaTriggerMode) == kTriggeredOperation &&
+           (SensorInEffect(camera).Get(kSensorTriggerEnable) & 1) != 0;
+}
+
+double SimSensorModel::TriggeredExposureUs(SimCamera& camera) const {
+    const SimRegisterFile& fpga = camera.Fpga();
+    const uint32_t lines = fpga.Get(kFpgaExposureLow) | (fpga.Get(kFpgaExposureMiddle) << 8) |
+                           (fpga.Get(kFpgaExposureHigh) << 16);
+    const uint32_t line = Sensor16(SensorInEffect(camera), kSensorLineLength);
+    return lines * LineTimeUs(std::max(1u, line)) + 14.802;
+}
+
+double SimSensorModel::ReadoutUs(SimCamera& camera) const {
+    const SimRegisterFile& sensor = SensorInEffect(camera);
+    const uint32_t line = Sensor16(sensor, kSensorLineLength);
+    uint32_t lines = 2140;
+    for (const ReadoutMode& mode : kReadoutModes) {
+        if (sensor.Get(kSensorBinning) != mode.binning ||
+            sensor.Get(kSensorReadoutSelect) != mode.select) {
+            continue;
+        }
+        const uint32_t height = Sensor13(sensor, kSensorWindowHeight);
+        lines = mode.frameLines ? mode.frameLines : (height < kFullHeight ? height + 84 : 2140);
+    }
+    return lines * LineTimeUs(std::max(1u, line));
+}
+
+std::optional<FrameGeometry> SimSensorModel::SensorGeometry(SimCamera& camera) const {
+    const SimRegisterFile& sensor = SensorInEffect(camera);
+    for (const ReadoutMode& mode : kReadoutModes) {
+        if (sensor.Get(kSensorBinning) != mode.binning ||
+            sensor.Get(kSensorReadoutSelect) != mode.select) {
+            continue;
+        }
+        FrameGeometry geometry;
+        geometry.width = Sensor13(sensor, kSensorWindowWidth);
+        geometry.height = Sensor13(sensor, kSensorWindowHeight);
+        const uint8_t cropping = sensor.Get(kSensorCropping);
+        if (mode.halved) {
+            geometry.width /= 2;
+            geometry.height /= 2;
+            if (cropping != 0) return std::nullopt;
+        } else {
+            const uint8_t expected =
+                (geometry.width < kFullWidth ? 1 : 0) + (geometry.height < kFullHeight ? 2 : 0);
+            if (cropping != expected) return std::nullopt;
+        }
+        // A 16-bit normal-mode line needs the long line time; a short one cannot carry it.
+        const bool wide = camera.Fpga().Get(kFpgaDepth) == 2;
+        if (wide && !mode.halved && Sensor16(sensor, kSensorLineLength) < kLongLine)
+            return std::nullopt;
+        geometry.bytesPerPixel = wide ? 2 : 1;
+        return geometry;
+    }
+    return std::nullopt;
+}
+
+bool SimSensorModel::FramingAgrees(SimCamera& camera) const {
+    const auto sensorGeometry = SensorGeometry(camera);
+    if (!sensorGeometry) return false;
+    const SimRegisterFile& sensor = SensorInEffect(camera);
+    const SimRegisterFile& fpga = camera.Fpga();
+    const uint8_t depth = fpga.Get(kFpgaDepth);
+    if (depth != 1 && depth != 2) return false;
+    if (fpga.Get16(kFpgaWidth, kFpgaWidth + 1) != sensorGeometry->width ||
+        fpga.Get16(kFpgaHeight, kFpgaHeight + 1) != sensorGeometry->height) {
+        return false;
+    }
+    for (const ReadoutMode& mode : kReadoutModes) {
+        if (sensor.Get(kSensorBinning) != mode.binning ||
+            sensor.Get(kSensorReadoutSelect) != mode.select) {
+            continue;
+        }
+        const bool mirrored = (sensor.Get(kSensorMirror) & 2) != 0;
+        const int v1 =
+            mode.alignV1 ? mode.alignV1 : (sensorGeometry->height == kFullHeight ? 33 : 25);
+        const int v2 = mirrored ? mode.alignV2Mirrored : mode.alignV2Plain;
+        return fpga.Get(kFpgaReadoutMode) == mode.fpgaCode &&
+               fpga.Get16(kFpgaAlignV1, kFpgaAlignV1 + 1) == v1 &&
+               fpga.Get16(kFpgaAlignV2, kFpgaAlignV2 + 1) == v2;
+    }
+    return false;
+}
+
+bool SimSensorModel::SensorBusGranted(SimCamera&) {
+    return busRequested_ && busGranted_;
 }
 
 SceneSettings SimSensorModel::Settings(SimCamera& camera, const FrameGeometry& geometry) const {
     const SimRegisterFile& sensor = SensorInEffect(camera);
     const SimRegisterFile& fpga = camera.Fpga();
     SceneSettings s;
-    s.outWidth = static_cast<int>(geometry.width);
-    s.outHeight = static_cast<int>(geometry.height);
+    // The picture is what the sensor reads out; the FPGA's framing does not resample it.
+    const FrameGeometry out = SensorGeometry(camera).value_or(geometry);
+    s.outWidth = static_cast<int>(out.width);
+    s.outHeight = static_cast<int>(out.height);
     s.bytesPerPixel = static_cast<int>(geometry.bytesPerPixel);
     s.sensorX = static_cast<int>(Sensor13(sensor, kSensorWindowX));
     s.sensorY = static_cast<int>(Sensor13(sensor, kSensorWindowY));
@@ -251,8 +422,32 @@ void SimSensorModel::RenderPayload(SimCamera& camera, const FrameGeometry& geome
             if (ms > 5.0 && model.timingValid_) model.dueFraction_ += ms;
         }
     } shift{*this, started};
+    if (!SensorGeometry(camera)) {
+        // A readout the sensor does not have: what reaches the FPGA is noise.
+        uint32_t x = counter * 2654435761u + 1;
+        for (auto& byte : payload) {
+            x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+            byte = static_cast<uint8_t>(x);
+        }
+        return;
+    }
     const SceneSettings settings = Settings(camera, geometry);
     const size_t bytes = SimScene::FrameBytes(settings);
+    if (!FramingAgrees(camera) && bytes > 0) {
+        // The FPGA cuts the sensor's sample stream at its own line length and frame size, and a
+        // wrong alignment moves where it starts.
+        std::vector<uint8_t> stream(bytes);
+        scene_.Render(settings, counter, StaticScene(), stream.data(), stream.size());
+        const SimRegisterFile& fpga = camera.Fpga();
+        const size_t skew =
+            static_cast<size_t>(1 + (fpga.Get(kFpgaAlignV1) ^ fpga.Get(kFpgaAlignV2))) *
+            geometry.bytesPerPixel;
+        for (size_t i = 0; i < payload.size(); ++i) {
+            const size_t from = i + skew;
+            payload[i] = from < stream.size() ? stream[from] : 0;
+        }
+        return;
+    }
     if (bytes == 0) {
         std::fill(payload.begin(), payload.end(), uint8_t{0});
         return;
@@ -280,56 +475,75 @@ FrameHeaderWords SimSensorModel::HeaderWords(SimCamera& camera, uint32_t) {
 }
 
 std::optional<uint32_t> SimSensorModel::FrameDelayMs(SimCamera& camera) {
-    if (Triggered(camera)) {
-        if (pendingTriggers_ > 0) {
-            --pendingTriggers_;
-            return 0;
+    const double now = static_cast<double>(static_cast<uint32_t>(NowMs() - startMs_));
+    const bool sensorTriggered = (SensorInEffect(camera).Get(kSensorTriggerEnable) & 1) != 0;
+    if (camera.Fpga().Get(kFpgaTriggerMode) == kTriggeredOperation || sensorTriggered) {
+        // Triggered (or set up halfway, when no trigger ever starts a frame): the oldest frame a
+        // trigger started, when its readout is over.
+        if (Triggered(camera) && !triggeredDue_.empty()) {
+            const double due = triggeredDue_.front();
+            triggeredDue_.erase(triggeredDue_.begin());
+            return static_cast<uint32_t>(std::ceil(std::max(0.0, due - now)));
         }
         frameWaitsForTrigger_ = true;
         return std::nullopt;
     }
-    const double now = static_cast<double>(static_cast<uint32_t>(NowMs() - startMs_));
     if (FastMode()) {
         timingValid_ = false;
         return 0;
     }
+    // dueFraction_ is where the frame claimed last ends and the next one begins; a frame takes the
+    // timing in effect when it begins, so an exposure change shows from the next frame on.
     const double period = FramePeriodUs(camera) / 1000.0;
     if (!timingValid_) {
-        // The first frame after a (re)start comes one exposure later.
+        // After a (re)start the sensor begins a frame now: the first comes one period later.
         timingValid_ = true;
-        dueFraction_ = now + period;
+        dueFraction_ = now;
     }
-    if (now < dueFraction_) {
-        const double wait = dueFraction_ - now;
-        dueFraction_ += period;
-        return static_cast<uint32_t>(std::ceil(wait));
+    const double due = dueFraction_ + period;
+    if (now < due) {
+        dueFraction_ = due;
+        return static_cast<uint32_t>(std::ceil(due - now));
     }
     // The host came late: frames were exposed meanwhile; the camera keeps a few, the rest are lost
     // and show as a gap in the frame counter.
-    const auto ready = static_cast<uint64_t>((now - dueFraction_) / period) + 1;
+    const auto ready = static_cast<uint64_t>((now - dueFraction_) / period);
     const uint64_t lost =
         ready > static_cast<uint64_t>(kCameraFifoFrames) ? ready - kCameraFifoFrames : 0;
     if (lost > 0) {
         framesLost_ += lost;
         camera.SetFrameCounterStart(camera.FrameCounter() + static_cast<uint32_t>(lost));
-        dueFraction_ += static_cast<double>(lost) * period;
     }
-    dueFraction_ += period;
+    dueFraction_ += static_cast<double>(lost + 1) * period;
     return 0;
 }
 
 void SimSensorModel::OnStreamReset(SimCamera&) {
     timingValid_ = false;
+    frameWaitsForTrigger_ = false;  // the frame that waited was dropped with the stream
 }
 
-void SimSensorModel::FireTrigger(SimCamera& camera) {
-    if (!Triggered(camera)) return;
+bool SimSensorModel::FireTrigger(SimCamera& camera) {
+    if (!Triggered(camera)) return false;
+    const double now = static_cast<double>(static_cast<uint32_t>(NowMs() - startMs_));
+    if (now < triggerBusyUntil_) return false;  // still exposing or reading out the last one
+    const double delay =
+        FastMode() ? 0.0 : (TriggeredExposureUs(camera) + ReadoutUs(camera)) / 1000.0;
+    triggerBusyUntil_ = now + delay;
+    ++triggeredStarted_;
     if (frameWaitsForTrigger_) {
         frameWaitsForTrigger_ = false;
-        camera.ReleaseFrame();
-        return;
+        camera.ReleaseFrameAfter(std::chrono::microseconds(std::llround(delay * 1000.0)));
+        return true;
     }
-    ++pendingTriggers_;
+    triggeredDue_.push_back(triggerBusyUntil_);
+    // The FPGA keeps only a few frames for a host that does not come for them.
+    if (triggeredDue_.size() > static_cast<size_t>(kCameraFifoFrames)) {
+        triggeredDue_.erase(triggeredDue_.begin());
+        camera.SetFrameCounterStart(camera.FrameCounter() + 1);
+        ++framesLost_;
+    }
+    return true;
 }
 
 }  // namespace lumora::sim

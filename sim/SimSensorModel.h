@@ -4,12 +4,42 @@
 // registers describe (SimScene); camera-side defect correction; the sensor temperature that
 // drifts toward the cooler's set point, or ambient when the cooler is off.
 //
+// The camera is as strict as the hardware it stands for. Where the camera's documentation leaves
+// a behaviour open, the model takes the strict reading:
+// - Sensor bus: the FPGA owns the sensor's I2C bus unless the host requests it (0x9F bit 0). After
+//   a request the first status read (0x02) still reports busy (bit 1) while the FPGA finishes its
+//   own traffic; the bus is granted once a status read has reported 0. A sensor transfer without
+//   a granted request is not acknowledged. Without a request the status reads idle.
+// - Free run: the sensor runs on its own clock at the frame period (frame length x line time);
+//   the FPGA keeps up to kCameraFifoFrames whole frames for a late host, older ones are lost and
+//   show as a gap in the frame counter. A restart pulse on 0x6C restarts only the stream output:
+//   it drops a partly sent frame but neither the sensor's timing nor a frame not yet begun. A
+//   stream reset (vendor request 0xC0) or port reset stops the stream: the next frame is a whole
+//   frame period after the next kick.
+// - Triggered operation needs FPGA 0x58 = 2, the sensor's trigger enable 0x0600 = 1 and the arming
+//   sequence 4, 0x84, 4, 0 on FPGA 0x59 written after 0x58 became 2; any write to 0x58 disarms.
+//   Free run needs 0x58 other than 2 and 0x0600 = 0; otherwise the sensor waits for a trigger
+//   that never comes and no frame is sent. A trigger starts one exposure timed by the FPGA's
+//   exposure registers (0x85, 0x86, 0x9B lines at the sensor's line time); the frame is ready
+//   one exposure plus one readout (the window's frame length in lines) later, and only then does
+//   the frame counter 0x08 move. A trigger that comes while the previous frame is still being
+//   exposed or read out is ignored.
+// - Picture: the sensor's readout mode comes from 0x023C and 0x0400 (0/0x24 normal, 17/0x24 and
+//   0/0xAC the two two-by-two modes), its window from 0x0320-0x0327 (halved in the two-by-two
+//   modes), the crop flags 0x0304 must describe that window, and a normal-mode 16-bit output
+//   needs the long line (0x02D8 at least 978). The FPGA frames the stream with its own geometry
+//   (0x44, 0x40, 0x3C) and must agree with the sensor in size, depth, readout mode code (0x5A)
+//   and alignment (0x48, 0x4C for the mode, window height and horizontal mirror). A disagreeing
+//   frame is sent with the length the FPGA announces but is malformed: the sensor's lines cut at
+//   the FPGA's line length, shifted by a wrong alignment, or noise for an unknown readout mode.
+//
 // Threads: every SimCameraModel call runs under the camera's lock, and so does FireTrigger
 // (through the host exports); the fields below are guarded by that lock. The process-wide
 // switches (fast mode, static scene, time offset) are atomics.
 #include <atomic>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "sim/SimCameraModel.h"
 #include "sim/SimRegisterFile.h"
@@ -46,15 +76,26 @@ public:
     std::optional<uint32_t> FrameDelayMs(SimCamera& camera) override;
     uint32_t NowMs() override;
     void OnStreamReset(SimCamera& camera) override;
+    bool SensorBusGranted(SimCamera& camera) override;
 
-    // An external trigger edge: in triggered operation the camera exposes one frame.
-    void FireTrigger(SimCamera& camera);
+    // An external trigger edge: in armed triggered operation the camera exposes one frame. False
+    // when the edge started nothing (not armed, or the last frame is still under way).
+    bool FireTrigger(SimCamera& camera);
 
     // What the registers say now (under the camera's lock).
     SceneSettings Settings(SimCamera& camera, const FrameGeometry& geometry) const;
     double ExposureUs(SimCamera& camera) const;
     double FramePeriodUs(SimCamera& camera) const;
+    // What a trigger starts: the FPGA-timed exposure, and the readout of the window after it.
+    double TriggeredExposureUs(SimCamera& camera) const;
+    double ReadoutUs(SimCamera& camera) const;
+    // Triggered operation is armed (a trigger now exposes a frame).
     bool Triggered(SimCamera& camera) const;
+    // The sensor's own output as its readout registers describe it; nothing for a readout mode
+    // it does not have.
+    std::optional<FrameGeometry> SensorGeometry(SimCamera& camera) const;
+    // The FPGA's framing agrees with the sensor's output (size, depth, mode code, alignment).
+    bool FramingAgrees(SimCamera& camera) const;
     double TemperatureCelsius();
     uint64_t FramesLost() const { return framesLost_.load(); }
 
@@ -73,11 +114,23 @@ private:
     double thermalTarget_ = kAmbientCelsius;
     uint32_t thermalSince_ = 0;
     uint8_t latchedTemperatureHigh_ = 0;
-    int pendingTriggers_ = 0;
     bool frameWaitsForTrigger_ = false;
+    // Triggered operation: arming progress on 0x59, and the ready times (ms on the model's clock,
+    // since startMs_) of the frames triggers started and no kick has taken yet.
+    int armStep_ = 0;
+    bool armed_ = false;
+    std::vector<double> triggeredDue_;
+    double triggerBusyUntil_ = 0.0;
+    uint32_t triggeredBase_ = 0;     // header counter of the first frame of this arming
+    uint32_t triggeredReady_ = 0;    // frames of this arming whose readout has finished
+    uint32_t triggeredStarted_ = 0;  // frames of this arming a trigger started
+    // Sensor bus arbitration.
+    bool busRequested_ = false;
+    bool busGranted_ = false;
+    bool grantPending_ = false;
     bool timingValid_ = false;
     uint32_t nextFrameDue_ = 0;            // ms on the model's clock
-    double dueFraction_ = 0.0;             // sub-millisecond part of the frame schedule
+    double dueFraction_ = 0.0;             // end of the frame claimed last (ms, since startMs_)
     std::atomic<uint64_t> framesLost_{0};  // read by tests without the camera's lock
     uint32_t startMs_ = 0;
 };

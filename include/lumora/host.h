@@ -122,8 +122,9 @@ LUMORA_API int LumoraSim_GetSerialNumber(int index, char* text, int size);
  * moving and no temporal noise, so two frames taken with the same settings are identical byte
  * for byte.
  */
-/* In triggered operation the camera exposes one frame per call; 1 on success, 0 for an unknown
- * index or a camera that is not in triggered operation. */
+/* In triggered operation the camera exposes one frame per call, ready one exposure and readout
+ * later; 1 on success, 0 for an unknown index, a camera that is not in triggered operation, or
+ * one still exposing or reading out the frame of the previous trigger. */
 LUMORA_API int LumoraSim_FireTrigger(int index);
 /* Non-zero: frames are ready at once instead of at the frame period (all simulated cameras). */
 LUMORA_API void LumoraSim_SetFastMode(int on);

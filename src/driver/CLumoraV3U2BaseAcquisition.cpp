@@ -187,7 +187,9 @@ int CLumoraV3U2Base::RunTransferLoop() {
             }
             lastFrameCounter_.store(counter);
         }
-        if (!controller->ReadFrameHeader(&request.header)) {
+        // A stop ends the header's retries at once, not after all of them.
+        if (!controller->ReadFrameHeaderWhile(&request.header, &running_)) {
+            if (!running_.load()) break;
             if (!failed()) break;
             continue;
         }
@@ -205,6 +207,14 @@ int CLumoraV3U2Base::RunTransferLoop() {
         if (mode != kCaptureCountedTrigger) lastFrameCounter_.store(header.frameCounter);
 
         request.length = header.payloadLength;
+        // The payload lands in its ring slot, so the frame is copied once less; the transfer
+        // buffer stands in when the ring has no slot to give.
+        uint8_t* const slot = ring_.BeginStore();
+        request.data = slot != nullptr ? slot : buffer;
+        request.capacity =
+            slot != nullptr
+                ? static_cast<uint32_t>(std::min<size_t>(ring_.Capacity(), transferCapacity_))
+                : transferCapacity_;
         const auto started = std::chrono::steady_clock::now();
         const bool read = controller->ReadFramePayload(&request, payloadTimeout) != 0;
         const double elapsedMs =
@@ -212,6 +222,8 @@ int CLumoraV3U2Base::RunTransferLoop() {
                 .count();
         // A payload of another size than the frame is not a frame, even when it was read whole.
         if (!read || header.payloadLength != frameSize) {
+            if (slot != nullptr) ring_.AbandonStore();
+            if (!running_.load()) break;  // the stop aborted the read
             if (!failed()) break;
             continue;
         }
@@ -222,7 +234,11 @@ int CLumoraV3U2Base::RunTransferLoop() {
             measuredFrameRate_.store(*rate);
 
         record.frameCounter = static_cast<int32_t>(lastFrameCounter_.load());
-        ring_.Store(buffer, frameSize, record);
+        if (slot != nullptr) {
+            ring_.CommitStore(frameSize, record);
+        } else {
+            ring_.Store(buffer, frameSize, record);
+        }
         framesStored_.fetch_add(1);
         frameReady_.Set();
         if (mode == kCaptureSingleFrame) break;

@@ -57,13 +57,16 @@ int CLumoraV3U2Base::ReadSrom(uint16_t address, uint8_t* value) {
 // ---------------------------------------------------------------------------------------------
 // Registers
 
+// The FPGA drives the sensor's bus itself: an unarbitrated access would collide with it, so the
+// pass-through takes the bus the way the sensor driver does.
 int CLumoraV3U2Base::WriteSensorRegister(int, int reg, int value) {
-    return WithSensor(0, [&](CSensorBase& s) { return s.WriteRegister(reg, value); });
+    return WithSensor(0, [&](CSensorBase& s) { return s.WriteRegisterLocked(reg, value); });
 }
 
 int CLumoraV3U2Base::ReadSensorRegister(int, int reg, int* ok) {
     int value = 0;
-    const int read = WithSensor(0, [&](CSensorBase& s) { return s.ReadRegister(reg, &value); });
+    const int read =
+        WithSensor(0, [&](CSensorBase& s) { return s.ReadRegisterLocked(reg, &value); });
     if (ok != nullptr) *ok = read ? 1 : 0;
     return read ? value : 0;
 }
@@ -112,9 +115,14 @@ int CLumoraV3U2Base::WaitFpgaIdleLocked(uint32_t milliseconds) {
     return 0;
 }
 
+// The bus is shared with the FPGA: request it (0x9F), wait until the FPGA has let go, and always
+// hand it back.
 int CLumoraV3U2Base::WriteBusWord(int device, int reg, int value) {
     platform::CriticalSectionLock lock(deviceLock_);
-    if (!sensor_ || !controller_ || !WaitFpgaIdleLocked(3000)) return 0;
+    if (!sensor_ || !controller_) return 0;
+    controller_->WriteFpgaRegister(imx992::kFpgaSensorBusRequest, 1);
+    ScopeExit release([this] { controller_->WriteFpgaRegister(imx992::kFpgaSensorBusRequest, 0); });
+    if (!WaitFpgaIdleLocked(3000)) return 0;
     const uint8_t bytes[4] = {
         static_cast<uint8_t>((reg >> 8) & 0xFF), static_cast<uint8_t>(reg & 0xFF),
         static_cast<uint8_t>((value >> 8) & 0xFF), static_cast<uint8_t>(value & 0xFF)};
@@ -123,7 +131,10 @@ int CLumoraV3U2Base::WriteBusWord(int device, int reg, int value) {
 
 int CLumoraV3U2Base::ReadBusWord(int device, int reg, int* value) {
     platform::CriticalSectionLock lock(deviceLock_);
-    if (!sensor_ || !controller_ || value == nullptr || !WaitFpgaIdleLocked(3000)) return 0;
+    if (!sensor_ || !controller_ || value == nullptr) return 0;
+    controller_->WriteFpgaRegister(imx992::kFpgaSensorBusRequest, 1);
+    ScopeExit release([this] { controller_->WriteFpgaRegister(imx992::kFpgaSensorBusRequest, 0); });
+    if (!WaitFpgaIdleLocked(3000)) return 0;
     const uint8_t address[2] = {static_cast<uint8_t>((reg >> 8) & 0xFF),
                                 static_cast<uint8_t>(reg & 0xFF)};
     const auto bus = static_cast<uint8_t>(device * 2);

@@ -48,6 +48,7 @@ void FrameRing::Free() {
     for (Slot& slot : slots_) {
         std::lock_guard lock(slot.mutex);
         slot.data.reset();
+        slot.filling = false;
         slot.record = FrameRecord{};
         slot.sequence.fetch_add(1, std::memory_order_acq_rel);
     }
@@ -103,6 +104,42 @@ bool FrameRing::Store(const uint8_t* frame, size_t bytes, const FrameRecord& rec
     return true;
 }
 
+uint8_t* FrameRing::BeginStore() {
+    const int index = writeIndex_.load(std::memory_order_relaxed);
+    if (index < 0 || index >= size_) return nullptr;
+    Slot& slot = slots_[index];
+    std::lock_guard lock(slot.mutex);
+    if (!slot.data) return nullptr;
+    slot.filling = true;
+    slot.record = FrameRecord{};
+    slot.sequence.fetch_add(1, std::memory_order_acq_rel);
+    return slot.data.get();
+}
+
+bool FrameRing::CommitStore(size_t bytes, const FrameRecord& record) {
+    const int index = writeIndex_.load(std::memory_order_relaxed);
+    if (index < 0 || index >= size_ || bytes > capacity_) return false;
+    {
+        Slot& slot = slots_[index];
+        std::lock_guard lock(slot.mutex);
+        if (!slot.filling) return false;
+        slot.filling = false;
+        slot.record = record;
+        slot.sequence.fetch_add(1, std::memory_order_acq_rel);
+    }
+    writeIndex_.store(index + 1 >= slotCount_ ? 0 : index + 1, std::memory_order_release);
+    stored_.fetch_add(1, std::memory_order_acq_rel);
+    return true;
+}
+
+void FrameRing::AbandonStore() {
+    const int index = writeIndex_.load(std::memory_order_relaxed);
+    if (index < 0 || index >= kMaxSlots) return;
+    Slot& slot = slots_[index];
+    std::lock_guard lock(slot.mutex);
+    slot.filling = false;
+}
+
 FrameRecord FrameRing::Record(int slot) {
     if (slot < 0 || slot >= kMaxSlots) return FrameRecord{};
     std::lock_guard lock(slots_[slot].mutex);
@@ -116,7 +153,7 @@ bool FrameRing::CopyOut(int index, uint8_t* dst, size_t dstCapacity, const Frame
     const uint64_t chosen = slot.sequence.load(std::memory_order_acquire);
     std::lock_guard lock(slot.mutex);
     // The writer came round to this slot after it was chosen: the frame we meant is gone.
-    if (slot.sequence.load(std::memory_order_acquire) != chosen) return false;
+    if (slot.sequence.load(std::memory_order_acquire) != chosen || slot.filling) return false;
     if (dst != nullptr && !CopyLocked(slot, dst, dstCapacity, layout)) return false;
     if (record != nullptr) *record = slot.record;
     return true;

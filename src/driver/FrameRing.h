@@ -66,6 +66,13 @@ public:
     // Stores into `slot` without moving the write index (a frame fetched outside the stream).
     bool StoreAt(int slot, const uint8_t* frame, size_t bytes, const FrameRecord& record);
 
+    // Writer: receives the next frame in place. BeginStore hands out the buffer of the slot at the
+    // write index (null when the ring is not allocated); readers are refused that slot until
+    // CommitStore publishes it as Store does, or AbandonStore leaves it empty.
+    uint8_t* BeginStore();
+    bool CommitStore(size_t bytes, const FrameRecord& record);
+    void AbandonStore();
+
     int WriteIndex() const { return writeIndex_.load(std::memory_order_acquire); }
     int ReadMark() const { return readMark_.load(std::memory_order_acquire); }
     // Frames stored so far; taken together with the write index it names one frame exactly.
@@ -105,6 +112,7 @@ private:
         std::unique_ptr<uint8_t[]> data;
         FrameRecord record;
         std::atomic<uint64_t> sequence{0};  // counts stores; a changed value means overwritten
+        bool filling = false;               // the writer is receiving into it (BeginStore)
     };
     bool CopyLocked(Slot& slot, uint8_t* dst, size_t dstCapacity, const FrameLayout& layout) const;
 

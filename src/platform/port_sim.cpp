@@ -100,6 +100,11 @@ private:
             uint64_t{dataOffset} + dataLength > outSize) {
             return kErrorInvalidParameter;
         }
+        // The request's own length must cover exactly its header and data stage, and a request
+        // without a time-out could wait forever: the driver refuses both.
+        if (header.length != dataOffset + dataLength || header.timeoutSeconds == 0) {
+            return kErrorInvalidParameter;
+        }
         if (in != out) std::memmove(out, in, std::min(inSize, outSize));
         ControlSetup setup{header.requestType, header.request, header.value, header.index,
                            static_cast<uint16_t>(dataLength)};

@@ -441,6 +441,11 @@ int CLumCy3Cam::BufferedTransfer(DeviceFile* handle, uint8_t* data, uint32_t len
 // ---- Streaming reads ----
 
 int CLumCy3Cam::ReadFrameHeader(FrameHeaderRecord* header) {
+    return ReadFrameHeaderWhile(header, nullptr);
+}
+
+int CLumCy3Cam::ReadFrameHeaderWhile(FrameHeaderRecord* header,
+                                     const std::atomic<bool>* keepGoing) {
     if (!header) return 0;
     bool opened = false;
     if (!EnsureStreamHandle(&opened)) return 0;
@@ -448,6 +453,7 @@ int CLumCy3Cam::ReadFrameHeader(FrameHeaderRecord* header) {
     const uint16_t productId = GetDeviceEntry(SelectedRow()).productId;
     std::array<uint8_t, FrameHeader::kSize> status{};
     for (int attempt = 0; attempt < kHeaderAttempts && handle; ++attempt) {
+        if (keepGoing != nullptr && !keepGoing->load()) break;
         if (!StreamKick()) break;
         status.fill(0);
         uint32_t n = 0;

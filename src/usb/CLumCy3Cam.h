@@ -77,6 +77,9 @@ public:
     // The controller's own operations.
     virtual int OpenStreamHandle();
     virtual int ReadFrameHeader(FrameHeaderRecord* header);
+    // As ReadFrameHeader, but its retries give up as soon as `keepGoing` reads false (a stop was
+    // requested); a null flag never stops them.
+    int ReadFrameHeaderWhile(FrameHeaderRecord* header, const std::atomic<bool>* keepGoing);
     virtual int ReadFramePayload(FrameTransferRecord* record, uint32_t waitMs);
     virtual int ReadSideChannel(FrameTransferRecord* record);
     virtual int ReadStream(FrameTransferRecord* record, uint64_t* length, uint32_t waitMs);

@@ -97,6 +97,26 @@ TEST_F(PictureTest, WindowCropsTheSensorAndRoundTrips) {
     EXPECT_FALSE(driver.BuffersStale());
 }
 
+// The camera frames the stream with the FPGA's geometry and alignment; when they disagree with
+// the sensor's readout the frame keeps its announced length but its picture is wrong.
+TEST_F(PictureTest, FramingThatDisagreesWithTheSensorGivesAMalformedFrame) {
+    CLumoraV3U2Base& driver = Open();
+    ASSERT_EQ(driver.SetCaptureWindow(1024, 512, 512, 256, 0), 1);
+    ASSERT_EQ(driver.SetExposureTimeEx(0.01), 1);
+    const auto good = Snap(driver);
+    const auto s = Settings();
+    ASSERT_EQ(good[5 * 512 + 5], scene.SensorValue(s, 1029, 517) >> 4);
+    ASSERT_EQ(driver.FpgaWrite(0x4C, 16), 1);  // the mirrored alignment, mirror off
+    const auto skewed = Snap(driver);
+    ASSERT_EQ(skewed.size(), good.size());
+    EXPECT_NE(skewed, good);
+    ASSERT_EQ(driver.FpgaWrite(0x4C, 112), 1);
+    ASSERT_EQ(driver.FpgaWrite(0x5A, 1), 1);  // the binned mode's code for a normal readout
+    EXPECT_NE(Snap(driver), good);
+    ASSERT_EQ(driver.FpgaWrite(0x5A, 0), 1);
+    EXPECT_EQ(Snap(driver), good);
+}
+
 TEST_F(PictureTest, BinnedReadoutHalvesTheFrame) {
     CLumoraV3U2Base& driver = Open();
     ASSERT_EQ(driver.SetCaptureWindow(0, 0, 2560, 2048, 1), 1);

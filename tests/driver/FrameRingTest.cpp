@@ -136,3 +136,47 @@ TEST(FrameRing, ConcurrentCopiesAreNeverTorn) {
 
 }  // namespace
 }  // namespace lumora
+
+namespace lumora {
+namespace {
+
+// A frame received in place is invisible until it is published, and a failed one never shows.
+TEST(FrameRing, FrameReceivedInPlaceIsPublishedOnlyWhenCommitted) {
+    FrameRing ring;
+    ring.SetSlotCount(4);
+    ASSERT_TRUE(ring.Allocate(4, 64));
+    const FrameLayout layout = Layout(4, 4, 1, 1);
+    std::vector<uint8_t> out(16);
+    uint8_t* slot = ring.BeginStore();
+    ASSERT_NE(slot, nullptr);
+    const auto a = Frame(16, 3);
+    std::copy(a.begin(), a.end(), slot);
+    EXPECT_FALSE(ring.HasNewFrame());
+    EXPECT_FALSE(ring.CopyOut(0, out.data(), out.size(), layout, nullptr));  // still filling
+    ASSERT_TRUE(ring.CommitStore(16, {.frameCounter = 5}));
+    EXPECT_TRUE(ring.HasNewFrame());
+    FrameRecord record;
+    ASSERT_TRUE(ring.CopyNewest(out.data(), out.size(), layout, &record));
+    EXPECT_EQ(out, a);
+    EXPECT_EQ(record.frameCounter, 5);
+
+    slot = ring.BeginStore();
+    ASSERT_NE(slot, nullptr);
+    std::fill(slot, slot + 16, uint8_t{0xEE});
+    ring.AbandonStore();
+    EXPECT_FALSE(ring.CommitStore(16, {}));  // nothing is being received any more
+    EXPECT_EQ(ring.StoredCount(), 1u);
+    EXPECT_EQ(ring.NewestSlot(), 0);
+    ASSERT_TRUE(ring.CopyNewest(out.data(), out.size(), layout, nullptr));
+    EXPECT_EQ(out, a);
+    EXPECT_EQ(ring.Record(1).frameCounter, -1);  // the abandoned slot holds no frame
+}
+
+TEST(FrameRing, NothingToReceiveIntoWithoutBuffers) {
+    FrameRing ring;
+    EXPECT_EQ(ring.BeginStore(), nullptr);
+    EXPECT_FALSE(ring.CommitStore(16, {}));
+}
+
+}  // namespace
+}  // namespace lumora

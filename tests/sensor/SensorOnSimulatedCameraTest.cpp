@@ -74,7 +74,7 @@ TEST_F(SensorOnSimTest, LongExposureLengthensTheFrame) {
 // Timing written under the sensor's hold is stored at once but takes effect only on release.
 TEST_F(SensorOnSimTest, HeldTimingTakesEffectWhenTheHoldIsReleased) {
     ASSERT_EQ(sensor->SetExposureSeconds(0.005), 1);
-    ASSERT_EQ(sensor->WriteRegister(imx992::kHold, 1), 1);
+    ASSERT_EQ(sensor->WriteRegisterLocked(imx992::kHold, 1), 1);
     ASSERT_EQ(sensor->SetExposureSeconds(0.1), 1);
     {
         std::lock_guard lock(camera->Lock());
@@ -82,7 +82,7 @@ TEST_F(SensorOnSimTest, HeldTimingTakesEffectWhenTheHoldIsReleased) {
         EXPECT_NEAR(1e6 / Model().FramePeriodUs(*camera), 71.7, 0.2);
         EXPECT_NE(camera->Sensor().Get(imx992::kHold), 0);
     }
-    ASSERT_EQ(sensor->WriteRegister(imx992::kHold, 0), 1);
+    ASSERT_EQ(sensor->WriteRegisterLocked(imx992::kHold, 0), 1);
     std::lock_guard lock(camera->Lock());
     EXPECT_NEAR(Model().ExposureUs(*camera), 100000.0, 500.0);
     EXPECT_NEAR(Model().FramePeriodUs(*camera), 100000.0, 500.0);
@@ -111,6 +111,54 @@ TEST_F(SensorOnSimTest, RefusedBusFailsTheSetterAndKeepsTheValue) {
     std::lock_guard lock(camera->Lock());
     EXPECT_EQ(camera->Sensor().Get(imx992::kGain), 100);
     EXPECT_EQ(camera->Fpga().Get(imx992::kFpgaSensorBusRequest), 0);
+}
+
+}  // namespace
+}  // namespace lumora
+
+namespace lumora {
+namespace {
+
+// The FPGA shares the sensor's bus: a transfer without the bus requested and granted is refused,
+// the grant takes a poll, and the arbitrated access always hands the bus back.
+TEST_F(SensorOnSimTest, SensorBusMustBeRequestedAndGranted) {
+    int value = 0;
+    EXPECT_EQ(sensor->WriteRegister(imx992::kBlackLevel, 0x12), 0);
+    EXPECT_EQ(sensor->ReadRegister(imx992::kBlackLevel, &value), 0);
+    ASSERT_EQ(controller->WriteFpgaRegister(0x9F, 1), 1);
+    EXPECT_EQ(sensor->WriteRegister(imx992::kBlackLevel, 0x12), 0);  // not granted yet
+    uint8_t status = 0;
+    ASSERT_EQ(controller->ReadFpgaRegister(0x02, &status), 1);
+    EXPECT_EQ(status & 2, 2);  // the FPGA is still on the bus
+    ASSERT_EQ(controller->ReadFpgaRegister(0x02, &status), 1);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(sensor->WriteRegister(imx992::kBlackLevel, 0x12), 1);
+    ASSERT_EQ(controller->WriteFpgaRegister(0x9F, 0), 1);
+    EXPECT_EQ(sensor->ReadRegister(imx992::kBlackLevel, &value), 0);  // released again
+    ASSERT_EQ(sensor->ReadRegisterLocked(imx992::kBlackLevel, &value), 1);
+    EXPECT_EQ(value, 0x12);
+    std::lock_guard lock(camera->Lock());
+    EXPECT_EQ(camera->Fpga().Get(0x9F), 0);
+}
+
+// Triggered operation follows the arming sequence; a bare write of the mode register disarms.
+TEST_F(SensorOnSimTest, TriggeredOperationNeedsTheArmingSequence) {
+    ASSERT_EQ(controller->WriteFpgaRegister(0x58, 2), 1);
+    EXPECT_EQ(LumoraSim_FireTrigger(0), 0);  // not armed: the edge starts nothing
+    ASSERT_EQ(sensor->SetTriggerMode(1), 1);
+    {
+        std::lock_guard lock(camera->Lock());
+        EXPECT_TRUE(Model().Triggered(*camera));
+    }
+    ASSERT_EQ(controller->WriteFpgaRegister(0x58, 2), 1);
+    EXPECT_EQ(LumoraSim_FireTrigger(0), 0);
+    ASSERT_EQ(sensor->SetTriggerMode(1), 1);
+    LumoraSim_SetFastMode(1);
+    EXPECT_EQ(LumoraSim_FireTrigger(0), 1);
+    LumoraSim_SetFastMode(0);
+    ASSERT_EQ(sensor->SetTriggerMode(0), 1);
+    std::lock_guard lock(camera->Lock());
+    EXPECT_FALSE(Model().Triggered(*camera));
 }
 
 }  // namespace

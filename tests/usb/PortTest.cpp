@@ -49,6 +49,16 @@ TEST_F(PortTest, ControlRequestReturnsHeaderAndDataCount) {
     EXPECT_EQ(file->IoControl(kIoctlControlTransfer, buffer.data(), 102, buffer.data(), 102,
                               &returned, nullptr),
               kErrorInvalidParameter);
+    // Nor is one whose length field disagrees with its size, or one without a time-out.
+    for (auto spoil : {+[](SingleTransfer& t) { t.length = 101; },
+                       +[](SingleTransfer& t) { t.timeoutSeconds = 0; }}) {
+        SingleTransfer malformed = request.header;
+        spoil(malformed);
+        malformed.Write(buffer.data());
+        EXPECT_EQ(file->IoControl(kIoctlControlTransfer, buffer.data(), 102, buffer.data(), 102,
+                                  &returned, nullptr),
+                  kErrorInvalidParameter);
+    }
     EXPECT_EQ(file->IoControl(0x12345678, nullptr, 0, nullptr, 0, &returned, nullptr),
               kErrorInvalidParameter);
 }
