@@ -3,7 +3,7 @@ LUMORA_PACKAGES=(
   cmake ninja-build g++ pkg-config binutils
   libgtest-dev libgmock-dev libbenchmark-dev
   libusb-1.0-0-dev libjpeg-dev libpng-dev libtiff-dev zlib1g-dev
-  libcli11-dev libopencv-core-dev
+  libcli11-dev libopencv-core-dev clang libclang-rt-14-dev
   libopencv-imgcodecs-dev libtiff-tools imagemagick pngcheck
 )
 
