@@ -15,11 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "api/CSdkChain.h"
-#include "driver/CLumoraUSB3T2SimpleSdk.h"
 #include "lumora/host.h"
 #include "lumora/lumora.h"
-#include "session/CLumora.h"
 
 namespace {
 
@@ -124,31 +121,22 @@ int main(int argc, char** argv) {
             std::printf("callback preview did not start (code %d)\n", Lumora_GetLastError(h));
             return 1;
         }
-        // Frames sent are counted by the camera's own frame counter, read from each header.
-        auto counter = [h] {
-            return lumora::CSdkChain::Instance().Lookup(h)->Driver()->LastFrameCounter();
-        };
         long delivered = 0;
-        bool first = true;
-        uint32_t firstCounter = 0;
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(streamSeconds);
         LumoraHostMessage message{};
         while (std::chrono::steady_clock::now() < end) {
             if (LumoraHost_WaitMessage(frames, 200, &message) != 1) continue;
             if (message.message != LUMORA_MSG_FRAME || message.wParam == 0) continue;
-            if (first) firstCounter = counter() - 1;  // the counter of the frame just delivered
-            first = false;
             ++delivered;
         }
-        const uint32_t lastCounter = counter();
         Lumora_StopPreview(h);
         Lumora_Close(h);
         const Usage after = Measure();
-        const long sent = first ? 0 : static_cast<long>(lastCounter - firstCounter);
-        const double minutes = streamSeconds / 60.0;
+        // Compare the delivered rate with the camera's frame rate (the simulated camera's
+        // period); the header's frame counter is too narrow to count a long run by itself.
         std::printf("full-rate callback preview: %d s\n", streamSeconds);
-        std::printf("  frames sent %ld, delivered %ld, lost %.1f per minute\n", sent, delivered,
-                    (sent - delivered) / minutes);
+        std::printf("  frames delivered %ld (%.2f per second)\n", delivered,
+                    static_cast<double>(delivered) / streamSeconds);
         Report("  during the run", 1000, before, after);
         LumoraHost_DestroyWindow(frames);
         Lumora_Release(h);
