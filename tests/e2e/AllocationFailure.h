@@ -8,5 +8,7 @@ namespace lumora::testing {
 void FailAllocationAfter(int n);
 // Whether the armed failure has happened since it was armed.
 bool AllocationFailed();
+// False in builds that cannot replace operator new (AddressSanitizer).
+bool AllocationFailureAvailable();
 
 }  // namespace lumora::testing
