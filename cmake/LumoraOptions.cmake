@@ -8,6 +8,10 @@ target_compile_options(lumora_warnings INTERFACE
 if(LUMORA_SANITIZE STREQUAL "address")
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
+  if(LUMORA_FUZZ)
+    # Coverage feedback for the fuzzing engine in every object; only the targets link it.
+    add_compile_options(-fsanitize=fuzzer-no-link)
+  endif()
 elseif(LUMORA_SANITIZE STREQUAL "thread")
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
   add_link_options(-fsanitize=thread)

@@ -21,17 +21,25 @@ LUMORA_API int Lumora_GetDllVersion(void) {
 
 LUMORA_API int Lumora_Initialize(HWND notifyWindow) {
     std::shared_ptr<CLumora> created;
-    const int handle = CSdkChain::Instance().CreateSession([&created] {
-        created = std::make_shared<CLumora>();
-        return created;
+    const int handle = lumora::Guarded(0, [&] {
+        return CSdkChain::Instance().CreateSession([&created] {
+            created = std::make_shared<CLumora>();
+            return created;
+        });
     });
     // The handle is returned even when initialisation fails; the reason is in its history.
-    if (handle != 0) created->Initialize(notifyWindow);
+    if (handle != 0) {
+        try {
+            created->Initialize(notifyWindow);
+        } catch (...) {
+            lumora::RecordEscapedException(*created);
+        }
+    }
     return handle;
 }
 
 LUMORA_API int Lumora_Release(int handle) {
-    return CSdkChain::Instance().Release(handle) ? 1 : 0;
+    return lumora::Guarded(0, [&] { return CSdkChain::Instance().Release(handle) ? 1 : 0; });
 }
 
 LUMORA_API int Lumora_GetLastError(int handle) {

@@ -351,8 +351,13 @@ std::string FormatSettingsText(const SettingsKey& root) {
 
 bool ParseSettingsText(std::string_view text, SettingsKey& root, std::string& error) {
     root = SettingsKey();
+    if (text.size() > kMaxSettingsTextSize) {
+        error = "larger than " + std::to_string(kMaxSettingsTextSize) + " bytes";
+        return false;
+    }
     SettingsKey parsed;
     SettingsKey* current = nullptr;
+    size_t keys = 0;
     bool seenHeader = false;
     bool seenEnd = false;
     int lineNumber = 0;
@@ -376,6 +381,11 @@ bool ParseSettingsText(std::string_view text, SettingsKey& root, std::string& er
         } else if (line.front() == '[') {
             if (line.back() != ']') return fail("unterminated section");
             const std::string_view path = line.substr(1, line.size() - 2);
+            const size_t depth = path.empty() ? 0 : 1 + std::count(path.begin(), path.end(), '\\');
+            if (depth > kMaxSettingsDepth) return fail("keys nested too deep");
+            // Each section may add up to `depth` keys; counting that way keeps the bound cheap.
+            keys += depth;
+            if (keys > kMaxSettingsKeys) return fail("too many keys");
             current = path.empty() ? &parsed : parsed.Create(path);
             if (current == nullptr) return fail("invalid key name");
         } else if (line.front() == '"') {

@@ -75,8 +75,15 @@ private:
 
 // The text form of a whole tree, one section per key: what the store keeps on disk.
 std::string FormatSettingsText(const SettingsKey& root);
+// What a settings text may hold. A tree is walked recursively (copy, compare, format, destroy),
+// so its depth bounds the stack those walks take; the key count bounds the memory a text of
+// allowed size can make the reader spend. The store writes a handful of keys a few levels deep.
+inline constexpr size_t kMaxSettingsTextSize = 16 * 1024 * 1024;
+inline constexpr size_t kMaxSettingsDepth = 32;
+inline constexpr size_t kMaxSettingsKeys = 65536;
+
 // Parses a whole text form. On failure `root` is left empty and `error` says where and why;
-// nothing of a damaged text is ever kept.
+// nothing of a damaged text is ever kept. A text beyond the limits above is damaged.
 bool ParseSettingsText(std::string_view text, SettingsKey& root, std::string& error);
 
 }  // namespace lumora::platform

@@ -474,7 +474,14 @@ int CLumora::Close() {
 
 int CLumora::SetPreviewWindow(HWND parent, int x, int y, int width, int height) {
     if (!HasDriver()) return 0;
-    placement_ = PreviewPlacement{parent, x, y, width, height};
+    const PreviewPlacement wanted{parent, x, y, width, height};
+    // Refused here, while the caller can still see which call was wrong; the earlier placement
+    // stays in force.
+    if (!wanted.Makeable()) {
+        RecordError(ERR_PARAMETER);
+        return 0;
+    }
+    placement_ = wanted;
     return 1;
 }
 

@@ -237,16 +237,17 @@ int CLumora::SetFilterValue(int id, int value) {
         }
         case FilterKind::kGlobalGain: {
             if (outside(value, d.GetGlobalGainMin(), d.GetGlobalGainMax())) return 0;
-            {
-                std::lock_guard lock(settingsLock_);
-                analog_.globalGain = value;
-                analog_.colorGainG1 = analog_.colorGainR = analog_.colorGainB =
-                    analog_.colorGainG2 = value;
-            }
-            return applied(d.SetGlobalGain(value));
+            // Stored only once the camera took it: the getters report what the camera holds.
+            if (applied(d.SetGlobalGain(value)) == 0) return 0;
+            std::lock_guard lock(settingsLock_);
+            analog_.globalGain = value;
+            analog_.colorGainG1 = analog_.colorGainR = analog_.colorGainB = analog_.colorGainG2 =
+                value;
+            return 1;
         }
         case FilterKind::kColorGain: {
             if (outside(value, d.GetColorGainMin(), d.GetColorGainMax())) return 0;
+            if (applied(row->setGain(d, value)) == 0) return 0;
             {
                 std::lock_guard lock(settingsLock_);
                 switch (row->id) {
@@ -264,37 +265,33 @@ int CLumora::SetFilterValue(int id, int value) {
                         break;
                 }
             }
-            return applied(row->setGain(d, value));
+            return 1;
         }
         case FilterKind::kExposure: {
             if (outside(value, static_cast<int>(d.GetExposureTimeMin()),
                         static_cast<int>(d.GetExposureTimeMax()))) {
                 return 0;
             }
-            {
-                std::lock_guard lock(settingsLock_);
-                analog_.exposure = value;
-            }
-            const int result = d.SetExposureTime(static_cast<uint32_t>(value));
-            if (d.IsExposureTimeExAvailable() != 0) {
-                const double seconds = d.GetExposureTimeEx();
-                std::lock_guard lock(settingsLock_);
-                analog_.exposureSeconds = seconds;
-            }
-            return applied(result);
+            if (applied(d.SetExposureTime(static_cast<uint32_t>(value))) == 0) return 0;
+            const double seconds = d.IsExposureTimeExAvailable() != 0 ? d.GetExposureTimeEx()
+                                                                      : analog_.exposureSeconds;
+            std::lock_guard lock(settingsLock_);
+            analog_.exposure = value;
+            analog_.exposureSeconds = seconds;
+            return 1;
         }
         case FilterKind::kPeltier:
             if (d.IsPeltierAvailable() == 0) {
                 RecordError(ERR_UNSUPPORTED);
                 return 0;
             }
-            return d.SetPeltier(value);
+            return applied(d.SetPeltier(value));
         case FilterKind::kGainMode: {
-            const int result = d.SetControlFlag(value);
+            if (applied(d.SetControlFlag(value)) == 0) return 0;
             // Stored, so the next Prepare re-applies what the user chose.
             std::lock_guard lock(settingsLock_);
             analog_.gainMode = value;
-            return result;
+            return 1;
         }
         case FilterKind::kResponseMode: {
             if (d.HasResponseMode() == 0) {
@@ -349,7 +346,16 @@ int CLumora::SetExposureTimeEx(double seconds) {
         RecordError(ERR_UNSUPPORTED);
         return 0;
     }
-    if (!std::isfinite(seconds) || driver_->SetExposureTimeEx(seconds) == 0) return 0;
+    const double minimum = driver_->GetExposureTimeExMin();
+    const double maximum = driver_->GetExposureTimeExMax();
+    if (!std::isfinite(seconds) || seconds < minimum || seconds > maximum) {
+        RecordError(ERR_PARAMETER);
+        return 0;
+    }
+    if (driver_->SetExposureTimeEx(seconds) == 0) {
+        RecordError(ERR_IO);
+        return 0;
+    }
     std::lock_guard lock(settingsLock_);
     analog_.exposureSeconds = seconds;
     analog_.exposure = static_cast<int32_t>(seconds * 10000.0);
@@ -403,7 +409,10 @@ int CLumora::GetRealExposureTime(int* valid) {
 int CLumora::SetMirrorH(int on) {
     if (!HasDriver()) return 0;
     const int flag = on != 0 ? 1 : 0;
-    driver_->SetMirrorH(flag);
+    if (driver_->SetMirrorH(flag) == 0) {
+        RecordError(ERR_IO);
+        return 0;
+    }
     std::lock_guard lock(settingsLock_);
     analog_.mirrorH = flag;
     return 1;
@@ -415,7 +424,10 @@ int CLumora::SetMirrorV(int on) {
         return 0;
     }
     const int flag = on != 0 ? 1 : 0;
-    driver_->SetMirrorV(flag);
+    if (driver_->SetMirrorV(flag) == 0) {
+        RecordError(ERR_IO);
+        return 0;
+    }
     std::lock_guard lock(settingsLock_);
     analog_.mirrorV = flag;
     return 1;
@@ -469,7 +481,8 @@ double CLumora::GetTemperatureEx(int* valid) {
     double degrees = 0.0;
     const int ok = driver_->GetTemperature(&degrees);
     setValid(ok);
-    RecordError(ok != 0 ? ERR_NONE : ERR_TEXT);
+    // A read the camera did not answer is a transfer failure.
+    RecordError(ok != 0 ? ERR_NONE : ERR_IO);
     return ok != 0 ? degrees : 0.0;
 }
 

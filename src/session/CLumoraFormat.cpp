@@ -73,6 +73,7 @@ int CLumora::SetCaptureWindowEx(int hTotal, int hStart, int hEffective, int vTot
         RecordError(ERR_PARAMETER);
         return 0;
     }
+    const SizeEntry before = sizeEntry_;
     sizeEntry_.hTotal = hTotal;
     sizeEntry_.hStart = hStart;
     sizeEntry_.hEffective = hEffective;
@@ -83,8 +84,13 @@ int CLumora::SetCaptureWindowEx(int hTotal, int hStart, int hEffective, int vTot
         RecordError(ERR_WINDOW_SIZE);
         return 0;
     }
-    if (state_.load() == kStateIdle) {
-        driver_->SetCaptureWindow(hStart, vStart, hEffective, vEffective, subSample_);
+    // A window the camera refused is not the session's window: the next capture would be
+    // prepared for a geometry the camera does not deliver.
+    if (state_.load() == kStateIdle &&
+        driver_->SetCaptureWindow(hStart, vStart, hEffective, vEffective, subSample_) == 0) {
+        sizeEntry_ = before;
+        RecordError(ERR_IO);
+        return 0;
     }
     return 1;
 }

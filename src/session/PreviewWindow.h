@@ -23,6 +23,17 @@ struct PreviewPlacement {
     bool Wanted() const {
         return parent != nullptr || x != 0 || y != 0 || width != 0 || height != 0;
     }
+    // The largest child the window layers make (X11 geometry is 16-bit; a drawable surface this
+    // size already costs a quarter gigabyte), and the span its position may take.
+    static constexpr int kMaxExtent = 8192;
+    static constexpr int kMaxOffset = 32767;
+    // Whether a window can be made for it. Without a parent the window is sized to the picture,
+    // so only a child's own placement can be out of reach.
+    bool Makeable() const {
+        if (parent == nullptr) return true;
+        return width >= 0 && width <= kMaxExtent && height >= 0 && height <= kMaxExtent &&
+               x >= -kMaxOffset && x <= kMaxOffset && y >= -kMaxOffset && y <= kMaxOffset;
+    }
 };
 
 class PreviewWindow {
