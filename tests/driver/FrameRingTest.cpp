@@ -164,9 +164,12 @@ TEST(FrameRingStress, ReaderNeverTakesTheSameFrameTwice) {
     int last = 0;
     int duplicates = 0;
     const FrameLayout layout = Layout(16, 1, 1, 1);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
     while (last < kFrames && std::chrono::steady_clock::now() < deadline) {
-        if (!ring.HasNewFrame()) continue;
+        if (!ring.HasNewFrame()) {
+            std::this_thread::yield();  // leave the cores to suites running beside this one
+            continue;
+        }
         const FrameRing::Position at = ring.Published();
         uint8_t out[16];
         FrameRecord record;
