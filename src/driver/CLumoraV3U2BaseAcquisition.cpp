@@ -462,8 +462,7 @@ int CLumoraV3U2Base::WaitFrame(uint32_t milliseconds) {
 }
 
 int CLumoraV3U2Base::GetLatestFrame(uint8_t* dst, uint32_t capacity, int topDown) {
-    const uint64_t stored = ring_.StoredCount();
-    const int write = ring_.WriteIndex();
+    const auto [write, stored] = ring_.Published();
     const int ok = CopySlot(write == 0 ? ring_.SlotCount() - 1 : write - 1, dst, capacity, nullptr,
                             topDown != 0);
     ring_.MarkTaken(write, stored);
@@ -472,8 +471,7 @@ int CLumoraV3U2Base::GetLatestFrame(uint8_t* dst, uint32_t capacity, int topDown
 
 int CLumoraV3U2Base::GetLatestFrameAux(uint8_t* dst, uint32_t capacity, uint64_t* auxWide,
                                        uint32_t* auxWord, int firstSlot) {
-    const uint64_t stored = ring_.StoredCount();
-    const int write = ring_.WriteIndex();
+    const auto [write, stored] = ring_.Published();
     const int newest = write == 0 ? ring_.SlotCount() - 1 : write - 1;
     FrameRecord record;
     const int ok = CopySlot(newest, dst, capacity, &record, true);
@@ -487,8 +485,7 @@ int CLumoraV3U2Base::GetLatestFrameAux(uint8_t* dst, uint32_t capacity, uint64_t
 int CLumoraV3U2Base::GetLatestFrameEx(uint8_t* dst, uint32_t capacity, int* counter,
                                       uint32_t* wordA, uint32_t* wordB, uint32_t* wordC,
                                       uint32_t* wordD, int topDown) {
-    const uint64_t stored = ring_.StoredCount();
-    const int write = ring_.WriteIndex();
+    const auto [write, stored] = ring_.Published();
     FrameRecord record;
     const int ok = CopySlot(write == 0 ? ring_.SlotCount() - 1 : write - 1, dst, capacity, &record,
                             topDown != 0);

@@ -62,9 +62,10 @@ void FrameRing::SetSlotCount(int slots) {
 }
 
 void FrameRing::ResetMarks() {
-    writeIndex_.store(0, std::memory_order_release);
+    const uint64_t stored = StoredCount();
+    position_.store(Pack(0, stored), std::memory_order_release);
     readMark_.store(0, std::memory_order_release);
-    taken_.store(stored_.load());
+    taken_.store(stored);
     for (Slot& slot : slots_) {
         std::lock_guard lock(slot.mutex);
         slot.record = FrameRecord{};
@@ -97,15 +98,17 @@ bool FrameRing::StoreAt(int index, const uint8_t* frame, size_t bytes, const Fra
 }
 
 bool FrameRing::Store(const uint8_t* frame, size_t bytes, const FrameRecord& record) {
-    const int index = writeIndex_.load(std::memory_order_relaxed);
-    if (!StoreAt(index, frame, bytes, record)) return false;
-    writeIndex_.store(index + 1 >= slotCount_ ? 0 : index + 1, std::memory_order_release);
-    stored_.fetch_add(1, std::memory_order_acq_rel);
+    const Position now = Published();
+    if (!StoreAt(now.writeIndex, frame, bytes, record)) return false;
+    const int next = now.writeIndex + 1 >= slotCount_ ? 0 : now.writeIndex + 1;
+    // Index and count move together: a reader between two separate stores would take the new
+    // frame with the old count and be told of it again.
+    position_.store(Pack(next, now.storedCount + 1), std::memory_order_release);
     return true;
 }
 
 uint8_t* FrameRing::BeginStore() {
-    const int index = writeIndex_.load(std::memory_order_relaxed);
+    const int index = Published().writeIndex;
     if (index < 0 || index >= size_) return nullptr;
     Slot& slot = slots_[index];
     std::lock_guard lock(slot.mutex);
@@ -117,7 +120,8 @@ uint8_t* FrameRing::BeginStore() {
 }
 
 bool FrameRing::CommitStore(size_t bytes, const FrameRecord& record) {
-    const int index = writeIndex_.load(std::memory_order_relaxed);
+    const Position now = Published();
+    const int index = now.writeIndex;
     if (index < 0 || index >= size_ || bytes > capacity_) return false;
     {
         Slot& slot = slots_[index];
@@ -127,13 +131,13 @@ bool FrameRing::CommitStore(size_t bytes, const FrameRecord& record) {
         slot.record = record;
         slot.sequence.fetch_add(1, std::memory_order_acq_rel);
     }
-    writeIndex_.store(index + 1 >= slotCount_ ? 0 : index + 1, std::memory_order_release);
-    stored_.fetch_add(1, std::memory_order_acq_rel);
+    const int next = index + 1 >= slotCount_ ? 0 : index + 1;
+    position_.store(Pack(next, now.storedCount + 1), std::memory_order_release);
     return true;
 }
 
 void FrameRing::AbandonStore() {
-    const int index = writeIndex_.load(std::memory_order_relaxed);
+    const int index = Published().writeIndex;
     if (index < 0 || index >= kMaxSlots) return;
     Slot& slot = slots_[index];
     std::lock_guard lock(slot.mutex);

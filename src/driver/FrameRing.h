@@ -5,8 +5,9 @@
 //
 // Threads: Store is for the writer only; CopyOut, the marks and the queries for any reader.
 // Each slot's lock guards its bytes and its FrameRecord: a reader holds it for one copy-out, so
-// the writer waits for that copy instead of tearing it. The write index and read mark are
-// atomics (the write index is published with release after the slot is complete). Allocate,
+// the writer waits for that copy instead of tearing it. The write index and the stored count
+// are one atomic word, published with release after the slot is complete, so a reader never
+// sees the one moved without the other; the read mark is an atomic of its own. Allocate,
 // Free and ResetWriteIndex need the writer stopped.
 #include <array>
 #include <atomic>
@@ -73,22 +74,35 @@ public:
     bool CommitStore(size_t bytes, const FrameRecord& record);
     void AbandonStore();
 
-    int WriteIndex() const { return writeIndex_.load(std::memory_order_acquire); }
+
+    // The write index and the stored count as one consistent pair: together they name the
+    // newest frame exactly. Readers that take the newest frame must use this, not the two
+    // accessors below one after the other.
+    struct Position {
+        int writeIndex;
+        uint64_t storedCount;
+    };
+    Position Published() const { return Unpack(position_.load(std::memory_order_acquire)); }
+    int WriteIndex() const { return Published().writeIndex; }
     int ReadMark() const { return readMark_.load(std::memory_order_acquire); }
-    // Frames stored so far; taken together with the write index it names one frame exactly.
-    uint64_t StoredCount() const { return stored_.load(std::memory_order_acquire); }
+    // Frames stored so far.
+    uint64_t StoredCount() const { return Published().storedCount; }
     void SetReadMark(int mark);
     // The reader took the frame that was newest when the write index was `writeIndex` and
     // `storedCount` frames had been stored.
     void MarkTaken(int writeIndex, uint64_t storedCount);
     // Marks every stored frame as taken.
-    void CatchUp() { MarkTaken(WriteIndex(), StoredCount()); }
+    void CatchUp() {
+        const Position now = Published();
+        MarkTaken(now.writeIndex, now.storedCount);
+    }
     // Counted, not compared by index, so a reader lapped by a whole ring still sees news.
     bool HasNewFrame() const { return StoredCount() != taken_.load(std::memory_order_acquire); }
     // Writer stopped only: drops pending frames by moving the write index onto the read mark.
     void DropPending() {
-        writeIndex_.store(ReadMark(), std::memory_order_release);
-        taken_.store(StoredCount(), std::memory_order_release);
+        const uint64_t stored = StoredCount();
+        position_.store(Pack(ReadMark(), stored), std::memory_order_release);
+        taken_.store(stored, std::memory_order_release);
     }
     // Writer stopped only: both marks back to slot 0, records emptied.
     void ResetMarks();
@@ -107,6 +121,13 @@ public:
     FrameRecord Record(int slot);
 
 private:
+    static constexpr int kIndexBits = 4;  // kMaxSlots fits
+    static constexpr uint64_t Pack(int writeIndex, uint64_t stored) {
+        return stored << kIndexBits | static_cast<uint64_t>(writeIndex);
+    }
+    static constexpr Position Unpack(uint64_t word) {
+        return {static_cast<int>(word & ((1u << kIndexBits) - 1)), word >> kIndexBits};
+    }
     struct Slot {
         std::mutex mutex;
         std::unique_ptr<uint8_t[]> data;
@@ -120,9 +141,8 @@ private:
     std::atomic<int> size_{0};  // slots holding buffers
     std::atomic<int> slotCount_{4};
     std::atomic<size_t> capacity_{0};
-    std::atomic<int> writeIndex_{0};
+    std::atomic<uint64_t> position_{0};  // Pack(write index, stored count)
     std::atomic<int> readMark_{0};
-    std::atomic<uint64_t> stored_{0};
     std::atomic<uint64_t> taken_{0};
 };
 

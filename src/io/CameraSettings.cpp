@@ -158,7 +158,7 @@ bool AcceptAnalog(AnalogRange range, const AnalogLimits& limits, int32_t& value)
         case AnalogRange::GlobalGain:
             return limits.globalGain.Contains(value);
         case AnalogRange::ColorGain:
-            return limits.colorGain.Contains(value);
+            return limits.colorGain.Contains(value) || limits.globalGain.Contains(value);
         case AnalogRange::Exposure:
             return limits.exposure.Contains(value);
         case AnalogRange::BlackLevel:
@@ -182,6 +182,12 @@ bool AcceptExposureSeconds(double seconds, const AnalogLimits& limits) {
 
 }  // namespace
 
+AnalogLimits AnalogLimits::Unchecked() {
+    AnalogLimits limits;
+    limits.globalGain = limits.colorGain = limits.exposure = limits.blackLevel = {kIntMin, kIntMax};
+    return limits;
+}
+
 std::string CameraKeyPath(int device) {
     if (device < 0) return {};
     char name[32];
@@ -202,12 +208,13 @@ int32_t CorrectColorMode(int32_t mode, const OutputCapabilities& caps) {
 }
 
 bool LoadSizeSettings(SettingsStore& store, int device, const OutputCapabilities& caps,
-                      SizeEntry& size) {
+                      SizeEntry& size, bool createMissing) {
     const std::string cameraPath = CameraKeyPath(device);
     if (cameraPath.empty()) return false;
     const SettingsKey root = store.Read();
     const SettingsKey* camera = root.Open(cameraPath);
     if (camera == nullptr) {
+        if (!createMissing) return false;
         // A camera seen for the first time gets its tree, so that its stored sizes exist for
         // the capture-window presets whether or not another camera came first.
         store.Update([&](SettingsKey& current) {

@@ -41,8 +41,12 @@ struct IntRange {
     bool Contains(int32_t v) const { return v >= min && v <= max; }
 };
 
-// The driver's ranges for the analog values; a loaded value outside them is refused.
+// The driver's ranges for the analog values; a loaded value outside them is refused. The colour
+// gains are also written by the global-gain setter, so they pass within either gain range.
 struct AnalogLimits {
+    // Accepts every value: for reading the stored values while no camera can judge them.
+    static AnalogLimits Unchecked();
+
     IntRange globalGain{0, 0};
     IntRange colorGain{0, 0};
     IntRange exposure{0, 0};
@@ -56,9 +60,10 @@ struct AnalogLimits {
 // camera's tree is created with the defaults ("Size_00" the full sensor, the format group) and
 // false is returned with `size` unchanged. Otherwise the selected entry is read into `size`
 // (a window that does not fit the sensor becomes the full sensor) and true is returned; false
-// when the entry or the "Size" value is missing.
+// when the entry or the "Size" value is missing. With `createMissing` false (no camera is open,
+// so nothing is known of what it delivers) a missing tree is left missing.
 bool LoadSizeSettings(platform::SettingsStore& store, int device, const OutputCapabilities& caps,
-                      SizeEntry& size);
+                      SizeEntry& size, bool createMissing = true);
 
 // "Size", "Color", "SubSample", "WaitTime", "Clock"; the colour mode is corrected to `caps`.
 // False when the camera's key is missing (`format` unchanged).

@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 
+#include "platform/FileReplace.h"
 #include "platform/LittleEndian.h"
 
 namespace lumora {
@@ -160,18 +161,16 @@ bool SaveMaskFile(const char* path, const MaskSet& masks) {
     uint8_t encoded[kMaskHeaderSize];
     EncodeMaskHeader(header, encoded);
 
-    std::string temp = std::string(path) + ".XXXXXX";
-    Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (fd.Get() < 0) return false;
-    bool ok = WriteAll(fd.Get(), encoded, sizeof encoded);
-    for (int i = 0; ok && i < 4; ++i) ok = WriteBlock(fd.Get(), PlaneAt(masks, i));
-    ok = ok && ::fsync(fd.Get()) == 0;
-    // Readable like an ordinary document (mkostemp makes the file private).
-    ok = ok && ::fchmod(fd.Get(), 0644) == 0;
-    ok = fd.Close() && ok;
-    ok = ok && ::rename(temp.c_str(), path) == 0;
-    if (!ok) ::unlink(temp.c_str());
-    return ok;
+    platform::FileSave save;
+    save.size = kMaskFileSize;
+    // A user who may write the file may save over it, even in a folder they cannot create in.
+    save.allowInPlace = true;
+    save.write = [&](int fd) {
+        bool ok = WriteAll(fd, encoded, sizeof encoded);
+        for (int i = 0; ok && i < 4; ++i) ok = WriteBlock(fd, PlaneAt(masks, i));
+        return ok;
+    };
+    return platform::SaveFile(path, save);
 }
 
 bool LoadMaskFile(const char* path, MaskSet& masks) {

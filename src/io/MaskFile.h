@@ -38,9 +38,10 @@ MaskFileHeader DecodeMaskHeader(const uint8_t* in);
 bool IsValidMaskHeader(const MaskFileHeader& header);
 
 // Writes the header and the four references (dark 8-bit, bright 8-bit, dark 16-bit, bright
-// 16-bit). The file is written beside the target and renamed over it only when every byte is on
-// disk, so a failed save (disk full, unwritable folder, references of the wrong size) returns
-// false and leaves any earlier file as it was.
+// 16-bit) into the file `path` names, through a symlink, keeping its mode and owner. False when
+// the file cannot be opened for writing, is not a regular file, or any write fails. The new
+// content is written beside the file and renamed over it when that is possible, so an earlier
+// file stays whole; otherwise it is written in place with the space reserved first.
 bool SaveMaskFile(const char* path, const MaskSet& masks);
 
 // Reads a whole mask file into temporaries and, only when the file has exactly the format's size

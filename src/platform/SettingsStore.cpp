@@ -1,5 +1,7 @@
 #include "platform/SettingsStore.h"
 
+#include "platform/FileReplace.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -67,7 +69,8 @@ enum class ReadResult { Ok, Absent, Failed };
 
 ReadResult ReadWholeFile(const std::filesystem::path& path, std::string& text) {
     text.clear();
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so a pipe in the file's place cannot hang the reader; it is refused below.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!fd.IsOpen())
         return (errno == ENOENT || errno == ENOTDIR) ? ReadResult::Absent : ReadResult::Failed;
     struct stat info {};
@@ -100,25 +103,16 @@ bool WriteAll(int fd, const std::string& text) {
     return true;
 }
 
-// Temporary file, flush, rename: the stored file is either the old or the new one, whole.
+// Temporary file, flush, rename: the stored file is either the old or the new one, whole. The
+// rename happens beside the real file, so a symlinked settings file stays a symlink.
 bool WriteAtomically(const std::filesystem::path& path, const std::string& text) {
     std::error_code ignored;
     std::filesystem::create_directories(path.parent_path(), ignored);
-    std::string temp = path.string() + ".XXXXXX";
-    FileDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (!fd.IsOpen()) return false;
-    bool ok = WriteAll(fd.Get(), text) && ::fsync(fd.Get()) == 0;
-    ok = fd.Close() && ok;
-    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    // Make the rename itself durable; a failure here does not undo a completed write.
-    FileDescriptor dir(::open(path.parent_path().empty() ? "." : path.parent_path().c_str(),
-                              O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.IsOpen()) ::fsync(dir.Get());
-    return true;
+    FileSave save;
+    save.size = text.size();
+    save.newFileMode = 0600;
+    save.write = [&text](int fd) { return WriteAll(fd, text); };
+    return SaveFile(path, save);
 }
 
 // Reads and parses the file; the caller holds the lock (when it could be had).

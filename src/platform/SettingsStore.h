@@ -3,7 +3,9 @@
 // lives in one human-readable text file (see SettingsKey.h for the form). Every access runs under
 // an exclusive lock on a companion ".lock" file, and a change is written to a temporary file,
 // flushed and renamed over the old one, so processes that update the store at the same time
-// neither lose nor mix each other's changes and a reader never sees half a file. A damaged file
+// neither lose nor mix each other's changes and a reader never sees half a file. A symlinked
+// file is written through the link with its mode and owner kept; a path naming anything but a
+// regular file is never written (the update fails). A damaged file
 // is reported on standard error, moved aside as ".bad" and read as absent.
 //
 // Threads: holds only its path; any thread or process may use any number of stores on one file

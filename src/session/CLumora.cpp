@@ -88,16 +88,20 @@ int CLumora::Initialize(HWND notifyWindow) {
     }
     if (!CreatePlanes()) return 0;
 
-    // Settings before any camera is chosen belong to device 0.
-    LoadSizeSettings(store_, 0, Capabilities(), sizeEntry_);
     driver_->SetCameraType(kCameraType);
     driver_->CreateController(notifyWindow, nullptr);
     if (driver_->GetDeviceCount(kCameraType) == 1) SetDeviceNumber(0);
 
-    const int device = deviceNumber_ >= 0 ? deviceNumber_ : 0;
-    LoadCameraSettings(device);
-    FormatSettings format{0, colorMode_, subSample_, waitTime_.load(), clock_};
-    if (LoadFormatSettings(store_, device, Capabilities(), format)) {
+    // Settings before any camera is chosen are device 0's, read but never judged or written
+    // back through a driver that has no camera to ask: only an open camera says what it takes
+    // and what it delivers.
+    const bool open = deviceNumber_ >= 0;
+    const int device = open ? deviceNumber_ : 0;
+    const OutputCapabilities caps = open ? Capabilities() : OutputCapabilities{};
+    LoadSizeSettings(store_, device, caps, sizeEntry_, open);
+    LoadCameraSettings(device, open);
+    FormatSettings format{0, colorMode_.load(), subSample_, waitTime_.load(), clock_};
+    if (LoadFormatSettings(store_, device, caps, format)) {
         colorMode_ = format.colorMode;
         subSample_ = format.subSample;
         waitTime_ = format.waitTime;
@@ -158,17 +162,21 @@ CLumora::SettingsGroups CLumora::SettingsSnapshot() const {
     return {analog_, filter_, gray_};
 }
 
-void CLumora::LoadCameraSettings(int device) {
+void CLumora::LoadCameraSettings(int device, bool open) {
     SettingsGroups groups = SettingsSnapshot();
-    if (driver_ != nullptr)
+    if (driver_ != nullptr && open) {
         LoadAnalogSettings(store_, device, Limits(), DriverAnalogValues(), groups.analog);
+    } else {
+        LoadAnalogSettings(store_, device, AnalogLimits::Unchecked(), groups.analog, groups.analog);
+    }
     LoadFilterSettings(store_, device, groups.filter);
     LoadGraySettings(store_, device, groups.gray);
     std::lock_guard lock(settingsLock_);
     analog_ = groups.analog;
     filter_ = groups.filter;
     gray_ = groups.gray;
-    settingsDevice_ = device;
+    // Only a camera that was open gets its settings saved back.
+    settingsDevice_ = open ? device : -1;
 }
 
 void CLumora::SaveCameraSettings() {
@@ -218,22 +226,24 @@ void CLumora::PushSettingsAfterOpen() {
 
 int CLumora::SetDeviceNumber(int number) {
     if (!HasDriver()) return 0;
-    // A device change under a running capture would pull the camera from under its thread.
-    if (state_.load() != kStateIdle || captureThreadStarted_) Close();
+    platform::CriticalSectionLock run(runLock_);
     if (settingsSaved_ == 1) SaveCameraSettings();
     settingsSaved_ = 1;
+    // A refused or unchanged number changes nothing, so a running capture goes on.
     if (driver_->IsDeviceAvailable(number) == 0) {
         RecordError(ERR_DEVICE);
         return 0;
     }
     if (number == deviceNumber_) return 1;
+    // A device change under a running capture would pull the camera from under its thread.
+    if (state_.load() != kStateIdle || captureThreadStarted_) Close();
     if (driver_->OpenDevice(number) == 0) {
         // The camera that was open is gone from the driver; the next call must really reopen.
         deviceNumber_ = -1;
         RecordError(ERR_DEVICE);
         return 0;
     }
-    LoadCameraSettings(number);
+    LoadCameraSettings(number, true);
     PushSettingsAfterOpen();
     deviceNumber_ = number;
     return 1;

@@ -216,7 +216,8 @@ private:
 
     // Lifecycle pieces.
     bool CreatePlanes();
-    void LoadCameraSettings(int device);
+    // `open`: the camera is open, so the driver's ranges judge the stored values.
+    void LoadCameraSettings(int device, bool open);
     void SaveCameraSettings();
     AnalogSettings AnalogSnapshot() const;
     void PushSettingsAfterOpen();
@@ -242,12 +243,15 @@ private:
     void PostFrame(uintptr_t wParam, intptr_t lParam);
     void FillFrameInfo(int frameRate10);
     // Copies the output image into the caller's buffer when one is set; false when that failed.
-    bool DeliverToCaller();
+    bool DeliverToCaller(bool sizeZeroIsNoBuffer);
     void SetCaller(HWND frameWindow, unsigned char* buffer, int size, int rowOrder);
     void AutoIrisAdjust(int mode, double factor);
 
     // The output image of the colour mode the images were prepared for.
     ImageBuffer* OutputImage();
+    // What GetImage and SaveImage deliver: during a run the prepared output image; between
+    // runs the current colour mode's, null when that mode has no image yet.
+    ImageBuffer* CurrentOutputImage();
 
     std::unique_ptr<CLumoraUSB3T2SimpleSdk> driver_;
     PipelineImages images_;
@@ -260,15 +264,18 @@ private:
     std::unique_ptr<PipelineHost> pipelineHost_;
 
     SizeEntry sizeEntry_;
-    mutable std::mutex settingsLock_;  // guards filter_, gray_, option28_, analog_, mask/dot flags
+    mutable std::mutex settingsLock_;  // guards filter_, gray_, analog_, mask/dot flags
     FilterSettings filter_;
     GraySettings gray_;
-    int option28_ = 0;
     AnalogSettings analog_;
     int maskFilter_ = 0;
     int dotFilter_ = 0;
     int realExposure_ = 0;
 
+    // Serialises starting and stopping runs (Capture, SnapShot, the preview and trigger starts,
+    // StopPreview, Close, a device change); taken before captureLock_, never by the capture
+    // thread, so StopPreview may wait for that thread while holding it.
+    platform::CriticalSection runLock_;
     platform::CriticalSection captureLock_;
     platform::CriticalSection maskLock_;
     platform::SettingsStore store_;
@@ -290,7 +297,7 @@ private:
     LUMORA_FRAME_INFO frameInfo_{};
     StreamCounters streamCounters_;
 
-    int colorMode_ = 0;
+    std::atomic<int> colorMode_{0};
     int subSample_ = 0;
     std::atomic<int> waitTime_{10};
     int clock_ = 0;

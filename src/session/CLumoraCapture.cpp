@@ -27,6 +27,16 @@ ImageBuffer* CLumora::OutputImage() {
     return images_.Output(preparedColorMode_);
 }
 
+ImageBuffer* CLumora::CurrentOutputImage() {
+    // Between runs the application reads the images as the colour mode it set now; an output
+    // image that mode never got holds no picture of that format.
+    if (state_.load() == kStateIdle) {
+        ImageBuffer* output = images_.Output(colorMode_);
+        return output != nullptr && output->IsValid() ? output : nullptr;
+    }
+    return OutputImage();
+}
+
 bool CLumora::ValidateWindow() const {
     const SizeEntry& s = sizeEntry_;
     if (s.hEffective < 0 || s.vEffective < 0 || s.hStart < 0 || s.vStart < 0) return false;
@@ -47,6 +57,8 @@ bool CLumora::ValidateWindow() const {
 }
 
 int CLumora::Prepare() {
+    // The images are rebuilt here; readers on other threads must not copy from them meanwhile.
+    platform::CriticalSectionLock lock(captureLock_);
     if (driver_->IsDeviceAvailable(driver_->GetDeviceIndex()) == 0) {
         RecordError(ERR_DEVICE);
         return 0;
@@ -120,6 +132,7 @@ int CLumora::Prepare() {
 
 int CLumora::Capture() {
     if (!HasDriver()) return 0;
+    platform::CriticalSectionLock run(runLock_);
     const int state = state_.load();
     if (state == kStatePreview || state == kStateTriggered) {
         RecordError(ERR_NOT_READY);
@@ -152,6 +165,8 @@ void CLumora::ProcessFrameLocked() {
 
 int CLumora::SnapShot(unsigned char* buffer, int size, int rowOrder) {
     if (!HasDriver()) return 0;
+    // Held to the end: no run may start or stop under a snapshot.
+    platform::CriticalSectionLock run(runLock_);
     const int state = state_.load();
     if (state == kStatePreview || state == kStateTriggered) {
         RecordError(ERR_NOT_READY);
@@ -189,12 +204,8 @@ int CLumora::SnapShot(unsigned char* buffer, int size, int rowOrder) {
 int CLumora::GetImage(unsigned char* buffer, int size, int rowOrder) {
     if (!HasDriver()) return 0;
     platform::CriticalSectionLock lock(captureLock_);
-    ImageBuffer* output = OutputImage();
-    if (output == nullptr) {
-        RecordError(ERR_NOT_READY);
-        return 0;
-    }
-    if (output->IsValid() && buffer != nullptr) {
+    ImageBuffer* output = CurrentOutputImage();
+    if (output != nullptr && output->IsValid() && buffer != nullptr) {
         if (CopyToCaller(*output, rowOrder, buffer, size) != 0) return 1;
         RecordError(ERR_MEMORY);
         return 0;
@@ -233,8 +244,11 @@ void CLumora::FillFrameInfo(int frameRate10) {
     frameInfo_.userBuffer = userBuffer_;
 }
 
-bool CLumora::DeliverToCaller() {
-    if (userBuffer_ == nullptr || userBufferSize_ == 0) return true;
+bool CLumora::DeliverToCaller(bool sizeZeroIsNoBuffer) {
+    if (userBuffer_ == nullptr) return true;
+    // The preview loop takes a zero size as no buffer; the trigger loop copies into any buffer
+    // it was given, so a zero size fails each frame with code 5.
+    if (userBufferSize_ == 0 && sizeZeroIsNoBuffer) return true;
     ImageBuffer* output = OutputImage();
     return output != nullptr && CopyToCaller(*output, rowOrder_, userBuffer_, userBufferSize_) != 0;
 }
@@ -253,6 +267,7 @@ void CLumora::PostFrame(uintptr_t wParam, intptr_t lParam) {
 
 int CLumora::StartPreview() {
     if (!HasDriver()) return 0;
+    platform::CriticalSectionLock run(runLock_);
     const int state = state_.load();
     if (state == kStatePreview) return 1;
     if (state == kStateCaptured || state == kStateTriggered) {
@@ -330,7 +345,7 @@ void CLumora::PreviewLoop() {
         ProcessFrameLocked();
         imageAvailable_ = 1;
         preview_.Draw(preparedColorMode_, images_, displayImage_);
-        if (!DeliverToCaller()) {
+        if (!DeliverToCaller(true)) {
             streamCounters_.Failed();
             continue;
         }
@@ -367,7 +382,7 @@ void CLumora::TriggerLoop() {
         FillFrameInfo(0);
         ProcessFrameLocked();
         imageAvailable_ = 1;
-        if (!DeliverToCaller()) {
+        if (!DeliverToCaller(false)) {
             streamCounters_.Failed();
             continue;
         }
@@ -379,17 +394,19 @@ void CLumora::TriggerLoop() {
 
 int CLumora::StopPreview() {
     if (!HasDriver()) return 0;
+    platform::CriticalSectionLock run(runLock_);
     runFlag_ = kRunStop;
     stopRequested_.Set();
-    if (state_.load() != kStateIdle) {
-        state_ = kStateIdle;
-        driver_->StopCapture(0);
-    }
+    const bool running = state_.load() != kStateIdle;
+    if (running) driver_->StopCapture(0);
     // Only a thread that was started is waited for; the stop event ends its sleeps at once.
     if (captureThreadStarted_) {
         captureThread_.Join();
         captureThreadStarted_ = false;
     }
+    // Idle only once the capture thread has finished its last frame: idle lets the next
+    // preparation rebuild the images that frame was using.
+    if (running) state_ = kStateIdle;
     return 1;
 }
 
@@ -406,6 +423,7 @@ int CLumora::Preview() {
 
 int CLumora::CallBackPreview(HWND frameWindow, unsigned char* buffer, int size, int rowOrder) {
     if (!HasDriver()) return 0;
+    platform::CriticalSectionLock run(runLock_);
     const int state = state_.load();
     if (state == kStatePreview) {
         // The run goes on with its window; the new caller takes over between two frames.
@@ -430,6 +448,7 @@ int CLumora::CallBackPreview(HWND frameWindow, unsigned char* buffer, int size, 
 
 int CLumora::Trigger(HWND frameWindow, unsigned char* buffer, int size, int rowOrder) {
     if (!HasDriver()) return 0;
+    platform::CriticalSectionLock run(runLock_);
     const int state = state_.load();
     if (state == kStatePreview || state == kStateCaptured) {
         RecordError(ERR_NOT_READY);
@@ -463,6 +482,7 @@ int CLumora::Trigger(HWND frameWindow, unsigned char* buffer, int size, int rowO
 }
 
 int CLumora::Close() {
+    platform::CriticalSectionLock run(runLock_);
     if (driver_ != nullptr) StopPreview();
     preview_.Close();
     imageAvailable_ = 0;

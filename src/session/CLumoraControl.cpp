@@ -84,7 +84,7 @@ const CLumora::FilterRow* CLumora::FilterRow::Find(int id) {
         {26, K::kSession, -255, 255, LUMORA_FILTER_FIELD(s.gray_.offset[kGrayG2]), nullptr,
          nullptr},
         {27, K::kSession, -255, 255, LUMORA_FILTER_FIELD(s.gray_.offset[kGrayB]), nullptr, nullptr},
-        {28, K::kOption, 0, 1, LUMORA_FILTER_FIELD(s.option28_), nullptr, nullptr},
+        {28, K::kOption, 0, 1, LUMORA_FILTER_FIELD(s.gray_.autoGainCounter), nullptr, nullptr},
         {29, K::kChannel, 0, 0, nullptr, nullptr, nullptr},
         {30, K::kChannel, 0, 0, nullptr, nullptr, nullptr},
         {31, K::kChannel, 0, 0, nullptr, nullptr, nullptr},

@@ -15,7 +15,7 @@ int CLumora::SaveImage(const char* fileName, int format) {
     }
     if (!Given(fileName)) return 0;
     platform::CriticalSectionLock lock(captureLock_);
-    ImageBuffer* output = OutputImage();
+    ImageBuffer* output = CurrentOutputImage();
     if (output == nullptr || !output->IsValid()) {
         RecordError(ERR_NOT_READY);
         return 0;

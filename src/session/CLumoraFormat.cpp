@@ -36,7 +36,8 @@ int CLumora::SetColorMode(int bits) {
 }
 
 int CLumora::GetColorMode() const {
-    return colorMode_ >= 0 && colorMode_ < 6 ? kColorModeBits[colorMode_] : -1;
+    const int mode = colorMode_.load();
+    return mode >= 0 && mode < 6 ? kColorModeBits[mode] : -1;
 }
 
 int CLumora::SetCaptureWindow(int width, int height) {

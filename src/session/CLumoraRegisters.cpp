@@ -76,6 +76,7 @@ int CLumora::ReadSromID(int address, int* valid) {
     uint8_t byte = 0;
     const int ok = driver_->ReadSrom(address & 0xFFF, &byte);
     SetValid(valid, ok != 0 ? 1 : 0);
+    if (ok == 0) RecordError(ERR_NOT_READY);
     return byte;
 }
 
@@ -86,13 +87,17 @@ int CLumora::WriteSromID(int address, int value) {
     }
     const int at = address & 0xFFF;
     const auto byte = static_cast<uint8_t>(value & 0xFF);
-    if (driver_->WriteSrom(at, byte) == 0) return 0;
+    if (driver_->WriteSrom(at, byte) == 0) {
+        RecordError(ERR_NOT_READY);
+        return 0;
+    }
     // The memory may take a moment to accept the byte: read back and write again until it holds.
     for (int attempt = 0; attempt < kReadBackAttempts; ++attempt) {
         uint8_t stored = 0;
         if (driver_->ReadSrom(at, &stored) != 0 && stored == byte) return 1;
         driver_->WriteSrom(at, byte);
     }
+    RecordError(ERR_NOT_READY);
     return 0;
 }
 

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstring>
 #include <numeric>
 #include <thread>
 #include <vector>
@@ -176,6 +179,50 @@ TEST(FrameRing, NothingToReceiveIntoWithoutBuffers) {
     FrameRing ring;
     EXPECT_EQ(ring.BeginStore(), nullptr);
     EXPECT_FALSE(ring.CommitStore(16, {}));
+}
+
+// One writer stores numbered frames as fast as it can while one reader takes the newest frame
+// the way the driver does (position, copy, mark). The writer stays within a few frames of the
+// reader, so no slot is overwritten under a copy: every frame taken must be newer than the last.
+TEST(FrameRingStress, ReaderNeverTakesTheSameFrameTwice) {
+    FrameRing ring;
+    ring.SetSlotCount(8);
+    ASSERT_TRUE(ring.Allocate(8, 16));
+    constexpr int kFrames = 50000;
+    std::atomic<int> delivered{0};
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        uint8_t frame[16] = {};
+        for (int i = 1; i <= kFrames && !done.load(); ++i) {
+            while (i - delivered.load() > 3 && !done.load()) std::this_thread::yield();
+            std::memcpy(frame, &i, sizeof i);
+            ring.Store(frame, sizeof frame, {.frameCounter = i});
+        }
+    });
+    int last = 0;
+    int duplicates = 0;
+    const FrameLayout layout = Layout(16, 1, 1, 1);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+    while (last < kFrames && std::chrono::steady_clock::now() < deadline) {
+        if (!ring.HasNewFrame()) {
+            std::this_thread::yield();  // leave the cores to suites running beside this one
+            continue;
+        }
+        const FrameRing::Position at = ring.Published();
+        uint8_t out[16];
+        FrameRecord record;
+        const int newest = at.writeIndex == 0 ? ring.SlotCount() - 1 : at.writeIndex - 1;
+        const bool copied = ring.CopyOut(newest, out, sizeof out, layout, &record);
+        ring.MarkTaken(at.writeIndex, at.storedCount);
+        if (!copied) continue;
+        if (record.frameCounter <= last) ++duplicates;
+        last = std::max(last, record.frameCounter);
+        delivered.store(last);
+    }
+    done = true;
+    writer.join();
+    EXPECT_EQ(duplicates, 0);
+    EXPECT_GT(last, 0);
 }
 
 }  // namespace

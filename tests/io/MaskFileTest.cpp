@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -168,6 +169,60 @@ TEST_F(MaskFileTest, MasksOfTheWrongShapeAreNeitherSavedNorLoaded) {
     EXPECT_FALSE(std::filesystem::exists(folder_ / "other.msk"));
     target_.Reference(8, kMaskBright).Create(1280, 1024, 8);
     EXPECT_FALSE(LoadMaskFile(Path().c_str(), target_));
+}
+
+}  // namespace
+}  // namespace lumora
+
+namespace lumora {
+namespace {
+
+class MaskFileTargetTest : public MaskFileTest {};
+
+TEST_F(MaskFileTargetTest, SaveWritesThroughASymlinkAndKeepsTheFileMode) {
+    const auto real = folder_ / "real.msk";
+    const auto link = folder_ / "link.msk";
+    ASSERT_TRUE(SaveMaskFile(real.c_str(), target_));
+    ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
+    std::filesystem::create_symlink(real, link);
+
+    ASSERT_TRUE(SaveMaskFile(link.c_str(), saved_));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    struct stat info {};
+    ASSERT_EQ(::stat(real.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(static_cast<size_t>(info.st_size), kMaskFileSize);
+    ASSERT_TRUE(LoadMaskFile(real.c_str(), target_));
+    EXPECT_TRUE(HasContent(target_, 1));
+}
+
+TEST_F(MaskFileTargetTest, HardLinkedFileIsWrittenInPlaceSoEveryNameSeesTheNewMasks) {
+    const auto other = folder_ / "other-name.msk";
+    ASSERT_TRUE(SaveMaskFile(Path().c_str(), target_));
+    ASSERT_EQ(::link(Path().c_str(), other.c_str()), 0);
+    ASSERT_TRUE(SaveMaskFile(Path().c_str(), saved_));
+    ASSERT_TRUE(LoadMaskFile(other.c_str(), target_));
+    EXPECT_TRUE(HasContent(target_, 1));
+    EXPECT_EQ(std::filesystem::file_size(other), kMaskFileSize);
+}
+
+TEST_F(MaskFileTargetTest, SomethingOtherThanARegularFileIsRefusedAndLeftAsItWas) {
+    const auto pipe = folder_ / "pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_FALSE(SaveMaskFile(pipe.c_str(), saved_));
+    EXPECT_TRUE(std::filesystem::is_fifo(pipe));
+    EXPECT_FALSE(SaveMaskFile(folder_.Path().c_str(), saved_));  // a folder
+    EXPECT_TRUE(std::filesystem::is_directory(folder_.Path()));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_.Path()), {}), 1);
+}
+
+TEST_F(MaskFileTargetTest, FileTheUserMayNotWriteIsRefusedNotReplaced) {
+    if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
+    ASSERT_TRUE(SaveMaskFile(Path().c_str(), target_));
+    ASSERT_EQ(::chmod(Path().c_str(), 0444), 0);
+    EXPECT_FALSE(SaveMaskFile(Path().c_str(), saved_));
+    ASSERT_TRUE(LoadMaskFile(Path().c_str(), saved_));
+    EXPECT_TRUE(HasContent(saved_, 2));
 }
 
 }  // namespace

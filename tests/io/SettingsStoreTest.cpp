@@ -262,3 +262,37 @@ TEST(SettingsStore, DefaultPathFollowsTheEnvironment) {
 
 }  // namespace
 }  // namespace lumora::platform
+
+namespace lumora::platform {
+namespace {
+
+TEST(SettingsStoreTarget, SymlinkedFileIsWrittenThroughTheLinkWithItsModeKept) {
+    TempFolder folder;
+    const auto real = folder / "real.conf";
+    const auto link = folder / "s.conf";
+    SettingsStore direct(real);
+    ASSERT_TRUE(
+        direct.Update([](SettingsKey& root) { return root.Create("A")->SetDword("x", 1); }));
+    ASSERT_EQ(::chmod(real.c_str(), 0644), 0);
+    std::filesystem::create_symlink(real, link);
+
+    SettingsStore store(link);
+    ASSERT_TRUE(store.Update([](SettingsKey& root) { return root.Create("A")->SetDword("x", 2); }));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(direct.Read().Open("A")->QueryDword("x"), 2u);
+    struct stat info {};
+    ASSERT_EQ(::stat(real.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
+}
+
+TEST(SettingsStoreTarget, PathNamingAPipeIsNeverReplaced) {
+    TempFolder folder;
+    const auto pipe = folder / "s.conf";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    SettingsStore store(pipe);
+    EXPECT_FALSE(store.Update([](SettingsKey& root) { return root.Create("A") != nullptr; }));
+    EXPECT_TRUE(std::filesystem::is_fifo(pipe));
+}
+
+}  // namespace
+}  // namespace lumora::platform
