@@ -77,6 +77,8 @@ void FramePipeline::ProcessFrame(PipelineImages& images, FramePipelineHost& host
     LimitSettings(s);
     ImageBuffer& source = images.RawSource(s.colorMode);
     if (!source.IsValid()) return;
+    // The camera's 16-bit samples arrive right-aligned; the flat field below left-aligns them.
+    if (source.BitCount() == 16) source.SetSignificantBits(12);
 
     if (s.autoIris == 1 || s.autoIris == 2) {
         const double f = AutoIrisFactor(source);
@@ -94,6 +96,7 @@ void FramePipeline::ProcessFrame(PipelineImages& images, FramePipelineHost& host
             CorrectedBayerPhase(s.filter.bayerMode, s.mirrors.horizontal, s.mirrors.vertical),
             s.filter.bayerGainR, s.filter.bayerGainG, s.filter.bayerGainB};
         ApplyConverter(*output, DemosaicBayer, source, nullptr, 0, 0, &params);
+        output->SetSignificantBits(source.SignificantBits());
     }
     Filters(images, *output, s);
 }
@@ -103,7 +106,9 @@ void FramePipeline::Corrections(ImageBuffer& source, const FrameSettings& s,
     std::lock_guard<platform::CriticalSection> lock(host.MaskLock());
     MaskSet* masks = host.Masks();
     if (masks == nullptr || !masks->IsComplete()) return;
-    if (s.maskFilter) FlatFieldCorrect(source, *masks, s.geometry);
+    if (s.maskFilter && FlatFieldCorrect(source, *masks, s.geometry) && source.BitCount() == 16) {
+        source.SetSignificantBits(16);
+    }
     if (s.dotFilter) {
         const int threshold = source.BitCount() == 16 ? kDefectThreshold16 : kDefectThreshold8;
         DefectCorrect(source, *masks, s.geometry, threshold);
@@ -122,7 +127,9 @@ void FramePipeline::GrayMode(PipelineImages& images, ImageBuffer& source, FrameS
             host.RefreshFilterDialog();
         }
         if (GrayGainIsNeutral(gray)) return;
-        GrayGainParams params{s.filter.bayerMode, {}, {}, s.sampleWidth};
+        // Left-aligned samples use the whole word; limiting them to 12 bits would flatten them.
+        const int sampleWidth = source.SignificantBits() == 16 ? 16 : s.sampleWidth;
+        GrayGainParams params{s.filter.bayerMode, {}, {}, sampleWidth};
         std::copy(gray.gain, gray.gain + 4, params.gain);
         std::copy(gray.offset, gray.offset + 4, params.offset);
         ApplyInPlace(source, GrayGainOffset, &params);

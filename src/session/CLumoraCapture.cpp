@@ -322,6 +322,7 @@ void CLumora::PreviewLoop() {
         FillFrameInfo(frameRate10_);
         ProcessFrameLocked();
         imageAvailable_ = 1;
+        OfferFrameToRecorder();
         preview_.Draw(preparedColorMode_, images_, displayImage_);
         if (!DeliverToCaller()) continue;
         if (runFlag_.load() == kRunGo) PostFrame(reinterpret_cast<uintptr_t>(&frameInfo_), 0);
@@ -370,6 +371,7 @@ int CLumora::StopPreview() {
         captureThread_.Join();
         captureThreadStarted_ = false;
     }
+    StopRecording();
     return 1;
 }
 

@@ -21,7 +21,8 @@ platform::PixelView ViewOf(const ImageBuffer& image, bool bottomUp) {
     return view;
 }
 
-// 16-bit gray or colour samples hold 12 bits: bits 4..11 are what a screen can show.
+// A screen shows the top 8 of a 16-bit sample's significant bits (bits 4..11 of the camera's
+// 12-bit samples, the high byte once the flat field has left-aligned them).
 void Samples12To8(ImageBuffer& dst, const ImageBuffer& src, int channels) {
     const int width = std::min(dst.Width(), src.Width());
     const int height = std::min(dst.Height(), src.Height());
@@ -33,7 +34,8 @@ void Samples12To8(ImageBuffer& dst, const ImageBuffer& src, int channels) {
             for (int c = 0; c < channels; ++c) {
                 const size_t at = 2 * (static_cast<size_t>(x) * srcStep + c);
                 const unsigned sample = in[at] | (in[at + 1] << 8);
-                out[static_cast<size_t>(x) * channels + c] = static_cast<uint8_t>(sample >> 4);
+                out[static_cast<size_t>(x) * channels + c] =
+                    TopByteOf(sample, src.SignificantBits());
             }
         }
     }
