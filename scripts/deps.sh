@@ -4,7 +4,7 @@ LUMORA_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libusb-1.0-0-dev libjpeg-dev libpng-dev libtiff-dev zlib1g-dev
   libcli11-dev libopencv-core-dev
-  libopencv-imgcodecs-dev libtiff-tools imagemagick pngcheck
+  libopencv-imgcodecs-dev libtiff-tools imagemagick pngcheck ffmpeg
 )
 
 lumora_install_deps() {
