@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "imaging/FramePipeline.h"
-#include "io/CameraSettings.h"
 #include "io/AviWriter.h"
+#include "io/CameraSettings.h"
 #include "io/ConfigFile.h"
 #include "io/SessionSettings.h"
 #include "lumora/lumora.h"
