@@ -10,6 +10,17 @@ using lumora::WithSession;
 
 extern "C" {
 
+LUMORA_API int Lumora_Record(int handle, const char* fileName, int durationMs, int showWindow) {
+    return WithSession(handle, 0,
+                       [&](CLumora& s) { return s.Record(fileName, durationMs, showWindow); });
+}
+LUMORA_API int Lumora_RecordW(int handle, const LUMORA_WCHAR* fileName, int durationMs,
+                              int showWindow) {
+    return WithSession(handle, 0, [&](CLumora& s) {
+        return WithNarrowPath(
+            s, fileName, [&](const char* path) { return s.Record(path, durationMs, showWindow); });
+    });
+}
 LUMORA_API int Lumora_SaveImage(int handle, const char* fileName, int format) {
     return WithSession(handle, 0, [&](CLumora& s) { return s.SaveImage(fileName, format); });
 }

@@ -77,6 +77,8 @@ void FramePipeline::ProcessFrame(PipelineImages& images, FramePipelineHost& host
     LimitSettings(s);
     ImageBuffer& source = images.RawSource(s.colorMode);
     if (!source.IsValid()) return;
+    // The camera's 16-bit samples arrive right-aligned; the flat field below left-aligns them.
+    if (source.BitCount() == 16) source.SetSignificantBits(12);
 
     if (s.autoIris == 1 || s.autoIris == 2) {
         const double f = AutoIrisFactor(source);
@@ -94,6 +96,7 @@ void FramePipeline::ProcessFrame(PipelineImages& images, FramePipelineHost& host
             CorrectedBayerPhase(s.filter.bayerMode, s.mirrors.horizontal, s.mirrors.vertical),
             s.filter.bayerGainR, s.filter.bayerGainG, s.filter.bayerGainB};
         ApplyConverter(*output, DemosaicBayer, source, nullptr, 0, 0, &params);
+        output->SetSignificantBits(source.SignificantBits());
     }
     Filters(*output, s);
 }
@@ -106,6 +109,7 @@ void FramePipeline::Corrections(ImageBuffer& source, const FrameSettings& s,
     // The flat field leaves 16-bit samples filling all sixteen bits; the dot filter's threshold
     // follows the data to that scale.
     const bool flattened = s.maskFilter && FlatFieldCorrect(source, *masks, s.geometry, &pool_);
+    if (flattened && source.BitCount() == 16) source.SetSignificantBits(16);
     if (s.dotFilter) {
         const int bits = flattened ? 16 : s.sampleWidth;
         DefectCorrect(source, *masks, s.geometry, DefectThresholdFor(source.BitCount(), bits),
@@ -125,7 +129,9 @@ void FramePipeline::GrayMode(PipelineImages& images, ImageBuffer& source, FrameS
             host.RefreshFilterDialog();
         }
         if (GrayGainIsNeutral(gray)) return;
-        GrayGainParams params{s.filter.bayerMode, {}, {}, s.sampleWidth};
+        // Left-aligned samples use the whole word; limiting them to 12 bits would flatten them.
+        const int sampleWidth = source.SignificantBits() == 16 ? 16 : s.sampleWidth;
+        GrayGainParams params{s.filter.bayerMode, {}, {}, sampleWidth};
         std::copy(gray.gain, gray.gain + 4, params.gain);
         std::copy(gray.offset, gray.offset + 4, params.offset);
         ApplyInPlace(source, GrayGainOffset, &params);

@@ -33,7 +33,8 @@ ImageBuffer::ImageBuffer(ImageBuffer&& other) noexcept
       width_(other.width_),
       height_(other.height_),
       stride_(other.stride_),
-      bitCount_(other.bitCount_) {
+      bitCount_(other.bitCount_),
+      significantBits_(other.significantBits_) {
     other.Reset();
 }
 
@@ -45,6 +46,7 @@ ImageBuffer& ImageBuffer::operator=(ImageBuffer&& other) noexcept {
         height_ = other.height_;
         stride_ = other.stride_;
         bitCount_ = other.bitCount_;
+        significantBits_ = other.significantBits_;
         other.Reset();
     }
     return *this;
@@ -105,6 +107,7 @@ void ImageBuffer::Reset() {
     height_ = 0;
     stride_ = 0;
     bitCount_ = 0;
+    significantBits_ = 0;
 }
 
 void ImageBuffer::SetGrayPalette() {

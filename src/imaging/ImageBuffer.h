@@ -101,6 +101,13 @@ public:
     uint8_t* Row(int y) { return pixels_.get() + static_cast<ptrdiff_t>(y) * stride_; }
     const uint8_t* Row(int y) const { return pixels_.get() + static_cast<ptrdiff_t>(y) * stride_; }
 
+    // Where the data lies in 16-bit samples: the number of bits from bit 0 up to the highest
+    // one that carries data. 12 for the camera's samples as delivered (right-aligned), 16 once
+    // the flat field has spread them over the whole word; 0 when nobody said. Re-creating the
+    // buffer clears it.
+    int SignificantBits() const { return significantBits_; }
+    void SetSignificantBits(int bits) { significantBits_ = bits; }
+
     const BitmapInfo& Info() const { return info_; }
     const BitmapInfoHeader& Header() const { return info_.header; }
     const RgbQuad* Palette() const { return info_.colors; }
@@ -117,6 +124,16 @@ private:
     int height_ = 0;
     int stride_ = 0;
     int bitCount_ = 0;
+    int significantBits_ = 0;
 };
+
+// The 8 bits of a 16-bit sample a screen or an 8-bit file shows: the top 8 of its significant
+// bits (`significantBits` as ImageBuffer keeps it; 0 is taken as `assumed`). Stray bits above
+// the significant ones saturate instead of wrapping.
+inline uint8_t TopByteOf(unsigned sample, int significantBits, int assumed = 12) {
+    const int bits = significantBits >= 8 && significantBits <= 16 ? significantBits : assumed;
+    const unsigned top = sample >> (bits - 8);
+    return static_cast<uint8_t>(top > 255 ? 255 : top);
+}
 
 }  // namespace lumora

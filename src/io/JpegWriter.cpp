@@ -57,18 +57,14 @@ int Compress(jpeg_compress_struct* cinfo, JpegErrorManager* error, std::FILE* fi
     return 1;
 }
 
-uint8_t Reduce16(uint16_t v, int shift) {
-    const unsigned reduced = static_cast<unsigned>(v) >> shift;
-    return static_cast<uint8_t>(reduced > 255 ? 255 : reduced);
-}
-
 // Fills `out` with the image as 8-bit gray (8- and 16-bit sources) or RGB (colour sources).
 void PrepareRows(const ImageBuffer& image, int significantBits, uint8_t* out) {
     const int width = image.Width();
-    // A 16-bit gray sample holds 12 significant bits at the bottom of the word unless the
-    // caller says 10; its top byte would be nearly black, so bits 4..11 (2..9) are taken, as
-    // the preview shows them. Larger values saturate instead of wrapping.
-    const int grayShift = significantBits == 10 ? 2 : 4;
+    // The top 8 of a 16-bit sample's significant bits, as the preview shows them: where the
+    // image says where its data lies (right-aligned 12 bits, or left-aligned by the flat
+    // field), that; otherwise 12 right-aligned bits unless the caller says 10.
+    const int grayBits = significantBits == 10 ? 10 : 12;
+    const int colorBits = image.SignificantBits();
     for (int y = 0; y < image.Height(); ++y) {
         const uint8_t* src = image.Row(y);
         switch (image.BitCount()) {
@@ -78,7 +74,9 @@ void PrepareRows(const ImageBuffer& image, int significantBits, uint8_t* out) {
                 break;
             case 16: {
                 const uint16_t* words = Words(src);
-                for (int x = 0; x < width; ++x) *out++ = Reduce16(words[x], grayShift);
+                for (int x = 0; x < width; ++x) {
+                    *out++ = TopByteOf(words[x], image.SignificantBits(), grayBits);
+                }
                 break;
             }
             case 24:
@@ -91,13 +89,13 @@ void PrepareRows(const ImageBuffer& image, int significantBits, uint8_t* out) {
                 }
                 break;
             }
-            default: {  // 48 and 64: the high byte of each of B, G, R
+            default: {  // 48 and 64: the top byte of each of B, G, R (the high byte unless said)
                 const uint16_t* words = Words(src);
                 const int samples = image.BytesPerPixel() / 2;
                 for (int x = 0; x < width; ++x, words += samples) {
-                    *out++ = static_cast<uint8_t>(words[2] >> 8);
-                    *out++ = static_cast<uint8_t>(words[1] >> 8);
-                    *out++ = static_cast<uint8_t>(words[0] >> 8);
+                    *out++ = TopByteOf(words[2], colorBits, 16);
+                    *out++ = TopByteOf(words[1], colorBits, 16);
+                    *out++ = TopByteOf(words[0], colorBits, 16);
                 }
                 break;
             }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "imaging/FramePipeline.h"
+#include "io/AviWriter.h"
 #include "io/CameraSettings.h"
 #include "io/ConfigFile.h"
 #include "io/SessionSettings.h"
@@ -185,6 +186,22 @@ public:
     // Re-reads the selected size and the format group from the settings store.
     void ReloadFormatSettings();
 
+    // ---- recording (CLumoraRecord.cpp) --------------------------------------------------------
+    // Records the processed frames of a preview run into an AVI file for durationMs from the
+    // first frame. Codes: 9 bad name or duration, 1 already recording, 4 window, 12 the run
+    // could not start or the file could not be opened, 3 no thread. A write failure during the
+    // recording (a full disk) ends it with a finished file and records 12.
+    int Record(const char* fileName, int durationMs, int showWindow);
+    struct RecordProgress {
+        bool recording = false;
+        uint32_t frames = 0;   // frames in the file
+        uint32_t skipped = 0;  // frames processed while the recorder was still writing
+        uint64_t bytes = 0;
+    };
+    RecordProgress RecordingProgress() const;
+    // Lowers the RIFF limit of the next recording, so tests cross it with a short recording.
+    void SetRecordRiffLimit(uint64_t bytes) { recordRiffLimit_ = bytes; }
+
     // ---- for tests and the command ------------------------------------------------------------
     CLumoraUSB3T2SimpleSdk* Driver() const { return driver_.get(); }
     int DeviceNumber() const { return deviceNumber_; }
@@ -246,6 +263,12 @@ private:
     bool DeliverToCaller(bool sizeZeroIsNoBuffer);
     void SetCaller(HWND frameWindow, unsigned char* buffer, int size, int rowOrder);
     void AutoIrisAdjust(int mode, double factor);
+
+    // Recording pieces: the preview loop offers each processed frame; StopPreview ends the
+    // recording and waits for its thread.
+    void OfferFrameToRecorder();
+    void StopRecording();
+    void RecordThreadBody(int durationMs);
 
     // The output image of the colour mode the images were prepared for.
     ImageBuffer* OutputImage();
@@ -316,6 +339,20 @@ private:
     MaskGeometry preparedGeometry_;
     int rawWidth_ = 0;
     int rawHeight_ = 0;
+
+    // Recording: the record thread owns avi_ and recordFrame_ while it runs; recordFrame_ is
+    // filled under captureLock_.
+    AviWriter avi_;
+    ImageBuffer recordFrame_;
+    platform::Thread recordThread_;
+    bool recordThreadStarted_ = false;
+    platform::Event recordWake_{false, false};
+    std::atomic<int> recording_{0};
+    std::atomic<int> recordFrameReady_{0};
+    std::atomic<uint32_t> recordFrames_{0};
+    std::atomic<uint32_t> recordSkipped_{0};
+    std::atomic<uint64_t> recordBytes_{0};
+    uint64_t recordRiffLimit_ = kAviRiffLimit;
 
     ErrorHistory history_;
 };

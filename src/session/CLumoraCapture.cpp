@@ -344,6 +344,7 @@ void CLumora::PreviewLoop() {
         FillFrameInfo(frameRate10_);
         ProcessFrameLocked();
         imageAvailable_ = 1;
+        OfferFrameToRecorder();
         preview_.Draw(preparedColorMode_, images_, displayImage_);
         if (!DeliverToCaller(true)) {
             streamCounters_.Failed();
@@ -404,6 +405,7 @@ int CLumora::StopPreview() {
         captureThread_.Join();
         captureThreadStarted_ = false;
     }
+    StopRecording();
     // Idle only once the capture thread has finished its last frame: idle lets the next
     // preparation rebuild the images that frame was using.
     if (running) state_ = kStateIdle;

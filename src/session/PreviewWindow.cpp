@@ -25,32 +25,35 @@ platform::PixelView ViewOf(const ImageBuffer& image, bool bottomUp) {
     return view;
 }
 
-// Which 8 bits of a 16-bit sample a screen shows: (sample >> shift) & 0xFF. The samples hold
-// 12 bits, so bits 4..11 are the visible ones.
-constexpr int kPreviewShift = 4;
-
-// One gray row: sixteen samples per step, shifted, masked and packed to bytes.
-void GrayRow16To8(uint8_t* out, const uint8_t* in, int width, int shift) {
+// One gray row: sixteen samples per step, shifted and packed to bytes with saturation, so a
+// sample above its significant bits shows white as TopByteOf makes it.
+void GrayRow16To8(uint8_t* out, const uint8_t* in, int width, int shift, int significantBits) {
     int x = 0;
 #if defined(__SSE2__)
-    const __m128i count = _mm_cvtsi32_si128(shift);
-    const __m128i low = _mm_set1_epi16(0x00FF);
-    for (; x + 16 <= width; x += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * x));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * x + 16));
-        const __m128i packed = _mm_packus_epi16(_mm_and_si128(_mm_srl_epi16(a, count), low),
-                                                _mm_and_si128(_mm_srl_epi16(b, count), low));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), packed);
+    if (shift >= 1) {  // shifted samples fit a signed 16-bit lane, which packus saturates
+        const __m128i count = _mm_cvtsi32_si128(shift);
+        for (; x + 16 <= width; x += 16) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * x));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * x + 16));
+            const __m128i packed =
+                _mm_packus_epi16(_mm_srl_epi16(a, count), _mm_srl_epi16(b, count));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), packed);
+        }
     }
 #endif
     for (; x < width; ++x) {
         const unsigned sample = in[2 * x] | (in[2 * x + 1] << 8);
-        out[x] = static_cast<uint8_t>(sample >> shift);
+        out[x] = TopByteOf(sample, significantBits);
     }
 }
 
-// 16-bit gray or colour samples to 8 bits, `shift` choosing the bits (see kPreviewShift).
-void Samples12To8(ImageBuffer& dst, const ImageBuffer& src, int channels, int shift) {
+// A screen shows the top 8 of a 16-bit sample's significant bits (bits 4..11 of the camera's
+// 12-bit samples, the high byte once the flat field has left-aligned them).
+void Samples12To8(ImageBuffer& dst, const ImageBuffer& src, int channels) {
+    const int bits = src.SignificantBits() >= 8 && src.SignificantBits() <= 16
+                         ? src.SignificantBits()
+                         : 12;
+    const int shift = bits - 8;
     const int width = std::min(dst.Width(), src.Width());
     const int height = std::min(dst.Height(), src.Height());
     const int srcStep = src.BytesPerPixel() / 2;
@@ -58,14 +61,14 @@ void Samples12To8(ImageBuffer& dst, const ImageBuffer& src, int channels, int sh
         const uint8_t* in = src.Row(y);
         uint8_t* out = dst.Row(y);
         if (channels == 1 && srcStep == 1) {
-            GrayRow16To8(out, in, width, shift);
+            GrayRow16To8(out, in, width, shift, bits);
             continue;
         }
         for (int x = 0; x < width; ++x) {
             for (int c = 0; c < channels; ++c) {
                 const size_t at = 2 * (static_cast<size_t>(x) * srcStep + c);
                 const unsigned sample = in[at] | (in[at + 1] << 8);
-                out[static_cast<size_t>(x) * channels + c] = static_cast<uint8_t>(sample >> shift);
+                out[static_cast<size_t>(x) * channels + c] = TopByteOf(sample, bits);
             }
         }
     }
@@ -136,7 +139,7 @@ void PreviewWindow::Draw(int colorMode, PipelineImages& images, ImageBuffer& dis
             picture = &images.rawImage8;
             break;
         case 1:
-            Samples12To8(images.rawImage8, images.rawImage16, 1, kPreviewShift);
+            Samples12To8(images.rawImage8, images.rawImage16, 1);
             picture = &images.rawImage8;
             break;
         case 2:
@@ -147,7 +150,7 @@ void PreviewWindow::Draw(int colorMode, PipelineImages& images, ImageBuffer& dis
             picture = &images.colorImage24;
             break;
         default:
-            Samples12To8(images.colorImage24, *images.Output(colorMode), 3, kPreviewShift);
+            Samples12To8(images.colorImage24, *images.Output(colorMode), 3);
             picture = &images.colorImage24;
             break;
     }

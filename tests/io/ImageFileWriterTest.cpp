@@ -218,6 +218,32 @@ TEST_F(ImageFileWriterTest, JpegOfTwelveBitGrayKeepsBitsFourToEleven) {
     EXPECT_NEAR(ReadJpeg(path).pixels[0], 0xFF, 2);  // 0xABC >> 2 saturates
 }
 
+TEST_F(ImageFileWriterTest, JpegOfFlatFieldedGrayTakesTheHighByteInsteadOfTurningWhite) {
+    ImageBuffer image;
+    image.Create(16, 16, 16);
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 16; ++x) {
+            const uint16_t v = 0x6A50;  // a mid-gray 12-bit value left-aligned by the flat field
+            std::memcpy(image.Row(y) + 2 * x, &v, 2);
+        }
+    }
+    image.SetSignificantBits(16);
+    const std::string path = PathFor("ff.jpg");
+    ASSERT_EQ(WriteImageFile(path.c_str(), image, kSaveJpeg100, 16), 1);
+    EXPECT_NEAR(ReadJpeg(path).pixels[0], 0x6A, 2);
+    image.SetSignificantBits(12);  // right-aligned 12-bit samples: bits 4..11
+    std::memcpy(image.Row(0), "\xBC\x0A", 2);
+    ASSERT_EQ(WriteImageFile(path.c_str(), image, kSaveJpeg100, 16), 1);
+    EXPECT_NEAR(ReadJpeg(path).pixels[1], 0xFF, 2);  // 0x6A50 is past 12 bits: saturates
+}
+
+TEST(SignificantBitsTest, TopByteIsTheTopEightOfTheSignificantBits) {
+    EXPECT_EQ(TopByteOf(0x0ABC, 12), 0xAB);
+    EXPECT_EQ(TopByteOf(0xABC0, 16), 0xAB);
+    EXPECT_EQ(TopByteOf(0x0ABC, 0), 0xAB);  // unknown: the camera's 12 bits
+    EXPECT_EQ(TopByteOf(0x1000, 12), 0xFF);
+}
+
 TEST_F(ImageFileWriterTest, JpegQualityFollowsTheFormatCode) {
     const ImageBuffer image = MakeTestImage(200, 100, 24);
     size_t sizes[3];
