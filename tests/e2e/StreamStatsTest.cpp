@@ -42,7 +42,10 @@ TEST_F(SimWorld, StreamStatsCountSkippedFramesFromTheCameraCounter) {
     announced += CountFrameMessages(frames, true);
     EXPECT_EQ(static_cast<long>(stats.framesDelivered), announced);
     EXPECT_GT(stats.framesDelivered, 0u);
+#if !defined(__SANITIZE_THREAD__)
+    // Under ThreadSanitizer the simulated camera itself can be slower than the loop's pause.
     EXPECT_GT(stats.framesSkipped, 0u);
+#endif
     EXPECT_EQ(stats.framesFailed, 0u);
     EXPECT_EQ(stats.framesSent, stats.framesDelivered + stats.framesSkipped);
     Lumora_Close(h);
