@@ -450,7 +450,7 @@ static void software_trigger(GstLumoraSrc* self) {
 }
 
 static void gst_lumora_src_set_property(GObject* object, guint id, const GValue* value,
-                                        GParamSpec* spec) {
+                                        GParamSpec* param) {
     GstLumoraSrc* self = GST_LUMORA_SRC(object);
     GST_OBJECT_LOCK(self);
     switch (id) {
@@ -471,7 +471,7 @@ static void gst_lumora_src_set_property(GObject* object, guint id, const GValue*
         case PROP_SUBSAMPLE: self->subsample = g_value_get_boolean(value); break;
         case PROP_TRIGGER: self->trigger = g_value_get_boolean(value); break;
         case PROP_COOLER: self->cooler = g_value_get_boolean(value); break;
-        default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec); break;
+        default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param); break;
     }
     /* Exposure, gain, black level, mirrors and cooler change live; geometry waits for the next
      * negotiation (READY). */
@@ -491,7 +491,7 @@ static void gst_lumora_src_set_property(GObject* object, guint id, const GValue*
 }
 
 static void gst_lumora_src_get_property(GObject* object, guint id, GValue* value,
-                                        GParamSpec* spec) {
+                                        GParamSpec* param) {
     GstLumoraSrc* self = GST_LUMORA_SRC(object);
     GST_OBJECT_LOCK(self);
     switch (id) {
@@ -517,7 +517,7 @@ static void gst_lumora_src_get_property(GObject* object, guint id, GValue* value
         case PROP_SUBSAMPLE: g_value_set_boolean(value, self->subsample); break;
         case PROP_TRIGGER: g_value_set_boolean(value, self->trigger); break;
         case PROP_COOLER: g_value_set_boolean(value, self->cooler); break;
-        default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec); break;
+        default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param); break;
     }
     GST_OBJECT_UNLOCK(self);
 }

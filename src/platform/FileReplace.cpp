@@ -12,26 +12,6 @@
 namespace lumora::platform {
 namespace {
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    ~Descriptor() { Close(); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int Get() const { return fd_; }
-    bool IsOpen() const { return fd_ >= 0; }
-    // The result of close(2): a deferred write error can surface only here.
-    bool Close() {
-        if (fd_ < 0) return true;
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
-
 // The path of the file itself: a symlink is followed to what it names.
 std::string RealPath(const std::filesystem::path& path) {
     char resolved[PATH_MAX];
@@ -44,7 +24,7 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 }
 
 void SyncFolder(const std::filesystem::path& folder) {
-    Descriptor dir(
+    FileDescriptor dir(
         ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.IsOpen()) ::fsync(dir.Get());
 }
@@ -54,7 +34,7 @@ enum class Replaced { kDone, kFailed, kNotPossible };
 // Temporary beside the real file, same mode and owner, renamed over it once complete.
 Replaced ReplaceBeside(const std::string& real, const struct stat& info, const FileSave& save) {
     std::string temp = real + ".XXXXXX";
-    Descriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
+    FileDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (!fd.IsOpen()) return Replaced::kNotPossible;  // a folder we may not create in
     auto drop = [&](Replaced result) {
         fd.Close();
@@ -97,8 +77,8 @@ bool SaveFile(const std::filesystem::path& path, const FileSave& save) {
     const bool existed = ::stat(path.c_str(), &before) == 0;
     // Opening for writing decides, as it would for any program: a file the user may not write
     // is refused, never replaced. O_NONBLOCK keeps a pipe without a reader from hanging us.
-    Descriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC,
-                         static_cast<mode_t>(save.newFileMode)));
+    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC,
+                             static_cast<mode_t>(save.newFileMode)));
     if (!fd.IsOpen()) return false;
     struct stat info {};
     if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;

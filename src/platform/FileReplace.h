@@ -1,4 +1,6 @@
 #pragma once
+
+#include <unistd.h>
 // Saving a whole file under a path an application named. The save writes through a symlink to
 // the file it names, refuses anything that is not a regular file (a device, a pipe, a folder),
 // keeps the file's mode and owner, and reports every failed write. Where it can, it writes a
@@ -13,6 +15,27 @@
 #include <functional>
 
 namespace lumora::platform {
+
+// Owns one file descriptor. Close() reports close(2)'s result: a deferred write error can
+// surface only there.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+    ~FileDescriptor() { Close(); }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int Get() const { return fd_; }
+    bool IsOpen() const { return fd_ >= 0; }
+    bool Close() {
+        if (fd_ < 0) return true;
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
 
 struct FileSave {
     // Writes the whole content to the descriptor from offset 0; false on any failure.

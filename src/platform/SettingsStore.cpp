@@ -20,26 +20,6 @@ namespace {
 // A settings file is a few kilobytes; anything far larger is not ours.
 constexpr off_t kMaxFileSize = 16 * 1024 * 1024;
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-    ~FileDescriptor() { Close(); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return fd_; }
-    bool IsOpen() const { return fd_ >= 0; }
-    // The result of close(2): a deferred write error can surface only here.
-    bool Close() {
-        if (fd_ < 0) return true;
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
-
 // Holds the exclusive lock of a store while it lives. Without a usable lock file (a read-only
 // or missing folder) reads go ahead unlocked; nobody can write there anyway.
 class StoreLock {
