@@ -255,13 +255,18 @@ BENCHMARK(BM_ProcessFrameCorrections)
 // ---- single filters -------------------------------------------------------------------------
 
 template <int kBits>
-void LookupFilter(benchmark::State& state, const FilterVariants& filter, int setting) {
-    ImageBuffer image;
-    if (kBits == 8) {
+void LoadBits(ImageBuffer& image) {
+    if constexpr (kBits == 8) {
         Load8(image);
     } else {
         Load16(image);
     }
+}
+
+template <int kBits>
+void LookupFilter(benchmark::State& state, const FilterVariants& filter, int setting) {
+    ImageBuffer image;
+    LoadBits<kBits>(image);
     const PixelConverter convert =
         filter.For(kBits == 8 ? FilterVariant::kMono8 : FilterVariant::kMono16);
     for (auto _ : state) {
@@ -296,29 +301,25 @@ BENCHMARK(BM_Brightness8)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Brightness16)->Unit(benchmark::kMillisecond);
 
 // The table application alone, with the table cached as the pipeline keeps it.
-void BM_CachedLut8(benchmark::State& state) {
+template <int kBits>
+void CachedLut(benchmark::State& state) {
     ImageBuffer image;
-    Load8(image);
+    LoadBits<kBits>(image);
     std::vector<uint16_t> table;
-    BuildGammaTable(140, 255, table);
+    BuildGammaTable(140, kBits == 8 ? 255 : 65535, table);
     for (auto _ : state) {
         ApplyLookupTable(image, table);
         benchmark::ClobberMemory();
     }
     SetBytes(state, image.SizeBytes());
+}
+void BM_CachedLut8(benchmark::State& state) {
+    CachedLut<8>(state);
+}
+void BM_CachedLut16(benchmark::State& state) {
+    CachedLut<16>(state);
 }
 BENCHMARK(BM_CachedLut8)->Unit(benchmark::kMillisecond);
-void BM_CachedLut16(benchmark::State& state) {
-    ImageBuffer image;
-    Load16(image);
-    std::vector<uint16_t> table;
-    BuildGammaTable(140, 65535, table);
-    for (auto _ : state) {
-        ApplyLookupTable(image, table);
-        benchmark::ClobberMemory();
-    }
-    SetBytes(state, image.SizeBytes());
-}
 BENCHMARK(BM_CachedLut16)->Unit(benchmark::kMillisecond);
 
 void BM_Sharpness8(benchmark::State& state) {
