@@ -197,6 +197,7 @@ public:
         uint32_t frames = 0;   // frames in the file
         uint32_t skipped = 0;  // frames processed while the recorder was still writing
         uint64_t bytes = 0;
+        int rate = 0;  // hundredths of frames per second in the finished file; 0 before
     };
     RecordProgress RecordingProgress() const;
     // Lowers the RIFF limit of the next recording, so tests cross it with a short recording.
@@ -352,6 +353,7 @@ private:
     std::atomic<uint32_t> recordFrames_{0};
     std::atomic<uint32_t> recordSkipped_{0};
     std::atomic<uint64_t> recordBytes_{0};
+    std::atomic<int> recordRate_{0};
     uint64_t recordRiffLimit_ = kAviRiffLimit;
 
     ErrorHistory history_;

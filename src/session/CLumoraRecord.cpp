@@ -72,6 +72,7 @@ int CLumora::Record(const char* fileName, int durationMs, int showWindow) {
     }
     recordFrames_ = 0;
     recordSkipped_ = 0;
+    recordRate_ = 0;
     recordBytes_ = avi_.BytesWritten();
     recordFrameReady_ = 0;
     recording_ = 1;
@@ -140,6 +141,7 @@ void CLumora::RecordThreadBody(int durationMs) {
     if (!avi_.Finish() && failure == 0) failure = ERR_TEXT;
     recordFrames_ = avi_.FrameCount();
     recordBytes_ = avi_.BytesWritten();
+    recordRate_ = avi_.Rate();
     recording_ = 0;
     if (failure != 0) RecordError(failure);
 }
@@ -159,6 +161,7 @@ CLumora::RecordProgress CLumora::RecordingProgress() const {
     p.frames = recordFrames_.load();
     p.skipped = recordSkipped_.load();
     p.bytes = recordBytes_.load();
+    p.rate = recordRate_.load();
     return p;
 }
 
