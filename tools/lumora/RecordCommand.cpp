@@ -96,7 +96,8 @@ public:
         const double fps =
             span > 0.2 ? static_cast<double>(s.framesWritten - firstFrames_) / span : 0.0;
         const double mb = static_cast<double>(s.bytesWritten) / kMegabyte;
-        const double shown = elapsed < total_ ? elapsed : total_;
+        // The duration runs from the first frame, as the recorder measures it.
+        const double shown = span < total_ ? span : total_;
         if (terminal_) {
             constexpr int kWidth = 30;
             const int filled = total_ > 0 ? static_cast<int>(kWidth * shown / total_) : 0;
@@ -163,7 +164,8 @@ int Record(const Options& options, const SnapOptions& snap, const RecordOptions&
     const int durationMs = static_cast<int>(record.seconds * 1000.0 + 0.5);
     const auto start = std::chrono::steady_clock::now();
     camera.Check(Lumora_Record(h, record.path.c_str(), durationMs, 0),
-                 "cannot record to " + record.path);
+                 "cannot record to " + record.path +
+                     " (the file cannot be created there, or the preview did not start)");
     ProgressView view(record.seconds, ::isatty(STDOUT_FILENO) == 1);
     LumoraRecordStats stats{};
     bool interrupted = false;
