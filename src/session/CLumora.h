@@ -10,6 +10,7 @@
 // flags polled by the loops are atomics. Lifecycle operations (Initialize, SetDeviceNumber,
 // teardown) must not overlap each other; they stop a running capture first.
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -202,6 +203,9 @@ public:
     RecordProgress RecordingProgress() const;
     // Lowers the RIFF limit of the next recording, so tests cross it with a short recording.
     void SetRecordRiffLimit(uint64_t bytes) { recordRiffLimit_ = bytes; }
+    // Runs on the record thread before each frame is written, outside the capture lock; tests
+    // stand in a stalled disk with it. Set before the recording starts.
+    void SetRecordWriteGate(std::function<void()> gate) { recordWriteGate_ = std::move(gate); }
 
     // ---- for tests and the command ------------------------------------------------------------
     CLumoraUSB3T2SimpleSdk* Driver() const { return driver_.get(); }
@@ -355,6 +359,7 @@ private:
     std::atomic<uint64_t> recordBytes_{0};
     std::atomic<int> recordRate_{0};
     uint64_t recordRiffLimit_ = kAviRiffLimit;
+    std::function<void()> recordWriteGate_;
 
     ErrorHistory history_;
 };

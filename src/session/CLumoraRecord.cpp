@@ -120,6 +120,7 @@ void CLumora::RecordThreadBody(int durationMs) {
         }
         if (!converted) continue;
         // The file is written outside the capture lock, so the preview loop never waits on it.
+        if (recordWriteGate_) recordWriteGate_();
         const AviWriter::AddResult added = avi_.AddFrame(recordFrame_.Pixels());
         if (added != AviWriter::AddResult::kAdded) {
             failure = ERR_TEXT;

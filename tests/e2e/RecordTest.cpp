@@ -2,6 +2,7 @@
 // camera, a full disk and a recording past the RIFF limit; ffprobe judges the files.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cctype>
 #include <climits>
 #include <cstdio>
@@ -162,6 +163,50 @@ TEST_F(RecordTest, UnplugCloseAndReleaseFinishTheFile) {
     const std::string f = ReadFileText(PathOf("rel.avi"));
     ASSERT_GT(f.size(), 232u);
     ExpectFinished(PathOf("rel.avi"), U32(f, 140));
+}
+
+// A disk that stops taking data: the preview run keeps its pace and the recorder skips (and
+// counts) the frames it could not take, holding one frame, never a queue; once the disk is back
+// the file is finished with the frames it took.
+TEST_F(RecordTest, StalledDiskCostsFramesInTheFileNotThePreviewsPace) {
+    const int h = Open();
+    ASSERT_EQ(Lumora_SetCaptureWindowEx(h, 2560, 0, 320, 2048, 0, 240), 1);
+    std::atomic<bool> stalled{true};
+    std::atomic<int> writes{0};
+    struct Unstall {  // a failed assertion must not leave the record thread waiting
+        std::atomic<bool>& flag;
+        ~Unstall() { flag = false; }
+    } unstall{stalled};
+    Session(h)->SetRecordWriteGate([&] {
+        ++writes;
+        while (stalled.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    ASSERT_EQ(Lumora_Record(h, PathOf("s.avi").c_str(), 60000, 0), 1);
+    for (int i = 0; i < 4000 && writes.load() == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(writes.load(), 1);  // the recorder waits on its first frame
+    LumoraStreamStats before{};
+    ASSERT_EQ(LumoraHost_GetStreamStats(h, &before), 1);
+    LumoraStreamStats now = before;
+    for (int i = 0; i < 4000 && now.framesDelivered < before.framesDelivered + 20; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        LumoraHost_GetStreamStats(h, &now);
+    }
+    EXPECT_GE(now.framesDelivered, before.framesDelivered + 20);  // the run did not wait
+    const auto progress = Session(h)->RecordingProgress();
+    EXPECT_TRUE(progress.recording);
+    EXPECT_EQ(progress.frames, 0u);
+    EXPECT_GE(progress.skipped, 19u);
+    EXPECT_EQ(writes.load(), 1);
+
+    stalled = false;
+    WaitForFrames(*Session(h), 2);
+    EXPECT_EQ(Lumora_Close(h), 1);
+    const auto done = Session(h)->RecordingProgress();
+    EXPECT_FALSE(done.recording);
+    EXPECT_EQ(static_cast<int>(done.frames), writes.load());
+    ExpectFinished(PathOf("s.avi"), done.frames);
 }
 
 TEST_F(RecordTest, FullDiskEndsTheRecordingWithAValidFileAndCode12) {
