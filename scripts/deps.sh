@@ -4,7 +4,7 @@ LUMORA_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libusb-1.0-0-dev libjpeg-dev libpng-dev libtiff-dev zlib1g-dev
   libcli11-dev libopencv-core-dev libopencv-imgproc-dev clang libclang-rt-14-dev
-  libopencv-imgcodecs-dev libtiff-tools imagemagick pngcheck ffmpeg
+  libopencv-imgcodecs-dev libopencv-videoio-dev libtiff-tools imagemagick pngcheck ffmpeg
   dpkg-dev file abigail-tools python3 python3-numpy python3-pytest
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good

@@ -75,6 +75,29 @@ typedef struct LumoraStreamStats {
 LUMORA_API int LumoraHost_GetStreamStats(int handle, LumoraStreamStats* stats);
 
 /*
+ * The figures of a session's current or last recording (Lumora_Record); they restart with each
+ * recording.
+ *   recording      1 while the record thread writes the file; 0 once the file is finished (the
+ *                  duration passed, the run stopped, the camera was lost or a write failed);
+ *   framesWritten  frames in the file;
+ *   framesSkipped  frames the preview run processed while the recorder was still writing the
+ *                  previous one (a disk slower than the camera costs frames, never the run's pace);
+ *   bytesWritten   bytes in the file so far;
+ *   rate           the frame rate the finished file carries, in hundredths of frames per second
+ *                  (0 while recording).
+ * 1 on success; 0 for an unknown handle or a null pointer.
+ */
+typedef struct LumoraRecordStats {
+    int recording;
+    int rate;
+    uint64_t framesWritten;
+    uint64_t framesSkipped;
+    uint64_t bytesWritten;
+} LumoraRecordStats;
+
+LUMORA_API int LumoraHost_GetRecordStats(int handle, LumoraRecordStats* stats);
+
+/*
  * The simulated camera. Without hardware the SDK talks to in-process simulated cameras; their
  * number comes from LUMORA_SIM_CAMERAS (0..32) at first use or from LumoraSim_SetCameraCount.
  * Camera i (from 0) has product id 0x3380 and the serial number "LUM%05d" of i + 1. Calls that

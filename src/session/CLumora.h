@@ -10,6 +10,7 @@
 // flags polled by the loops are atomics. Lifecycle operations (Initialize, SetDeviceNumber,
 // teardown) must not overlap each other; they stop a running capture first.
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -197,10 +198,14 @@ public:
         uint32_t frames = 0;   // frames in the file
         uint32_t skipped = 0;  // frames processed while the recorder was still writing
         uint64_t bytes = 0;
+        int rate = 0;  // hundredths of frames per second in the finished file; 0 before
     };
     RecordProgress RecordingProgress() const;
     // Lowers the RIFF limit of the next recording, so tests cross it with a short recording.
     void SetRecordRiffLimit(uint64_t bytes) { recordRiffLimit_ = bytes; }
+    // Runs on the record thread before each frame is written, outside the capture lock; tests
+    // stand in a stalled disk with it. Set before the recording starts.
+    void SetRecordWriteGate(std::function<void()> gate) { recordWriteGate_ = std::move(gate); }
 
     // ---- for tests and the command ------------------------------------------------------------
     CLumoraUSB3T2SimpleSdk* Driver() const { return driver_.get(); }
@@ -352,7 +357,9 @@ private:
     std::atomic<uint32_t> recordFrames_{0};
     std::atomic<uint32_t> recordSkipped_{0};
     std::atomic<uint64_t> recordBytes_{0};
+    std::atomic<int> recordRate_{0};
     uint64_t recordRiffLimit_ = kAviRiffLimit;
+    std::function<void()> recordWriteGate_;
 
     ErrorHistory history_;
 };

@@ -72,6 +72,7 @@ int CLumora::Record(const char* fileName, int durationMs, int showWindow) {
     }
     recordFrames_ = 0;
     recordSkipped_ = 0;
+    recordRate_ = 0;
     recordBytes_ = avi_.BytesWritten();
     recordFrameReady_ = 0;
     recording_ = 1;
@@ -119,6 +120,7 @@ void CLumora::RecordThreadBody(int durationMs) {
         }
         if (!converted) continue;
         // The file is written outside the capture lock, so the preview loop never waits on it.
+        if (recordWriteGate_) recordWriteGate_();
         const AviWriter::AddResult added = avi_.AddFrame(recordFrame_.Pixels());
         if (added != AviWriter::AddResult::kAdded) {
             failure = ERR_TEXT;
@@ -140,6 +142,7 @@ void CLumora::RecordThreadBody(int durationMs) {
     if (!avi_.Finish() && failure == 0) failure = ERR_TEXT;
     recordFrames_ = avi_.FrameCount();
     recordBytes_ = avi_.BytesWritten();
+    recordRate_ = avi_.Rate();
     recording_ = 0;
     if (failure != 0) RecordError(failure);
 }
@@ -159,6 +162,7 @@ CLumora::RecordProgress CLumora::RecordingProgress() const {
     p.frames = recordFrames_.load();
     p.skipped = recordSkipped_.load();
     p.bytes = recordBytes_.load();
+    p.rate = recordRate_.load();
     return p;
 }
 

@@ -1,5 +1,6 @@
-// ffprobe and ffmpeg judge the AVI files: frame count, size, pixel format and every decoded
-// pixel, for the classic layout, odd row lengths and a file that crosses the RIFF limit.
+// ffprobe, ffmpeg and OpenCV's VideoCapture judge the AVI files: frame count, size, pixel format
+// and every decoded pixel, for the classic layout, odd row lengths and a file that crosses the RIFF
+// limit.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -9,6 +10,10 @@
 
 #include "io/AviWriter.h"
 #include "io/TempFolder.h"
+
+#if defined(LUMORA_HAVE_OPENCV_VIDEOIO)
+#include <opencv2/videoio.hpp>
+#endif
 
 namespace lumora {
 namespace {
@@ -89,6 +94,32 @@ void ExpectReadWhole(const std::string& path, int width, int height, int frames)
     }
     EXPECT_EQ(wrong, 0u);
     std::remove(raw.c_str());
+
+#if defined(LUMORA_HAVE_OPENCV_VIDEOIO)
+    // OpenCV's VideoCapture: the count it announces, the frames it reads and their pixels.
+    cv::VideoCapture video(path);
+    ASSERT_TRUE(video.isOpened());
+    EXPECT_EQ(static_cast<int>(video.get(cv::CAP_PROP_FRAME_COUNT)), frames);
+    cv::Mat image;
+    int read = 0;
+    wrong = 0;
+    while (video.read(image)) {
+        ASSERT_EQ(image.cols, width);
+        ASSERT_EQ(image.rows, height);
+        ASSERT_EQ(image.type(), CV_8UC3);
+        for (int y = 0; y < height; ++y) {
+            const uint8_t* row = image.ptr<uint8_t>(y);
+            for (int x = 0; x < width; ++x) {
+                for (int c = 0; c < 3; ++c) {
+                    if (row[3 * x + c] != Pixel(read, x, y, c)) ++wrong;
+                }
+            }
+        }
+        ++read;
+    }
+    EXPECT_EQ(read, frames);
+    EXPECT_EQ(wrong, 0u);
+#endif
 }
 
 TEST(AviInteropTest, ClassicFilesAreReadWholeWithEveryPixel) {

@@ -89,5 +89,7 @@ CommandEntry AddDialogCommand(CLI::App& app, CommandContext& context);
 CommandEntry AddDoctorCommand(CLI::App& app, CommandContext& context);
 // `lumora stream`: frames at the camera's pace, with every correction and filter on demand.
 CommandEntry AddStreamCommand(CLI::App& app, CommandContext& context);
+// `lumora record FILE.avi -s SECONDS`: an AVI recording with a progress display.
+CommandEntry AddRecordCommand(CLI::App& app, CommandContext& context);
 
 }  // namespace lumora_cli

@@ -207,6 +207,7 @@ int main(int argc, char** argv) {
     commands.push_back(AddDialogCommand(app, context));
     commands.push_back(AddDoctorCommand(app, context));
     commands.push_back(AddStreamCommand(app, context));
+    commands.push_back(AddRecordCommand(app, context));
 
     CLI11_PARSE(app, argc, argv);
     try {
