@@ -184,7 +184,7 @@ double Median(std::vector<double> v) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    double seconds = 6;
+    double seconds = 5;
     int runs = 3;
     std::string only;
     for (int i = 1; i + 1 < argc; i += 2) {
