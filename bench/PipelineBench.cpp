@@ -83,6 +83,22 @@ int Bands(const benchmark::State& state) {
     return state.range(1) == 0 ? RowBandPool::DefaultBands() : static_cast<int>(state.range(1));
 }
 
+// Times `stage` on `frame`, which gets a fresh copy of the scene at `bits` before every
+// iteration (the copy untimed), so in-place stages always see the same input.
+template <class Stage>
+void TimeOnScene(benchmark::State& state, int bits, ImageBuffer& frame, Stage&& stage) {
+    ImageBuffer pristine;
+    Fill(pristine, bits, SceneAt);
+    frame.CreateLike(pristine);
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::memcpy(frame.Pixels(), pristine.Pixels(), pristine.SizeBytes());
+        state.ResumeTiming();
+        stage(frame);
+        benchmark::ClobberMemory();
+    }
+}
+
 void BM_ColdCopy(benchmark::State& state) {
     const size_t bytes = static_cast<size_t>(kW) * kH * static_cast<size_t>(state.range(0)) / 8;
     // Buffers larger than the caches, walked in turn, so each copy starts cold.
@@ -99,17 +115,11 @@ BENCHMARK(BM_ColdCopy)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond);
 void BM_FlatField(benchmark::State& state) {
     const int bits = static_cast<int>(state.range(0));
     Host host;
-    ImageBuffer pristine, frame;
-    Fill(pristine, bits, SceneAt);
-    frame.CreateLike(pristine);
+    ImageBuffer frame;
     RowBandPool pool(Bands(state));
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::memcpy(frame.Pixels(), pristine.Pixels(), pristine.SizeBytes());
-        state.ResumeTiming();
-        FlatFieldCorrect(frame, host.masks, host.settings.geometry, &pool);
-        benchmark::ClobberMemory();
-    }
+    TimeOnScene(state, bits, frame, [&](ImageBuffer& f) {
+        FlatFieldCorrect(f, host.masks, host.settings.geometry, &pool);
+    });
 }
 BENCHMARK(BM_FlatField)
     ->Args({8, 1})
@@ -152,25 +162,19 @@ LUMORA_ROW_KERNEL void DividingRow16(uint16_t* v, const uint16_t* dark, const ui
 void BM_FlatFieldDividing(benchmark::State& state) {
     const int bits = static_cast<int>(state.range(0));
     Host host;
-    ImageBuffer pristine, frame;
-    Fill(pristine, bits, SceneAt);
-    frame.CreateLike(pristine);
+    ImageBuffer frame;
     const MaskSet& masks = host.masks;
     const ImageBuffer& dark = masks.Reference(bits, kMaskDark);
     const ImageBuffer& bright = masks.Reference(bits, kMaskBright);
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::memcpy(frame.Pixels(), pristine.Pixels(), pristine.SizeBytes());
-        state.ResumeTiming();
+    TimeOnScene(state, bits, frame, [&](ImageBuffer& f) {
         for (int y = 0; y < kH; ++y) {
             if (bits == 8) {
-                DividingRow8(frame.Row(y), dark.Row(y), bright.Row(y), kW);
+                DividingRow8(f.Row(y), dark.Row(y), bright.Row(y), kW);
             } else {
-                DividingRow16(Words(frame.Row(y)), Words(dark.Row(y)), Words(bright.Row(y)), kW);
+                DividingRow16(Words(f.Row(y)), Words(dark.Row(y)), Words(bright.Row(y)), kW);
             }
         }
-        benchmark::ClobberMemory();
-    }
+    });
 }
 BENCHMARK(BM_FlatFieldDividing)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond);
 
@@ -196,18 +200,12 @@ BENCHMARK(BM_OpenCvFlatField)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond);
 void BM_DotFilter(benchmark::State& state) {
     const int bits = static_cast<int>(state.range(0));
     Host host;
-    ImageBuffer pristine, frame;
-    Fill(pristine, bits, SceneAt);
-    frame.CreateLike(pristine);
+    ImageBuffer frame;
     RowBandPool pool(Bands(state));
     const int threshold = DefectThresholdFor(bits, 12);
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::memcpy(frame.Pixels(), pristine.Pixels(), pristine.SizeBytes());
-        state.ResumeTiming();
-        DefectCorrect(frame, host.masks, host.settings.geometry, threshold, &pool);
-        benchmark::ClobberMemory();
-    }
+    TimeOnScene(state, bits, frame, [&](ImageBuffer& f) {
+        DefectCorrect(f, host.masks, host.settings.geometry, threshold, &pool);
+    });
 }
 BENCHMARK(BM_DotFilter)
     ->Args({8, 1})
@@ -237,17 +235,9 @@ BENCHMARK(BM_OpenCvDotFilter)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond);
 
 void BM_Sharpness(benchmark::State& state) {
     const int bits = static_cast<int>(state.range(0));
-    ImageBuffer pristine, frame;
-    Fill(pristine, bits, SceneAt);
-    frame.CreateLike(pristine);
+    ImageBuffer frame;
     RowBandPool pool(Bands(state));
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::memcpy(frame.Pixels(), pristine.Pixels(), pristine.SizeBytes());
-        state.ResumeTiming();
-        ApplySharpnessInPlace(frame, 8, &pool);
-        benchmark::ClobberMemory();
-    }
+    TimeOnScene(state, bits, frame, [&](ImageBuffer& f) { ApplySharpnessInPlace(f, 8, &pool); });
 }
 BENCHMARK(BM_Sharpness)
     ->Args({8, 1})
@@ -312,18 +302,9 @@ void BM_PipelineEverythingOn(benchmark::State& state) {
     host.settings.filter.sharpness = 10;
     host.settings.filter.brightness = 10;
     PipelineImages images;
-    ImageBuffer& raw = images.RawSource(host.settings.colorMode);
-    ImageBuffer pristine;
-    Fill(pristine, bits, SceneAt);
-    raw.CreateLike(pristine);
     FramePipeline pipeline(Bands(state));
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::memcpy(raw.Pixels(), pristine.Pixels(), pristine.SizeBytes());
-        state.ResumeTiming();
-        pipeline.ProcessFrame(images, host);
-        benchmark::ClobberMemory();
-    }
+    TimeOnScene(state, bits, images.RawSource(host.settings.colorMode),
+                [&](ImageBuffer&) { pipeline.ProcessFrame(images, host); });
 }
 BENCHMARK(BM_PipelineEverythingOn)
     ->Args({8, 1})

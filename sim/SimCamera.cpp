@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <map>
 
 #include "platform/LittleEndian.h"
@@ -605,7 +607,28 @@ bool SimCamera::TryCompleteLocked(SimBulkTransfer& transfer, uint32_t* error, ui
     return true;
 }
 
+namespace {
+std::atomic<uint64_t> gServiceCpuNs{0};
+
+uint64_t ThreadCpuNs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<uint64_t>(t.tv_sec) * 1000000000u + static_cast<uint64_t>(t.tv_nsec);
+}
+
+// Adds the calling thread's CPU time between construction and destruction to the camera's share.
+struct ServiceCpuScope {
+    uint64_t start = ThreadCpuNs();
+    ~ServiceCpuScope() { gServiceCpuNs.fetch_add(ThreadCpuNs() - start); }
+};
+}  // namespace
+
+uint64_t SimCamera::CpuNanoseconds() {
+    return gServiceCpuNs.load();
+}
+
 void SimCamera::ServicePendingLocked() {
+    const ServiceCpuScope cpu;
     auto& s = *state_;
     while (!s.pending.empty()) {
         uint32_t error = platform::kErrorSuccess;

@@ -51,6 +51,11 @@ inline constexpr uint32_t kDefaultFaultPayloadDelta = 0x10000;
 class SimCamera final : public platform::SimUsbDevice,
                         public std::enable_shared_from_this<SimCamera> {
 public:
+    // CPU time every thread of the process has spent completing this model's transfers
+    // (rendering frames and moving their bytes), so a benchmark can tell the library's own
+    // share of the process from the simulated camera's.
+    static uint64_t CpuNanoseconds();
+
     explicit SimCamera(SimCameraIdentity identity, std::unique_ptr<SimCameraModel> model = nullptr);
     ~SimCamera() override;
 

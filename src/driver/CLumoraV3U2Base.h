@@ -105,6 +105,14 @@ public:
     virtual int GetLatestFrameEx(uint8_t* dst, uint32_t capacity, int* counter, uint32_t* wordA,
                                  uint32_t* wordB, uint32_t* wordC, uint32_t* wordD, int topDown);
     virtual int Reserved2();
+    // The newest frame without a copy, for readers that take it as it lies in the ring:
+    // `buffer` (`capacity` bytes; replaced by a new one when smaller than a ring slot) goes into
+    // the ring and comes back holding the frame of `frameBytes` bytes, top-down; `capacity` is
+    // updated. 0 on success and -1 when the frame could not be had (both mark everything taken,
+    // as GetLatestFrameEx does); -2, touching nothing, when the frame must be rearranged on the
+    // way out or no buffer could be had: the caller copies it with GetLatestFrameEx instead.
+    int TakeLatestFrame(std::unique_ptr<uint8_t[]>& buffer, size_t& capacity, size_t* frameBytes,
+                        int* counter);
 
     // --- depth, clock, window, mirrors, trigger ---
     virtual int SetTransferBitDepth(int mode);

@@ -499,6 +499,33 @@ int CLumoraV3U2Base::GetLatestFrameEx(uint8_t* dst, uint32_t capacity, int* coun
     return 0;
 }
 
+int CLumoraV3U2Base::TakeLatestFrame(std::unique_ptr<uint8_t[]>& buffer, size_t& capacity,
+                                     size_t* frameBytes, int* counter) {
+    const FrameLayout layout = Layout(true);
+    if (!layout.DeliveredAsStored() || layout.frameSize == 0) return -2;
+    // A buffer too small for a slot is replaced, but only once the exchange has succeeded: the
+    // caller's buffer may still hold a frame it needs.
+    const size_t slotBytes = ring_.Capacity();
+    const bool fresh = !buffer || capacity < slotBytes;
+    std::unique_ptr<uint8_t[]> spare = fresh ? AllocateFrameBuffer(slotBytes) : std::move(buffer);
+    size_t spareCapacity = fresh ? slotBytes : capacity;
+    if (!spare) return -2;
+    const auto [write, stored] = ring_.Published();
+    FrameRecord record;
+    const bool ok = ring_.Exchange(write == 0 ? ring_.SlotCount() - 1 : write - 1, spare,
+                                   spareCapacity, &record);
+    ring_.MarkTaken(write, stored);
+    // A refused exchange leaves `spare` as it was: the caller's own buffer goes back to it.
+    if (ok || !fresh) {
+        buffer = std::move(spare);
+        capacity = spareCapacity;
+    }
+    if (!ok) return -1;
+    if (frameBytes != nullptr) *frameBytes = layout.frameSize;
+    if (counter != nullptr) *counter = record.frameCounter;
+    return 0;
+}
+
 int CLumoraV3U2Base::Reserved2() {
     return 0;
 }

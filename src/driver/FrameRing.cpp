@@ -37,6 +37,7 @@ bool FrameRing::Allocate(int slots, size_t capacity) {
     for (int i = 0; i < slots; ++i) {
         std::lock_guard lock(slots_[i].mutex);
         slots_[i].data = std::move(buffers[i]);
+        slots_[i].bytes = capacity;
         slots_[i].record = FrameRecord{};
     }
     size_ = slots;
@@ -48,7 +49,9 @@ void FrameRing::Free() {
     for (Slot& slot : slots_) {
         std::lock_guard lock(slot.mutex);
         slot.data.reset();
+        slot.bytes = 0;
         slot.filling = false;
+        slot.vacated = false;
         slot.record = FrameRecord{};
         slot.sequence.fetch_add(1, std::memory_order_acq_rel);
     }
@@ -92,6 +95,7 @@ bool FrameRing::StoreAt(int index, const uint8_t* frame, size_t bytes, const Fra
     std::lock_guard lock(slot.mutex);
     if (!slot.data) return false;
     std::memcpy(slot.data.get(), frame, bytes);
+    slot.vacated = false;
     slot.record = record;
     slot.sequence.fetch_add(1, std::memory_order_acq_rel);
     return true;
@@ -114,6 +118,7 @@ uint8_t* FrameRing::BeginStore() {
     std::lock_guard lock(slot.mutex);
     if (!slot.data) return nullptr;
     slot.filling = true;
+    slot.vacated = false;
     slot.record = FrameRecord{};
     slot.sequence.fetch_add(1, std::memory_order_acq_rel);
     return slot.data.get();
@@ -157,9 +162,30 @@ bool FrameRing::CopyOut(int index, uint8_t* dst, size_t dstCapacity, const Frame
     const uint64_t chosen = slot.sequence.load(std::memory_order_acquire);
     std::lock_guard lock(slot.mutex);
     // The writer came round to this slot after it was chosen: the frame we meant is gone.
-    if (slot.sequence.load(std::memory_order_acquire) != chosen || slot.filling) return false;
+    if (slot.sequence.load(std::memory_order_acquire) != chosen || slot.filling || slot.vacated)
+        return false;
     if (dst != nullptr && !CopyLocked(slot, dst, dstCapacity, layout)) return false;
     if (record != nullptr) *record = slot.record;
+    return true;
+}
+
+bool FrameRing::Exchange(int index, std::unique_ptr<uint8_t[]>& buffer, size_t& bufferCapacity,
+                         FrameRecord* record) {
+    if (index < 0 || index >= kMaxSlots || !buffer) return false;
+    Slot& slot = slots_[index];
+    const uint64_t chosen = slot.sequence.load(std::memory_order_acquire);
+    std::lock_guard lock(slot.mutex);
+    if (slot.sequence.load(std::memory_order_acquire) != chosen || slot.filling || slot.vacated ||
+        !slot.data || bufferCapacity < capacity_) {
+        return false;
+    }
+    std::swap(slot.data, buffer);
+    std::swap(slot.bytes, bufferCapacity);
+    if (record != nullptr) *record = slot.record;
+    // The slot now holds the reader's old bytes: no frame a later reader could mean.
+    slot.record = FrameRecord{};
+    slot.vacated = true;
+    slot.sequence.fetch_add(1, std::memory_order_acq_rel);
     return true;
 }
 

@@ -38,6 +38,13 @@ struct FrameLayout {
     size_t sampleBytes = 1;  // the unit in which a line is reversed
     int orientation = 1;     // the sensor's orientation code
     bool topDown = true;     // the caller's wish
+
+    // True when a stored frame is delivered byte for byte as it lies in its slot.
+    bool DeliveredAsStored() const {
+        const bool upsideDown = orientation == 3 || orientation == 4;
+        const bool reversePixels = orientation == 2 || orientation == 4;
+        return topDown != upsideDown && !reversePixels;
+    }
 };
 
 // Frame buffers come from here so that tests can make the n-th allocation fail.
@@ -73,7 +80,6 @@ public:
     uint8_t* BeginStore();
     bool CommitStore(size_t bytes, const FrameRecord& record);
     void AbandonStore();
-
 
     // The write index and the stored count as one consistent pair: together they name the
     // newest frame exactly. Readers that take the newest frame must use this, not the two
@@ -120,6 +126,14 @@ public:
     }
     FrameRecord Record(int slot);
 
+    // Hands the frame in slot `slot` to the reader without copying it: the slot's buffer and
+    // `buffer` (of `bufferCapacity` bytes, at least Capacity()) change places under the slot's
+    // lock, `bufferCapacity` becomes the size of the buffer received, and the slot is left
+    // empty (copies from it are refused until it is written again). The same refusals as
+    // CopyOut, and false for a buffer smaller than a slot.
+    bool Exchange(int slot, std::unique_ptr<uint8_t[]>& buffer, size_t& bufferCapacity,
+                  FrameRecord* record);
+
 private:
     static constexpr int kIndexBits = 4;  // kMaxSlots fits
     static constexpr uint64_t Pack(int writeIndex, uint64_t stored) {
@@ -131,9 +145,11 @@ private:
     struct Slot {
         std::mutex mutex;
         std::unique_ptr<uint8_t[]> data;
+        size_t bytes = 0;  // of data: the capacity, or more for a buffer a reader exchanged in
         FrameRecord record;
         std::atomic<uint64_t> sequence{0};  // counts stores; a changed value means overwritten
         bool filling = false;               // the writer is receiving into it (BeginStore)
+        bool vacated = false;               // its frame went to a reader (Exchange)
     };
     bool CopyLocked(Slot& slot, uint8_t* dst, size_t dstCapacity, const FrameLayout& layout) const;
 

@@ -101,6 +101,17 @@ void FramePipeline::ProcessFrame(PipelineImages& images, FramePipelineHost& host
     Filters(*output, s);
 }
 
+bool FramePipeline::LeavesFrameUnchanged(FrameSettings s) {
+    LimitSettings(s);
+    const FilterSettings& f = s.filter;
+    const GraySettings& gray = s.gray;
+    const bool grayIdle = gray.grayMode == 0 || (gray.grayMode == 1 && gray.autoGainCounter == 0 &&
+                                                 GrayGainIsNeutral(gray));
+    return IsMono(s.colorMode) && s.autoIris != 1 && s.autoIris != 2 && !s.maskFilter &&
+           !s.dotFilter && grayIdle && !s.mirrors.HostHorizontal() && !s.mirrors.HostVertical() &&
+           f.gamma == 100 && f.contrast == 0 && f.sharpness == 0 && f.brightness == 0;
+}
+
 void FramePipeline::Corrections(ImageBuffer& source, const FrameSettings& s,
                                 FramePipelineHost& host) {
     std::lock_guard<platform::CriticalSection> lock(host.MaskLock());

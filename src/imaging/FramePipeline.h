@@ -87,6 +87,10 @@ public:
 
     // Runs the whole pipeline on the frame already placed in the raw source image.
     void ProcessFrame(PipelineImages& images, FramePipelineHost& host);
+    // True when ProcessFrame would deliver the raw frame as it came and learn nothing from it:
+    // a mono output, which is the raw image itself, and no stage with work to do. Such a frame
+    // can go to its reader without passing through the images.
+    static bool LeavesFrameUnchanged(FrameSettings s);
 
 private:
     void Corrections(ImageBuffer& source, const FrameSettings& s, FramePipelineHost& host);

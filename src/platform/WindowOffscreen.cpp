@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/WindowPixels.h"
+
 namespace lumora::platform {
 
 class OffscreenWindow final : public Window {
@@ -52,20 +54,20 @@ public:
         std::lock_guard lock(mutex_);
         const int rows = std::min(height_, image.height);
         const int cols = std::min(width_, image.width);
+        // The same row conversions as a display's, so both show the same words.
+        uint32_t table[256];
+        const bool gray = image.bitCount == 8 && IsGrayPalette(image.palette);
+        if (image.bitCount == 8 && !gray) PaletteWords(image.palette, table);
         for (int y = 0; y < rows; ++y) {
             const int sourceRow = image.bottomUp ? image.height - 1 - y : y;
             const uint8_t* src = image.pixels + static_cast<size_t>(sourceRow) * image.stride;
             uint32_t* dst = pixels_.data() + static_cast<size_t>(y) * width_;
-            if (image.bitCount == 8) {
-                for (int x = 0; x < cols; ++x) {
-                    const uint8_t* entry = image.palette + 4 * src[x];
-                    dst[x] = uint32_t{entry[2]} << 16 | uint32_t{entry[1]} << 8 | entry[0];
-                }
+            if (gray) {
+                ExpandGrayRow(dst, src, cols);
+            } else if (image.bitCount == 8) {
+                ExpandPaletteRow(dst, src, cols, table);
             } else {
-                for (int x = 0; x < cols; ++x) {
-                    const uint8_t* bgr = src + 3 * x;
-                    dst[x] = uint32_t{bgr[2]} << 16 | uint32_t{bgr[1]} << 8 | bgr[0];
-                }
+                ExpandBgrRow(dst, src, cols);
             }
         }
     }

@@ -1,5 +1,6 @@
 #include "platform/WindowPixels.h"
 
+#include <cstdint>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -22,15 +23,29 @@ void ExpandGrayRow(uint32_t* dst, const uint8_t* src, int count) {
     // Interleaving a vector with itself twice repeats each byte four times; the top byte of
     // each word is then cleared.
     const __m128i lowThree = _mm_set1_epi32(0x00FFFFFF);
-    for (; x + 16 <= count; x += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x));
+    auto expand = [&](int at, auto store) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + at));
         const __m128i lo = _mm_unpacklo_epi8(v, v);
         const __m128i hi = _mm_unpackhi_epi8(v, v);
-        auto* out = reinterpret_cast<__m128i*>(dst + x);
-        _mm_storeu_si128(out, _mm_and_si128(_mm_unpacklo_epi16(lo, lo), lowThree));
-        _mm_storeu_si128(out + 1, _mm_and_si128(_mm_unpackhi_epi16(lo, lo), lowThree));
-        _mm_storeu_si128(out + 2, _mm_and_si128(_mm_unpacklo_epi16(hi, hi), lowThree));
-        _mm_storeu_si128(out + 3, _mm_and_si128(_mm_unpackhi_epi16(hi, hi), lowThree));
+        auto* out = reinterpret_cast<__m128i*>(dst + at);
+        store(out, _mm_and_si128(_mm_unpacklo_epi16(lo, lo), lowThree));
+        store(out + 1, _mm_and_si128(_mm_unpackhi_epi16(lo, lo), lowThree));
+        store(out + 2, _mm_and_si128(_mm_unpacklo_epi16(hi, hi), lowThree));
+        store(out + 3, _mm_and_si128(_mm_unpackhi_epi16(hi, hi), lowThree));
+    };
+    if (count >= kStreamingRow) {
+        // Rows this long belong to pictures far larger than the caches, read next by the
+        // display server: written past the caches, they need no read of the old contents.
+        for (; x < count && (reinterpret_cast<uintptr_t>(dst + x) & 15) != 0; ++x) {
+            dst[x] = uint32_t{src[x]} * 0x010101u;
+        }
+        for (; x + 16 <= count; x += 16) {
+            expand(x, [](__m128i* p, __m128i v) { _mm_stream_si128(p, v); });
+        }
+        _mm_sfence();
+    }
+    for (; x + 16 <= count; x += 16) {
+        expand(x, [](__m128i* p, __m128i v) { _mm_storeu_si128(p, v); });
     }
 #endif
     for (; x < count; ++x) dst[x] = uint32_t{src[x]} * 0x010101u;

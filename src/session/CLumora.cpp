@@ -63,6 +63,7 @@ int CLumora::Initialize(HWND notifyWindow) {
         driver_.reset();
     }
     images_ = PipelineImages{};
+    rawStale_ = false;
     displayImage_.Reset();
     masks_.Reset();
 

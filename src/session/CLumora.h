@@ -216,6 +216,10 @@ public:
     // Delivered, skipped and failed frames of the current or last run.
     StreamFigures StreamStats() const { return streamCounters_.Figures(); }
     platform::SettingsStore& Store() { return store_; }
+    // Off: every frame passes through the images as with work to do (tests compare the two).
+    void SetDirectFramePath(bool on) { directFramePath_ = on; }
+    // Frames taken over from the ring without passing through the images, since the session began.
+    uint64_t DirectFrames() const { return directFrames_.load(); }
 
 private:
     class PipelineHost;
@@ -253,9 +257,20 @@ private:
     bool ValidateWindow() const;
     bool CreatePreviewWindowForRun();
     // Takes the newest ring frame into the raw image; `frameCounter` gets the camera's number.
-    bool ReadFrameLocked(int* frameCounter = nullptr);
+    // With `direct`, a frame the pipeline would leave as it is is taken over from the ring
+    // without a copy into keptFrame_ instead, and the raw image is marked behind it.
+    bool ReadFrameLocked(int* frameCounter = nullptr, bool direct = false);
+    // True when the next frame needs nothing but its way to the caller: no stage changes it, and
+    // no window, recorder or estimate reads the images meanwhile.
+    bool DirectFramePossible();
+    // Brings the raw image up to keptFrame_ when it is behind; everything that reads the images
+    // outside the capture loop goes through here (OutputImage, CurrentOutputImage).
+    void CatchUpImagesLocked();
     void ProcessFrameLocked();
     int CopyToCaller(const ImageBuffer& image, int rowOrder, unsigned char* buffer, int size);
+    // The same for `height` rows of `stride` bytes at `pixels` (null: nothing to deliver).
+    int CopyRowsToCaller(const uint8_t* pixels, int stride, int height, int rowOrder,
+                         unsigned char* buffer, int size);
     bool StartCaptureThread();
     void CaptureThreadBody();
     void PreviewLoop();
@@ -338,6 +353,14 @@ private:
     std::atomic<int> maskUpdating_{0};
     std::atomic<unsigned> estimateGeneration_{0};
     ConfigList configList_;
+
+    // A frame taken over from the ring (top-down, packed rows, keptCapacity_ bytes of buffer);
+    // while rawStale_ the raw image is behind it. Guarded by captureLock_.
+    std::unique_ptr<uint8_t[]> keptFrame_;
+    size_t keptCapacity_ = 0;
+    bool rawStale_ = false;
+    std::atomic<bool> directFramePath_{true};
+    std::atomic<uint64_t> directFrames_{0};
 
     // What the current run was prepared with; frames are processed with these.
     int preparedColorMode_ = 0;

@@ -24,10 +24,22 @@ enum WaitResult : int { kWaitTransferError = 1, kWaitNoFrame = 2, kWaitNewFrame 
 }  // namespace
 
 ImageBuffer* CLumora::OutputImage() {
+    CatchUpImagesLocked();
     return images_.Output(preparedColorMode_);
 }
 
+void CLumora::CatchUpImagesLocked() {
+    if (!rawStale_) return;
+    rawStale_ = false;
+    ImageBuffer& raw = images_.RawSource(preparedColorMode_);
+    if (!raw.IsValid() || !keptFrame_ || keptCapacity_ < raw.SizeBytes()) return;
+    std::memcpy(raw.Pixels(), keptFrame_.get(), raw.SizeBytes());
+    // As the pipeline marks a frame it has passed over.
+    if (raw.BitCount() == 16) raw.SetSignificantBits(12);
+}
+
 ImageBuffer* CLumora::CurrentOutputImage() {
+    CatchUpImagesLocked();
     // Between runs the application reads the images as the colour mode it set now; an output
     // image that mode never got holds no picture of that format.
     if (state_.load() == kStateIdle) {
@@ -109,6 +121,7 @@ int CLumora::Prepare() {
         RecordError(ERR_MEMORY);
         return 0;
     }
+    rawStale_ = false;
     preparedColorMode_ = mode;
     preparedGeometry_ = MaskGeometry{x, y, imageWidth, imageHeight};
     rawWidth_ = imageWidth;
@@ -145,9 +158,34 @@ int CLumora::Capture() {
     return 1;
 }
 
-bool CLumora::ReadFrameLocked(int* frameCounter) {
+bool CLumora::DirectFramePossible() {
+    if (!directFramePath_.load() || preview_.Exists() || recording_.load() != 0) return false;
+    return FramePipeline::LeavesFrameUnchanged(pipelineHost_->CurrentSettings());
+}
+
+bool CLumora::ReadFrameLocked(int* frameCounter, bool direct) {
     ImageBuffer& raw = images_.RawSource(preparedColorMode_);
     if (!raw.IsValid()) return false;
+    // Taken over only where the ring's rows are the image's rows: packed, top-down.
+    if (direct && raw.Stride() == raw.Width() * raw.BytesPerPixel()) {
+        size_t frameBytes = 0;
+        const int taken =
+            driver_->TakeLatestFrame(keptFrame_, keptCapacity_, &frameBytes, frameCounter);
+        if (taken == -1) return false;
+        if (taken == 0) {
+            if (frameBytes == raw.SizeBytes()) {
+                rawStale_ = true;
+                ++directFrames_;
+                return true;
+            }
+            // A frame of another size is copied as far as it fits, as the copying path does.
+            if (frameBytes > raw.SizeBytes()) return false;
+            std::memcpy(raw.Pixels(), keptFrame_.get(), frameBytes);
+            rawStale_ = false;
+            return true;
+        }
+    }
+    rawStale_ = false;
     // The ring holds frames of the programmed window and depth; never copy more than fits.
     const uint32_t capacity = static_cast<uint32_t>(raw.SizeBytes());
     const int read = frameCounter != nullptr
@@ -215,20 +253,24 @@ int CLumora::GetImage(unsigned char* buffer, int size, int rowOrder) {
 }
 
 int CLumora::CopyToCaller(const ImageBuffer& image, int rowOrder, unsigned char* buffer, int size) {
-    const size_t needed = image.SizeBytes();
-    if (size < 0 || static_cast<size_t>(size) < needed || !image.IsValid()) {
+    return CopyRowsToCaller(image.Pixels(), image.Stride(), image.Height(), rowOrder, buffer, size);
+}
+
+int CLumora::CopyRowsToCaller(const uint8_t* pixels, int strideBytes, int height, int rowOrder,
+                              unsigned char* buffer, int size) {
+    const size_t stride = static_cast<size_t>(strideBytes);
+    const size_t needed = stride * static_cast<size_t>(height);
+    if (size < 0 || static_cast<size_t>(size) < needed || pixels == nullptr) {
         PostFrame(0, ERR_MEMORY);
         RecordError(ERR_MEMORY);
         return 0;
     }
-    const int height = image.Height();
-    const size_t stride = static_cast<size_t>(image.Stride());
     if (rowOrder != 0) {
-        std::memcpy(buffer, image.Pixels(), needed);
+        std::memcpy(buffer, pixels, needed);
     } else {
         for (int row = 0; row < height; ++row) {
-            std::memcpy(buffer + static_cast<size_t>(row) * stride, image.Row(height - 1 - row),
-                        stride);
+            std::memcpy(buffer + static_cast<size_t>(row) * stride,
+                        pixels + static_cast<size_t>(height - 1 - row) * stride, stride);
         }
     }
     return 1;
@@ -249,6 +291,12 @@ bool CLumora::DeliverToCaller(bool sizeZeroIsNoBuffer) {
     // The preview loop takes a zero size as no buffer; the trigger loop copies into any buffer
     // it was given, so a zero size fails each frame with code 5.
     if (userBufferSize_ == 0 && sizeZeroIsNoBuffer) return true;
+    if (rawStale_) {
+        // Straight from the frame the ring handed over; the raw image has its rows.
+        const ImageBuffer& raw = images_.RawSource(preparedColorMode_);
+        return CopyRowsToCaller(keptFrame_.get(), raw.Stride(), raw.Height(), rowOrder_,
+                                userBuffer_, userBufferSize_) != 0;
+    }
     ImageBuffer* output = OutputImage();
     return output != nullptr && CopyToCaller(*output, rowOrder_, userBuffer_, userBufferSize_) != 0;
 }
@@ -326,7 +374,7 @@ void CLumora::PreviewLoop() {
 
         platform::CriticalSectionLock lock(captureLock_);
         int counter = 0;
-        if (!ReadFrameLocked(&counter)) {
+        if (!ReadFrameLocked(&counter, DirectFramePossible())) {
             streamCounters_.FailedUnnumbered();
             PostFrame(0, ERR_FRAME);
             RecordError(ERR_FRAME);
@@ -342,7 +390,7 @@ void CLumora::PreviewLoop() {
             rateTime_ = now;
         }
         FillFrameInfo(frameRate10_);
-        ProcessFrameLocked();
+        if (!rawStale_) ProcessFrameLocked();
         imageAvailable_ = 1;
         OfferFrameToRecorder();
         preview_.Draw(preparedColorMode_, images_, displayImage_);
@@ -379,9 +427,9 @@ void CLumora::TriggerLoop() {
 
         platform::CriticalSectionLock lock(captureLock_);
         int counter = 0;
-        if (ReadFrameLocked(&counter)) streamCounters_.Taken(counter);
+        if (ReadFrameLocked(&counter, DirectFramePossible())) streamCounters_.Taken(counter);
         FillFrameInfo(0);
-        ProcessFrameLocked();
+        if (!rawStale_) ProcessFrameLocked();
         imageAvailable_ = 1;
         if (!DeliverToCaller(false)) {
             streamCounters_.Failed();

@@ -61,6 +61,7 @@ int CLumora::UpdateMaskData(int which) {
     MaskUpdate result;
     {
         platform::CriticalSectionLock lock(captureLock_);
+        CatchUpImagesLocked();
         const ImageBuffer& raw = images_.RawSource(preparedColorMode_);
         result = UpdateMaskReference(masks_, maskLock_, raw, which);
     }

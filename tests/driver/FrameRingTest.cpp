@@ -54,6 +54,50 @@ TEST(FrameRing, NewestFrameAndMarks) {
     EXPECT_EQ(ring.NewestSlot(), 0);
 }
 
+TEST(FrameRing, ExchangeHandsTheFrameOverAndLeavesTheSlotEmpty) {
+    FrameRing ring;
+    ring.SetSlotCount(3);
+    ASSERT_TRUE(ring.Allocate(3, 64));
+    const auto a = Frame(64, 1);
+    ASSERT_TRUE(ring.Store(a.data(), a.size(), {.frameCounter = 5}));
+    const int slot = ring.NewestSlot();
+
+    // Too small a buffer is refused and stays the caller's.
+    auto small = std::make_unique<uint8_t[]>(32);
+    uint8_t* const smallBytes = small.get();
+    size_t smallCapacity = 32;
+    EXPECT_FALSE(ring.Exchange(slot, small, smallCapacity, nullptr));
+    EXPECT_EQ(small.get(), smallBytes);
+    EXPECT_EQ(smallCapacity, 32u);
+
+    // A larger buffer goes in; the frame comes out with its record and the slot's size.
+    auto mine = std::make_unique<uint8_t[]>(100);
+    uint8_t* const mineBytes = mine.get();
+    size_t capacity = 100;
+    FrameRecord record;
+    ASSERT_TRUE(ring.Exchange(slot, mine, capacity, &record));
+    EXPECT_NE(mine.get(), mineBytes);
+    EXPECT_EQ(capacity, 64u);
+    EXPECT_EQ(record.frameCounter, 5);
+    EXPECT_TRUE(std::equal(a.begin(), a.end(), mine.get()));
+
+    // The slot holds no frame now: neither a copy nor a second exchange gets the old bytes.
+    std::vector<uint8_t> out(64);
+    EXPECT_FALSE(ring.CopyOut(slot, out.data(), out.size(), Layout(8, 8, 1, 1), nullptr));
+    EXPECT_FALSE(ring.Exchange(slot, mine, capacity, nullptr));
+
+    // The exchanged-in buffer takes frames again once the writer comes round to it.
+    const auto b = Frame(64, 9);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(ring.Store(b.data(), b.size(), {}));
+    ASSERT_TRUE(ring.CopyOut(slot, out.data(), out.size(), Layout(8, 8, 1, 1), nullptr));
+    EXPECT_EQ(out, b);
+    auto received = std::make_unique<uint8_t[]>(64);
+    size_t receivedCapacity = 64;
+    ASSERT_TRUE(ring.Exchange(slot, received, receivedCapacity, nullptr));
+    EXPECT_EQ(received.get(), mineBytes);
+    EXPECT_EQ(receivedCapacity, 100u);
+}
+
 TEST(FrameRing, CopiesAreBoundedByBothSides) {
     FrameRing ring;
     ASSERT_TRUE(ring.Allocate(4, 64));

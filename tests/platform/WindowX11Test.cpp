@@ -282,6 +282,24 @@ TEST(X11HostInterface, ParentThatIsNoX11WindowGetsAnUnseenChild) {
 }
 
 // The row expansions against the obvious loop, at lengths around the vector width.
+TEST(WindowPixels, LongGrayRowsWrittenAroundTheCachesMatchTheRuleAtAnyAlignment) {
+    std::vector<uint8_t> source(kStreamingRow + 64);
+    for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<uint8_t>(i * 53 + 7);
+    for (int count : {kStreamingRow - 1, kStreamingRow, kStreamingRow + 37}) {
+        // Destinations starting on each word of a 16-byte line.
+        for (int shift = 0; shift < 4; ++shift) {
+            std::vector<uint32_t> out(static_cast<size_t>(count) + 8, 0xDEADBEEF);
+            uint32_t* dst = out.data() + shift;
+            ExpandGrayRow(dst, source.data(), count);
+            for (int x = 0; x < count; ++x) {
+                ASSERT_EQ(dst[x], source[x] * 0x010101u) << count << " " << shift << " " << x;
+            }
+            EXPECT_EQ(dst[count], 0xDEADBEEFu);
+            for (int x = 0; x < shift; ++x) EXPECT_EQ(out[x], 0xDEADBEEFu);
+        }
+    }
+}
+
 TEST(WindowPixels, ExpansionsMatchThePerPixelRule) {
     std::vector<uint8_t> source(3 * 70);
     for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<uint8_t>(i * 37 + 11);

@@ -1,0 +1,242 @@
+// The frame path's cost at the camera's own pace: for each setting, a callback preview of full
+// frames on a real-time simulated camera, reporting the frames delivered against the frames the
+// camera sent (from its frame counter) and the library's own CPU time per delivered frame.
+//
+// The library's CPU time is the process's CPU time less what the simulated camera spent
+// rendering frames and moving their bytes (it measures that on every thread that does it, the
+// library's acquisition thread included) and less this program's main thread, which only
+// sleeps. Drawing into an X server counts only on the client side: the server is another
+// process. Each setting runs `--runs` times; min and median are printed.
+//
+// Usage: bench_frame_path [--seconds S] [--runs N] [--only SUBSTRING]
+// The window rows need a display (scripts/measure-frame-path starts Xvfb when none is set).
+#include <unistd.h>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "lumora/host.h"
+#include "lumora/lumora.h"
+#include "sim/SimCamera.h"
+
+namespace {
+
+constexpr int kWidth = 2560;
+constexpr int kHeight = 2048;
+
+struct Row {
+    const char* name;
+    int bits;
+    bool window;
+    bool processing;
+};
+
+constexpr Row kRows[] = {
+    {"8-bit, defaults", 8, false, false},
+    {"16-bit, defaults", 16, false, false},
+    {"8-bit, full-size preview window", 8, true, false},
+    {"16-bit, full-size preview window", 16, true, false},
+    {"8-bit, flat field + dot filter + gamma + contrast + sharpness", 8, false, true},
+    {"16-bit, same", 16, false, true},
+    {"8-bit, all of that and a full-size window", 8, true, true},
+    {"16-bit, all of that and a full-size window", 16, true, true},
+};
+
+double Nanoseconds(clockid_t clock) {
+    timespec t{};
+    clock_gettime(clock, &t);
+    return static_cast<double>(t.tv_sec) * 1e9 + static_cast<double>(t.tv_nsec);
+}
+
+struct Tally {
+    std::atomic<long> frames{0};
+    std::atomic<long> errors{0};
+};
+
+void OnFrame(const LumoraHostMessage* message, void* user) {
+    auto* tally = static_cast<Tally*>(user);
+    if (message->message != LUMORA_MSG_FRAME) return;
+    if (message->wParam != 0) {
+        ++tally->frames;
+    } else {
+        ++tally->errors;
+    }
+}
+
+struct Result {
+    long delivered = 0;
+    long sent = 0;
+    double cpuMsPerFrame = 0;
+    bool ok = false;
+};
+
+void Check(int result, const char* what) {
+    if (result == 0) {
+        std::fprintf(stderr, "bench_frame_path: %s failed\n", what);
+        std::exit(1);
+    }
+}
+
+// References for the flat field: a dark frame at the shortest exposure and a bright one at the
+// default, so the correction and the defect map have real work.
+void TakeReferences(int h, int bits) {
+    std::vector<unsigned char> frame(static_cast<size_t>(kWidth) * kHeight * (bits / 8));
+    const int exposure = Lumora_GetExposureTime(h, nullptr);
+    Check(Lumora_SetExposureTime(h, 1), "short exposure");
+    Check(Lumora_SnapShot(h, frame.data(), static_cast<int>(frame.size()), 1), "dark snapshot");
+    Check(Lumora_UpdateMaskData(h, 0), "dark reference");
+    Check(Lumora_SetExposureTime(h, exposure), "exposure");
+    Check(Lumora_SnapShot(h, frame.data(), static_cast<int>(frame.size()), 1), "bright snapshot");
+    Check(Lumora_UpdateMaskData(h, 1), "bright reference");
+}
+
+Result RunOnce(const Row& row, double seconds, const char* folder) {
+    Result r;
+    // Each run from the defaults: the last one's settings were saved as its session ended.
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    const int h = Lumora_Initialize(nullptr);
+    if (h == 0) return r;
+    Check(Lumora_SetColorMode(h, row.bits), "colour mode");
+    if (row.processing) {
+        TakeReferences(h, row.bits);
+        Lumora_Close(h);
+        Check(Lumora_SetMaskFilter(h, 1), "flat field");
+        Check(Lumora_SetDotFilter(h, 1), "dot filter");
+        Check(Lumora_SetGamma(h, 140), "gamma");
+        Check(Lumora_SetContrast(h, 20), "contrast");
+        Check(Lumora_SetSharpness(h, 10), "sharpness");
+    }
+    if (row.window) Check(Lumora_SetPreviewWindow(h, nullptr, 0, 0, kWidth, kHeight), "window");
+    std::vector<unsigned char> buffer(static_cast<size_t>(kWidth) * kHeight * (row.bits / 8));
+    Tally tally;
+    HWND frames = LumoraHost_CreateCallbackWindow(&OnFrame, &tally);
+    Check(Lumora_CallBackPreview(h, frames, buffer.data(), static_cast<int>(buffer.size()), 1),
+          "preview");
+    // Past the start-up: the first frames pay for page faults and the window's first map.
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+
+    LumoraStreamStats before{};
+    LumoraHost_GetStreamStats(h, &before);
+    const long framesBefore = tally.frames.load();
+    const double process0 = Nanoseconds(CLOCK_PROCESS_CPUTIME_ID);
+    const double main0 = Nanoseconds(CLOCK_THREAD_CPUTIME_ID);
+    const double sim0 = static_cast<double>(lumora::sim::SimCamera::CpuNanoseconds());
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    const double process1 = Nanoseconds(CLOCK_PROCESS_CPUTIME_ID);
+    const double main1 = Nanoseconds(CLOCK_THREAD_CPUTIME_ID);
+    const double sim1 = static_cast<double>(lumora::sim::SimCamera::CpuNanoseconds());
+    const long framesAfter = tally.frames.load();
+    LumoraStreamStats after{};
+    LumoraHost_GetStreamStats(h, &after);
+
+    Lumora_StopPreview(h);
+    Lumora_Close(h);
+    LumoraHost_DestroyWindow(frames);
+    Lumora_Release(h);
+
+    r.delivered = framesAfter - framesBefore;
+    r.sent = static_cast<long>(after.framesSent - before.framesSent);
+    const double sdkNs = (process1 - process0) - (main1 - main0) - (sim1 - sim0);
+    r.cpuMsPerFrame = r.delivered > 0 ? sdkNs / 1e6 / static_cast<double>(r.delivered) : 0;
+    r.ok = tally.errors.load() == 0;
+    return r;
+}
+
+// One memcpy of a frame whose source and destination are out of cache: the reference.
+double ColdMemcpyMs(size_t bytes) {
+    constexpr int kBuffers = 6;  // 6 × 2 × 5 MiB and more: well past any cache here
+    std::vector<std::unique_ptr<unsigned char[]>> src, dst;
+    for (int i = 0; i < kBuffers; ++i) {
+        src.emplace_back(new unsigned char[bytes]);
+        dst.emplace_back(new unsigned char[bytes]);
+        std::memset(src.back().get(), i, bytes);
+        std::memset(dst.back().get(), 0, bytes);
+    }
+    double best = 1e30;
+    for (int round = 0; round < 5; ++round) {
+        for (int i = 0; i < kBuffers; ++i) {
+            const auto start = std::chrono::steady_clock::now();
+            std::memcpy(dst[i].get(), src[i].get(), bytes);
+            const double ms =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                    .count();
+            best = std::min(best, ms);
+        }
+    }
+    return best;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    double seconds = 5;
+    int runs = 3;
+    std::string only;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string flag = argv[i];
+        if (flag == "--seconds") {
+            seconds = std::atof(argv[i + 1]);
+        } else if (flag == "--runs") {
+            runs = std::max(1, std::atoi(argv[i + 1]));
+        } else if (flag == "--only") {
+            only = argv[i + 1];
+        }
+    }
+    const bool display = std::getenv("DISPLAY") != nullptr;
+    // A settings folder of its own: every run starts from the defaults and leaves the user's
+    // settings alone.
+    char folder[] = "/tmp/lumora-frame-path-XXXXXX";
+    if (::mkdtemp(folder) == nullptr) return 1;
+    ::setenv("LUMORA_CONFIG_HOME", folder, 1);
+    LumoraSim_SetFastMode(0);
+    LumoraSim_SetCameraCount(1);
+
+    const double cold8 = ColdMemcpyMs(static_cast<size_t>(kWidth) * kHeight);
+    const double cold16 = ColdMemcpyMs(static_cast<size_t>(kWidth) * kHeight * 2);
+    std::printf("cold memcpy of a frame: %.2f ms at 8 bits, %.2f ms at 16 bits\n", cold8, cold16);
+    std::printf("%d runs of %.1f s per setting; min / median\n\n", runs, seconds);
+    std::printf("| setting | delivered / sent by the camera | SDK's own CPU per frame |\n");
+    std::printf("|---|---|---|\n");
+    for (const Row& row : kRows) {
+        if (!only.empty() && std::string(row.name).find(only) == std::string::npos) continue;
+        if (row.window && !display) {
+            std::printf("| %s | no display | - |\n", row.name);
+            continue;
+        }
+        std::vector<double> cpu;
+        std::string counts;  // delivered/sent of each run
+        bool ok = true;
+        for (int run = 0; run < runs; ++run) {
+            const Result r = RunOnce(row, seconds, folder);
+            ok = ok && r.ok;
+            cpu.push_back(r.cpuMsPerFrame);
+            counts += (counts.empty() ? "" : ", ") + std::to_string(r.delivered) + "/" +
+                      std::to_string(r.sent);
+        }
+        const double cold = row.bits == 8 ? cold8 : cold16;
+        const double minCpu = *std::min_element(cpu.begin(), cpu.end());
+        const double median = Median(cpu);
+        std::printf("| %s | %s%s | %.2f / %.2f ms = %.1fx / %.1fx cold memcpy |\n", row.name,
+                    counts.c_str(), ok ? "" : " (error messages)", minCpu, median, minCpu / cold,
+                    median / cold);
+        std::fflush(stdout);
+    }
+    LumoraSim_SetCameraCount(0);
+    std::filesystem::remove_all(folder);
+    return 0;
+}
