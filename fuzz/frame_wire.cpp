@@ -9,9 +9,11 @@
 //   c & 3 == 0  the transfer comes back whole, its bytes taken from the input (zeros past it)
 //   c & 3 == 1  it comes back short: a 16-bit count below the requested length follows
 //   c & 3 == 2  it fails
-//   c & 3 == 3  a well-formed answer: a header announcing the frame size plus a signed delta
-//               (the next byte; 0 most of the time) and the counter byte after it, or, for a
-//               payload piece, bytes of a pattern seeded by the next byte
+//   c & 3 == 3  a well-formed answer: a header announcing the frame size (plus the next byte
+//               as a signed delta when c has its top bit set) and the counter byte after it,
+//               or, for a payload piece, bytes of a pattern seeded by the next byte
+// Five stream failures in a row end the run with the transfer-error flag, which the frame
+// waiter must then be told of.
 // When the records run out the transfer stays pending until the stop aborts it.
 #include <algorithm>
 #include <condition_variable>
