@@ -58,21 +58,26 @@ Usage Measure() {
 }
 
 // `after` is measured at the end of the run; the allocator is then asked to hand back what it
-// keeps free and the resident size measured again at the same point.
+// keeps free and the resident size measured again at the same point. Without cycles (a single
+// run) the figures are the plain differences.
 void Report(const char* what, int cycles, const Usage& before, const Usage& after) {
-    const double per1000 = cycles > 0 ? 1000.0 / cycles : 0.0;
+    const double per1000 = cycles > 0 ? 1000.0 / cycles : 1.0;
     ::malloc_trim(0);
     const Usage trimmed = Measure();
-    std::printf("%s: %d cycles\n", what, cycles);
-    std::printf("  resident  %8ld KiB -> %8ld KiB  (%+.1f KiB per 1000)\n", before.residentKiB,
+    if (cycles > 0) {
+        std::printf("%s: %d cycles (growth in brackets per 1000 cycles)\n", what, cycles);
+    } else {
+        std::printf("%s (growth in brackets over the whole run)\n", what);
+    }
+    std::printf("  resident  %8ld KiB -> %8ld KiB  (%+.1f KiB)\n", before.residentKiB,
                 after.residentKiB, (after.residentKiB - before.residentKiB) * per1000);
-    std::printf("  live heap %8ld KiB -> %8ld KiB  (%+.1f KiB per 1000)\n", before.liveHeapKiB,
+    std::printf("  live heap %8ld KiB -> %8ld KiB  (%+.1f KiB)\n", before.liveHeapKiB,
                 after.liveHeapKiB, (after.liveHeapKiB - before.liveHeapKiB) * per1000);
-    std::printf("  resident after malloc_trim %8ld KiB  (%+.1f KiB per 1000)\n",
-                trimmed.residentKiB, (trimmed.residentKiB - before.residentKiB) * per1000);
-    std::printf("  fds       %8d     -> %8d      (%+.1f per 1000)\n", before.descriptors,
-                after.descriptors, (after.descriptors - before.descriptors) * per1000);
-    std::printf("  threads   %8d     -> %8d      (%+.1f per 1000)\n", before.threads, after.threads,
+    std::printf("  resident after malloc_trim %8ld KiB  (%+.1f KiB)\n", trimmed.residentKiB,
+                (trimmed.residentKiB - before.residentKiB) * per1000);
+    std::printf("  fds       %8d     -> %8d      (%+.1f)\n", before.descriptors, after.descriptors,
+                (after.descriptors - before.descriptors) * per1000);
+    std::printf("  threads   %8d     -> %8d      (%+.1f)\n", before.threads, after.threads,
                 (after.threads - before.threads) * per1000);
 }
 
@@ -97,7 +102,7 @@ int main(int argc, char** argv) {
     }
 
     LumoraSim_SetFastMode(1);
-    {
+    if (cycles > 0) {
         const int h = Lumora_Initialize(nullptr);
         Lumora_SetColorMode(h, 8);
         // The first run allocates the frame buffers the session keeps until it is released.
@@ -115,7 +120,7 @@ int main(int argc, char** argv) {
         Lumora_Release(h);
         std::printf("  failed starts: %d\n", failed);
     }
-    {
+    if (cycles > 0) {
         ::malloc_trim(0);
         const Usage before = Measure();
         int failed = 0;
@@ -170,7 +175,7 @@ int main(int argc, char** argv) {
         std::printf("  %.2f frames per second delivered, %.1f lost per minute (%.3f%%)\n",
                     static_cast<double>(stats.framesDelivered) / streamSeconds, lost / minutes,
                     stats.framesSent ? 100.0 * lost / stats.framesSent : 0.0);
-        Report("  during the run", 1000, before, after);
+        Report("  during the run", 0, before, after);
         LumoraHost_DestroyWindow(frames);
         Lumora_Release(h);
     }
