@@ -1,9 +1,14 @@
 // Endurance on the simulated camera: what repeating the commonest cycles costs over time.
 //   bench_endurance [cycles=1000] [stream-seconds=600]
-// Prints resident memory, open descriptors and threads before and after each cycle run, the
-// growth per 1000 cycles, and for a full-rate callback preview the frames the camera sent
-// against the frames the application was told about.
+// Prints resident memory, live heap, open descriptors and threads before and after each cycle
+// run, the growth per 1000 cycles, and for a full-rate callback preview the frames the camera
+// sent against the frames the application was told about.
+//
+// Resident memory alone cannot tell a leak from memory the allocator keeps for reuse: the live
+// heap (what is allocated and not freed, from the allocator's own statistics) and the resident
+// size after the allocator has handed its free memory back (malloc_trim) can.
 #include <dirent.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -22,6 +27,7 @@ namespace {
 
 struct Usage {
     long residentKiB = 0;
+    long liveHeapKiB = 0;  // allocated and not yet freed, arenas and mapped blocks
     int descriptors = 0;
     int threads = 0;
 };
@@ -44,19 +50,34 @@ Usage Measure() {
         if (line.rfind("VmRSS:", 0) == 0)
             u.residentKiB = std::strtol(line.c_str() + 6, nullptr, 10);
     }
+    const struct mallinfo2 heap = ::mallinfo2();
+    u.liveHeapKiB = static_cast<long>((heap.uordblks + heap.hblkhd) / 1024);
     u.descriptors = CountEntries("/proc/self/fd") - 1;  // the one reading the folder
     u.threads = CountEntries("/proc/self/task");
     return u;
 }
 
+// `after` is measured at the end of the run; the allocator is then asked to hand back what it
+// keeps free and the resident size measured again at the same point. Without cycles (a single
+// run) the figures are the plain differences.
 void Report(const char* what, int cycles, const Usage& before, const Usage& after) {
-    const double per1000 = 1000.0 / cycles;
-    std::printf("%s: %d cycles\n", what, cycles);
-    std::printf("  resident  %8ld KiB -> %8ld KiB  (%+.1f KiB per 1000)\n", before.residentKiB,
+    const double per1000 = cycles > 0 ? 1000.0 / cycles : 1.0;
+    ::malloc_trim(0);
+    const Usage trimmed = Measure();
+    if (cycles > 0) {
+        std::printf("%s: %d cycles (growth in brackets per 1000 cycles)\n", what, cycles);
+    } else {
+        std::printf("%s (growth in brackets over the whole run)\n", what);
+    }
+    std::printf("  resident  %8ld KiB -> %8ld KiB  (%+.1f KiB)\n", before.residentKiB,
                 after.residentKiB, (after.residentKiB - before.residentKiB) * per1000);
-    std::printf("  fds       %8d     -> %8d      (%+.1f per 1000)\n", before.descriptors,
-                after.descriptors, (after.descriptors - before.descriptors) * per1000);
-    std::printf("  threads   %8d     -> %8d      (%+.1f per 1000)\n", before.threads, after.threads,
+    std::printf("  live heap %8ld KiB -> %8ld KiB  (%+.1f KiB)\n", before.liveHeapKiB,
+                after.liveHeapKiB, (after.liveHeapKiB - before.liveHeapKiB) * per1000);
+    std::printf("  resident after malloc_trim %8ld KiB  (%+.1f KiB)\n", trimmed.residentKiB,
+                (trimmed.residentKiB - before.residentKiB) * per1000);
+    std::printf("  fds       %8d     -> %8d      (%+.1f)\n", before.descriptors, after.descriptors,
+                (after.descriptors - before.descriptors) * per1000);
+    std::printf("  threads   %8d     -> %8d      (%+.1f)\n", before.threads, after.threads,
                 (after.threads - before.threads) * per1000);
 }
 
@@ -81,9 +102,13 @@ int main(int argc, char** argv) {
     }
 
     LumoraSim_SetFastMode(1);
-    {
+    if (cycles > 0) {
         const int h = Lumora_Initialize(nullptr);
         Lumora_SetColorMode(h, 8);
+        // The first run allocates the frame buffers the session keeps until it is released.
+        Lumora_StartPreview(h);
+        Lumora_StopPreview(h);
+        ::malloc_trim(0);
         const Usage before = Measure();
         int failed = 0;
         for (int i = 0; i < cycles; ++i) {
@@ -91,11 +116,12 @@ int main(int argc, char** argv) {
             Lumora_StopPreview(h);
         }
         const Usage after = Measure();
-        Lumora_Release(h);
         Report("preview start/stop", cycles, before, after);
+        Lumora_Release(h);
         std::printf("  failed starts: %d\n", failed);
     }
-    {
+    if (cycles > 0) {
+        ::malloc_trim(0);
         const Usage before = Measure();
         int failed = 0;
         for (int i = 0; i < cycles; ++i) {
@@ -129,15 +155,27 @@ int main(int argc, char** argv) {
             if (message.message != LUMORA_MSG_FRAME || message.wParam == 0) continue;
             ++delivered;
         }
+        LumoraStreamStats stats{};
+        LumoraHost_GetStreamStats(h, &stats);
         Lumora_StopPreview(h);
         Lumora_Close(h);
         const Usage after = Measure();
-        // Compare the delivered rate with the camera's frame rate (the simulated camera's
-        // period); the header's frame counter is too narrow to count a long run by itself.
+        // The session's figures count every frame the camera numbered from the first one it
+        // took; those it never delivered are the lost ones.
+        const double minutes = streamSeconds / 60.0;
+        const uint64_t lost = stats.framesSkipped + stats.framesFailed;
         std::printf("full-rate callback preview: %d s\n", streamSeconds);
-        std::printf("  frames delivered %ld (%.2f per second)\n", delivered,
-                    static_cast<double>(delivered) / streamSeconds);
-        Report("  during the run", 1000, before, after);
+        std::printf(
+            "  frames sent %llu, delivered %llu (messages seen %ld), skipped %llu, "
+            "failed %llu\n",
+            static_cast<unsigned long long>(stats.framesSent),
+            static_cast<unsigned long long>(stats.framesDelivered), delivered,
+            static_cast<unsigned long long>(stats.framesSkipped),
+            static_cast<unsigned long long>(stats.framesFailed));
+        std::printf("  %.2f frames per second delivered, %.1f lost per minute (%.3f%%)\n",
+                    static_cast<double>(stats.framesDelivered) / streamSeconds, lost / minutes,
+                    stats.framesSent ? 100.0 * lost / stats.framesSent : 0.0);
+        Report("  during the run", 0, before, after);
         LumoraHost_DestroyWindow(frames);
         Lumora_Release(h);
     }

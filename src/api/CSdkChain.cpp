@@ -4,6 +4,7 @@
 #include <new>
 
 #include "platform/Clock.h"
+#include "platform/Memory.h"
 
 namespace lumora {
 
@@ -51,7 +52,11 @@ bool CSdkChain::Release(int32_t handle) {
         session = std::move(Head()->value.session);
         RemoveHead();
     }
-    session.reset();  // teardown outside the registry lock
+    // Teardown outside the registry lock. When this was the last user, the session's buffers
+    // are gone now and the memory they held goes back to the system.
+    const bool last = session.use_count() == 1;
+    session.reset();
+    if (last) platform::ReturnFreeMemory();
     return true;
 }
 

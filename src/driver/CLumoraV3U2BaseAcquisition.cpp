@@ -159,8 +159,10 @@ int CLumoraV3U2Base::RunTransferLoop() {
     if (!controller->OpenStreamHandle()) return 1;
 
     int failures = 0;
-    // A failed read: count it; the fifth in a row gives up, otherwise restart the stream.
-    auto failed = [&]() -> bool {
+    // A failed read: count it; the fifth in a row gives up, otherwise restart the stream. After
+    // a header was taken, the rest of its frame would be read as the next header (the sensor's
+    // restart pulse is off while it runs free), so the stream is reset to a frame boundary.
+    auto failed = [&](bool midFrame) -> bool {
         controller->CloseStreamHandle();
         if (++failures >= kFailureLimit) {
             transferError_.store(true);
@@ -168,6 +170,7 @@ int CLumoraV3U2Base::RunTransferLoop() {
             return false;
         }
         if (sensor_) sensor_->PulseStreamRestart();
+        if (midFrame) controller->StreamReset();
         controller->OpenStreamHandle();
         return true;
     };
@@ -177,7 +180,7 @@ int CLumoraV3U2Base::RunTransferLoop() {
             uint8_t counter = 0;
             if (!ReadFrameCounterRegister(&counter)) {
                 platform::Sleep(1);
-                if (!failed()) break;
+                if (!failed(false)) break;
                 continue;
             }
             // The register holds the low byte of the counter.
@@ -190,7 +193,7 @@ int CLumoraV3U2Base::RunTransferLoop() {
         // A stop ends the header's retries at once, not after all of them.
         if (!controller->ReadFrameHeaderWhile(&request.header, &running_)) {
             if (!running_.load()) break;
-            if (!failed()) break;
+            if (!failed(false)) break;
             continue;
         }
         const usb::FrameHeader header = usb::FrameHeader::Read(request.header.bytes.data());
@@ -224,7 +227,7 @@ int CLumoraV3U2Base::RunTransferLoop() {
         if (!read || header.payloadLength != frameSize) {
             if (slot != nullptr) ring_.AbandonStore();
             if (!running_.load()) break;  // the stop aborted the read
-            if (!failed()) break;
+            if (!failed(true)) break;
             continue;
         }
         transferError_.store(false);
@@ -378,8 +381,11 @@ int CLumoraV3U2Base::GrabSingleFrame() {
         if (controller_->ReadFrameHeader(&request.header)) {
             const usb::FrameHeader header = usb::FrameHeader::Read(request.header.bytes.data());
             request.length = header.payloadLength;
-            if (header.payloadLength == frameSize &&
-                controller_->ReadFramePayload(&request, 3000)) {
+            const bool taken =
+                header.payloadLength == frameSize && controller_->ReadFramePayload(&request, 3000);
+            // The rest of a frame not taken would be read as the next attempt's header.
+            if (!taken) controller_->StreamReset();
+            if (taken) {
                 FrameRecord record;
                 record.frameCounter = static_cast<int32_t>(header.frameCounter);
                 record.wordA = header.wordA;

@@ -170,7 +170,12 @@ int CLumora::SetIOPort(int value) {
         PostErrorOnly(ERR_NOT_READY);
         return 0;
     }
-    return driver_->FpgaWrite(kIoPortRegister, value & 0xFF);
+    // A write the camera did not take is told like every refused setting, not left silent.
+    if (driver_->FpgaWrite(kIoPortRegister, value & 0xFF) == 0) {
+        RecordError(ERR_IO);
+        return 0;
+    }
+    return 1;
 }
 
 int CLumora::GetIOPort(unsigned char* value) {

@@ -91,6 +91,34 @@ TEST_F(SimCameraTest, FiveFailuresEndTheThreadWithTheErrorFlag) {
     EXPECT_EQ(WaitNewFrame(driver), 3);
 }
 
+// A frame announcing more than the buffer holds is refused without its payload being read; the
+// rest of it must not be taken for the next header, so it costs one failure, not the run.
+TEST_F(SimCameraTest, AFrameTooLongForTheBufferCostsOneFailureAndTheRunGoesOn) {
+    CLumoraV3U2Base& driver = Open();
+    // Free-running as a session leaves it after its first run: the sensor's second free-run
+    // request finds the camera free-running already and turns the restart pulse off.
+    ASSERT_EQ(driver.SetTriggerMode(0, 0), 1);
+    ASSERT_EQ(driver.SetTriggerMode(0, 0), 1);
+    ASSERT_EQ(driver.StartCapture(kCaptureContinuous), 1);
+    auto frame = Buffer(driver);
+    ASSERT_EQ(WaitNewFrame(driver), 3);
+    const auto size = static_cast<uint32_t>(frame.size());
+    ASSERT_EQ(driver.GetLatestFrame(frame.data(), size, 1), 0);
+    ASSERT_EQ(LumoraSim_InjectFault(0, LUMORA_SIM_FAULT_LONG_PAYLOAD, 1, 8 << 20), 1);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(WaitNewFrame(driver, 20000), 3) << i;
+        ASSERT_EQ(driver.GetLatestFrame(frame.data(), size, 1), 0);
+    }
+    EXPECT_FALSE(driver.TransferError());
+    EXPECT_TRUE(driver.IsCapturing());
+    driver.StopCapture(1);
+
+    // The single grab retries on the next frame instead of reading the rest as headers.
+    ASSERT_EQ(LumoraSim_InjectFault(0, LUMORA_SIM_FAULT_LONG_PAYLOAD, 1, 8 << 20), 1);
+    EXPECT_EQ(driver.GrabSingleFrame(), 0);
+    EXPECT_FALSE(driver.TransferError());
+}
+
 TEST_F(SimCameraTest, AFrameOfTheWrongLengthIsNotStored) {
     CLumoraV3U2Base& driver = Open();
     LumoraSim_InjectFault(0, LUMORA_SIM_FAULT_LONG_PAYLOAD, 5, 4096);

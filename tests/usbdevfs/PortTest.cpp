@@ -12,6 +12,7 @@
 #include "platform/Event.h"
 #include "platform/port_libusb.h"
 #include "tests/usbdevfs/BenchWorld.h"
+#include "tests/usbdevfs/BridgeInfoRequest.h"
 
 namespace lumora::testing {
 namespace {
@@ -26,26 +27,6 @@ std::unique_ptr<DeviceFile> OpenPath(const std::string& path, bool overlapped = 
     auto file = LibusbPort::Instance().Open(path, overlapped, &error);
     EXPECT_TRUE(file) << "open failed with " << error;
     return file;
-}
-
-// Vendor request 0xB0: the bridge's 64-byte information block.
-uint32_t ReadBridgeInfo(DeviceFile& file, std::array<uint8_t, 64>* info = nullptr) {
-    std::array<uint8_t, platform::kControlRequestSize> request{};
-    platform::SingleTransfer header;
-    header.requestType = 0xC0;
-    header.request = 0xB0;
-    header.length = 102;
-    header.timeoutSeconds = 3;
-    header.bufferOffset = 38;
-    header.bufferLength = 64;
-    header.Write(request.data());
-    uint32_t returned = 0;
-    const uint32_t error =
-        file.IoControl(platform::kIoctlControlTransfer, request.data(), request.size(),
-                       request.data(), request.size(), &returned, nullptr);
-    if (error == kErrorSuccess && returned != platform::kControlRequestSize) return 0xFFFF;
-    if (info) std::copy(request.begin() + 38, request.end(), info->begin());
-    return error;
 }
 
 // A direct bulk read of `size` bytes from endpoint 0x81 into `data`, completing on `record`.

@@ -19,6 +19,7 @@
 #include "platform/port_libusb.h"
 #include "sim/SimSensorModel.h"
 #include "tests/usbdevfs/BenchWorld.h"
+#include "tests/usbdevfs/BridgeInfoRequest.h"
 
 extern char** environ;
 
@@ -239,21 +240,8 @@ int RunHelperProcess() {
     uint32_t error = 0;
     auto file = platform::LibusbPort::Instance().Open(path, false, &error);
     if (!file) return 4;
-    std::array<uint8_t, platform::kControlRequestSize> request{};
-    platform::SingleTransfer header;
-    header.requestType = 0xC0;
-    header.request = 0xB0;
-    header.length = 102;
-    header.timeoutSeconds = 3;
-    header.bufferOffset = 38;
-    header.bufferLength = 64;
-    header.Write(request.data());
-    uint32_t returned = 0;
-    const uint32_t result =
-        file->IoControl(platform::kIoctlControlTransfer, request.data(), request.size(),
-                        request.data(), request.size(), &returned, nullptr);
     constexpr uint32_t kErrorBusy = 170;
-    return result == kErrorBusy ? 0 : 1;
+    return ReadBridgeInfo(*file) == kErrorBusy ? 0 : 1;
 }
 
 }  // namespace lumora::testing
