@@ -8,7 +8,9 @@
 // sleeps. Drawing into an X server counts only on the client side: the server is another
 // process. Each setting runs `--runs` times; min and median are printed.
 //
-// Usage: bench_frame_path [--seconds S] [--runs N] [--only SUBSTRING]
+// Usage: bench_frame_path [--seconds S] [--runs N] [--only SUBSTRING] [--exposure E]
+// --exposure (in 0.1 ms) slows the camera, so the library's work per frame can be seen without
+// the simulated camera rendering the next frame at the same time.
 // The window rows need a display (scripts/measure-frame-path starts Xvfb when none is set).
 #include <unistd.h>
 #include <algorithm>
@@ -99,7 +101,7 @@ void TakeReferences(int h, int bits) {
     Check(Lumora_UpdateMaskData(h, 1), "bright reference");
 }
 
-Result RunOnce(const Row& row, double seconds, const char* folder) {
+Result RunOnce(const Row& row, double seconds, int exposure, const char* folder) {
     Result r;
     // Each run from the defaults: the last one's settings were saved as its session ended.
     std::filesystem::remove_all(folder);
@@ -107,6 +109,7 @@ Result RunOnce(const Row& row, double seconds, const char* folder) {
     const int h = Lumora_Initialize(nullptr);
     if (h == 0) return r;
     Check(Lumora_SetColorMode(h, row.bits), "colour mode");
+    if (exposure > 0) Check(Lumora_SetExposureTime(h, exposure), "exposure");
     if (row.processing) {
         TakeReferences(h, row.bits);
         Lumora_Close(h);
@@ -187,6 +190,7 @@ int main(int argc, char** argv) {
     double seconds = 5;
     int runs = 3;
     std::string only;
+    int exposure = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string flag = argv[i];
         if (flag == "--seconds") {
@@ -195,6 +199,8 @@ int main(int argc, char** argv) {
             runs = std::max(1, std::atoi(argv[i + 1]));
         } else if (flag == "--only") {
             only = argv[i + 1];
+        } else if (flag == "--exposure") {
+            exposure = std::atoi(argv[i + 1]);
         }
     }
     const bool display = std::getenv("DISPLAY") != nullptr;
@@ -222,7 +228,7 @@ int main(int argc, char** argv) {
         std::string counts;  // delivered/sent of each run
         bool ok = true;
         for (int run = 0; run < runs; ++run) {
-            const Result r = RunOnce(row, seconds, folder);
+            const Result r = RunOnce(row, seconds, exposure, folder);
             ok = ok && r.ok;
             cpu.push_back(r.cpuMsPerFrame);
             counts += (counts.empty() ? "" : ", ") + std::to_string(r.delivered) + "/" +

@@ -68,6 +68,14 @@ TEST_F(RealTimeTest, LongExposuresArriveAtTheirFramePeriodInFreeRun) {
     EXPECT_FALSE(driver.TransferError());
 }
 
+// How late a frame may come: a ThreadSanitizer build runs the host several times slower, and
+// the frame's readout and transfer with it.
+#if defined(__SANITIZE_THREAD__)
+constexpr double kLateSlack = 2.0;
+#else
+constexpr double kLateSlack = 0.5;
+#endif
+
 // A triggered frame is exposed after the trigger, so it cannot come before its exposure, and the
 // driver waits for it without counting its wait as failures.
 TEST_F(RealTimeTest, TriggeredFrameComesOneExposureAfterItsTrigger) {
@@ -87,7 +95,7 @@ TEST_F(RealTimeTest, TriggeredFrameComesOneExposureAfterItsTrigger) {
         const double latency = SecondsSince(fired);
         std::printf("trigger, exposure %.1f s: frame %.3f s after the trigger\n", seconds, latency);
         EXPECT_GE(latency, seconds);
-        EXPECT_LT(latency, seconds * 1.25 + 0.5);
+        EXPECT_LT(latency, seconds * 1.25 + kLateSlack);
         driver.StopCapture(0);
     }
     EXPECT_EQ(driver.FramesStored(), 3u);
