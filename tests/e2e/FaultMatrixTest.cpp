@@ -1,7 +1,6 @@
 // The camera and its cable misbehaving under every kind of operation: each case bounds the time
 // the failing call takes, checks what it reports, and that the next operation works. Every case
 // ends with as many threads and open descriptors as the process had before it began.
-#include <dirent.h>
 
 #include <algorithm>
 #include <chrono>
@@ -9,6 +8,7 @@
 #include <functional>
 #include <thread>
 
+#include "ProcessEntries.h"
 #include "SimFixture.h"
 #include "sim/SimCameraSet.h"
 
@@ -21,15 +21,6 @@ struct Resources {
     int threads = 0;
     int descriptors = 0;
 };
-
-int CountEntries(const char* folder) {
-    int count = 0;
-    if (DIR* dir = ::opendir(folder)) {
-        while (const dirent* entry = ::readdir(dir)) count += entry->d_name[0] != '.';
-        ::closedir(dir);
-    }
-    return count;
-}
 
 Resources Now() {
     return {CountEntries("/proc/self/task"), CountEntries("/proc/self/fd") - 1};

@@ -1,24 +1,15 @@
 // Sessions opened, used and released again and again: nothing may stay behind - no thread, no
 // descriptor, no allocation - and the memory a released session held goes back to the system.
-#include <dirent.h>
 #include <malloc.h>
 
 #include <fstream>
 #include <string>
 
+#include "ProcessEntries.h"
 #include "SimFixture.h"
 
 namespace lumora::testing {
 namespace {
-
-int CountEntries(const char* folder) {
-    int count = 0;
-    if (DIR* dir = ::opendir(folder)) {
-        while (const dirent* entry = ::readdir(dir)) count += entry->d_name[0] != '.';
-        ::closedir(dir);
-    }
-    return count;
-}
 
 long ResidentKiB() {
     std::ifstream status("/proc/self/status");

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ExternalReaders.h"
 #include "io/AviWriter.h"
 #include "io/TempFolder.h"
 
@@ -18,23 +19,12 @@
 namespace lumora {
 namespace {
 
+using lumora::testing::HaveFfmpeg;
 using lumora::testing::ReadFileText;
 using lumora::testing::TempFolder;
 
 std::string Run(const std::string& command) {
-    std::string out;
-    std::FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
-    if (pipe == nullptr) return out;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    ::pclose(pipe);
-    return out;
-}
-
-bool HaveFfmpeg() {
-    return std::system("command -v ffprobe >/dev/null 2>&1 && command -v ffmpeg >/dev/null 2>&1") ==
-           0;
+    return lumora::testing::Shell(command);
 }
 
 // A picture whose every pixel differs from its neighbours, so a shifted or slanted row shows.

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "ExternalReaders.h"
 #include "e2e/SimFixture.h"
 #include "io/TempFolder.h"
 #include "lumora/host.h"
@@ -22,24 +23,10 @@
 namespace lumora {
 namespace {
 
+using lumora::testing::HaveFfmpeg;
 using lumora::testing::ReadFileText;
+using lumora::testing::Shell;
 using lumora::testing::SimWorld;
-
-std::string Shell(const std::string& command) {
-    std::string out;
-    std::FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
-    if (pipe == nullptr) return out;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    ::pclose(pipe);
-    return out;
-}
-
-bool HaveFfmpeg() {
-    return std::system("command -v ffprobe >/dev/null 2>&1 && command -v ffmpeg >/dev/null 2>&1") ==
-           0;
-}
 
 class RecordInteropTest : public SimWorld {
 protected:
