@@ -157,17 +157,20 @@ Result RunOnce(const Row& row, double seconds, int exposure, const char* folder)
 
 // One memcpy of a frame whose source and destination are out of cache: the reference.
 double ColdMemcpyMs(size_t bytes) {
-    constexpr int kBuffers = 6;  // 6 × 2 × 5 MiB and more: well past any cache here
+    // Between two copies of the same pair, 512 MiB pass through the caches: a 32 MiB victim L3
+    // keeps parts of a few tens of MiB, which made the 8-bit figure swing by half from run to run.
+    constexpr size_t kTouchedBetween = size_t{512} << 20;
+    const size_t kBuffers = std::max<size_t>(6, kTouchedBetween / (2 * bytes));
     std::vector<std::unique_ptr<unsigned char[]>> src, dst;
-    for (int i = 0; i < kBuffers; ++i) {
+    for (size_t i = 0; i < kBuffers; ++i) {
         src.emplace_back(new unsigned char[bytes]);
         dst.emplace_back(new unsigned char[bytes]);
-        std::memset(src.back().get(), i, bytes);
+        std::memset(src.back().get(), static_cast<int>(i), bytes);
         std::memset(dst.back().get(), 0, bytes);
     }
     double best = 1e30;
     for (int round = 0; round < 5; ++round) {
-        for (int i = 0; i < kBuffers; ++i) {
+        for (size_t i = 0; i < kBuffers; ++i) {
             const auto start = std::chrono::steady_clock::now();
             std::memcpy(dst[i].get(), src[i].get(), bytes);
             const double ms =

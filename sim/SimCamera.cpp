@@ -616,10 +616,16 @@ uint64_t ThreadCpuNs() {
     return static_cast<uint64_t>(t.tv_sec) * 1000000000u + static_cast<uint64_t>(t.tv_nsec);
 }
 
+// The camera's own service thread counts all its time, waking and waiting included; on it the
+// scopes below would count the same time twice.
+thread_local bool tOnServiceThread = false;
+
 // Adds the calling thread's CPU time between construction and destruction to the camera's share.
 struct ServiceCpuScope {
-    uint64_t start = ThreadCpuNs();
-    ~ServiceCpuScope() { gServiceCpuNs.fetch_add(ThreadCpuNs() - start); }
+    uint64_t start = tOnServiceThread ? 0 : ThreadCpuNs();
+    ~ServiceCpuScope() {
+        if (!tOnServiceThread) gServiceCpuNs.fetch_add(ThreadCpuNs() - start);
+    }
 };
 }  // namespace
 
@@ -650,8 +656,13 @@ void SimCamera::EnsureServiceThreadLocked() {
 }
 
 void SimCamera::ServiceThread() {
+    tOnServiceThread = true;
+    uint64_t counted = ThreadCpuNs();
     std::unique_lock lock(mutex_);
     while (!stopping_) {
+        const uint64_t now = ThreadCpuNs();
+        gServiceCpuNs.fetch_add(now - counted);
+        counted = now;
         auto& s = *state_;
         if (!s.pending.empty() && s.phase == State::Phase::Armed && !s.waitingForRelease) {
             if (SteadyClock::now() >= s.readyAt) {

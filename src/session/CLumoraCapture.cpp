@@ -6,6 +6,7 @@
 #include "driver/CLumoraUSB3T2SimpleSdk.h"
 #include "imaging/RawFrame.h"
 #include "platform/Clock.h"
+#include "platform/Memory.h"
 #include "platform/MessageTarget.h"
 #include "session/CLumora.h"
 #include "session/PipelineHost.h"
@@ -14,6 +15,8 @@ namespace lumora {
 namespace {
 
 constexpr uint32_t kPreviewFrameWaitMs = 3000;
+// Frames from this size up are copied to the caller around the caches.
+constexpr size_t kStreamingCopyBytes = size_t{1} << 20;
 constexpr uint32_t kTriggerFrameWaitMs = 60000;
 constexpr int kTriggerFrameTimeoutMs = 6000;
 // The trigger run waits for a frame in slices so a stop takes effect promptly.
@@ -265,7 +268,17 @@ int CLumora::CopyRowsToCaller(const uint8_t* pixels, int strideBytes, int height
         RecordError(ERR_MEMORY);
         return 0;
     }
-    if (rowOrder != 0) {
+    // A small window's frame stays in the cache for the caller to read next; a full frame would
+    // not fit beside the frames in flight, so it goes straight to memory.
+    if (needed >= kStreamingCopyBytes) {
+        if (rowOrder != 0) {
+            platform::CopyBypassingCache(buffer, pixels, needed);
+        } else {
+            platform::CopyRowsBypassingCache(buffer, pixels + (needed - stride),
+                                             -static_cast<ptrdiff_t>(stride), stride,
+                                             static_cast<size_t>(height));
+        }
+    } else if (rowOrder != 0) {
         std::memcpy(buffer, pixels, needed);
     } else {
         for (int row = 0; row < height; ++row) {

@@ -74,6 +74,27 @@ TEST_F(SimWorld, RowOrderZeroDeliversBottomUpRows) {
     EXPECT_NE(0, std::memcmp(topDown.data(), topDown.data() + 64 * 3, 64));
 }
 
+// A full frame goes to the caller by another copy than a small window does; both orders must
+// still hand over the same rows, to the last byte, into a buffer that does not start aligned.
+TEST_F(SimWorld, FullFrameRowOrdersAgree) {
+    const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 16), 1);
+    ASSERT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);
+    constexpr size_t kRow = 2560 * 2;
+    constexpr size_t kRows = 2048;
+    std::vector<unsigned char> topDown(kRow * kRows + 3, 0xEE), bottomUp(kRow * kRows + 3, 0xEE);
+    ASSERT_EQ(Lumora_GetImage(h, topDown.data() + 3, static_cast<int>(kRow * kRows), 1), 1);
+    ASSERT_EQ(Lumora_GetImage(h, bottomUp.data() + 3, static_cast<int>(kRow * kRows), 0), 1);
+    EXPECT_EQ(topDown[0], 0xEE);  // nothing written before the caller's buffer
+    size_t rowsDiffering = 0;
+    for (size_t row = 0; row < kRows; ++row) {
+        rowsDiffering += std::memcmp(topDown.data() + 3 + kRow * row,
+                                     bottomUp.data() + 3 + kRow * (kRows - 1 - row), kRow) != 0;
+    }
+    EXPECT_EQ(rowsDiffering, 0u);
+    EXPECT_NE(0, std::memcmp(topDown.data() + 3, topDown.data() + 3 + kRow * (kRows - 1), kRow));
+}
+
 TEST_F(SimWorld, StateMachineRefusesConflictingModes) {
     const int h = Open();
     ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
