@@ -225,7 +225,7 @@ TEST_F(FaultMatrix, FailedTransfersDuringARunningStreamAreRiddenOutUntilFiveFram
         ASSERT_EQ(LumoraSim_InjectFault(0, fault, failures, 0), 1);
         ASSERT_TRUE(WaitUntil(
             10000, [&] { return FramesSent() >= sent + static_cast<uint64_t>(failures) + 2; }))
-            << failures << what;
+            << failures << what << "; messages meanwhile: " << Described(Frames(frames, 1000, 0));
         auto got = Frames(frames, 1000, 0);
         const auto more = Frames(frames, 3, 10000);
         ASSERT_EQ(Delivered(more), 3u)
