@@ -242,6 +242,13 @@ void SimCamera::ClearFaults() {
     s.eepromWriteFail = 0;
 }
 
+int SimCamera::FaultsPending() const {
+    std::lock_guard lock(mutex_);
+    const auto& s = *state_;
+    return s.bulkFail + s.bulkStall + s.shortPayload + s.longPayload + s.i2cRefuse +
+           s.eepromWriteFail;
+}
+
 bool SimCamera::IsReady() const {
     std::lock_guard lock(mutex_);
     const auto& s = *state_;

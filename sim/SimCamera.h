@@ -94,6 +94,8 @@ public:
     void SetLinkSpeedCode(uint32_t code);
     void InjectFault(SimFault fault, int count, int param);
     void ClearFaults();
+    // Injected faults not yet spent (transfers to fail or stall, frames to spoil, refusals).
+    int FaultsPending() const;
 
     // Frame stream state, for models and tests.
     bool IsReady() const;

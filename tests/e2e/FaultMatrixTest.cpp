@@ -101,12 +101,20 @@ protected:
         }
         return got;
     }
+    // The frame messages already queued, without waiting.
+    static std::vector<LumoraHostMessage> Drain(HWND window) {
+        std::vector<LumoraHostMessage> got;
+        for (const auto& m : Messages(window))
+            if (m.message == LUMORA_MSG_FRAME) got.push_back(m);
+        return got;
+    }
     static size_t Delivered(const std::vector<LumoraHostMessage>& frames) {
         return static_cast<size_t>(std::count_if(frames.begin(), frames.end(),
                                                  [](const auto& m) { return m.wParam != 0; }));
     }
     // Frames the camera has sent, whole or spoilt.
     static uint64_t FramesSent() { return sim::SimCameraSet::Instance().Camera(0)->FramesSent(); }
+    static int FaultsPending() { return sim::SimCameraSet::Instance().Camera(0)->FaultsPending(); }
     // The frame messages as "frame" or the code each carried.
     static std::string Described(const std::vector<LumoraHostMessage>& frames) {
         std::string text;
@@ -218,15 +226,18 @@ TEST_F(FaultMatrix, FailedTransfersDuringARunningStreamAreRiddenOutUntilFiveFram
     HWND frames = LumoraHost_CreateQueueWindow();
     ASSERT_EQ(Lumora_CallBackPreview(h, frames, nullptr, 0, 1), 1);
     ASSERT_EQ(Delivered(Frames(frames, 2, 10000)), 2u);
-    // Each round waits until the camera has sent the faulty frames and one more, so the next
-    // round's faults never join this round's into a longer series.
+    // Each round ends only when the camera has spent every fault and the driver has taken a
+    // whole frame after them, so the next round's faults never join this round's into a longer
+    // series (an injection replaces a count still pending).
     auto round = [&](int fault, int failures, const char* what) {
-        const uint64_t sent = FramesSent();
         ASSERT_EQ(LumoraSim_InjectFault(0, fault, failures, 0), 1);
-        ASSERT_TRUE(WaitUntil(
-            10000, [&] { return FramesSent() >= sent + static_cast<uint64_t>(failures) + 2; }))
-            << failures << what << "; messages meanwhile: " << Described(Frames(frames, 1000, 0));
-        auto got = Frames(frames, 1000, 0);
+        ASSERT_TRUE(WaitUntil(10000, [] { return FaultsPending() == 0; }))
+            << failures << what << "; messages meanwhile: " << Described(Drain(frames));
+        // The last spoilt frame may still be on its way; the second frame after it is whole.
+        const uint64_t spent = FramesSent();
+        ASSERT_TRUE(WaitUntil(10000, [&] { return FramesSent() >= spent + 2; }))
+            << failures << what;
+        auto got = Drain(frames);
         const auto more = Frames(frames, 3, 10000);
         ASSERT_EQ(Delivered(more), 3u)
             << failures << what << ": " << Described(got) << Described(more);
