@@ -17,9 +17,10 @@ void ImageBuffer::AlignedFree::operator()(uint8_t* p) const {
     ::operator delete[](p, kPixelAlignment);
 }
 
-std::unique_ptr<uint8_t[], ImageBuffer::AlignedFree> ImageBuffer::Allocate(size_t bytes) {
+std::unique_ptr<uint8_t[], ImageBuffer::AlignedFree> ImageBuffer::Allocate(size_t bytes,
+                                                                          bool zeroed) {
     auto* raw = static_cast<uint8_t*>(::operator new[](bytes, kPixelAlignment, std::nothrow));
-    if (raw != nullptr) std::memset(raw, 0, bytes);
+    if (raw != nullptr && zeroed) std::memset(raw, 0, bytes);
     return std::unique_ptr<uint8_t[], AlignedFree>(raw);
 }
 
@@ -95,6 +96,23 @@ bool ImageBuffer::CreateLike(const ImageBuffer& other) {
     height_ = other.height_;
     stride_ = other.stride_;
     bitCount_ = other.bitCount_;
+    pixels_ = std::move(pixels);
+    return true;
+}
+
+bool ImageBuffer::CopyFrom(const ImageBuffer& other) {
+    if (&other == this) return other.IsValid();
+    if (!other.IsValid()) return false;
+    auto pixels = Allocate(other.SizeBytes(), false);
+    Reset();
+    if (!pixels) return false;
+    std::memcpy(pixels.get(), other.pixels_.get(), other.SizeBytes());
+    info_ = other.info_;
+    width_ = other.width_;
+    height_ = other.height_;
+    stride_ = other.stride_;
+    bitCount_ = other.bitCount_;
+    significantBits_ = other.significantBits_;
     pixels_ = std::move(pixels);
     return true;
 }

@@ -79,6 +79,10 @@ public:
     // Re-creates the buffer with the other's header, palette, size and depth and new zero-filled
     // pixels (pixels are not copied). Fails, changing nothing, when the other is empty.
     bool CreateLike(const ImageBuffer& other);
+    // Re-creates the buffer as a copy of the other: header, palette, pixels and significant
+    // bits. Fails when the other is empty (changing nothing) or the memory cannot be had (the
+    // buffer is then reset).
+    bool CopyFrom(const ImageBuffer& other);
     // Frees the pixels and zeroes the record; the header size stays 40.
     void Reset();
 
@@ -116,7 +120,7 @@ private:
     struct AlignedFree {
         void operator()(uint8_t* p) const;
     };
-    static std::unique_ptr<uint8_t[], AlignedFree> Allocate(size_t bytes);
+    static std::unique_ptr<uint8_t[], AlignedFree> Allocate(size_t bytes, bool zeroed = true);
 
     BitmapInfo info_{};
     std::unique_ptr<uint8_t[], AlignedFree> pixels_;

@@ -197,9 +197,11 @@ bool AviWriter::Open(const char* path, int width, int height, uint64_t expectedF
         superIndexCapacity_ =
             static_cast<uint32_t>(std::clamp<uint64_t>(riffs, kMinSuperEntries, kMaxSuperEntries));
     }
-    if (!file_.Create(path)) return false;
-    path_.assign(path, path + std::strlen(path) + 1);
-    if (!WriteHeaders()) {
+    if (!file_.Open(path)) return false;
+    // An existing file keeps its content until the recording can start: room for the headers
+    // and a first frame is made before a byte of it changes (a full disk leaves it as it was),
+    // and its old tail goes only once the headers are in place.
+    if (!WriteHeaders() || !file_.Truncate(file_.End())) {
         Discard();
         return false;
     }
@@ -294,7 +296,7 @@ bool AviWriter::WriteHeaders() {
     if (patching) return file_.WriteAt(0, out.Data(), out.Size());
     riff_.start = 0;
     riff_.moviSize = moviSizeOffset;
-    if (!file_.Append(out.Data(), out.Size())) {
+    if (!file_.Reserve(out.Size() + 8 + frameBytes_) || !file_.Append(out.Data(), out.Size())) {
         failed_ = true;
         return false;
     }
@@ -440,9 +442,7 @@ bool AviWriter::Finish() {
 }
 
 void AviWriter::Discard() {
-    file_.Close();
-    if (!path_.empty()) platform::RemoveFile(path_.data());
-    path_.clear();
+    file_.CloseAndRemoveIfCreated();
 }
 
 }  // namespace lumora

@@ -107,9 +107,11 @@ public:
     // Whether `frames` frames of this size exceed the classic layout under `riffLimit`.
     static bool NeedsExtendedLayout(int width, int height, uint64_t frames, uint64_t riffLimit);
 
-    // Creates (or truncates) `path` and writes the headers for width × height frames, rate 30
-    // and no frames. `expectedFrames` picks the layout (and sizes the super index). False, with
-    // nothing left open, when the size is unusable or the file cannot be written.
+    // Writes the headers for width × height frames, rate 30 and no frames into `path`: a new
+    // file, or the regular file there, whose old content is cut off once there is room for the
+    // headers and a first frame and the headers are in place. `expectedFrames` picks the layout (and sizes the super index). False, with nothing
+    // left open, when the size is unusable or the file cannot be written; an existing file is
+    // then left as it was, unless the device failed while the headers were written over it.
     bool Open(const char* path, int width, int height, uint64_t expectedFrames);
     // Appends one frame of FrameBytes() bytes: rows bottom first, each padded to 4 bytes.
     AddResult AddFrame(const uint8_t* pixels);
@@ -119,7 +121,7 @@ public:
     // the file. False when the file could not be completed (it is still as valid as it could be
     // made).
     bool Finish();
-    // Closes and deletes the file (a recording that never started).
+    // Closes the file, and deletes it when Open created it (a recording that never started).
     void Discard();
 
     bool IsOpen() const { return file_.IsOpen(); }
@@ -146,7 +148,6 @@ private:
     uint64_t RiffBytesWith(uint32_t moreFrames) const;
 
     platform::RandomAccessFile file_;
-    std::vector<char> path_;
     uint64_t riffLimit_ = kAviRiffLimit;
     bool extended_ = false;
     bool failed_ = false;

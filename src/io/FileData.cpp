@@ -1,36 +1,23 @@
 #include "io/FileData.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <new>
+
+#include "platform/RegularFile.h"
 
 namespace lumora {
 
 bool FileData::Read(const char* path) {
     Release();
-    if (path == nullptr) return false;
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat info {};
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    const auto size = ok ? static_cast<size_t>(info.st_size) : 0;
+    platform::RegularFile file;
+    if (path == nullptr || !file.OpenForReading(path)) return false;
+    const auto size = static_cast<size_t>(file.Size());
     std::unique_ptr<uint8_t[]> data;
-    if (ok && size > 0) {
+    if (size > 0) {
         data.reset(new (std::nothrow) uint8_t[size]);
-        ok = data != nullptr;
+        if (!data) return false;
     }
-    size_t done = 0;
-    while (ok && done < size) {
-        const ssize_t n = ::read(fd, data.get() + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;  // 0 before the promised size: the file was cut short under us
-        if (ok) done += static_cast<size_t>(n);
-    }
-    ::close(fd);
-    if (!ok) return false;
+    // Fewer bytes than the size promised: the file was cut short under us.
+    if (!file.ReadExact(data.get(), size)) return false;
     data_ = std::move(data);
     size_ = size;
     return true;

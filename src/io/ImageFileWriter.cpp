@@ -3,7 +3,7 @@
 #include <cstring>
 #include <limits>
 
-#include "io/OutputFile.h"
+#include "platform/FileReplace.h"
 #include "platform/LittleEndian.h"
 
 namespace lumora {
@@ -54,20 +54,31 @@ int WriteBmpFile(const char* path, const ImageBuffer& image) {
         }
     }
 
-    OutputFile file;
-    if (!file.Open(path)) return 0;
-    bool ok = file.Write(headers, dataOffset);
-    for (int y = image.Height() - 1; ok && y >= 0; --y) {
-        ok = file.Write(image.Row(y), static_cast<size_t>(image.Stride()));
-    }
-    return file.Close() && ok ? 1 : 0;
+    return SaveFileContent(path, static_cast<size_t>(fileSize), [&](platform::RegularFile& file) {
+        bool ok = file.Write(headers, dataOffset);
+        for (int y = image.Height() - 1; ok && y >= 0; --y) {
+            ok = file.Write(image.Row(y), static_cast<size_t>(image.Stride()));
+        }
+        return ok;
+    });
 }
 
 int WriteRawFile(const char* path, const ImageBuffer& image) {
-    OutputFile file;
-    if (!file.Open(path)) return 0;
-    const bool ok = file.Write(image.Pixels(), image.SizeBytes());
-    return file.Close() && ok ? 1 : 0;
+    return SaveFileContent(path, image.SizeBytes(), [&](platform::RegularFile& file) {
+        return file.Write(image.Pixels(), image.SizeBytes());
+    });
+}
+
+int SaveFileContent(const char* path, size_t size,
+                    const std::function<bool(platform::RegularFile& file)>& write) {
+    if (path == nullptr || *path == '\0') return 0;
+    platform::FileSave save;
+    save.write = write;
+    save.size = size;
+    // A user who may write the file may save over it, even in a folder they cannot create in.
+    save.allowInPlace = true;
+    save.durable = false;
+    return platform::SaveFile(path, save) ? 1 : 0;
 }
 
 int WriteImageFile(const char* path, const ImageBuffer& image, int format, int significantBits) {

@@ -6,10 +6,12 @@
 #include <new>
 
 #include <jpeglib.h>
+// After jpeglib.h, which it needs.
+#include <jerror.h>
 
 #include "imaging/PixelAccess.h"
 #include "io/ImageFileWriter.h"
-#include "io/OutputFile.h"
+#include "platform/DebugLog.h"
 
 namespace lumora {
 namespace {
@@ -21,24 +23,61 @@ struct JpegErrorManager {
     std::jmp_buf unwind;
 };
 
+void LogJpegMessage(j_common_ptr cinfo) {
+    char text[JMSG_LENGTH_MAX];
+    (*cinfo->err->format_message)(cinfo, text);
+    platform::DebugLog("libjpeg: %s", text);
+}
+
 [[noreturn]] void UnwindOnJpegError(j_common_ptr cinfo) {
     (*cinfo->err->output_message)(cinfo);
     std::longjmp(reinterpret_cast<JpegErrorManager*>(cinfo->err)->unwind, 1);
 }
 
+// The compressed stream's way into the file, through a buffer; a failed write is the library's
+// write error (which unwinds).
+struct FileDestination {
+    jpeg_destination_mgr library;  // first: the library hands back a pointer to it
+    platform::RegularFile* file;
+    JOCTET buffer[64 * 1024];
+};
+
+void StartBuffer(j_compress_ptr cinfo) {
+    auto* dest = reinterpret_cast<FileDestination*>(cinfo->dest);
+    dest->library.next_output_byte = dest->buffer;
+    dest->library.free_in_buffer = sizeof dest->buffer;
+}
+
+boolean WriteFullBuffer(j_compress_ptr cinfo) {
+    auto* dest = reinterpret_cast<FileDestination*>(cinfo->dest);
+    if (!dest->file->Write(dest->buffer, sizeof dest->buffer)) ERREXIT(cinfo, JERR_FILE_WRITE);
+    StartBuffer(cinfo);
+    return TRUE;
+}
+
+void WriteRest(j_compress_ptr cinfo) {
+    auto* dest = reinterpret_cast<FileDestination*>(cinfo->dest);
+    const size_t used = sizeof dest->buffer - dest->library.free_in_buffer;
+    if (used > 0 && !dest->file->Write(dest->buffer, used)) ERREXIT(cinfo, JERR_FILE_WRITE);
+}
+
 // The setjmp frame: it holds nothing with a destructor, and the compressor and error manager
 // live in the caller's frame, so the jump skips no cleanup and leaves no indeterminate local.
 // `rows` holds height packed rows of width × components bytes, top row first.
-int Compress(jpeg_compress_struct* cinfo, JpegErrorManager* error, std::FILE* file,
+int Compress(jpeg_compress_struct* cinfo, JpegErrorManager* error, FileDestination* dest,
              const uint8_t* rows, int width, int height, int components, int quality) {
     cinfo->err = jpeg_std_error(&error->library);
     error->library.error_exit = UnwindOnJpegError;
+    error->library.output_message = LogJpegMessage;
     if (setjmp(error->unwind) != 0) {
         jpeg_destroy_compress(cinfo);
         return 0;
     }
     jpeg_create_compress(cinfo);
-    jpeg_stdio_dest(cinfo, file);
+    dest->library.init_destination = StartBuffer;
+    dest->library.empty_output_buffer = WriteFullBuffer;
+    dest->library.term_destination = WriteRest;
+    cinfo->dest = &dest->library;
     cinfo->image_width = static_cast<JDIMENSION>(width);
     cinfo->image_height = static_cast<JDIMENSION>(height);
     cinfo->input_components = components;
@@ -52,7 +91,7 @@ int Compress(jpeg_compress_struct* cinfo, JpegErrorManager* error, std::FILE* fi
         JSAMPROW row = const_cast<JSAMPROW>(rows + pitch * cinfo->next_scanline);
         jpeg_write_scanlines(cinfo, &row, 1);
     }
-    jpeg_finish_compress(cinfo);  // flushes the stdio destination and checks it
+    jpeg_finish_compress(cinfo);  // writes the rest of the buffer and checks it
     jpeg_destroy_compress(cinfo);
     return 1;
 }
@@ -114,13 +153,15 @@ int WriteJpegFile(const char* path, const ImageBuffer& image, int quality, int s
     if (!rows) return 0;
     PrepareRows(image, significantBits, rows.get());
 
-    OutputFile file;
-    if (!file.Open(path)) return 0;
-    jpeg_compress_struct cinfo{};
-    JpegErrorManager error{};
-    const int compressed = Compress(&cinfo, &error, file.Get(), rows.get(), image.Width(),
-                                    image.Height(), components, quality);
-    return file.Close() && compressed == 1 ? 1 : 0;
+    return SaveFileContent(path, 0, [&](platform::RegularFile& file) {
+        jpeg_compress_struct cinfo{};
+        JpegErrorManager error{};
+        std::unique_ptr<FileDestination> dest(new (std::nothrow) FileDestination);
+        if (!dest) return false;
+        dest->file = &file;
+        return Compress(&cinfo, &error, dest.get(), rows.get(), image.Width(), image.Height(),
+                        components, quality) == 1;
+    });
 }
 
 }  // namespace lumora

@@ -1,17 +1,13 @@
 #include "io/MaskFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <bit>
-#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 
 #include "platform/FileReplace.h"
+#include "platform/RegularFile.h"
 #include "platform/LittleEndian.h"
 
 namespace lumora {
@@ -35,65 +31,21 @@ bool HasMaskShape(const ImageBuffer& image, int bits) {
            image.BitCount() == bits;
 }
 
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return fd_; }
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd >= 0 && ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
-
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool ReadAll(int fd, uint8_t* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::read(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;  // an error or a file shorter than it claimed
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// One block: the image rows without padding, 16-bit samples little-endian.
-bool WriteBlock(int fd, const ImageBuffer& image) {
+// One block at `out`: the image rows without padding, 16-bit samples little-endian.
+void CopyBlockFrom(const ImageBuffer& image, uint8_t* out) {
     const size_t rowBytes = static_cast<size_t>(image.Width()) * image.BytesPerPixel();
-    std::unique_ptr<uint8_t[]> row(new (std::nothrow) uint8_t[rowBytes]);
-    if (!row) return false;
-    for (int y = 0; y < image.Height(); ++y) {
+    for (int y = 0; y < image.Height(); ++y, out += rowBytes) {
         const uint8_t* source = image.Row(y);
         if (image.BitCount() == 16 && std::endian::native != std::endian::little) {
             for (size_t i = 0; i < rowBytes; i += 2) {
                 uint16_t v;
                 std::memcpy(&v, source + i, 2);
-                platform::StoreLe16(row.get() + i, v);
+                platform::StoreLe16(out + i, v);
             }
-            source = row.get();
+        } else {
+            std::memcpy(out, source, rowBytes);
         }
-        if (!WriteAll(fd, source, rowBytes)) return false;
     }
-    return true;
 }
 
 void CopyBlockInto(const uint8_t* block, ImageBuffer& image) {
@@ -145,11 +97,13 @@ bool IsValidMaskHeader(const MaskFileHeader& header) {
     return true;
 }
 
-bool SaveMaskFile(const char* path, const MaskSet& masks) {
-    if (path == nullptr || *path == '\0') return false;
+bool EncodeMaskFile(const MaskSet& masks, MaskFileContent& content) {
+    content.bytes.reset();
     for (int i = 0; i < 4; ++i) {
         if (!HasMaskShape(PlaneAt(masks, i), kBlockBits[i])) return false;
     }
+    std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[kMaskFileSize]);
+    if (!bytes) return false;
     MaskFileHeader header{};
     std::memcpy(header.magic, kMaskMagic, sizeof kMaskMagic);
     header.width = PlaneAt(masks, 0).Width();
@@ -158,50 +112,70 @@ bool SaveMaskFile(const char* path, const MaskSet& masks) {
         const ImageBuffer& plane = PlaneAt(masks, i);
         header.blockSize[i] = plane.Width() * plane.BytesPerPixel() * plane.Height();
     }
-    uint8_t encoded[kMaskHeaderSize];
-    EncodeMaskHeader(header, encoded);
+    EncodeMaskHeader(header, bytes.get());
+    size_t offset = kMaskHeaderSize;
+    for (int i = 0; i < 4; ++i) {
+        CopyBlockFrom(PlaneAt(masks, i), bytes.get() + offset);
+        offset += static_cast<size_t>(kBlockSizes[i]);
+    }
+    content.bytes = std::move(bytes);
+    return true;
+}
 
+bool WriteMaskFile(const char* path, const MaskFileContent& content) {
+    if (path == nullptr || *path == '\0' || !content.bytes) return false;
     platform::FileSave save;
     save.size = kMaskFileSize;
     // A user who may write the file may save over it, even in a folder they cannot create in.
     save.allowInPlace = true;
-    save.write = [&](int fd) {
-        bool ok = WriteAll(fd, encoded, sizeof encoded);
-        for (int i = 0; ok && i < 4; ++i) ok = WriteBlock(fd, PlaneAt(masks, i));
-        return ok;
+    save.write = [&](platform::RegularFile& file) {
+        return file.Write(content.bytes.get(), kMaskFileSize);
     };
     return platform::SaveFile(path, save);
 }
 
-bool LoadMaskFile(const char* path, MaskSet& masks) {
-    if (path == nullptr) return false;
+bool ReadMaskFile(const char* path, MaskFileContent& content) {
+    content.bytes.reset();
+    platform::RegularFile file;
+    if (path == nullptr || !file.OpenForReading(path) || file.Size() != kMaskFileSize) {
+        return false;
+    }
+    std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[kMaskFileSize]);
+    if (!bytes || !file.ReadExact(bytes.get(), kMaskFileSize)) return false;
+    uint8_t extra;
+    size_t got = 0;
+    if (!file.Read(&extra, 1, &got) || got != 0) return false;  // grew while we read: not this file
+    if (!IsValidMaskHeader(DecodeMaskHeader(bytes.get()))) return false;
+    content.bytes = std::move(bytes);
+    return true;
+}
+
+bool ApplyMaskFile(const MaskFileContent& content, MaskSet& masks) {
+    if (!content.bytes) return false;
     for (int i = 0; i < 4; ++i) {
         if (!HasMaskShape(PlaneAt(masks, i), kBlockBits[i])) return false;
     }
-    Fd fd(::open(path, O_RDONLY | O_CLOEXEC));
-    if (fd.Get() < 0) return false;
-    struct stat info {};
-    if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        static_cast<uint64_t>(info.st_size) != kMaskFileSize) {
-        return false;
-    }
-    uint8_t encoded[kMaskHeaderSize];
-    if (!ReadAll(fd.Get(), encoded, sizeof encoded)) return false;
-    if (!IsValidMaskHeader(DecodeMaskHeader(encoded))) return false;
-
-    const size_t blocksSize = kMaskFileSize - kMaskHeaderSize;
-    std::unique_ptr<uint8_t[]> blocks(new (std::nothrow) uint8_t[blocksSize]);
-    if (!blocks || !ReadAll(fd.Get(), blocks.get(), blocksSize)) return false;
-    uint8_t extra;
-    if (::read(fd.Get(), &extra, 1) != 0) return false;  // grew while we read: not this file
-
-    size_t offset = 0;
+    size_t offset = kMaskHeaderSize;
     for (int i = 0; i < 4; ++i) {
-        CopyBlockInto(blocks.get() + offset, PlaneAt(masks, i));
+        CopyBlockInto(content.bytes.get() + offset, PlaneAt(masks, i));
         offset += static_cast<size_t>(kBlockSizes[i]);
     }
     masks.BuildAllDefectMaps();
     return true;
+}
+
+bool SaveMaskFile(const char* path, const MaskSet& masks) {
+    MaskFileContent content;
+    return path != nullptr && *path != '\0' && EncodeMaskFile(masks, content) &&
+           WriteMaskFile(path, content);
+}
+
+bool LoadMaskFile(const char* path, MaskSet& masks) {
+    for (int i = 0; i < 4; ++i) {
+        if (!HasMaskShape(PlaneAt(masks, i), kBlockBits[i])) return false;
+    }
+    MaskFileContent content;
+    return ReadMaskFile(path, content) && ApplyMaskFile(content, masks);
 }
 
 }  // namespace lumora

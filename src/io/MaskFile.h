@@ -2,9 +2,15 @@
 // The mask file: one fixed 40-byte header and the four full-sensor mask references (dark and
 // bright, 8-bit and 16-bit) that the flat-field and defect corrections rest on.
 //
-// Threads: the functions share nothing; the caller holds the lock that guards the images.
+// The file's content passes through memory, so a caller whose lock guards the images holds it
+// only to encode or apply the content, never while the disk (or a slow or stalled file system)
+// is at work.
+//
+// Threads: the functions share nothing; the caller holds the lock that guards the images for
+// EncodeMaskFile, ApplyMaskFile and the all-in-one SaveMaskFile and LoadMaskFile.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "imaging/MaskSet.h"
 
@@ -36,6 +42,22 @@ void EncodeMaskHeader(const MaskFileHeader& header, uint8_t* out);
 MaskFileHeader DecodeMaskHeader(const uint8_t* in);
 // True for the one header this format has: the magic, 2560 × 2048 and the four block sizes.
 bool IsValidMaskHeader(const MaskFileHeader& header);
+
+// A whole mask file in memory: kMaskFileSize bytes, laid out as in the file.
+struct MaskFileContent {
+    std::unique_ptr<uint8_t[]> bytes;
+};
+
+// The header and the four references (dark 8-bit, bright 8-bit, dark 16-bit, bright 16-bit) of
+// a sensor-sized set; false for a set of another shape or without memory.
+bool EncodeMaskFile(const MaskSet& masks, MaskFileContent& content);
+// Saves encoded content as SaveMaskFile does.
+bool WriteMaskFile(const char* path, const MaskFileContent& content);
+// Reads the regular file `path` names whole, only when it has exactly the format's size and
+// header; a pipe or device is refused without waiting for it.
+bool ReadMaskFile(const char* path, MaskFileContent& content);
+// Copies read content into a sensor-sized set and rebuilds the four defect maps.
+bool ApplyMaskFile(const MaskFileContent& content, MaskSet& masks);
 
 // Writes the header and the four references (dark 8-bit, bright 8-bit, dark 16-bit, bright
 // 16-bit) into the file `path` names, through a symlink, keeping its mode and owner. False when

@@ -9,16 +9,27 @@
 
 #include "imaging/PixelAccess.h"
 #include "io/ImageFileWriter.h"
-#include "io/OutputFile.h"
+#include "platform/DebugLog.h"
 
 namespace lumora {
 namespace {
 
-// Reports like the library's own message and unwinds to the setjmp in EncodePng.
+// The library's complaints go to the debug log; an error unwinds to the setjmp in EncodePng.
 [[noreturn]] void OnPngError(png_structp png, png_const_charp message) {
-    std::fprintf(stderr, "libpng error: %s\n", message);
+    platform::DebugLog("libpng error: %s", message);
     png_longjmp(png, 1);
 }
+
+void OnPngWarning(png_structp, png_const_charp message) {
+    platform::DebugLog("libpng warning: %s", message);
+}
+
+void WriteToFile(png_structp png, png_bytep data, size_t size) {
+    auto* file = static_cast<platform::RegularFile*>(png_get_io_ptr(png));
+    if (!file->Write(data, size)) png_error(png, "Write Error");
+}
+
+void FlushNothing(png_structp) {}
 
 struct PngLayout {
     int bitDepth;
@@ -45,8 +56,8 @@ PngLayout LayoutFor(int bitCount) {
 
 // The setjmp frame: only the library's two structures (set before setjmp and never changed
 // after it) and plain values, so the unwinding jump skips no destructor.
-int EncodePng(std::FILE* file, png_bytep* rows, int width, int height, const PngLayout& layout) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, nullptr);
+int EncodePng(platform::RegularFile* file, png_bytep* rows, int width, int height, const PngLayout& layout) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
     if (png == nullptr) return 0;
     png_infop info = png_create_info_struct(png);
     if (info == nullptr) {
@@ -57,7 +68,7 @@ int EncodePng(std::FILE* file, png_bytep* rows, int width, int height, const Png
         png_destroy_write_struct(&png, &info);
         return 0;
     }
-    png_init_io(png, file);
+    png_set_write_fn(png, file, WriteToFile, FlushNothing);
     png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height),
                  layout.bitDepth, layout.colorType, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -116,7 +127,7 @@ int WritePngFile(const char* path, const ImageBuffer& image, int significantBits
     if (bits != 8 && bits != 24) {
         prepared.reset(new (std::nothrow) uint8_t[image.SizeBytes()]);
         if (!prepared) {
-            std::fprintf(stderr, "libpng error: Out of memory\n");
+            platform::DebugLog("libpng error: Out of memory");
             return 0;
         }
         if (bits == 32) {
@@ -128,7 +139,7 @@ int WritePngFile(const char* path, const ImageBuffer& image, int significantBits
     }
     std::unique_ptr<png_bytep[]> rows(new (std::nothrow) png_bytep[image.Height()]);
     if (!rows) {
-        std::fprintf(stderr, "libpng error: Out of memory\n");
+        platform::DebugLog("libpng error: Out of memory");
         return 0;
     }
     for (int y = 0; y < image.Height(); ++y) {
@@ -136,11 +147,9 @@ int WritePngFile(const char* path, const ImageBuffer& image, int significantBits
         rows[y] = const_cast<png_bytep>(pixels + static_cast<size_t>(y) * image.Stride());
     }
 
-    OutputFile file;
-    if (!file.Open(path)) return 0;
-    const int encoded =
-        EncodePng(file.Get(), rows.get(), image.Width(), image.Height(), LayoutFor(bits));
-    return file.Close() && encoded == 1 ? 1 : 0;
+    return SaveFileContent(path, 0, [&](platform::RegularFile& file) {
+        return EncodePng(&file, rows.get(), image.Width(), image.Height(), LayoutFor(bits)) == 1;
+    });
 }
 
 }  // namespace lumora

@@ -1,7 +1,6 @@
 // TIFF output through libtiff: one uncompressed strip of gray or RGB samples.
-#include <fcntl.h>
-#include <unistd.h>
-
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -10,6 +9,7 @@
 
 #include "imaging/PixelAccess.h"
 #include "io/ImageFileWriter.h"
+#include "platform/DebugLog.h"
 
 namespace lumora {
 namespace {
@@ -35,6 +35,53 @@ TiffLayout LayoutFor(int bitCount) {
         default:
             return {16, PHOTOMETRIC_RGB, 4};
     }
+}
+
+// libtiff reads and writes through these, on the file the save gives it.
+platform::RegularFile& FileOf(thandle_t handle) {
+    return *static_cast<platform::RegularFile*>(handle);
+}
+
+tmsize_t ReadFile(thandle_t handle, void* data, tmsize_t size) {
+    size_t got = 0;
+    if (size < 0 || !FileOf(handle).Read(data, static_cast<size_t>(size), &got)) return -1;
+    return static_cast<tmsize_t>(got);
+}
+
+tmsize_t WriteFile(thandle_t handle, void* data, tmsize_t size) {
+    if (size < 0 || !FileOf(handle).Write(data, static_cast<size_t>(size))) return -1;
+    return size;
+}
+
+toff_t SeekFile(thandle_t handle, toff_t offset, int whence) {
+    platform::RegularFile& file = FileOf(handle);
+    toff_t target = offset;
+    if (whence == SEEK_CUR) target += file.Position();
+    if (whence == SEEK_END) target += file.Size();
+    return file.Seek(target) ? target : static_cast<toff_t>(-1);
+}
+
+int CloseNothing(thandle_t) {
+    return 0;  // the save owns the file
+}
+
+toff_t SizeOfFile(thandle_t handle) {
+    return FileOf(handle).Size();
+}
+
+int MapNothing(thandle_t, void**, toff_t*) {
+    return 0;
+}
+
+void UnmapNothing(thandle_t, void*, toff_t) {}
+
+// The library's errors and warnings go to the debug log, never to the application's standard
+// error; claiming them keeps libtiff's process-wide handlers out of it.
+int LogTiffMessage(TIFF*, void*, const char* module, const char* format, va_list arguments) {
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    platform::DebugLog("libtiff: %s: %s", module != nullptr ? module : "", text);
+    return 1;
 }
 
 uint16_t Widen(uint16_t v, int significantBits) {
@@ -93,35 +140,38 @@ int WriteTiffFile(const char* path, const ImageBuffer& image, int significantBit
     if (!strip) return 0;
     PrepareStrip(image, significantBits, strip.get());
 
-    // Our own descriptor, so that the final close is checked too (TIFFClose reports nothing).
-    const int fd = ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return 0;
-    TIFF* tif = TIFFFdOpen(fd, path, "w");
-    if (tif == nullptr) {
-        ::close(fd);
-        return 0;
-    }
-    bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(image.Width())) &&
-              TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(image.Height())) &&
-              TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE) &&
-              TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
-              TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, layout.bitsPerSample) &&
-              TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, layout.photometric) &&
-              TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, layout.samplesPerPixel) &&
-              TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(image.Height()));
-    if (ok && layout.samplesPerPixel == 4) {
-        // Say what the fourth sample is: the always-zero byte of 32-bit pixels means nothing
-        // (as alpha it would hide the picture); the 0xFFFF of 64-bit pixels is opacity.
-        const uint16_t extra =
-            image.BitCount() == 64 ? EXTRASAMPLE_UNASSALPHA : EXTRASAMPLE_UNSPECIFIED;
-        ok = TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
-    }
-    ok = ok && TIFFWriteEncodedStrip(tif, 0, strip.get(), static_cast<tmsize_t>(stripBytes)) ==
-                   static_cast<tmsize_t>(stripBytes);
-    ok = ok && TIFFFlush(tif) == 1;
-    TIFFCleanup(tif);  // frees the handle; the descriptor stays ours
-    ok = ::close(fd) == 0 && ok;
-    return ok ? 1 : 0;
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (options == nullptr) return 0;
+    TIFFOpenOptionsSetErrorHandlerExtR(options, LogTiffMessage, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, LogTiffMessage, nullptr);
+    const int saved = SaveFileContent(path, 0, [&](platform::RegularFile& file) {
+        TIFF* tif = TIFFClientOpenExt(path, "w", &file, ReadFile, WriteFile, SeekFile, CloseNothing,
+                                      SizeOfFile, MapNothing, UnmapNothing, options);
+        if (tif == nullptr) return false;
+        bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(image.Width())) &&
+                  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(image.Height())) &&
+                  TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE) &&
+                  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+                  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, layout.bitsPerSample) &&
+                  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, layout.photometric) &&
+                  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, layout.samplesPerPixel) &&
+                  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(image.Height()));
+        if (ok && layout.samplesPerPixel == 4) {
+            // Say what the fourth sample is: the always-zero byte of 32-bit pixels means nothing
+            // (as alpha it would hide the picture); the 0xFFFF of 64-bit pixels is opacity.
+            const uint16_t extra =
+                image.BitCount() == 64 ? EXTRASAMPLE_UNASSALPHA : EXTRASAMPLE_UNSPECIFIED;
+            ok = TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+        }
+        ok = ok &&
+             TIFFWriteEncodedStrip(tif, 0, strip.get(), static_cast<tmsize_t>(stripBytes)) ==
+                 static_cast<tmsize_t>(stripBytes);
+        ok = ok && TIFFFlush(tif) == 1;
+        TIFFClose(tif);  // frees the handle; the file stays the save's
+        return ok;
+    });
+    TIFFOpenOptionsFree(options);
+    return saved;
 }
 
 }  // namespace lumora

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/FileDescriptor.h"
+
 namespace lumora::platform {
 namespace {
 
@@ -33,62 +35,54 @@ enum class Replaced { kDone, kFailed, kNotPossible };
 
 // Temporary beside the real file, same mode and owner, renamed over it once complete.
 Replaced ReplaceBeside(const std::string& real, const struct stat& info, const FileSave& save) {
-    std::string temp = real + ".XXXXXX";
-    FileDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (!fd.IsOpen()) return Replaced::kNotPossible;  // a folder we may not create in
+    RegularFile temp;
+    if (!temp.CreateUnique(real)) return Replaced::kNotPossible;  // a folder we may not create in
     auto drop = [&](Replaced result) {
-        fd.Close();
-        ::unlink(temp.c_str());
+        temp.RemoveIfCreated();
         return result;
     };
+    const int fd = static_cast<int>(temp.Native());
     if ((info.st_uid != ::geteuid() || info.st_gid != ::getegid()) &&
-        ::fchown(fd.Get(), info.st_uid, info.st_gid) != 0) {
+        ::fchown(fd, info.st_uid, info.st_gid) != 0) {
         return drop(Replaced::kNotPossible);
     }
-    if (::fchmod(fd.Get(), info.st_mode & 07777) != 0) return drop(Replaced::kNotPossible);
-    bool ok = save.write(fd.Get()) && ::fsync(fd.Get()) == 0;
-    ok = fd.Close() && ok;
-    if (!ok || ::rename(temp.c_str(), real.c_str()) != 0) return drop(Replaced::kFailed);
-    SyncFolder(std::filesystem::path(real).parent_path());
+    if (::fchmod(fd, info.st_mode & 07777) != 0) return drop(Replaced::kNotPossible);
+    const bool ok = save.write(temp) && (!save.durable || temp.Sync());
+    const std::string name = temp.Path();
+    if (!temp.Close() || !ok) return drop(Replaced::kFailed);
+    if (::rename(name.c_str(), real.c_str()) != 0) {
+        ::unlink(name.c_str());
+        return Replaced::kFailed;
+    }
+    if (save.durable) SyncFolder(std::filesystem::path(real).parent_path());
     return Replaced::kDone;
 }
 
-bool WriteInPlace(int fd, const struct stat& info, const FileSave& save) {
+bool WriteInPlace(RegularFile& file, const struct stat& info, const FileSave& save) {
     // Reserve the space first, so a full disk fails before a byte of the old content changes.
-    if (save.size > 0 && static_cast<off_t>(save.size) > info.st_size) {
-        const int rc = ::posix_fallocate(fd, 0, static_cast<off_t>(save.size));
-        if (rc != 0 && rc != EOPNOTSUPP && rc != EINVAL) {
-            if (::ftruncate(fd, info.st_size) != 0) {
-                // Nothing more to undo; the failure is reported below either way.
-            }
-            return false;
-        }
+    if (save.size > 0 && static_cast<off_t>(save.size) > info.st_size &&
+        !file.Reserve(save.size)) {
+        file.Truncate(static_cast<uint64_t>(info.st_size));
+        return false;
     }
-    if (::lseek(fd, 0, SEEK_SET) != 0 || !save.write(fd)) return false;
-    const off_t end = ::lseek(fd, 0, SEEK_CUR);
-    return end >= 0 && ::ftruncate(fd, end) == 0 && ::fsync(fd) == 0;
+    if (!file.Seek(0) || !save.write(file)) return false;
+    return file.Truncate(file.Position()) && (!save.durable || file.Sync());
 }
 
 }  // namespace
 
 bool SaveFile(const std::filesystem::path& path, const FileSave& save) {
     if (path.empty() || !save.write) return false;
-    struct stat before {};
-    const bool existed = ::stat(path.c_str(), &before) == 0;
     // Opening for writing decides, as it would for any program: a file the user may not write
-    // is refused, never replaced. O_NONBLOCK keeps a pipe without a reader from hanging us.
-    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC,
-                             static_cast<mode_t>(save.newFileMode)));
-    if (!fd.IsOpen()) return false;
-    struct stat info {};
-    if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    const int flags = ::fcntl(fd.Get(), F_GETFL);
-    if (flags < 0 || ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return false;
+    // is refused, never replaced; so is anything that is not a file.
+    RegularFile target;
+    if (!target.OpenForWriting(path.c_str(), save.newFileMode)) return false;
     auto fail = [&] {
-        fd.Close();
-        if (!existed) ::unlink(path.c_str());  // no empty file left behind by a failed save
+        target.RemoveIfCreated();  // no empty file left behind by a failed save
         return false;
     };
+    struct stat info {};
+    if (::fstat(static_cast<int>(target.Native()), &info) != 0) return fail();
 
     const std::string real = RealPath(path);
     struct stat realInfo {};
@@ -97,15 +91,15 @@ bool SaveFile(const std::filesystem::path& path, const FileSave& save) {
     if (resolved && info.st_nlink == 1) {
         switch (ReplaceBeside(real, info, save)) {
             case Replaced::kDone:
-                return fd.Close();
+                return target.Close();
             case Replaced::kFailed:
                 return fail();
             case Replaced::kNotPossible:
                 break;
         }
     }
-    if (!save.allowInPlace || !WriteInPlace(fd.Get(), info, save)) return fail();
-    return fd.Close();
+    if (!save.allowInPlace || !WriteInPlace(target, info, save)) return fail();
+    return target.Close();
 }
 
 }  // namespace lumora::platform

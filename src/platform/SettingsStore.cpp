@@ -1,5 +1,6 @@
 #include "platform/SettingsStore.h"
 
+#include "platform/FileDescriptor.h"
 #include "platform/FileReplace.h"
 
 #include <fcntl.h>
@@ -72,17 +73,6 @@ ReadResult ReadWholeFile(const std::filesystem::path& path, std::string& text) {
     return ReadResult::Ok;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Temporary file, flush, rename: the stored file is either the old or the new one, whole. The
 // rename happens beside the real file, so a symlinked settings file stays a symlink.
 bool WriteAtomically(const std::filesystem::path& path, const std::string& text) {
@@ -91,7 +81,7 @@ bool WriteAtomically(const std::filesystem::path& path, const std::string& text)
     FileSave save;
     save.size = text.size();
     save.newFileMode = 0600;
-    save.write = [&text](int fd) { return WriteAll(fd, text); };
+    save.write = [&text](RegularFile& file) { return file.Write(text.data(), text.size()); };
     return SaveFile(path, save);
 }
 

@@ -2,9 +2,12 @@
 // layout past the RIFF limit, and a write failure that still leaves a finished file.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "io/AviWriter.h"
+#include "io/Fifo.h"
 #include "io/FileLimit.h"
 #include "io/TempFolder.h"
 #include "platform/LittleEndian.h"
@@ -12,6 +15,7 @@
 namespace lumora {
 namespace {
 
+using lumora::testing::Fifo;
 using lumora::testing::FileSizeLimit;
 using lumora::testing::ReadFileText;
 using lumora::testing::TempFolder;
@@ -181,6 +185,46 @@ TEST(AviWriterTest, OpenRefusesBadPathsAndSizes) {
     EXPECT_FALSE(writer.Open((dir / "missing" / "a.avi").c_str(), 64, 48, 1));
     EXPECT_FALSE(writer.Open((dir / "a.avi").c_str(), 0, 48, 1));
     EXPECT_FALSE(writer.IsOpen());
+}
+
+// A recording must never cost what the path named before: nothing that is not a regular file
+// is touched, and an existing file changes only once the recording can start.
+TEST(AviWriterTest, OpenLeavesDevicesPipesAndAnExistingFileOnAFullDiskAsTheyWere) {
+    TempFolder dir;
+    AviWriter writer;
+    Fifo pipe(dir / "pipe.avi");
+    ASSERT_TRUE(pipe.Made());
+    EXPECT_TRUE(pipe.ReturnsPromptly(
+        [&] { EXPECT_FALSE(writer.Open(pipe.String().c_str(), 64, 48, 1)); }));
+    EXPECT_TRUE(pipe.StillThere());
+    const auto device = dir / "full.avi";
+    std::filesystem::create_symlink("/dev/full", device);
+    EXPECT_FALSE(writer.Open("/dev/full", 64, 48, 1));
+    EXPECT_FALSE(writer.Open(device.c_str(), 64, 48, 1));
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+    EXPECT_TRUE(std::filesystem::is_symlink(device));
+
+    const auto old = dir / "old.avi";
+    const std::string before(4096, 'k');  // room for the headers, not for a frame
+    std::ofstream(old, std::ios::binary) << before;
+    {
+        FileSizeLimit full(4096);
+        EXPECT_FALSE(writer.Open(old.c_str(), 64, 48, 1));
+        // A file the writer created is removed again.
+        EXPECT_FALSE(writer.Open((dir / "new.avi").c_str(), 64, 48, 1));
+    }
+    EXPECT_EQ(ReadFileText(old), before);
+    EXPECT_FALSE(std::filesystem::exists(dir / "new.avi"));
+    EXPECT_FALSE(writer.IsOpen());
+
+    // Once it can start, the recording replaces the old content whole.
+    const uint64_t s = AviWriter::FrameBytes(64, 48);
+    std::ofstream(old, std::ios::binary) << std::string(1 << 20, 'k');
+    ASSERT_TRUE(writer.Open(old.c_str(), 64, 48, 1));
+    std::vector<uint8_t> pixels(s, 3);
+    EXPECT_EQ(writer.AddFrame(pixels.data()), AviWriter::AddResult::kAdded);
+    EXPECT_TRUE(writer.Finish());
+    EXPECT_EQ(std::filesystem::file_size(old), 232 + (8 + s) + 8 + 16);
 }
 
 TEST(AviWriterTest, FramesOfEveryDepthBecomeBottomUpBgr) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "io/ConfigFile.h"
+#include "io/Fifo.h"
 #include "io/TempFolder.h"
 
 namespace lumora {
@@ -34,6 +35,10 @@ TEST(ConfigFile, ShortEmptyAndMissingFiles) {
     EXPECT_FALSE(ReadConfigFile((folder / "missing.bin").c_str(), pairs));
     EXPECT_FALSE(ReadConfigFile(folder.Path().c_str(), pairs));  // a folder
     EXPECT_FALSE(ReadConfigFile(nullptr, pairs));
+    EXPECT_FALSE(ReadConfigFile("/dev/zero", pairs));  // a device, endless
+    lumora::testing::Fifo pipe(folder / "pipe");
+    ASSERT_TRUE(pipe.Made());
+    EXPECT_TRUE(pipe.ReturnsPromptly([&] { EXPECT_FALSE(ReadConfigFile(pipe.String().c_str(), pairs)); }));
 }
 
 }  // namespace

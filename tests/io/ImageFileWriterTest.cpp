@@ -2,12 +2,15 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include <jpeglib.h>
 #include <png.h>
 #include <tiffio.h>
 
+#include "io/Fifo.h"
 #include "io/FileLimit.h"
 #include "io/ImageFileWriter.h"
 #include "io/TempFolder.h"
@@ -16,6 +19,7 @@
 namespace lumora {
 namespace {
 
+using lumora::testing::Fifo;
 using lumora::testing::FileSizeLimit;
 using lumora::testing::MakeTestImage;
 using lumora::testing::ReadFileText;
@@ -162,21 +166,44 @@ TEST_F(ImageFileWriterTest, RefusedRequestsCreateNoFile) {
 // ---- failures of the disk
 // -------------------------------------------------------------------------
 
-TEST_F(ImageFileWriterTest, EveryFormatReportsAFullDiskAndAnUnwritablePath) {
+// A failed save reports itself through its result alone (the codecs say nothing on the
+// application's standard error), and leaves the file that was there as it was.
+TEST_F(ImageFileWriterTest, EveryFormatReportsAFullDiskQuietlyAndKeepsTheEarlierFile) {
     const ImageBuffer image = MakeTestImage(640, 480, 24);  // even compressed, far past 256 bytes
     for (int format = kSaveBmp; format <= kSaveTiff; ++format) {
         const std::string path = PathFor("full" + std::to_string(format));
+        const std::string earlier = PathFor("earlier" + std::to_string(format));
+        std::ofstream(earlier, std::ios::binary) << "the picture saved before";
+        ::testing::internal::CaptureStderr();
         {
             FileSizeLimit diskFull(256);
-            ::testing::internal::CaptureStderr();  // the libraries report their write errors
             EXPECT_EQ(WriteImageFile(path.c_str(), image, format, 16), 0) << format;
-            ::testing::internal::GetCapturedStderr();
+            EXPECT_EQ(WriteImageFile(earlier.c_str(), image, format, 16), 0) << format;
         }
         const std::string nowhere = PathFor("no/folder/x" + std::to_string(format));
-        ::testing::internal::CaptureStderr();
         EXPECT_EQ(WriteImageFile(nowhere.c_str(), image, format, 16), 0) << format;
-        ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << format;
+        EXPECT_FALSE(std::filesystem::exists(path)) << format;
+        EXPECT_EQ(ReadFileText(earlier), "the picture saved before") << format;
     }
+}
+
+TEST_F(ImageFileWriterTest, EveryFormatRefusesDevicesAndPipesWithoutWaitingOrWritingThem) {
+    const ImageBuffer image = MakeTestImage(64, 48, 8);
+    Fifo pipe(folder_ / "pipe");
+    ASSERT_TRUE(pipe.Made());
+    const std::string device = PathFor("device");
+    std::filesystem::create_symlink("/dev/full", device);
+    for (int format = kSaveBmp; format <= kSaveTiff; ++format) {
+        EXPECT_TRUE(pipe.ReturnsPromptly([&] {
+            EXPECT_EQ(WriteImageFile(pipe.String().c_str(), image, format, 16), 0) << format;
+        })) << format;
+        EXPECT_EQ(WriteImageFile(device.c_str(), image, format, 16), 0) << format;
+        EXPECT_EQ(WriteImageFile("/dev/null", image, format, 16), 0) << format;
+    }
+    EXPECT_TRUE(pipe.StillThere());
+    EXPECT_TRUE(std::filesystem::is_symlink(device));
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
 }
 
 // ---- JPEG

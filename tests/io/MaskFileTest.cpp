@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "io/FileLimit.h"
+#include "io/Fifo.h"
 #include "io/MaskFile.h"
 #include "io/TempFolder.h"
 
@@ -208,8 +209,11 @@ TEST_F(MaskFileTargetTest, HardLinkedFileIsWrittenInPlaceSoEveryNameSeesTheNewMa
 
 TEST_F(MaskFileTargetTest, SomethingOtherThanARegularFileIsRefusedAndLeftAsItWas) {
     const auto pipe = folder_ / "pipe";
-    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    EXPECT_FALSE(SaveMaskFile(pipe.c_str(), saved_));
+    lumora::testing::Fifo fifo(pipe);
+    ASSERT_TRUE(fifo.Made());
+    EXPECT_TRUE(fifo.ReturnsPromptly([&] { EXPECT_FALSE(SaveMaskFile(pipe.c_str(), saved_)); }));
+    EXPECT_TRUE(fifo.ReturnsPromptly([&] { EXPECT_FALSE(LoadMaskFile(pipe.c_str(), target_)); }));
+    EXPECT_TRUE(HasContent(target_, 2));
     EXPECT_TRUE(std::filesystem::is_fifo(pipe));
     EXPECT_FALSE(SaveMaskFile(folder_.Path().c_str(), saved_));  // a folder
     EXPECT_TRUE(std::filesystem::is_directory(folder_.Path()));
