@@ -122,6 +122,8 @@ LUMORA_API int Lumora_StartPreview(int handle);
 LUMORA_API int Lumora_StopPreview(int handle);
 LUMORA_API int Lumora_Capture(int handle);
 LUMORA_API int Lumora_SnapShot(int handle, unsigned char* buffer, int size, int rowOrder);
+/* Copies the picture of the last frame taken. It fails with code 1 when there is none, or when
+ * that frame was made in another colour mode than the current one. */
 LUMORA_API int Lumora_GetImage(int handle, unsigned char* buffer, int size, int rowOrder);
 LUMORA_API int Lumora_Trigger(int handle, HWND frameWindow, unsigned char* buffer, int size,
                               int rowOrder);
@@ -141,6 +143,9 @@ LUMORA_API int Lumora_GetCaptureWindowEx(int handle, int* hTotal, int* hStart, i
                                          int* vTotal, int* vStart, int* vEffective);
 LUMORA_API int Lumora_SetSubSample(int handle, int mode); /* 0 or 1 */
 LUMORA_API int Lumora_GetSubSample(int handle);           /* -1 for an unknown handle */
+/* The capture window's width and height, before subsampling. While a capture is prepared or a
+ * run is active they are those of the frames being delivered: a window set meanwhile is stored
+ * and takes effect (and shows here) from the next preparation on. */
 LUMORA_API int Lumora_Width(int handle);
 LUMORA_API int Lumora_Height(int handle);
 LUMORA_API int Lumora_SetSamplingRate(int handle, int rate);

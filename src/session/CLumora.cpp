@@ -64,6 +64,7 @@ int CLumora::Initialize(HWND notifyWindow) {
     }
     images_ = PipelineImages{};
     rawStale_ = false;
+    frameMode_ = -1;
     displayImage_.Reset();
     masks_.Reset();
 
@@ -87,7 +88,8 @@ int CLumora::Initialize(HWND notifyWindow) {
         RecordError(ERR_MEMORY);
         return 0;
     }
-    if (!CreatePlanes()) return 0;
+    // The mask planes (some 70 MB) are made when a mask operation or a correction first needs
+    // them, not here: most sessions never use them.
 
     driver_->SetCameraType(kCameraType);
     driver_->CreateController(notifyWindow, nullptr);
@@ -111,8 +113,8 @@ int CLumora::Initialize(HWND notifyWindow) {
     return 1;
 }
 
-bool CLumora::CreatePlanes() {
-    return masks_.Create();
+bool CLumora::EnsureMasksLocked() {
+    return masks_.IsComplete() || masks_.Create();
 }
 
 OutputCapabilities CLumora::Capabilities() const {

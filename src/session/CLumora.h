@@ -108,8 +108,11 @@ public:
                            int* vEffective) const;
     int SetSubSample(int mode);
     int GetSubSample() const { return subSample_; }
-    int Width() const { return sizeEntry_.hEffective; }
-    int Height() const { return sizeEntry_.vEffective; }
+    // The capture width and height (before subsampling). While a capture is prepared or a run
+    // is active, those of the frames it delivers: a window set meanwhile takes effect only at
+    // the next preparation.
+    int Width() const;
+    int Height() const;
     int SetSamplingRate(int rate);
 
     // ---- camera control ---------------------------------------------------------------------
@@ -218,6 +221,11 @@ public:
     platform::SettingsStore& Store() { return store_; }
     // Off: every frame passes through the images as with work to do (tests compare the two).
     void SetDirectFramePath(bool on) { directFramePath_ = on; }
+    // Whether the mask planes have been made (they are made when first needed).
+    bool MaskPlanesMade() {
+        platform::CriticalSectionLock lock(maskLock_);
+        return masks_.IsComplete();
+    }
     // Frames taken over from the ring without passing through the images, since the session began.
     uint64_t DirectFrames() const { return directFrames_.load(); }
 
@@ -241,7 +249,8 @@ private:
     }
 
     // Lifecycle pieces.
-    bool CreatePlanes();
+    // Makes the sensor-sized mask planes when they are missing; the caller holds maskLock_.
+    bool EnsureMasksLocked();
     // `open`: the camera is open, so the driver's ranges judge the stored values.
     void LoadCameraSettings(int device, bool open);
     void SaveCameraSettings();
@@ -292,8 +301,8 @@ private:
 
     // The output image of the colour mode the images were prepared for.
     ImageBuffer* OutputImage();
-    // What GetImage and SaveImage deliver: during a run the prepared output image; between
-    // runs the current colour mode's, null when that mode has no image yet.
+    // What GetImage and SaveImage deliver: the output image holding the last frame when that
+    // frame was made in the current colour mode; null otherwise.
     ImageBuffer* CurrentOutputImage();
 
     std::unique_ptr<CLumoraUSB3T2SimpleSdk> driver_;
@@ -364,9 +373,15 @@ private:
 
     // What the current run was prepared with; frames are processed with these.
     int preparedColorMode_ = 0;
+    // The colour mode of the last frame the images hold; -1 when they hold none.
+    int frameMode_ = -1;
     MaskGeometry preparedGeometry_;
     int rawWidth_ = 0;
     int rawHeight_ = 0;
+    // The capture window's width and height the current capture was prepared with; read by
+    // Width()/Height() on any thread.
+    std::atomic<int> preparedWidth_{0};
+    std::atomic<int> preparedHeight_{0};
 
     // Recording: the record thread owns avi_ and recordFrame_ while it runs; recordFrame_ is
     // filled under captureLock_.

@@ -43,13 +43,12 @@ void CLumora::CatchUpImagesLocked() {
 
 ImageBuffer* CLumora::CurrentOutputImage() {
     CatchUpImagesLocked();
-    // Between runs the application reads the images as the colour mode it set now; an output
-    // image that mode never got holds no picture of that format.
-    if (state_.load() == kStateIdle) {
-        ImageBuffer* output = images_.Output(colorMode_);
-        return output != nullptr && output->IsValid() ? output : nullptr;
-    }
-    return OutputImage();
+    // Only the picture of the last frame, and only in the colour mode the application asks for
+    // now: an output image of another mode holds an older frame (or none), in a format the
+    // application no longer expects.
+    if (frameMode_ < 0 || frameMode_ != colorMode_.load()) return nullptr;
+    ImageBuffer* output = images_.Output(frameMode_);
+    return output != nullptr && output->IsValid() ? output : nullptr;
 }
 
 bool CLumora::ValidateWindow() const {
@@ -120,15 +119,28 @@ int CLumora::Prepare() {
     if (mode == 5) ok = ok && images_.colorImage64.Create(imageWidth, imageHeight, 64);
     ImageBuffer* output = images_.Output(mode);
     ok = ok && output != nullptr && images_.workImage.CreateLike(*output);
+    bool corrections;
+    {
+        std::lock_guard settings(settingsLock_);
+        corrections = maskFilter_ != 0 || dotFilter_ != 0;
+    }
+    if (ok && corrections) {
+        // The planes the corrections read, before the first frame needs them.
+        platform::CriticalSectionLock masks(maskLock_);
+        ok = EnsureMasksLocked();
+    }
     if (!ok) {
         RecordError(ERR_MEMORY);
         return 0;
     }
     rawStale_ = false;
+    frameMode_ = -1;  // the images were made anew: no frame in them yet
     preparedColorMode_ = mode;
     preparedGeometry_ = MaskGeometry{x, y, imageWidth, imageHeight};
     rawWidth_ = imageWidth;
     rawHeight_ = imageHeight;
+    preparedWidth_ = sizeEntry_.hEffective;
+    preparedHeight_ = sizeEntry_.vEffective;
 
     const AnalogSettings analog = AnalogSnapshot();
     driver_->SetMirrorV(analog.mirrorV);
@@ -231,6 +243,7 @@ int CLumora::SnapShot(unsigned char* buffer, int size, int rowOrder) {
         return fail(ERR_FRAME);
     }
     ProcessFrameLocked();
+    frameMode_ = preparedColorMode_;
     if (buffer != nullptr && size != 0) {
         ImageBuffer* output = OutputImage();
         if (output == nullptr || CopyToCaller(*output, rowOrder, buffer, size) == 0) {
@@ -246,12 +259,16 @@ int CLumora::GetImage(unsigned char* buffer, int size, int rowOrder) {
     if (!HasDriver()) return 0;
     platform::CriticalSectionLock lock(captureLock_);
     ImageBuffer* output = CurrentOutputImage();
-    if (output != nullptr && output->IsValid() && buffer != nullptr) {
+    if (output == nullptr) {
+        RecordError(ERR_NOT_READY);
+        return 0;
+    }
+    if (buffer != nullptr) {
         if (CopyToCaller(*output, rowOrder, buffer, size) != 0) return 1;
         RecordError(ERR_MEMORY);
         return 0;
     }
-    RecordError(buffer == nullptr ? ERR_PARAMETER : ERR_MEMORY);
+    RecordError(ERR_PARAMETER);
     return 0;
 }
 
@@ -404,6 +421,7 @@ void CLumora::PreviewLoop() {
         }
         FillFrameInfo(frameRate10_);
         if (!rawStale_) ProcessFrameLocked();
+        frameMode_ = preparedColorMode_;
         imageAvailable_ = 1;
         OfferFrameToRecorder();
         preview_.Draw(preparedColorMode_, images_, displayImage_);
@@ -443,6 +461,7 @@ void CLumora::TriggerLoop() {
         if (ReadFrameLocked(&counter, DirectFramePossible())) streamCounters_.Taken(counter);
         FillFrameInfo(0);
         if (!rawStale_) ProcessFrameLocked();
+        frameMode_ = preparedColorMode_;
         imageAvailable_ = 1;
         if (!DeliverToCaller(false)) {
             streamCounters_.Failed();

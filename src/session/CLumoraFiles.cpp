@@ -4,6 +4,7 @@
 #include "io/ConfigFile.h"
 #include "io/ImageFileWriter.h"
 #include "io/MaskFile.h"
+#include "platform/CriticalSection.h"
 #include "session/CLumora.h"
 
 namespace lumora {
@@ -14,13 +15,20 @@ int CLumora::SaveImage(const char* fileName, int format) {
         return 0;
     }
     if (!Given(fileName)) return 0;
-    platform::CriticalSectionLock lock(captureLock_);
-    ImageBuffer* output = CurrentOutputImage();
-    if (output == nullptr || !output->IsValid()) {
-        RecordError(ERR_NOT_READY);
-        return 0;
+    if (format < kSaveBmp || format > kSaveTiff) return 0;
+    // The picture is copied under the capture lock and written after it: a slow disk never
+    // holds up the frames of a run.
+    ImageBuffer picture;
+    {
+        platform::CriticalSectionLock lock(captureLock_);
+        ImageBuffer* output = CurrentOutputImage();
+        if (output == nullptr || !output->IsValid()) {
+            RecordError(ERR_NOT_READY);
+            return 0;
+        }
+        if (!picture.CopyFrom(*output)) return 0;
     }
-    return WriteImageFile(fileName, *output, format, 16);
+    return WriteImageFile(fileName, picture, format, 16);
 }
 
 int CLumora::LoadConfigFile(const char* path) {
@@ -35,9 +43,15 @@ int CLumora::LoadConfigFile(const char* path) {
 int CLumora::LoadMaskFile(const char* path) {
     if (!HasDriver()) return 0;
     if (!Given(path)) return 0;
-    // The maps are rebuilt from the new references inside the same lock.
-    platform::CriticalSectionLock lock(maskLock_);
-    if (!masks_.IsComplete() || !::lumora::LoadMaskFile(path, masks_)) {
+    // The file is read before the lock is taken, so the frames of a run never wait for the
+    // disk; the references and the maps rebuilt from them change inside the lock.
+    MaskFileContent content;
+    bool ok = ReadMaskFile(path, content);
+    if (ok) {
+        platform::CriticalSectionLock lock(maskLock_);
+        ok = EnsureMasksLocked() && ApplyMaskFile(content, masks_);
+    }
+    if (!ok) {
         RecordError(ERR_MASK_FILE);
         return 0;
     }
@@ -47,8 +61,15 @@ int CLumora::LoadMaskFile(const char* path) {
 int CLumora::SaveMaskFile(const char* path) {
     if (!HasDriver()) return 0;
     if (!Given(path)) return 0;
-    platform::CriticalSectionLock lock(maskLock_);
-    if (!masks_.IsComplete() || !::lumora::SaveMaskFile(path, masks_)) {
+    // Encoded under the lock, written after it (see LoadMaskFile).
+    MaskFileContent content;
+    bool ok;
+    {
+        platform::CriticalSectionLock lock(maskLock_);
+        ok = EnsureMasksLocked() && EncodeMaskFile(masks_, content);
+    }
+    ok = ok && WriteMaskFile(path, content);
+    if (!ok) {
         RecordError(ERR_MASK_FILE);
         return 0;
     }
@@ -63,7 +84,9 @@ int CLumora::UpdateMaskData(int which) {
         platform::CriticalSectionLock lock(captureLock_);
         CatchUpImagesLocked();
         const ImageBuffer& raw = images_.RawSource(preparedColorMode_);
-        result = UpdateMaskReference(masks_, maskLock_, raw, which);
+        platform::CriticalSectionLock masks(maskLock_);
+        result = EnsureMasksLocked() ? UpdateMaskReference(masks_, maskLock_, raw, which)
+                                     : MaskUpdate::kNoMasks;
     }
     maskUpdating_ = 0;
     switch (result) {

@@ -113,6 +113,14 @@ int CLumora::SetSubSample(int mode) {
     return 1;
 }
 
+int CLumora::Width() const {
+    return state_.load() != kStateIdle ? preparedWidth_.load() : sizeEntry_.hEffective;
+}
+
+int CLumora::Height() const {
+    return state_.load() != kStateIdle ? preparedHeight_.load() : sizeEntry_.vEffective;
+}
+
 int CLumora::SetSamplingRate(int rate) {
     if (driver_ == nullptr) return 0;
     int cell = rate;

@@ -73,19 +73,100 @@ TEST_F(SimWorld, RunsStartedAndStoppedFromTwoThreadsNeverOverlap) {
     EXPECT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);  // still usable
 }
 
-TEST_F(SimWorld, ImageReadBetweenRunsIsOfTheCurrentColourMode) {
+// Only the picture of the last frame, and only in the colour mode asked for now: an image kept
+// from an earlier mode would be an older capture, in a format the application no longer expects.
+TEST_F(SimWorld, ImageReadIsTheLastFrameInTheCurrentColourModeOrNothing) {
+    const int h = Open();
+    ASSERT_EQ(Lumora_SetCaptureWindowEx(h, 2560, 0, 64, 2048, 0, 4), 1);
+    std::vector<unsigned char> image(64 * 4 * 2);
+    const int size = static_cast<int>(image.size());
+    const std::string path = (configDir_ / "image.raw").string();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
+    EXPECT_EQ(Lumora_GetImage(h, image.data(), size, 1), 0);  // nothing taken yet
+    EXPECT_EQ(Codes(h), std::vector<int>{ERR_NOT_READY});
+
+    ASSERT_EQ(Lumora_SetColorMode(h, 16), 1);
+    ASSERT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
+    ASSERT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);
+    ASSERT_EQ(Lumora_SetColorMode(h, 16), 1);
+    // The 16-bit picture is older than the last frame.
+    EXPECT_EQ(Lumora_GetImage(h, image.data(), size, 1), 0);
+    EXPECT_EQ(Lumora_SaveImage(h, path.c_str(), 1), 0);
+    EXPECT_EQ(Codes(h), (std::vector<int>{ERR_NOT_READY, ERR_NOT_READY}));
+    EXPECT_FALSE(std::filesystem::exists(path));
+
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
+    EXPECT_EQ(Lumora_GetImage(h, image.data(), size, 1), 1);
+    ASSERT_EQ(Lumora_SetColorMode(h, 16), 1);
+    ASSERT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);
+    EXPECT_EQ(Lumora_GetImage(h, image.data(), size, 1), 1);
+    EXPECT_EQ(Lumora_SaveImage(h, path.c_str(), 1), 1);
+    EXPECT_EQ(std::filesystem::file_size(path), image.size());
+}
+
+// An application sizes its buffer from Lumora_Width/Lumora_Height: during a run they tell the
+// size of the frames it delivers, and a window set meanwhile shows from the next run on.
+TEST_F(SimWorld, WidthAndHeightDuringARunAreThoseOfTheFramesItDelivers) {
     const int h = Open();
     ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
+    ASSERT_EQ(Lumora_SetCaptureWindowEx(h, 2560, 0, 640, 2048, 0, 480), 1);
+    HWND frames = LumoraHost_CreateQueueWindow();
+    ASSERT_EQ(Lumora_CallBackPreview(h, frames, nullptr, 0, 1), 1);
+    // The record a frame message points to; read once the run has stopped (it is rewritten for
+    // each frame).
+    auto waitFrame = [&] {
+        LumoraHostMessage m{};
+        for (int i = 0; i < 200; ++i) {
+            if (LumoraHost_WaitMessage(frames, 50, &m) == 1 && m.message == LUMORA_MSG_FRAME &&
+                m.wParam != 0) {
+                return reinterpret_cast<const LUMORA_FRAME_INFO*>(m.wParam);
+            }
+        }
+        return static_cast<const LUMORA_FRAME_INFO*>(nullptr);
+    };
+    ASSERT_NE(waitFrame(), nullptr);
+    ASSERT_EQ(Lumora_SetCaptureWindowEx(h, 2560, 0, 320, 2048, 0, 240), 1);
+    EXPECT_EQ(Lumora_Width(h), 640);
+    EXPECT_EQ(Lumora_Height(h), 480);
+    Messages(frames);
+    const LUMORA_FRAME_INFO* info = waitFrame();
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(Lumora_StopPreview(h), 1);
+    EXPECT_EQ(info->width, 640);
+    EXPECT_EQ(info->height, 480);
+    EXPECT_EQ(Lumora_Width(h), 320);
+    EXPECT_EQ(Lumora_Height(h), 240);
+    ASSERT_EQ(Lumora_CallBackPreview(h, frames, nullptr, 0, 1), 1);
+    info = waitFrame();
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(Lumora_Width(h), 320);
+    EXPECT_EQ(Lumora_StopPreview(h), 1);
+    EXPECT_EQ(info->width, 320);
+    LumoraHost_DestroyWindow(frames);
+}
+
+// The mask planes (some 70 MB) cost nothing until a mask operation or a correction needs them.
+TEST_F(SimWorld, MaskPlanesAreMadeWhenFirstNeededNotAtInitialisation) {
+    const int h = Open();
     ASSERT_EQ(Lumora_SetCaptureWindowEx(h, 2560, 0, 64, 2048, 0, 4), 1);
     ASSERT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);
-    Codes(h);
-    ASSERT_EQ(Lumora_SetColorMode(h, 16), 1);
-    std::vector<unsigned char> image(64 * 4 * 2);
-    // No 16-bit image was ever made: nothing of that format to hand out.
-    EXPECT_EQ(Lumora_GetImage(h, image.data(), static_cast<int>(image.size()), 1), 0);
-    EXPECT_EQ(Codes(h), std::vector<int>{ERR_MEMORY});
-    ASSERT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);
-    EXPECT_EQ(Lumora_GetImage(h, image.data(), static_cast<int>(image.size()), 1), 1);
+    EXPECT_FALSE(Session(h)->MaskPlanesMade());
+    const std::string path = (configDir_ / "masks.msk").string();
+    EXPECT_EQ(Lumora_SaveMaskFile(h, path.c_str()), 1);
+    EXPECT_TRUE(Session(h)->MaskPlanesMade());
+
+    const int loading = Open();
+    EXPECT_FALSE(Session(loading)->MaskPlanesMade());
+    EXPECT_EQ(Lumora_LoadMaskFile(loading, path.c_str()), 1);
+    EXPECT_TRUE(Session(loading)->MaskPlanesMade());
+
+    const int correcting = Open();
+    ASSERT_EQ(Lumora_SetFilterValue(correcting, 103, 1), 1);  // flat field on
+    ASSERT_EQ(Lumora_SnapShot(correcting, nullptr, 0, 1), 1);
+    EXPECT_TRUE(Session(correcting)->MaskPlanesMade());
+    EXPECT_TRUE(Codes(h).empty());
+    EXPECT_TRUE(Codes(correcting).empty());
 }
 
 TEST_F(SimWorld, RefusedOrUnchangedDeviceNumberLeavesThePreviewRunning) {
