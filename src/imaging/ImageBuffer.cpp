@@ -18,7 +18,7 @@ void ImageBuffer::AlignedFree::operator()(uint8_t* p) const {
 }
 
 std::unique_ptr<uint8_t[], ImageBuffer::AlignedFree> ImageBuffer::Allocate(size_t bytes,
-                                                                          bool zeroed) {
+                                                                           bool zeroed) {
     auto* raw = static_cast<uint8_t*>(::operator new[](bytes, kPixelAlignment, std::nothrow));
     if (raw != nullptr && zeroed) std::memset(raw, 0, bytes);
     return std::unique_ptr<uint8_t[], AlignedFree>(raw);

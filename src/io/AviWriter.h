@@ -109,9 +109,10 @@ public:
 
     // Writes the headers for width × height frames, rate 30 and no frames into `path`: a new
     // file, or the regular file there, whose old content is cut off once there is room for the
-    // headers and a first frame and the headers are in place. `expectedFrames` picks the layout (and sizes the super index). False, with nothing
-    // left open, when the size is unusable or the file cannot be written; an existing file is
-    // then left as it was, unless the device failed while the headers were written over it.
+    // headers and a first frame and the headers are in place. `expectedFrames` picks the layout
+    // (and sizes the super index). False, with nothing left open, when the size is unusable or the
+    // file cannot be written; an existing file is then left as it was, unless the device failed
+    // while the headers were written over it.
     bool Open(const char* path, int width, int height, uint64_t expectedFrames);
     // Appends one frame of FrameBytes() bytes: rows bottom first, each padded to 4 bytes.
     AddResult AddFrame(const uint8_t* pixels);

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "platform/FileReplace.h"
-#include "platform/RegularFile.h"
 #include "platform/LittleEndian.h"
+#include "platform/RegularFile.h"
 
 namespace lumora {
 namespace {

@@ -56,8 +56,10 @@ PngLayout LayoutFor(int bitCount) {
 
 // The setjmp frame: only the library's two structures (set before setjmp and never changed
 // after it) and plain values, so the unwinding jump skips no destructor.
-int EncodePng(platform::RegularFile* file, png_bytep* rows, int width, int height, const PngLayout& layout) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
+int EncodePng(platform::RegularFile* file, png_bytep* rows, int width, int height,
+              const PngLayout& layout) {
+    png_structp png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
     if (png == nullptr) return 0;
     png_infop info = png_create_info_struct(png);
     if (info == nullptr) {

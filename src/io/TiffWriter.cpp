@@ -163,9 +163,8 @@ int WriteTiffFile(const char* path, const ImageBuffer& image, int significantBit
                 image.BitCount() == 64 ? EXTRASAMPLE_UNASSALPHA : EXTRASAMPLE_UNSPECIFIED;
             ok = TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
         }
-        ok = ok &&
-             TIFFWriteEncodedStrip(tif, 0, strip.get(), static_cast<tmsize_t>(stripBytes)) ==
-                 static_cast<tmsize_t>(stripBytes);
+        ok = ok && TIFFWriteEncodedStrip(tif, 0, strip.get(), static_cast<tmsize_t>(stripBytes)) ==
+                       static_cast<tmsize_t>(stripBytes);
         ok = ok && TIFFFlush(tif) == 1;
         TIFFClose(tif);  // frees the handle; the file stays the save's
         return ok;

@@ -60,8 +60,7 @@ Replaced ReplaceBeside(const std::string& real, const struct stat& info, const F
 
 bool WriteInPlace(RegularFile& file, const struct stat& info, const FileSave& save) {
     // Reserve the space first, so a full disk fails before a byte of the old content changes.
-    if (save.size > 0 && static_cast<off_t>(save.size) > info.st_size &&
-        !file.Reserve(save.size)) {
+    if (save.size > 0 && static_cast<off_t>(save.size) > info.st_size && !file.Reserve(save.size)) {
         file.Truncate(static_cast<uint64_t>(info.st_size));
         return false;
     }

@@ -25,6 +25,10 @@ RegularFile::~RegularFile() {
     Close();
 }
 
+bool RegularFile::MayHoldAFile(const char* path) {
+    return path != nullptr && *path != '\0' && IsRegular(path);
+}
+
 bool RegularFile::OpenForReading(const char* path) {
     return OpenChecked(path, false, 0);
 }

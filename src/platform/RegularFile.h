@@ -31,6 +31,10 @@ public:
     bool OpenForWriting(const char* path, unsigned newFileMode = 0666);
     // A new file of a unique name beginning with `prefix` (a path), for writing.
     bool CreateUnique(const std::string& prefix);
+    // True when `path` names a regular file or nothing yet: a quick look before a costly save,
+    // so that one aimed at a pipe or a device is refused before its content is made. The open
+    // still decides.
+    static bool MayHoldAFile(const char* path);
 
     bool IsOpen() const { return fd_ >= 0; }
     // True when this object created the file it holds.

@@ -5,6 +5,7 @@
 #include "io/ImageFileWriter.h"
 #include "io/MaskFile.h"
 #include "platform/CriticalSection.h"
+#include "platform/RegularFile.h"
 #include "session/CLumora.h"
 
 namespace lumora {
@@ -16,6 +17,7 @@ int CLumora::SaveImage(const char* fileName, int format) {
     }
     if (!Given(fileName)) return 0;
     if (format < kSaveBmp || format > kSaveTiff) return 0;
+    if (!platform::RegularFile::MayHoldAFile(fileName)) return 0;  // before copying the picture
     // The picture is copied under the capture lock and written after it: a slow disk never
     // holds up the frames of a run.
     ImageBuffer picture;
@@ -61,10 +63,11 @@ int CLumora::LoadMaskFile(const char* path) {
 int CLumora::SaveMaskFile(const char* path) {
     if (!HasDriver()) return 0;
     if (!Given(path)) return 0;
-    // Encoded under the lock, written after it (see LoadMaskFile).
+    // Encoded under the lock, written after it (see LoadMaskFile). Making and encoding the
+    // planes is costly: a target that can never be a file is refused before.
     MaskFileContent content;
-    bool ok;
-    {
+    bool ok = platform::RegularFile::MayHoldAFile(path);
+    if (ok) {
         platform::CriticalSectionLock lock(maskLock_);
         ok = EnsureMasksLocked() && EncodeMaskFile(masks_, content);
     }

@@ -35,9 +35,7 @@ public:
         return s;
     }
     // Called under MaskLock(), by a frame that needs the planes.
-    MaskSet* Masks() override {
-        return session_.EnsureMasksLocked() ? &session_.masks_ : nullptr;
-    }
+    MaskSet* Masks() override { return session_.EnsureMasksLocked() ? &session_.masks_ : nullptr; }
     platform::CriticalSection& MaskLock() override { return session_.maskLock_; }
     void AdjustIris(int mode, double factor) override { session_.AutoIrisAdjust(mode, factor); }
     void StoreGrayGains(const std::array<int, 4>& gains) override {

@@ -75,11 +75,12 @@ TEST_F(FileTargetTest, FileExportsOnAPipeReturnAtOnceAndThePreviewKeepsDeliverin
     ASSERT_TRUE(pipe.Made());
     const std::string path = pipe.String();
     for (int format = 0; format <= 6; ++format) {
-        EXPECT_TRUE(pipe.ReturnsPromptly(
-            [&] { EXPECT_EQ(Lumora_SaveImage(h, path.c_str(), format), 0) << format; }))
-            << format;
+        EXPECT_TRUE(pipe.ReturnsPromptly([&] {
+            EXPECT_EQ(Lumora_SaveImage(h, path.c_str(), format), 0) << format;
+        })) << format;
     }
-    EXPECT_TRUE(pipe.ReturnsPromptly([&] { EXPECT_EQ(Lumora_LoadConfigFileA(h, path.c_str()), 0); }));
+    EXPECT_TRUE(
+        pipe.ReturnsPromptly([&] { EXPECT_EQ(Lumora_LoadConfigFileA(h, path.c_str()), 0); }));
     EXPECT_TRUE(pipe.ReturnsPromptly([&] { EXPECT_EQ(Lumora_LoadMaskFile(h, path.c_str()), 0); }));
     EXPECT_TRUE(pipe.ReturnsPromptly([&] { EXPECT_EQ(Lumora_SaveMaskFile(h, path.c_str()), 0); }));
     EXPECT_EQ(Codes(h), (std::vector<int>{ERR_MASK_FILE, ERR_MASK_FILE}));

@@ -194,8 +194,8 @@ TEST(AviWriterTest, OpenLeavesDevicesPipesAndAnExistingFileOnAFullDiskAsTheyWere
     AviWriter writer;
     Fifo pipe(dir / "pipe.avi");
     ASSERT_TRUE(pipe.Made());
-    EXPECT_TRUE(pipe.ReturnsPromptly(
-        [&] { EXPECT_FALSE(writer.Open(pipe.String().c_str(), 64, 48, 1)); }));
+    EXPECT_TRUE(
+        pipe.ReturnsPromptly([&] { EXPECT_FALSE(writer.Open(pipe.String().c_str(), 64, 48, 1)); }));
     EXPECT_TRUE(pipe.StillThere());
     const auto device = dir / "full.avi";
     std::filesystem::create_symlink("/dev/full", device);

@@ -38,7 +38,8 @@ TEST(ConfigFile, ShortEmptyAndMissingFiles) {
     EXPECT_FALSE(ReadConfigFile("/dev/zero", pairs));  // a device, endless
     lumora::testing::Fifo pipe(folder / "pipe");
     ASSERT_TRUE(pipe.Made());
-    EXPECT_TRUE(pipe.ReturnsPromptly([&] { EXPECT_FALSE(ReadConfigFile(pipe.String().c_str(), pairs)); }));
+    EXPECT_TRUE(
+        pipe.ReturnsPromptly([&] { EXPECT_FALSE(ReadConfigFile(pipe.String().c_str(), pairs)); }));
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "io/FileLimit.h"
 #include "io/Fifo.h"
+#include "io/FileLimit.h"
 #include "io/MaskFile.h"
 #include "io/TempFolder.h"
 

@@ -73,8 +73,10 @@ TEST(RegularFileTest, DevicesPipesAndFoldersAreRefusedWithoutWaitingAndLeftAsThe
     Fifo pipe(dir / "pipe");
     ASSERT_TRUE(pipe.Made());
     RegularFile file;
-    EXPECT_TRUE(pipe.ReturnsPromptly([&] { EXPECT_FALSE(file.OpenForWriting(pipe.String().c_str())); }));
-    EXPECT_TRUE(pipe.ReturnsPromptly([&] { EXPECT_FALSE(file.OpenForReading(pipe.String().c_str())); }));
+    EXPECT_TRUE(
+        pipe.ReturnsPromptly([&] { EXPECT_FALSE(file.OpenForWriting(pipe.String().c_str())); }));
+    EXPECT_TRUE(
+        pipe.ReturnsPromptly([&] { EXPECT_FALSE(file.OpenForReading(pipe.String().c_str())); }));
     EXPECT_TRUE(pipe.StillThere());
 
     const auto device = dir / "full";
@@ -83,7 +85,10 @@ TEST(RegularFileTest, DevicesPipesAndFoldersAreRefusedWithoutWaitingAndLeftAsThe
         EXPECT_FALSE(file.OpenForWriting(path)) << path;
         EXPECT_FALSE(file.OpenForReading(path)) << path;
         EXPECT_FALSE(file.RemoveIfCreated()) << path;
+        EXPECT_FALSE(RegularFile::MayHoldAFile(path)) << path;
     }
+    EXPECT_FALSE(RegularFile::MayHoldAFile(pipe.String().c_str()));
+    EXPECT_TRUE(RegularFile::MayHoldAFile((dir / "missing").c_str()));
     EXPECT_TRUE(std::filesystem::is_symlink(device));
     EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
     EXPECT_FALSE(file.OpenForReading((dir / "missing").c_str()));
