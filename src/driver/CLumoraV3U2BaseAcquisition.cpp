@@ -223,8 +223,9 @@ int CLumoraV3U2Base::RunTransferLoop() {
         const double elapsedMs =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
                 .count();
-        // A payload of another size than the frame is not a frame, even when it was read whole.
-        if (!read || header.payloadLength != frameSize) {
+        // The camera may send more than the frame (padding, a trailer): the frame is its first
+        // frame-size bytes. A shorter payload would leave an older frame's bytes in its tail.
+        if (!read || header.payloadLength < frameSize) {
             if (slot != nullptr) ring_.AbandonStore();
             if (!running_.load()) break;  // the stop aborted the read
             if (!failed(true)) break;
@@ -382,7 +383,7 @@ int CLumoraV3U2Base::GrabSingleFrame() {
             const usb::FrameHeader header = usb::FrameHeader::Read(request.header.bytes.data());
             request.length = header.payloadLength;
             const bool taken =
-                header.payloadLength == frameSize && controller_->ReadFramePayload(&request, 3000);
+                header.payloadLength >= frameSize && controller_->ReadFramePayload(&request, 3000);
             // The rest of a frame not taken would be read as the next attempt's header.
             if (!taken) controller_->StreamReset();
             if (taken) {

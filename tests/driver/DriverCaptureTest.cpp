@@ -119,12 +119,32 @@ TEST_F(SimCameraTest, AFrameTooLongForTheBufferCostsOneFailureAndTheRunGoesOn) {
     EXPECT_FALSE(driver.TransferError());
 }
 
-TEST_F(SimCameraTest, AFrameOfTheWrongLengthIsNotStored) {
+// A payload longer than the frame that fits the buffer (padding, a trailer) is the frame and
+// its tail; a shorter one would leave an older frame's bytes in this one's tail and is refused.
+TEST_F(SimCameraTest, APayloadWithATailIsStoredAsItsFrameAndAShortOneIsNot) {
     CLumoraV3U2Base& driver = Open();
+    LumoraSim_SetStaticScene(1);
+    ASSERT_EQ(driver.StartCapture(kCaptureSingleFrame), 1);
+    ASSERT_EQ(WaitNewFrame(driver, 20000), 3);
+    auto plain = Buffer(driver);
+    auto tailed = Buffer(driver);
+    const auto size = static_cast<uint32_t>(plain.size());
+    ASSERT_EQ(driver.GetLatestFrame(plain.data(), size, 1), 0);
     LumoraSim_InjectFault(0, LUMORA_SIM_FAULT_LONG_PAYLOAD, 5, 4096);
     ASSERT_EQ(driver.StartCapture(kCaptureContinuous), 1);
+    for (int i = 0; i < 5; ++i) ASSERT_EQ(WaitNewFrame(driver, 20000), 3) << i;
+    ASSERT_EQ(driver.GetLatestFrame(tailed.data(), size, 1), 0);
+    driver.StopCapture(1);
+    EXPECT_EQ(tailed, plain);
+    EXPECT_EQ(driver.GrabSingleFrame(), 0);
+    EXPECT_FALSE(driver.TransferError());
+
+    LumoraSim_InjectFault(0, LUMORA_SIM_FAULT_SHORT_PAYLOAD, 5, 4096);
+    const uint64_t stored = driver.FramesStored();
+    ASSERT_EQ(driver.StartCapture(kCaptureContinuous), 1);
     EXPECT_EQ(WaitNewFrame(driver, 20000), 1);
-    EXPECT_EQ(driver.FramesStored(), 0u);
+    EXPECT_EQ(driver.FramesStored(), stored);
+    LumoraSim_SetStaticScene(0);
 }
 
 TEST_F(SimCameraTest, TriggeredCameraSendsFramesOnlyOnTrigger) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <thread>
+#include <utility>
 
 #include "ProcessEntries.h"
 #include "SimFixture.h"
@@ -307,10 +308,12 @@ TEST_F(FaultMatrix, AStalledTransferIsAbortedWithinTheWaitTime) {
     EXPECT_EQ(Snap(h), 1);
 }
 
+// A payload shorter than the frame, or longer than the buffer, is never delivered as a frame.
 TEST_F(FaultMatrix, ShortAndOverlongPayloadsAreNeverDeliveredAsFrames) {
     const int h = OpenEight();
-    for (int fault : {LUMORA_SIM_FAULT_SHORT_PAYLOAD, LUMORA_SIM_FAULT_LONG_PAYLOAD}) {
-        ASSERT_EQ(LumoraSim_InjectFault(0, fault, 100, 0), 1);
+    for (const auto& [fault, bytes] : {std::pair{LUMORA_SIM_FAULT_SHORT_PAYLOAD, 0},
+                                       std::pair{LUMORA_SIM_FAULT_LONG_PAYLOAD, 8 << 20}}) {
+        ASSERT_EQ(LumoraSim_InjectFault(0, fault, 100, bytes), 1);
         int result = 1;
         EXPECT_LT(Timed([&] { result = Snap(h); }), 15000) << fault;
         EXPECT_EQ(result, 0) << fault;
