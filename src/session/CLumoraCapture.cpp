@@ -105,20 +105,33 @@ int CLumora::Prepare() {
     const int imageWidth = width;
     const int imageHeight = height;
 
+    // An image that already has the size and depth is kept, with the last frame in it: a
+    // snapshot from idle neither zeroes megabytes for nothing nor takes the picture a reader
+    // is about to copy.
+    CatchUpImagesLocked();  // a kept image must hold the last frame, not one before it
+    bool rebuilt = false;
+    auto ensure = [&](ImageBuffer& image, int bits) {
+        if (image.IsValid() && image.Width() == imageWidth && image.Height() == imageHeight &&
+            image.BitCount() == bits) {
+            return true;
+        }
+        rebuilt = true;
+        return image.Create(imageWidth, imageHeight, bits);
+    };
     bool ok = true;
     if (mode != 1 && mode != 4 && mode != 5) {
-        ok = ok && images_.rawImage8.Create(imageWidth, imageHeight, 8);
+        ok = ok && ensure(images_.rawImage8, 8);
     } else {
-        ok = ok && images_.rawImage16.Create(imageWidth, imageHeight, 16);
+        ok = ok && ensure(images_.rawImage16, 16);
     }
     // Mode 1 previews through an 8-bit image of the same size.
-    if (mode == 1) ok = ok && images_.rawImage8.Create(imageWidth, imageHeight, 8);
-    if (mode != 1) ok = ok && images_.colorImage24.Create(imageWidth, imageHeight, 24);
-    if (mode == 3) ok = ok && images_.colorImage32.Create(imageWidth, imageHeight, 32);
-    if (mode == 4) ok = ok && images_.colorImage48.Create(imageWidth, imageHeight, 48);
-    if (mode == 5) ok = ok && images_.colorImage64.Create(imageWidth, imageHeight, 64);
+    if (mode == 1) ok = ok && ensure(images_.rawImage8, 8);
+    if (mode != 1) ok = ok && ensure(images_.colorImage24, 24);
+    if (mode == 3) ok = ok && ensure(images_.colorImage32, 32);
+    if (mode == 4) ok = ok && ensure(images_.colorImage48, 48);
+    if (mode == 5) ok = ok && ensure(images_.colorImage64, 64);
     ImageBuffer* output = images_.Output(mode);
-    ok = ok && output != nullptr && images_.workImage.CreateLike(*output);
+    ok = ok && output != nullptr && ensure(images_.workImage, output->BitCount());
     bool corrections;
     {
         std::lock_guard settings(settingsLock_);
@@ -134,7 +147,7 @@ int CLumora::Prepare() {
         return 0;
     }
     rawStale_ = false;
-    frameMode_ = -1;  // the images were made anew: no frame in them yet
+    if (rebuilt) frameMode_ = -1;  // images made anew hold no frame yet
     preparedColorMode_ = mode;
     preparedGeometry_ = MaskGeometry{x, y, imageWidth, imageHeight};
     rawWidth_ = imageWidth;
