@@ -23,6 +23,10 @@ std::atomic<bool> gPlainModel{false};
 
 // Sensor registers the camera acts on.
 constexpr uint32_t kSensorHold = 0x0200;
+constexpr uint32_t kSensorHold2 = 0x020C;
+constexpr uint32_t kSensorTriggerA = 0x0430;
+constexpr uint32_t kSensorTriggerB = 0x0432;
+constexpr uint32_t kSensorStandby = 0x0702;
 constexpr uint32_t kSensorFrameLength = 0x02D4;
 constexpr uint32_t kSensorLineLength = 0x02D8;
 constexpr uint32_t kSensorWindowX = 0x0320;
@@ -51,6 +55,8 @@ constexpr uint32_t kFpgaHeight = 0x40;
 constexpr uint32_t kFpgaWidth = 0x44;
 constexpr uint32_t kFpgaAlignV1 = 0x48;
 constexpr uint32_t kFpgaAlignV2 = 0x4C;
+constexpr uint32_t kFpgaExposureControl = 0x50;  // 0x50, 0x51, 0x52
+constexpr uint32_t kFpgaOutputTiming = 0x54;     // 0x54, 0x55
 constexpr uint32_t kFpgaTriggerMode = 0x58;
 constexpr uint32_t kFpgaTriggerArm = 0x59;
 constexpr uint32_t kFpgaReadoutMode = 0x5A;
@@ -64,6 +70,20 @@ constexpr std::array<uint8_t, 4> kArmSequence{4, 0x84, 4, 0};
 constexpr int kFullWidth = 2560;
 constexpr int kFullHeight = 2048;
 constexpr uint32_t kLongLine = 978;
+// What the sensor and the FPGA take, and nothing else.
+constexpr uint8_t kTriggerAFreeRun = 0x29;
+constexpr uint8_t kTriggerATriggered = 0x2B;
+constexpr uint8_t kTriggerBTriggered = 1;
+constexpr std::array<uint8_t, 3> kExposureControl{43, 8, 0};
+constexpr std::array<uint8_t, 2> kOutputTiming8{100, 1};
+constexpr std::array<uint8_t, 2> kOutputTiming16{200, 2};
+constexpr uint32_t kMinShutterLine = 52;  // the first line the sensor can start exposing
+constexpr uint32_t kMinExposureLines = 2;
+// Normal-mode window: starts and sizes on an 8-column and 4-row grid, inside the sensor.
+constexpr int kColumnStep = 8;
+constexpr int kRowStep = 4;
+// The two-by-two modes read the whole sensor from row 4.
+constexpr int kHalvedWindowY = 4;
 
 // The sensor's readout modes by their register values, with the FPGA's code for each.
 struct ReadoutMode {
@@ -168,6 +188,11 @@ void SimSensorModel::PowerOn(SimCamera& camera) {
     sensor.Set(kSensorShutter, 52);
     sensor.Set(kSensorModeA, 0x5F);
     sensor.Set(kSensorBlackLevel, 240);
+    sensor.Set(kSensorTriggerA, kTriggerAFreeRun);
+    sensor.Set(kSensorStandby, 1);  // the host wakes the sensor (0x0702 := 0) at start-up
+    fpga.Set(kFpgaOutputTiming, kOutputTiming8[0]);
+    fpga.Set(kFpgaOutputTiming + 1, kOutputTiming8[1]);
+    shutterLineValid_ = true;
 
     thermalStart_ = kAmbientCelsius;
     thermalTarget_ = kAmbientCelsius;
@@ -224,13 +249,23 @@ void SimSensorModel::PowerOn(SimCamera& camera) {
         camera.Sensor().Set(kSensorTemperature + 1, static_cast<uint8_t>((raw >> 8) & 0x0F));
     });
     heldSensor_.reset();
-    sensor.OnWrite(kSensorHold, [this, &camera](uint32_t, uint8_t value, uint8_t) {
-        if ((value & 1) == 0) {
+    // Either hold register holds the sensor; it goes on only when both are released.
+    auto hold = [this, &camera](uint32_t, uint8_t, uint8_t) {
+        const SimRegisterFile& registers = camera.Sensor();
+        const bool held = ((registers.Get(kSensorHold) | registers.Get(kSensorHold2)) & 1) != 0;
+        if (!held) {
             heldSensor_.reset();
         } else if (!heldSensor_) {
             // The hold was taken after this write stored the hold bit; the bit is not timing.
-            heldSensor_ = camera.Sensor().ValuesCopy();
+            heldSensor_ = registers.ValuesCopy();
         }
+    };
+    sensor.OnWrite(kSensorHold, hold);
+    sensor.OnWrite(kSensorHold2, hold);
+    // The shutter line is written low byte first; its last byte completes it.
+    sensor.OnWrite(kSensorShutter + 2, [this, &camera](uint32_t, uint8_t, uint8_t) {
+        const uint32_t shutter = Sensor24(camera.Sensor(), kSensorShutter);
+        shutterLineValid_ = shutter % 2 == 0 && shutter >= kMinShutterLine;
     });
     fpga.OnWrite(kFpgaTriggerMode, [this](uint32_t, uint8_t, uint8_t) {
         armed_ = false;
@@ -294,8 +329,40 @@ double SimSensorModel::FramePeriodUs(SimCamera& camera) const {
 }
 
 bool SimSensorModel::Triggered(SimCamera& camera) const {
-    return armed_ && camera.Fpga().Get(kFpgaTriggerMode) == kTriggeredOperation &&
-           (SensorInEffect(camera).Get(kSensorTriggerEnable) & 1) != 0;
+    const SimRegisterFile& sensor = SensorInEffect(camera);
+    const SimRegisterFile& fpga = camera.Fpga();
+    for (size_t i = 0; i < kExposureControl.size(); ++i) {
+        if (fpga.Get(kFpgaExposureControl + static_cast<uint32_t>(i)) != kExposureControl[i])
+            return false;  // the FPGA cannot time the exposure a trigger starts
+    }
+    return armed_ && !Standby(camera) && fpga.Get(kFpgaTriggerMode) == kTriggeredOperation &&
+           (sensor.Get(kSensorTriggerEnable) & 1) != 0 &&
+           sensor.Get(kSensorTriggerA) == kTriggerATriggered &&
+           sensor.Get(kSensorTriggerB) == kTriggerBTriggered;
+}
+
+bool SimSensorModel::Standby(SimCamera& camera) const {
+    return camera.Sensor().Get(kSensorStandby) != 0;
+}
+
+bool SimSensorModel::ShutterValid(SimCamera& camera) const {
+    const SimRegisterFile& sensor = SensorInEffect(camera);
+    const uint32_t frame = Sensor24(sensor, kSensorFrameLength);
+    const uint32_t shutter = Sensor24(sensor, kSensorShutter);
+    return shutterLineValid_ && frame % 2 == 0 && shutter + kMinExposureLines <= frame;
+}
+
+bool SimSensorModel::WindowValid(SimCamera& camera, bool halved) const {
+    const SimRegisterFile& sensor = SensorInEffect(camera);
+    const int x = static_cast<int>(Sensor13(sensor, kSensorWindowX));
+    const int y = static_cast<int>(Sensor13(sensor, kSensorWindowY));
+    const int width = static_cast<int>(Sensor13(sensor, kSensorWindowWidth));
+    const int height = static_cast<int>(Sensor13(sensor, kSensorWindowHeight));
+    if (halved)
+        return x == 0 && y == kHalvedWindowY && width == kFullWidth && height == kFullHeight;
+    return x % kColumnStep == 0 && width % kColumnStep == 0 && width >= kColumnStep &&
+           x + width <= kFullWidth && y % kRowStep == 0 && height % kRowStep == 0 &&
+           height >= kRowStep && y + height <= kFullHeight;
 }
 
 double SimSensorModel::TriggeredExposureUs(SimCamera& camera) const {
@@ -328,6 +395,7 @@ std::optional<FrameGeometry> SimSensorModel::SensorGeometry(SimCamera& camera) c
             sensor.Get(kSensorReadoutSelect) != mode.select) {
             continue;
         }
+        if (!WindowValid(camera, mode.halved)) return std::nullopt;
         FrameGeometry geometry;
         geometry.width = Sensor13(sensor, kSensorWindowWidth);
         geometry.height = Sensor13(sensor, kSensorWindowHeight);
@@ -358,6 +426,9 @@ bool SimSensorModel::FramingAgrees(SimCamera& camera) const {
     const SimRegisterFile& fpga = camera.Fpga();
     const uint8_t depth = fpga.Get(kFpgaDepth);
     if (depth != 1 && depth != 2) return false;
+    const auto& timing = depth == 2 ? kOutputTiming16 : kOutputTiming8;
+    if (fpga.Get(kFpgaOutputTiming) != timing[0] || fpga.Get(kFpgaOutputTiming + 1) != timing[1])
+        return false;
     if (fpga.Get16(kFpgaWidth, kFpgaWidth + 1) != sensorGeometry->width ||
         fpga.Get16(kFpgaHeight, kFpgaHeight + 1) != sensorGeometry->height) {
         return false;
@@ -422,8 +493,9 @@ void SimSensorModel::RenderPayload(SimCamera& camera, const FrameGeometry& geome
             if (ms > 5.0 && model.timingValid_) model.dueFraction_ += ms;
         }
     } shift{*this, started};
-    if (!SensorGeometry(camera)) {
-        // A readout the sensor does not have: what reaches the FPGA is noise.
+    if (!SensorGeometry(camera) || !ShutterValid(camera)) {
+        // A readout the sensor does not have, or an exposure it cannot make: what reaches the
+        // FPGA is noise.
         uint32_t x = counter * 2654435761u + 1;
         for (auto& byte : payload) {
             x ^= x << 13, x ^= x >> 17, x ^= x << 5;
@@ -476,8 +548,11 @@ FrameHeaderWords SimSensorModel::HeaderWords(SimCamera& camera, uint32_t) {
 
 std::optional<uint32_t> SimSensorModel::FrameDelayMs(SimCamera& camera) {
     const double now = static_cast<double>(static_cast<uint32_t>(NowMs() - startMs_));
-    const bool sensorTriggered = (SensorInEffect(camera).Get(kSensorTriggerEnable) & 1) != 0;
-    if (camera.Fpga().Get(kFpgaTriggerMode) == kTriggeredOperation || sensorTriggered) {
+    const SimRegisterFile& sensor = SensorInEffect(camera);
+    const bool sensorTriggered = (sensor.Get(kSensorTriggerEnable) & 1) != 0 ||
+                                 sensor.Get(kSensorTriggerA) != kTriggerAFreeRun;
+    if (camera.Fpga().Get(kFpgaTriggerMode) == kTriggeredOperation || sensorTriggered ||
+        Standby(camera)) {
         // Triggered (or set up halfway, when no trigger ever starts a frame): the oldest frame a
         // trigger started, when its readout is over.
         if (Triggered(camera) && !triggeredDue_.empty()) {

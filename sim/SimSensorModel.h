@@ -16,22 +16,31 @@
 //   it drops a partly sent frame but neither the sensor's timing nor a frame not yet begun. A
 //   stream reset (vendor request 0xC0) or port reset stops the stream: the next frame is a whole
 //   frame period after the next kick.
-// - Triggered operation needs FPGA 0x58 = 2, the sensor's trigger enable 0x0600 = 1 and the arming
-//   sequence 4, 0x84, 4, 0 on FPGA 0x59 written after 0x58 became 2; any write to 0x58 disarms.
-//   Free run needs 0x58 other than 2 and 0x0600 = 0; otherwise the sensor waits for a trigger
-//   that never comes and no frame is sent. A trigger starts one exposure timed by the FPGA's
-//   exposure registers (0x85, 0x86, 0x9B lines at the sensor's line time); the frame is ready
-//   one exposure plus one readout (the window's frame length in lines) later, and only then does
-//   the frame counter 0x08 move. A trigger that comes while the previous frame is still being
-//   exposed or read out is ignored.
+// - Start-up: the sensor powers on in standby (0x0702 = 1) and sends nothing until the host
+//   writes 0x0702 = 0. Either hold register (0x0200, 0x020C) holds the sensor's timing; it goes
+//   on with the held writes only when both are released.
+// - Triggered operation needs FPGA 0x58 = 2, the sensor's trigger enable 0x0600 = 1, its trigger
+//   registers 0x0430 = 0x2B and 0x0432 = 1, the FPGA's exposure control 0x50-0x52 = 43, 8, 0 and
+//   the arming sequence 4, 0x84, 4, 0 on FPGA 0x59 written after 0x58 became 2; any write to
+//   0x58 disarms. Free run needs 0x58 other than 2, 0x0600 = 0 and 0x0430 = 0x29 (its power-on
+//   value); otherwise the sensor waits for a trigger that never comes and no frame is sent. A
+//   trigger starts one exposure timed by the FPGA's exposure registers (0x85, 0x86, 0x9B lines at
+//   the sensor's line time); the frame is ready one exposure plus one readout (the window's frame
+//   length in lines) later, and only then does the frame counter 0x08 move. A trigger that comes
+//   while the previous frame is still being exposed or read out is ignored.
 // - Picture: the sensor's readout mode comes from 0x023C and 0x0400 (0/0x24 normal, 17/0x24 and
 //   0/0xAC the two two-by-two modes), its window from 0x0320-0x0327 (halved in the two-by-two
 //   modes), the crop flags 0x0304 must describe that window, and a normal-mode 16-bit output
 //   needs the long line (0x02D8 at least 978). The FPGA frames the stream with its own geometry
-//   (0x44, 0x40, 0x3C) and must agree with the sensor in size, depth, readout mode code (0x5A)
-//   and alignment (0x48, 0x4C for the mode, window height and horizontal mirror). A disagreeing
-//   frame is sent with the length the FPGA announces but is malformed: the sensor's lines cut at
-//   the FPGA's line length, shifted by a wrong alignment, or noise for an unknown readout mode.
+//   (0x44, 0x40, 0x3C) and must agree with the sensor in size, depth, output timing (0x54/0x55:
+//   100/1 for 8-bit, 200/2 for 16-bit samples), readout mode code (0x5A) and alignment (0x48,
+//   0x4C for the mode, window height and horizontal mirror). A disagreeing frame is sent with the
+//   length the FPGA announces but is malformed: the sensor's lines cut at the FPGA's line length,
+//   shifted by a wrong alignment, or noise for an unknown readout mode.
+// - Limits: a normal-mode window starts and ends on the 8-column, 4-row grid inside the sensor;
+//   the two-by-two modes read the window 0, 4, 2560 x 2048. The shutter line (0x0440-0x0442,
+//   judged when its last byte is written) is even and at least 52, the frame length even, and
+//   the exposure at least two lines. A window or an exposure outside them gives noise.
 //
 // Threads: every SimCameraModel call runs under the camera's lock, and so does FireTrigger
 // (through the host exports); the fields below are guarded by that lock. The process-wide
@@ -91,6 +100,12 @@ public:
     double ReadoutUs(SimCamera& camera) const;
     // Triggered operation is armed (a trigger now exposes a frame).
     bool Triggered(SimCamera& camera) const;
+    // The sensor waits in standby (0x0702 not yet 0) and sends nothing.
+    bool Standby(SimCamera& camera) const;
+    // The frame length and shutter line in effect describe an exposure the sensor can make.
+    bool ShutterValid(SimCamera& camera) const;
+    // The window registers hold a window the sensor can read out in this mode.
+    bool WindowValid(SimCamera& camera, bool halved) const;
     // The sensor's own output as its readout registers describe it; nothing for a readout mode
     // it does not have.
     std::optional<FrameGeometry> SensorGeometry(SimCamera& camera) const;
@@ -115,6 +130,7 @@ private:
     uint32_t thermalSince_ = 0;
     uint8_t latchedTemperatureHigh_ = 0;
     bool frameWaitsForTrigger_ = false;
+    bool shutterLineValid_ = true;  // judged when the shutter's last byte (0x0442) is written
     // Triggered operation: arming progress on 0x59, and the ready times (ms on the model's clock,
     // since startMs_) of the frames triggers started and no kick has taken yet.
     int armStep_ = 0;

@@ -97,6 +97,9 @@ TEST_F(SimCameraTest, CameraSideDefectCorrectionIsVisible) {
     LumoraSim_SetStaticScene(1);
     CLumoraV3U2Base& driver = Open();
     ASSERT_EQ(driver.SetTransferBitDepth(1), 1);
+    // As a capture is prepared: the exposure follows the depth, so the FPGA's output timing
+    // is the 16-bit one.
+    ASSERT_EQ(driver.SetExposureTimeEx(driver.GetExposureTimeEx()), 1);
     const sim::SimScene scene(0x5EED0000u);
     const auto defect = scene.Defects().front();  // a hot pixel
     ASSERT_TRUE(defect.hot);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <tuple>
+#include <utility>
 
 #include "lumora/host.h"
 #include "sensor/CSensorIMX992.h"
@@ -159,6 +161,120 @@ TEST_F(SensorOnSimTest, TriggeredOperationNeedsTheArmingSequence) {
     ASSERT_EQ(sensor->SetTriggerMode(0), 1);
     std::lock_guard lock(camera->Lock());
     EXPECT_FALSE(Model().Triggered(*camera));
+}
+
+// The camera takes from its registers exactly what the driver programs and refuses what it
+// cannot do: each setting below, changed by hand after the driver's, spoils the frame (noise)
+// or stops the stream until the driver's value is back.
+TEST_F(SensorOnSimTest, CameraRefusesWhatTheSensorAndFpgaCannotDo) {
+    ASSERT_EQ(sensor->SetExposureSeconds(0.005), 1);
+    ASSERT_EQ(sensor->SetReadoutWindow(0, 640, 0, 480, 0), 1);
+    ASSERT_EQ(sensor->SetExposureSeconds(0.001), 1);
+    auto check = [&](const char* what, auto&& spoil, auto&& judge) {
+        std::lock_guard lock(camera->Lock());
+        EXPECT_TRUE(judge()) << what << " as the driver left it";
+        spoil();
+        EXPECT_FALSE(judge()) << what;
+    };
+    auto sensorByte = [&](uint32_t reg, uint8_t value) {
+        ASSERT_EQ(sensor->WriteRegisterLocked(static_cast<uint16_t>(reg), value), 1);
+    };
+    const auto saved = [&] {
+        std::lock_guard lock(camera->Lock());
+        return std::make_pair(camera->Sensor().ValuesCopy(), camera->Fpga().ValuesCopy());
+    }();
+    auto restore = [&] {
+        std::lock_guard lock(camera->Lock());
+        for (uint32_t r = 0; r < 0x10000; ++r) camera->Sensor().Set(r, saved.first.Get(r));
+        for (uint32_t r = 0; r < 0x100; ++r) camera->Fpga().Set(r, saved.second.Get(r));
+    };
+    auto geometry = [&] { return Model().SensorGeometry(*camera).has_value(); };
+    auto framing = [&] { return Model().FramingAgrees(*camera); };
+    auto shutter = [&] { return Model().ShutterValid(*camera); };
+    auto freeRuns = [&] { return Model().FrameDelayMs(*camera).has_value(); };
+
+    // Window off the 8-column grid, or past the sensor's edge.
+    check(
+        "window x", [&] { camera->Sensor().Set(0x0320, 4); }, geometry);
+    restore();
+    check(
+        "window end", [&] { camera->Sensor().Set(0x0321, 8); }, geometry);  // x = 2048
+    restore();
+    // Output timing that does not match the sample depth (the framing the driver's buffers
+    // would program for a full 8-bit frame, otherwise).
+    ASSERT_EQ(sensor->SetReadoutWindow(0, 2560, 0, 2048, 0), 1);
+    {
+        std::lock_guard lock(camera->Lock());
+        camera->Fpga().Set16(0x48, 0x49, 33);
+        camera->Fpga().Set16(0x4C, 0x4D, 112);
+    }
+    check(
+        "output timing", [&] { camera->Fpga().Set(0x54, 200); }, framing);
+    restore();
+    // Shutter line: odd, or before line 52 (judged as its last byte is written), or no room for
+    // two exposed lines.
+    sensorByte(0x0440, 0x33);
+    sensorByte(0x0441, 0x00);
+    sensorByte(0x0442, 0x00);
+    {
+        std::lock_guard lock(camera->Lock());
+        EXPECT_FALSE(shutter()) << "odd shutter line";
+    }
+    sensorByte(0x0440, 50);
+    sensorByte(0x0442, 0x00);
+    {
+        std::lock_guard lock(camera->Lock());
+        EXPECT_FALSE(shutter()) << "shutter line 50";
+    }
+    ASSERT_EQ(sensor->SetExposureSeconds(0.001), 1);
+    const auto now = [&] {
+        std::lock_guard lock(camera->Lock());
+        return camera->Sensor().ValuesCopy();
+    }();
+    check(
+        "exposure of no line",
+        [&] {
+            for (uint32_t i = 0; i < 3; ++i) camera->Sensor().Set(0x02D4 + i, now.Get(0x0440 + i));
+        },
+        shutter);
+    restore();
+    check(
+        "odd frame length", [&] { camera->Sensor().Set(0x02D4, now.Get(0x02D4) | 1); }, shutter);
+    restore();
+    // Free run stops in standby and with the trigger register set for triggers.
+    check(
+        "standby", [&] { camera->Sensor().Set(0x0702, 1); }, freeRuns);
+    restore();
+    check(
+        "trigger register", [&] { camera->Sensor().Set(0x0430, 0x2B); }, freeRuns);
+    restore();
+    // Either hold register holds the timing.
+    ASSERT_EQ(sensor->WriteRegisterLocked(imx992::kHold2, 1), 1);
+    ASSERT_EQ(sensor->SetExposureSeconds(0.1), 1);
+    {
+        std::lock_guard lock(camera->Lock());
+        EXPECT_LT(Model().ExposureUs(*camera), 50000.0);
+    }
+    ASSERT_EQ(sensor->WriteRegisterLocked(imx992::kHold2, 0), 1);
+    std::lock_guard lock(camera->Lock());
+    EXPECT_NEAR(Model().ExposureUs(*camera), 100000.0, 500.0);
+}
+
+// A trigger starts an exposure only with the sensor's trigger registers and the FPGA's exposure
+// control as the driver programs them.
+TEST_F(SensorOnSimTest, TriggerNeedsTheTriggerRegistersAndTheFpgasExposureControl) {
+    ASSERT_EQ(sensor->SetTriggerMode(1), 1);
+    for (const auto& [fpga, reg, value] :
+         {std::tuple{false, 0x0430u, uint8_t{0x29}}, std::tuple{false, 0x0432u, uint8_t{0}},
+          std::tuple{true, 0x50u, uint8_t{0}}, std::tuple{true, 0x52u, uint8_t{1}}}) {
+        std::lock_guard lock(camera->Lock());
+        auto& file = fpga ? camera->Fpga() : camera->Sensor();
+        const uint8_t kept = file.Get(reg);
+        EXPECT_TRUE(Model().Triggered(*camera)) << std::hex << reg;
+        file.Set(reg, value);
+        EXPECT_FALSE(Model().Triggered(*camera)) << std::hex << reg;
+        file.Set(reg, kept);
+    }
 }
 
 }  // namespace
