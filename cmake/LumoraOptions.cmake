@@ -27,11 +27,19 @@ function(lumora_test_block_name out subsystem)
   set(${out} "/lumora-test-${tree}-${subsystem}" PARENT_SCOPE)
 endfunction()
 
+# The simulated bus of test `name` in this build tree: test processes claim simulated cameras
+# as processes claim real ones, so tests that run side by side each need a bus of their own.
+function(lumora_test_sim_bus out name)
+  string(MD5 tree "${CMAKE_BINARY_DIR}")
+  string(SUBSTRING "${tree}" 0 12 tree)
+  set(${out} "test-${tree}-${name}" PARENT_SCOPE)
+endfunction()
+
 # lumora_add_test(<subsystem> <sources...>): one GoogleTest program per subsystem folder,
 # labelled with the subsystem so `ctest -L <subsystem>` runs one layer.
 function(lumora_add_test subsystem)
   set(target test_${subsystem})
-  add_executable(${target} ${ARGN})
+  add_executable(${target} ${ARGN} ${PROJECT_SOURCE_DIR}/tests/PrivateSimBus.cpp)
   target_link_libraries(${target} PRIVATE lumora_core lumora_warnings GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   add_test(NAME ${subsystem} COMMAND ${target} --gtest_color=no)

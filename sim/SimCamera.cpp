@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <optional>
 
 #include "platform/LittleEndian.h"
 #include "usb/Fx3Protocol.h"
@@ -22,6 +23,64 @@ using SteadyClock = std::chrono::steady_clock;
 namespace {
 constexpr size_t kMemoryPageSize = 4096;
 constexpr size_t kLogEntries = 256;
+// The data stage of every vendor request: the driver's 64-byte request buffer (wLength 64).
+constexpr size_t kControlStage = usb::kControlDataSize;
+// The largest packet of a bulk endpoint. A transfer ends at a shorter packet, or, when the data
+// ends on a packet boundary, at a zero-length packet.
+constexpr size_t kSuperSpeedPacket = 1024;
+constexpr size_t kHighSpeedPacket = 512;
+// The configuration EEPROM's write cycle: until it is over the EEPROM answers no one.
+constexpr auto kEepromWriteCycle = std::chrono::milliseconds(10);
+// How long this process keeps a camera claimed after its last request.
+constexpr auto kClaimLinger = std::chrono::milliseconds(2000);
+
+// How the camera's firmware takes each vendor request: the largest wValue and wIndex it
+// accepts, how many bytes of the OUT data stage carry the request's data (the rest must be the
+// zeros the driver cleared its buffer with), and how many bytes an IN request is answered
+// with. kCountInValue: the count in wValue (the I2C transfers).
+constexpr int kCountInValue = -1;
+struct RequestShape {
+    uint8_t code;
+    uint16_t maxValue;
+    uint16_t maxIndex;
+    int outBytes;
+    int replyBytes;
+};
+constexpr std::array<RequestShape, 14> kRequestShapes{{
+    {usb::kReqI2cWrite, usb::kMaxI2cTransfer, 0xFE, kCountInValue, 0},
+    {usb::kReqI2cRead, usb::kMaxI2cTransfer, 0xFF, 0, kCountInValue},
+    {usb::kReqSetModeByte, 0, 0, 1, 0},  // the byte as a little-endian word: 3 zero bytes
+    {usb::kReqGetModeByte, 0, 0, 0, 1},
+    {usb::kReqWriteWordPair, 0, 0, 4, 0},
+    {usb::kReqReadSelectedWord, 0xFFFF, 0, 0, 2},
+    {usb::kReqBridgeInfo, 0, 0, 0, usb::kBridgeInfoSize},
+    {usb::kReqBridgeInfoExtra, 0, 0, 0, usb::kBridgeInfoSize},
+    {usb::kReqStreamReset, 0, 0, 0, 0},
+    {usb::kReqStreamKick, 0, 0, 0, 0},
+    {usb::kReqReadyFlag, 0, 0, 0, static_cast<int>(kControlStage)},
+    {usb::kReqEndpointCommand, 0, 0, 0, 0},
+    {usb::kReqWriteWide, 1, 0x7FFF, 4, 0},  // wValue: address bit 15
+    {usb::kReqReadWide, 0, 0xFFFF, 0, static_cast<int>(kControlStage)},
+}};
+
+const RequestShape* ShapeOf(uint8_t code) {
+    for (const auto& shape : kRequestShapes) {
+        if (shape.code == code) return &shape;
+    }
+    return nullptr;
+}
+
+// False when the request's setup packet or data stage is not one the firmware takes.
+bool StageFits(const RequestShape& shape, const ControlSetup& setup,
+               std::span<const uint8_t> data) {
+    if (setup.length != kControlStage || data.size() != kControlStage) return false;
+    if (setup.value > shape.maxValue || setup.index > shape.maxIndex) return false;
+    if (setup.IsIn()) return true;
+    const size_t used =
+        shape.outBytes == kCountInValue ? setup.value : static_cast<size_t>(shape.outBytes);
+    return std::all_of(data.begin() + static_cast<std::ptrdiff_t>(used), data.end(),
+                       [](uint8_t b) { return b == 0; });
+}
 
 template <typename T>
 void Append(std::vector<T>& log, T entry) {
@@ -51,6 +110,12 @@ struct SimCamera::State {
     int i2cRefuse = 0;
     int eepromWriteFail = 0;
 
+    // The EEPROM's write cycle, and when the current one ends.
+    std::chrono::milliseconds eepromWriteCycle = kEepromWriteCycle;
+    SteadyClock::time_point eepromBusyUntil{};
+    // The last request of this process (the claim lingers after it).
+    SteadyClock::time_point lastUse{};
+
     // Read pointers of the I2C devices.
     uint8_t fpgaPointer = 0;
     uint16_t sensorPointer = 0;
@@ -62,8 +127,21 @@ struct SimCamera::State {
     std::array<uint16_t, 2> wordPair{};
     std::map<uint16_t, uint32_t> wideRegisters;
 
-    // Frame stream on 0x81.
+    // Frame stream on 0x81. What the next IN transfer gets:
+    //
+    //            kick                 ready (the model's frame delay ends, or a trigger)
+    //   Idle ─────────────▶ Armed ──────────────────────────────────────▶ Header
+    //    ▲  ▲                 │                                              │ 64 bytes
+    //    │  │  a memory read  │                                              ▼
+    //    │  └─────────────────┘          every payload byte sent          Payload ◀─┐ a piece
+    //    └────────────────────────────────────────────────────────────────────┴────┘
+    //
+    // A frame whose payload ends on a packet boundary leaves a zero-length packet behind
+    // (zeroLengthPending), which the next IN transfer gets before anything else; a kick may
+    // arm the next frame meanwhile. A restart pulse (FPGA 0x6C) drops a frame in Header or
+    // Payload; a stream reset, a port reset or an unplug drops whatever is under way.
     enum class Phase { Idle, Armed, Header, Payload } phase = Phase::Idle;
+    bool zeroLengthPending = false;
     bool waitingForRelease = false;
     SteadyClock::time_point readyAt{};
     uint32_t nextCounter = 0;
@@ -89,7 +167,8 @@ SimCamera::SimCamera(SimCameraIdentity identity, std::unique_ptr<SimCameraModel>
     : identity_(std::move(identity)),
       model_(model ? std::move(model) : MakeCameraModel(identity_)),
       eeprom_(kEepromSize, 0xFF),
-      state_(std::make_unique<State>()) {
+      state_(std::make_unique<State>()),
+      claim_(identity_.serialNumber) {
     // The serial number lives in the configuration memory, ended by a zero byte.
     const auto& serial = identity_.serialNumber;
     for (size_t i = 0; i < serial.size() && i < 31; ++i) {
@@ -136,8 +215,10 @@ void SimCamera::PowerOn() {
     s.sensorPointer = s.eepromPointer = 0;
     s.modeByte = 0;
     s.wordPair = {};
+    s.eepromBusyUntil = {};
     s.wideRegisters.clear();
     s.phase = State::Phase::Idle;
+    s.zeroLengthPending = false;
     s.payload.clear();
     s.memoryRead = s.memoryWrite = false;
     // Before the first frame the counter register holds the value just before it, so the
@@ -190,6 +271,12 @@ void SimCamera::SetFrameCounterStart(uint32_t value) {
 void SimCamera::SetFirmwareVersion(uint16_t version) {
     std::lock_guard lock(mutex_);
     state_->firmwareVersion = version;
+}
+
+void SimCamera::SetEepromWriteCycleMs(uint32_t ms) {
+    std::lock_guard lock(mutex_);
+    state_->eepromWriteCycle = std::chrono::milliseconds(ms);
+    state_->eepromBusyUntil = {};
 }
 
 void SimCamera::SetLinkSpeedCode(uint32_t code) {
@@ -284,6 +371,7 @@ void SimCamera::ReleaseFrameAfter(std::chrono::microseconds delay) {
 
 void SimCamera::RestartStreamLocked() {
     auto& s = *state_;
+    s.zeroLengthPending = false;
     if (s.phase != State::Phase::Header && s.phase != State::Phase::Payload) return;
     s.phase = State::Phase::Idle;
     s.payload.clear();
@@ -294,6 +382,7 @@ void SimCamera::DropFrame() {
     std::lock_guard lock(mutex_);
     auto& s = *state_;
     s.phase = State::Phase::Idle;
+    s.zeroLengthPending = false;
     s.payload.clear();
     s.payloadSent = 0;
     s.memoryRead = s.memoryWrite = false;
@@ -313,79 +402,72 @@ int SimCamera::ControlTransfer(const ControlSetup& setup, std::span<uint8_t> dat
 
 int SimCamera::HandleVendorRequest(const ControlSetup& setup, std::span<uint8_t> data) {
     const auto* info = usb::FindVendorRequest(setup.request);
-    if (!info || info->requestType != setup.requestType) return -1;
+    const auto* shape = ShapeOf(setup.request);
+    if (!info || !shape || info->requestType != setup.requestType) return -1;
+    if (!StageFits(*shape, setup, data)) return -1;
     auto& s = *state_;
-    const int full = static_cast<int>(data.size());
     if (setup.IsIn()) std::fill(data.begin(), data.end(), 0);
+    // An OUT request takes the whole data stage; an IN request is answered with its own length.
+    const int reply = shape->replyBytes == kCountInValue ? setup.value : shape->replyBytes;
+    const int taken = setup.IsIn() ? reply : static_cast<int>(data.size());
     switch (setup.request) {
-        case usb::kReqI2cWrite: {
-            if (setup.value > usb::kMaxI2cTransfer || setup.value > data.size()) return -1;
-            return I2cWrite(static_cast<uint8_t>(setup.index), data.first(setup.value)) ? full : -1;
-        }
-        case usb::kReqI2cRead: {
-            if (setup.value > usb::kMaxI2cTransfer || setup.value > data.size()) return -1;
+        case usb::kReqI2cWrite:
+            return I2cWrite(static_cast<uint8_t>(setup.index), data.first(setup.value)) ? taken
+                                                                                        : -1;
+        case usb::kReqI2cRead:
             if ((setup.index & 1) == 0) return -1;  // reads use the odd bus address
-            return I2cRead(static_cast<uint8_t>(setup.index & 0xFE), data.first(setup.value)) ? full
-                                                                                              : -1;
-        }
+            return I2cRead(static_cast<uint8_t>(setup.index & 0xFE), data.first(setup.value))
+                       ? taken
+                       : -1;
         case usb::kReqSetModeByte:
-            if (data.empty()) return -1;
             s.modeByte = data[0];
-            return full;
+            return taken;
         case usb::kReqGetModeByte:
-            if (data.empty()) return -1;
             data[0] = s.modeByte;
-            return full;
+            return taken;
         case usb::kReqWriteWordPair:
-            if (data.size() < 4) return -1;
             s.wordPair[0] = static_cast<uint16_t>((data[0] << 8) | data[1]);
             s.wordPair[1] = static_cast<uint16_t>((data[2] << 8) | data[3]);
-            return full;
+            return taken;
         case usb::kReqReadSelectedWord:
-            if (data.size() < 2) return -1;
             platform::StoreLe16(data.data(), s.wordPair[setup.value & 1]);
-            return full;
+            return taken;
         case usb::kReqBridgeInfo:
-            if (data.size() < usb::kBridgeInfoSize) return -1;
             std::memcpy(data.data(), "LUMORA FX3 BRIDGE", 17);
             platform::StoreLe16(data.data() + usb::kBridgeInfoFirmwareOffset, s.firmwareVersion);
             platform::StoreLe16(data.data() + 26, identity_.productId);
             data[usb::kBridgeInfoGpio25Offset] = 1;
-            return full;
+            return taken;
         case usb::kReqBridgeInfoExtra:
-            if (data.size() < usb::kBridgeInfoSize) return -1;
             std::memcpy(data.data(), identity_.serialNumber.data(),
                         std::min<size_t>(identity_.serialNumber.size(), 32));
             platform::StoreLe16(data.data() + 32, identity_.vendorId);
             platform::StoreLe16(data.data() + 34, identity_.productId);
-            return full;
+            return taken;
         case usb::kReqStreamReset:
             DropFrame();
-            return full;
+            return taken;
         case usb::kReqStreamKick:
             if (s.phase == State::Phase::Idle && !s.memoryRead) {
                 StartFrameLocked();
                 ServicePendingLocked();  // a read may already be waiting for this frame
             }
-            return full;
+            return taken;
         case usb::kReqReadyFlag:
-            if (data.empty()) return -1;
             data[0] = IsReady() ? 1 : 0;
-            return full;
+            return taken;
         case usb::kReqEndpointCommand:
-            return full;
+            return taken;
         case usb::kReqWriteWide: {
-            if (data.size() < 4) return -1;
             const uint16_t address =
                 static_cast<uint16_t>(((setup.value & 1) << 15) | (setup.index & 0x7FFF));
             s.wideRegisters[address] = platform::LoadLe32(data.data());
-            return full;
+            return taken;
         }
         case usb::kReqReadWide: {
-            if (data.size() < 4) return -1;
             auto it = s.wideRegisters.find(setup.index);
             platform::StoreLe32(data.data(), it == s.wideRegisters.end() ? 0 : it->second);
-            return full;
+            return taken;
         }
         default:
             return -1;
@@ -418,7 +500,7 @@ bool SimCamera::I2cWrite(uint8_t busAddress, std::span<const uint8_t> bytes) {
             return true;
         }
         case usb::kBusEeprom: {
-            if (bytes.size() < 2) return false;
+            if (bytes.size() < 2 || EepromBusyLocked()) return false;
             uint16_t address = static_cast<uint16_t>((bytes[0] << 8) | bytes[1]);
             s.eepromPointer = address;
             if (bytes.size() == 2) return true;
@@ -427,6 +509,7 @@ bool SimCamera::I2cWrite(uint8_t busAddress, std::span<const uint8_t> bytes) {
                 return false;
             }
             for (size_t i = 2; i < bytes.size(); ++i) eeprom_[address++] = bytes[i];
+            s.eepromBusyUntil = SteadyClock::now() + s.eepromWriteCycle;
             return true;
         }
         case usb::kBusAux: {
@@ -459,6 +542,7 @@ bool SimCamera::I2cRead(uint8_t busAddress, std::span<uint8_t> out) {
             for (auto& byte : out) byte = sensor_.Read(s.sensorPointer++);
             return true;
         case usb::kBusEeprom:
+            if (EepromBusyLocked()) return false;
             for (auto& byte : out) byte = eeprom_[s.eepromPointer++];
             return true;
         case usb::kBusAux:
@@ -467,6 +551,10 @@ bool SimCamera::I2cRead(uint8_t busAddress, std::span<uint8_t> out) {
         default:
             return false;
     }
+}
+
+bool SimCamera::EepromBusyLocked() const {
+    return SteadyClock::now() < state_->eepromBusyUntil;
 }
 
 // ---- Bulk endpoints ----
@@ -515,103 +603,146 @@ void SimCamera::SubmitBulk(std::shared_ptr<SimBulkTransfer> transfer) {
 }
 
 bool SimCamera::TryCompleteLocked(SimBulkTransfer& transfer, uint32_t* error, uint32_t* bytes) {
-    auto& s = *state_;
-    auto data = transfer.Data();
     *error = platform::kErrorSuccess;
     *bytes = 0;
     if (!transfer.IsIn()) {
-        // Endpoint 0x01: data of a memory write, or a stream command.
-        if (s.memoryWrite) {
-            const uint32_t n =
-                std::min<uint32_t>(static_cast<uint32_t>(data.size()), s.memoryRemaining);
-            WriteCameraMemory(s.memoryAddress, data.first(n));
-            s.memoryAddress += n;
-            s.memoryRemaining -= n;
-            if (s.memoryRemaining == 0) s.memoryWrite = false;
-            *bytes = static_cast<uint32_t>(data.size());
-            return true;
-        }
-        auto command = usb::StreamCommand::Read(data.data(), data.size());
-        if (!command) {
-            *error = platform::kErrorGenFailure;
-            return true;
-        }
-        Append(s.log.streamCommands, *command);
-        s.memoryAddress = command->address;
-        s.memoryRemaining = command->length;
-        s.memoryRead = !command->isWrite && command->length > 0;
-        s.memoryWrite = command->isWrite && command->length > 0;
-        if (s.memoryRead) s.phase = State::Phase::Idle;  // the memory read takes the endpoint
-        *bytes = static_cast<uint32_t>(data.size());
+        TakeOutLocked(transfer.Data(), error, bytes);
         return true;
     }
-    if (s.memoryRead) {
+    return SendInLocked(transfer.Data(), bytes);
+}
+
+// Endpoint 0x01: the data of a memory write under way, or a stream command.
+void SimCamera::TakeOutLocked(std::span<uint8_t> data, uint32_t* error, uint32_t* bytes) {
+    auto& s = *state_;
+    if (s.memoryWrite) {
         const uint32_t n =
             std::min<uint32_t>(static_cast<uint32_t>(data.size()), s.memoryRemaining);
-        ReadCameraMemory(s.memoryAddress, data.first(n));
+        WriteCameraMemory(s.memoryAddress, data.first(n));
         s.memoryAddress += n;
         s.memoryRemaining -= n;
-        if (s.memoryRemaining == 0) s.memoryRead = false;
-        *bytes = n;
+        if (s.memoryRemaining == 0) s.memoryWrite = false;
+        *bytes = static_cast<uint32_t>(data.size());
+        return;
+    }
+    auto command = usb::StreamCommand::Read(data.data(), data.size());
+    if (!command) {
+        *error = platform::kErrorGenFailure;
+        return;
+    }
+    Append(s.log.streamCommands, *command);
+    s.memoryAddress = command->address;
+    s.memoryRemaining = command->length;
+    s.memoryRead = !command->isWrite && command->length > 0;
+    s.memoryWrite = command->isWrite && command->length > 0;
+    if (s.memoryRead) s.phase = State::Phase::Idle;  // the memory read takes the endpoint
+    *bytes = static_cast<uint32_t>(data.size());
+}
+
+// Endpoint 0x81, in this order: the data of a memory read, the zero-length packet that ended
+// the last frame, the next frame's header, its payload. False while there is nothing to send.
+bool SimCamera::SendInLocked(std::span<uint8_t> data, uint32_t* bytes) {
+    auto& s = *state_;
+    if (s.memoryRead) {
+        *bytes = SendMemoryReadLocked(data);
         return true;
     }
-    if (s.phase == State::Phase::Idle) return false;
-    if (s.phase == State::Phase::Armed) {
-        if (s.waitingForRelease || SteadyClock::now() < s.readyAt) return false;
-        // The frame is captured now: its counter shows in register 0x08 and in the header.
-        const uint32_t counter = s.nextCounter;
-        s.nextCounter = (counter + 1) & 0xFF;
-        fpga_.Set(usb::kFpgaFrameCounter, static_cast<uint8_t>(counter));
-        const FrameGeometry geometry = model_->Geometry(*this);
-        uint64_t announced = geometry.PayloadLength();
-        if (s.longPayload > 0) {
-            --s.longPayload;
-            announced += s.longDelta;
-        }
-        announced = std::min<uint64_t>(announced, 0xFFFFFFFFu);
-        uint64_t actual = announced;
-        if (s.shortPayload > 0) {
-            --s.shortPayload;
-            actual = announced > s.shortDelta ? announced - s.shortDelta : 0;
-        }
-        s.payload.assign(static_cast<size_t>(announced), 0);
-        const size_t rendered = static_cast<size_t>(std::min(announced, geometry.PayloadLength()));
-        model_->RenderPayload(*this, geometry, counter, {s.payload.data(), rendered});
-        s.payload.resize(static_cast<size_t>(actual));
-        const auto words = model_->HeaderWords(*this, counter);
-        usb::FrameHeader header;
-        header.payloadLength = static_cast<uint32_t>(announced);
-        header.wordA = words.wordA;
-        header.frameCounter = counter;
-        header.wordC = words.wordC;
-        header.wordD = words.wordD;
-        header.Write(s.header.data());
-        s.phase = State::Phase::Header;
-    }
-    if (s.phase == State::Phase::Header) {
-        const size_t n = std::min(data.size(), s.header.size());
-        std::memcpy(data.data(), s.header.data(), n);
-        *bytes = static_cast<uint32_t>(n);
-        s.phase = State::Phase::Payload;
-        s.payloadSent = 0;
-        if (s.payload.empty()) {
-            s.phase = State::Phase::Idle;
-            ++s.framesSent;
-        }
+    if (s.zeroLengthPending) {
+        s.zeroLengthPending = false;
         return true;
     }
-    // Payload: a transfer takes what is left of the frame, at most its size; a frame that ends
-    // early ends the transfer short.
+    switch (s.phase) {
+        case State::Phase::Idle:
+            return false;
+        case State::Phase::Armed:
+            if (s.waitingForRelease || SteadyClock::now() < s.readyAt) return false;
+            CaptureFrameLocked();
+            *bytes = SendHeaderLocked(data);
+            return true;
+        case State::Phase::Header:
+            *bytes = SendHeaderLocked(data);
+            return true;
+        case State::Phase::Payload:
+            *bytes = SendPayloadLocked(data);
+            return true;
+    }
+    return false;
+}
+
+uint32_t SimCamera::SendMemoryReadLocked(std::span<uint8_t> data) {
+    auto& s = *state_;
+    const uint32_t n = std::min<uint32_t>(static_cast<uint32_t>(data.size()), s.memoryRemaining);
+    ReadCameraMemory(s.memoryAddress, data.first(n));
+    s.memoryAddress += n;
+    s.memoryRemaining -= n;
+    if (s.memoryRemaining == 0) s.memoryRead = false;
+    return n;
+}
+
+// The armed frame is captured now: its counter shows in register 0x08 and in the header, and
+// the payload faults still to come spoil it.
+void SimCamera::CaptureFrameLocked() {
+    auto& s = *state_;
+    const uint32_t counter = s.nextCounter;
+    s.nextCounter = (counter + 1) & 0xFF;
+    fpga_.Set(usb::kFpgaFrameCounter, static_cast<uint8_t>(counter));
+    const FrameGeometry geometry = model_->Geometry(*this);
+    uint64_t announced = geometry.PayloadLength();
+    if (s.longPayload > 0) {
+        --s.longPayload;
+        announced += s.longDelta;
+    }
+    announced = std::min<uint64_t>(announced, 0xFFFFFFFFu);
+    uint64_t actual = announced;
+    if (s.shortPayload > 0) {
+        --s.shortPayload;
+        actual = announced > s.shortDelta ? announced - s.shortDelta : 0;
+    }
+    s.payload.assign(static_cast<size_t>(announced), 0);
+    const size_t rendered = static_cast<size_t>(std::min(announced, geometry.PayloadLength()));
+    model_->RenderPayload(*this, geometry, counter, {s.payload.data(), rendered});
+    s.payload.resize(static_cast<size_t>(actual));
+    const auto words = model_->HeaderWords(*this, counter);
+    usb::FrameHeader header;
+    header.payloadLength = static_cast<uint32_t>(announced);
+    header.wordA = words.wordA;
+    header.frameCounter = counter;
+    header.wordC = words.wordC;
+    header.wordD = words.wordD;
+    header.Write(s.header.data());
+    s.phase = State::Phase::Header;
+}
+
+// The header goes in one short packet of its own.
+uint32_t SimCamera::SendHeaderLocked(std::span<uint8_t> data) {
+    auto& s = *state_;
+    const size_t n = std::min(data.size(), s.header.size());
+    std::memcpy(data.data(), s.header.data(), n);
+    s.phase = State::Phase::Payload;
+    s.payloadSent = 0;
+    if (s.payload.empty()) FinishFrameLocked();
+    return static_cast<uint32_t>(n);
+}
+
+// A transfer takes what is left of the frame, at most its size; a frame that ends early ends
+// the transfer short.
+uint32_t SimCamera::SendPayloadLocked(std::span<uint8_t> data) {
+    auto& s = *state_;
     const size_t n = std::min(data.size(), s.payload.size() - s.payloadSent);
     std::memcpy(data.data(), s.payload.data() + s.payloadSent, n);
     s.payloadSent += n;
-    *bytes = static_cast<uint32_t>(n);
-    if (s.payloadSent == s.payload.size()) {
-        s.phase = State::Phase::Idle;
-        s.payload.clear();
-        ++s.framesSent;
-    }
-    return true;
+    if (s.payloadSent == s.payload.size()) FinishFrameLocked();
+    return static_cast<uint32_t>(n);
+}
+
+void SimCamera::FinishFrameLocked() {
+    auto& s = *state_;
+    const size_t packet =
+        s.linkSpeed == platform::kSpeedSuper ? kSuperSpeedPacket : kHighSpeedPacket;
+    s.zeroLengthPending = !s.payload.empty() && s.payload.size() % packet == 0;
+    s.phase = State::Phase::Idle;
+    s.payload.clear();
+    ++s.framesSent;
 }
 
 namespace {
@@ -671,19 +802,44 @@ void SimCamera::ServiceThread() {
         gServiceCpuNs.fetch_add(now - counted);
         counted = now;
         auto& s = *state_;
+        const auto clock = SteadyClock::now();
+        // A copy: the wait reads its deadline again after letting go of the lock, when a kick
+        // may be rewriting readyAt.
+        std::optional<SteadyClock::time_point> until;
         if (!s.pending.empty() && s.phase == State::Phase::Armed && !s.waitingForRelease) {
-            if (SteadyClock::now() >= s.readyAt) {
+            if (clock >= s.readyAt) {
                 ServicePendingLocked();
                 continue;
             }
-            // A copy: the wait reads its deadline again after letting go of the lock, when a kick
-            // may be rewriting readyAt.
-            const SteadyClock::time_point until = s.readyAt;
-            wake_.wait_until(lock, until);
+            until = s.readyAt;
+        }
+        // The claim lingers while the camera is in use and a while after, as a real camera's
+        // does, so another process cannot take it between two requests.
+        if (claim_.Held()) {
+            if (!s.pending.empty() || !s.stalled.empty()) s.lastUse = clock;
+            const auto idleEnd = s.lastUse + kClaimLinger;
+            if (clock >= idleEnd) {
+                claim_.Release();
+                continue;
+            }
+            until = until ? std::min(*until, idleEnd) : idleEnd;
+        }
+        if (until) {
+            wake_.wait_until(lock, *until);
         } else {
             wake_.wait(lock);
         }
     }
+}
+
+uint32_t SimCamera::Claim() {
+    std::lock_guard lock(mutex_);
+    if (!state_->connected) return platform::kErrorSuccess;  // the request fails as unplugged
+    if (!claim_.Acquire()) return platform::kErrorBusy;
+    state_->lastUse = SteadyClock::now();
+    EnsureServiceThreadLocked();
+    wake_.notify_all();
+    return platform::kErrorSuccess;
 }
 
 void SimCamera::AbortEndpoint(uint8_t endpoint) {
@@ -728,11 +884,13 @@ void SimCamera::Disconnect() {
     std::lock_guard lock(mutex_);
     auto& s = *state_;
     s.connected = false;
+    claim_.Release();  // a camera that left the bus is nobody's
     for (auto& t : s.pending) t->Complete(platform::kErrorDeviceNotConnected, 0);
     for (auto& t : s.stalled) t->Complete(platform::kErrorDeviceNotConnected, 0);
     s.pending.clear();
     s.stalled.clear();
     s.phase = State::Phase::Idle;
+    s.zeroLengthPending = false;
     s.payload.clear();
 }
 

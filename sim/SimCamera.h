@@ -4,8 +4,12 @@
 // streams and the frame stream on the bulk endpoints, and fault injection. What the sensor and
 // FPGA do beyond storing registers is the model's (SimCameraModel).
 //
+// Requests reach it only while this process holds its claim (SimBusClaim): a second process on
+// the same simulated bus finds it busy, as it would find a real camera another process claimed.
+//
 // Thread-safe: mutex_ (recursive, so register hooks may call back in) guards all camera state;
-// a service thread completes transfers that wait for a frame's ready time.
+// a service thread completes transfers that wait for a frame's ready time and lets the claim go
+// once the camera has been idle for a while.
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -18,6 +22,7 @@
 #include <vector>
 
 #include "platform/port_sim.h"
+#include "sim/SimBusClaim.h"
 #include "sim/SimCameraModel.h"
 #include "sim/SimRegisterFile.h"
 #include "usb/Fx3Protocol.h"
@@ -70,6 +75,7 @@ public:
     bool ResetPort() override;
     uint32_t LinkSpeedCode() const override;
     void Disconnect() override;
+    uint32_t Claim() override;
 
     // The camera's lock, for models and tests that work on the camera from their own threads.
     std::recursive_mutex& Lock() const { return mutex_; }
@@ -92,6 +98,8 @@ public:
     void SetFrameCounterStart(uint32_t value);
     void SetFirmwareVersion(uint16_t version);
     void SetLinkSpeedCode(uint32_t code);
+    // The EEPROM's write cycle (10 ms unless set), during which it answers no one.
+    void SetEepromWriteCycleMs(uint32_t ms);
     void InjectFault(SimFault fault, int count, int param);
     void ClearFaults();
     // Injected faults not yet spent (transfers to fail or stall, frames to spoil, refusals).
@@ -135,7 +143,17 @@ private:
     void ServiceThread();
     void EnsureServiceThreadLocked();
     void StartFrameLocked();
+    bool EepromBusyLocked() const;
+    // Completes a bulk transfer now when the camera has its data (IN) or takes it (OUT); false
+    // while an IN transfer has to wait.
     bool TryCompleteLocked(platform::SimBulkTransfer& transfer, uint32_t* error, uint32_t* bytes);
+    void TakeOutLocked(std::span<uint8_t> data, uint32_t* error, uint32_t* bytes);
+    bool SendInLocked(std::span<uint8_t> data, uint32_t* bytes);
+    uint32_t SendMemoryReadLocked(std::span<uint8_t> data);
+    void CaptureFrameLocked();
+    uint32_t SendHeaderLocked(std::span<uint8_t> data);
+    uint32_t SendPayloadLocked(std::span<uint8_t> data);
+    void FinishFrameLocked();
     void InstallTransportHooksLocked();
 
     SimCameraIdentity identity_;
@@ -147,6 +165,7 @@ private:
     SimRegisterFile aux_{256};
     std::vector<uint8_t> eeprom_;
     std::unique_ptr<State> state_;
+    SimBusClaim claim_;  // this process's hold on the camera, guarded by mutex_
     std::thread service_;
     bool stopping_ = false;
 };

@@ -102,6 +102,9 @@ LUMORA_API int LumoraHost_GetRecordStats(int handle, LumoraRecordStats* stats);
  * number comes from LUMORA_SIM_CAMERAS (0..32) at first use or from LumoraSim_SetCameraCount.
  * Camera i (from 0) has product id 0x3380 and the serial number "LUM%05d" of i + 1. Calls that
  * take an index return 1 on success and 0 for an unknown index or a bad argument.
+ * Processes on the same simulated bus (named by LUMORA_SIM_BUS; "default" when unset) share
+ * their simulated cameras as they would share real ones: a camera in use by one process cannot
+ * be opened by another (code 2) until the first has left it alone for two seconds or ended.
  */
 typedef enum LumoraSimFault {
     LUMORA_SIM_FAULT_NONE = 0,

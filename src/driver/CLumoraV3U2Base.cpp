@@ -10,6 +10,7 @@
 #include "driver/DriverDetail.h"
 #include "platform/Clock.h"
 #include "platform/LittleEndian.h"
+#include "platform/UsbPort.h"
 #include "sensor/Imx992Registers.h"
 #include "sensor/SensorSelection.h"
 #include "usb/CLumCy3Cam.h"
@@ -20,9 +21,16 @@ using namespace driver_detail;
 
 CLumoraV3U2Base::CLumoraV3U2Base() {
     ring_.SetSlotCount(4);
+    hotplugToken_ =
+        platform::SubscribeHotplug([this](platform::HotplugEvent event, const std::string& path) {
+            if (event != platform::HotplugEvent::Removal) return;
+            std::lock_guard lock(openedPathMutex_);
+            if (!openedPath_.empty() && path == openedPath_) openedCameraLeft_.store(true);
+        });
 }
 
 CLumoraV3U2Base::~CLumoraV3U2Base() {
+    if (hotplugToken_ != 0) platform::UnsubscribeHotplug(hotplugToken_);
     CloseCamera();
 }
 

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "driver/FrameRateCounter.h"
 #include "driver/FrameRing.h"
@@ -74,6 +75,9 @@ public:
     virtual int UsesSideChannelTransfer();
     virtual int IsHeaderlessFamily();
     virtual int GetDeviceIndex();
+    // True when the camera opened last has left the bus since it was opened: a camera that
+    // comes back has powered up afresh and must be opened (brought up) again.
+    bool OpenedCameraLeft() const { return openedCameraLeft_.load(); }
 
     // --- acquisition and frames ---
     virtual int StartCapture(int mode);
@@ -342,6 +346,12 @@ private:
     std::atomic<int> bitDepthMode_{0};
     std::atomic<int> triggerMode_{-1};
     std::atomic<int> deviceIndex_{-1};
+    // The path of the camera opened last (openedPathMutex_) and whether it left the bus since;
+    // a hot-plug subscription of this object watches for its removal.
+    std::mutex openedPathMutex_;
+    std::string openedPath_;
+    std::atomic<bool> openedCameraLeft_{false};
+    int hotplugToken_ = 0;
     std::atomic<uint32_t> payloadTimeoutMs_{kDefaultPayloadTimeoutMs};
     std::atomic<bool> transferError_{false};
     std::atomic<bool> buffersStale_{true};

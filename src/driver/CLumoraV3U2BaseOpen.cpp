@@ -41,6 +41,8 @@ int CLumoraV3U2Base::InitializeCamera() {
 int CLumoraV3U2Base::InitializeCameraLocked() {
     if (!controller_ || !controller_->AllocateStagingBuffer()) return 0;
     controller_->ReadBridgeInfo(deviceInfo_);
+    // A camera another process holds answers nothing this one asks: no bring-up to try.
+    if (controller_->ClaimedElsewhere()) return 0;
     if (!sensor_) return 0;
     uint8_t info[kDeviceInfoSize] = {};
     const bool read = GetDeviceInformation(info) != 0;
@@ -158,6 +160,11 @@ int CLumoraV3U2Base::OpenDeviceLocked(int index) {
         JoinAcquisitionThread();
     }
     if (!controller_->SelectDevice(row)) return 0;
+    {
+        std::lock_guard opened(openedPathMutex_);
+        openedPath_ = controller_->GetDeviceEntry(row).Path();
+        openedCameraLeft_.store(false);
+    }
     sensor_.reset();
     sensor_ = CreateSensorForProduct(static_cast<uint16_t>(cameraType_.load()), controller_.get());
     if (!sensor_) return 0;

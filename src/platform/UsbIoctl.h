@@ -3,6 +3,7 @@
 // requests complete with, and the 38-byte SingleTransfer header that leads every transfer.
 // Both port backends decode requests with these definitions; the transport encodes them.
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "platform/LittleEndian.h"
@@ -29,6 +30,7 @@ inline constexpr uint32_t kErrorSemTimeout = 121;
 inline constexpr uint32_t kErrorOperationAborted = 995;
 inline constexpr uint32_t kErrorIoIncomplete = 996;
 inline constexpr uint32_t kErrorIoPending = 997;
+inline constexpr uint32_t kErrorBusy = 170;  // the camera is claimed by another process
 inline constexpr uint32_t kErrorDeviceNotConnected = 1167;
 
 // Link speed codes of the driver's speed request.
@@ -111,5 +113,21 @@ static_assert(SingleTransfer::kOffsetBufferLength + 4 == SingleTransfer::kSize);
 inline constexpr size_t kControlDataSize = 64;
 inline constexpr size_t kControlRequestSize = SingleTransfer::kSize + kControlDataSize;
 static_assert(kControlRequestSize == 102);
+
+// The data stage of a control request as the driver puts it on the wire. The request's length
+// field counts its header and data stage together (102), its buffer length the data stage alone
+// (64); the header says nothing more, so the driver sends (OUT) or asks for (IN) all of the
+// buffer's bytes, whether or not the vendor request uses them. Nothing when the two disagree,
+// the stage does not lie in the buffers given, or the request has no time-out.
+inline std::optional<uint32_t> ControlDataStage(const SingleTransfer& header, uint64_t inSize,
+                                                uint64_t outSize) {
+    const uint64_t end = uint64_t{header.bufferOffset} + header.bufferLength;
+    if (header.bufferOffset < SingleTransfer::kSize || header.bufferLength > kControlDataSize ||
+        end > inSize || end > outSize) {
+        return std::nullopt;
+    }
+    if (header.length != end || header.timeoutSeconds == 0) return std::nullopt;
+    return header.bufferLength;
+}
 
 }  // namespace lumora::platform

@@ -34,7 +34,6 @@ constexpr std::array<uint16_t, 52> kKnownProducts{
 constexpr int kInterfaceNumber = 0;
 // The driver's answers when the camera is held by another process, or not ours to open.
 constexpr uint32_t kErrorAccessDenied = 5;
-constexpr uint32_t kErrorBusy = 170;
 
 bool SameGuid(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -71,18 +70,16 @@ std::optional<LibusbRequest> TranslateRequest(uint32_t code, std::span<const uin
                 return fail(kErrorInvalidParameter);
             }
             const auto header = SingleTransfer::Read(in.data());
-            const uint64_t end = uint64_t{header.bufferOffset} + header.bufferLength;
-            if (header.bufferOffset < SingleTransfer::kSize ||
-                header.bufferLength > kControlDataSize || end > in.size() || end > outSize) {
-                return fail(kErrorInvalidParameter);
-            }
+            // wLength is the whole data stage, for a request that uses none of it too.
+            const auto stage = ControlDataStage(header, in.size(), outSize);
+            if (!stage) return fail(kErrorInvalidParameter);
             request.kind = LibusbRequest::Kind::Control;
             request.requestType = header.requestType;
             request.request = header.request;
             request.value = header.value;
             request.index = header.index;
             request.timeoutMs = header.timeoutSeconds * 1000;
-            request.length = header.bufferLength;
+            request.length = *stage;
             request.dataOffset = header.bufferOffset;
             return request;
         }

@@ -53,6 +53,13 @@ public:
         if (!SimPort::Instance().IsPlugged(device_) || device_->InterfacePath() != path_) {
             return kErrorDeviceNotConnected;
         }
+        // Whatever talks to the camera needs it to be this process's; the speed and an abort
+        // do not.
+        if (code != kIoctlGetSpeed && code != kIoctlAbortPipe) {
+            const uint32_t claimed = device_->Claim();
+            if (claimed != kErrorSuccess)
+                return Overlapped::FinishAtOnce(claimed, returned, overlapped);
+        }
         switch (code) {
             case kIoctlControlTransfer:
                 return Overlapped::FinishAtOnce(
@@ -93,18 +100,10 @@ private:
             return kErrorInvalidParameter;
         }
         const auto header = SingleTransfer::Read(in);
+        const auto stage = ControlDataStage(header, inSize, outSize);
+        if (!stage) return kErrorInvalidParameter;
         const uint32_t dataOffset = header.bufferOffset;
-        const uint32_t dataLength = header.bufferLength;
-        if (dataOffset < SingleTransfer::kSize || dataLength > kControlDataSize ||
-            uint64_t{dataOffset} + dataLength > inSize ||
-            uint64_t{dataOffset} + dataLength > outSize) {
-            return kErrorInvalidParameter;
-        }
-        // The request's own length must cover exactly its header and data stage, and a request
-        // without a time-out could wait forever: the driver refuses both.
-        if (header.length != dataOffset + dataLength || header.timeoutSeconds == 0) {
-            return kErrorInvalidParameter;
-        }
+        const uint32_t dataLength = *stage;
         if (in != out) std::memmove(out, in, std::min(inSize, outSize));
         ControlSetup setup{header.requestType, header.request, header.value, header.index,
                            static_cast<uint16_t>(dataLength)};

@@ -56,6 +56,9 @@ public:
     virtual uint32_t LinkSpeedCode() const = 0;
     // The device left the bus: everything pending fails with kErrorDeviceNotConnected.
     virtual void Disconnect() = 0;
+    // Claims the device for this process before a request reaches it, as the USB stack lets
+    // one process at a time claim a camera: kErrorBusy while another process holds it.
+    virtual uint32_t Claim() { return kErrorSuccess; }
 };
 
 // The simulated bus: which devices are plugged in. Plug and Unplug announce hot-plug events.

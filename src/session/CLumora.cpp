@@ -237,7 +237,9 @@ int CLumora::SetDeviceNumber(int number) {
         RecordError(ERR_DEVICE);
         return 0;
     }
-    if (number == deviceNumber_) return 1;
+    // The same camera, still open, is not opened again; one that left the bus and came back
+    // has powered up afresh and is.
+    if (number == deviceNumber_ && !driver_->OpenedCameraLeft()) return 1;
     // A device change under a running capture would pull the camera from under its thread.
     if (state_.load() != kStateIdle || captureThreadStarted_) Close();
     if (driver_->OpenDevice(number) == 0) {

@@ -49,6 +49,7 @@ int CLumCy3Cam::ControlTransfer(uint8_t request, uint16_t value, uint16_t index,
     const uint32_t error =
         file->IoControl(platform::kIoctlControlTransfer, buffer.data(), kControlRequestSize,
                         buffer.data(), kControlRequestSize, &returned, nullptr);
+    claimedElsewhere_.store(error == platform::kErrorBusy);
     if (error != platform::kErrorSuccess) {
         WriteDebugLog("lumora: vendor request 0x%02x (0x%04x, 0x%04x) failed, error %u\n", request,
                       value, index, error);
@@ -457,10 +458,16 @@ int CLumCy3Cam::ReadFrameHeaderWhile(FrameHeaderRecord* header,
         if (!StreamKick()) break;
         status.fill(0);
         uint32_t n = 0;
+        bool read = DirectTransfer(handle.get(), status.data(), FrameHeader::kSize,
+                                   kEndpointStreamIn, &n, kHeaderWaitMs) != 0;
+        // A frame whose payload ended on a packet boundary is closed by a zero-length packet;
+        // the header follows it.
+        if (read && n == 0) {
+            read = DirectTransfer(handle.get(), status.data(), FrameHeader::kSize,
+                                  kEndpointStreamIn, &n, kHeaderWaitMs) != 0;
+        }
         // Only a whole header counts; anything shorter is a broken stream.
-        if (DirectTransfer(handle.get(), status.data(), FrameHeader::kSize, kEndpointStreamIn, &n,
-                           kHeaderWaitMs) &&
-            n == FrameHeader::kSize) {
+        if (read && n == FrameHeader::kSize) {
             header->bytes = status;
             header->frameCounter =
                 platform::LoadLe32(status.data() + FrameHeader::kOffsetFrameCounter);

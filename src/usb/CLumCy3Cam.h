@@ -104,6 +104,8 @@ public:
     int ReadBridgeInfo(uint8_t* info64);
     int ReadBridgeInfoExtra(uint8_t* info64);
     bool HasStreamHandle() const;
+    // True when the last vendor request was refused because another process holds the camera.
+    bool ClaimedElsewhere() const { return claimedElsewhere_.load(); }
 
 private:
     // One vendor request on a fresh handle; the data-stage bytes that came back (-1 on failure).
@@ -122,6 +124,7 @@ private:
     std::mutex stagingMutex_;  // guards stagingBuffer_; one buffered transfer at a time uses it
     std::unique_ptr<uint8_t[]> stagingBuffer_;
     std::atomic<bool> stagingReady_{false};
+    std::atomic<bool> claimedElsewhere_{false};
 };
 
 }  // namespace lumora::usb

@@ -1,5 +1,14 @@
 // Sessions, devices and the camera's identity through the exports, on simulated cameras.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "SimFixture.h"
 #include "driver/CLumoraUSB3T2SimpleSdk.h"
@@ -175,6 +184,90 @@ TEST_F(SimWorld, DeviceChangesArePostedToTheNotificationWindow) {
 TEST_F(SimWorld, InitializeWithoutAWindowStillOpensTheCamera) {
     const int h = Open(nullptr);
     EXPECT_EQ(Session(h)->DeviceNumber(), 0);
+}
+
+}  // namespace
+}  // namespace lumora::testing
+
+namespace lumora::testing {
+namespace {
+
+constexpr const char* kHolderFlag = "LUMORA_TEST_HOLD_CAMERA";
+
+// Run as a second process by the test below (this program, with kHolderFlag set): opens camera
+// 0, streams from it, says so on standard output and goes on until its standard input ends.
+TEST(SecondProcess, HoldsCameraZeroUntilItsInputEnds) {
+    if (std::getenv(kHolderFlag) == nullptr) GTEST_SKIP() << "run by CameraInUseByAnotherProcess";
+    LumoraSim_SetFastMode(1);
+    LumoraSim_SetCameraCount(1);
+    const int h = Lumora_Initialize(nullptr);
+    ASSERT_NE(h, 0);
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
+    ASSERT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);
+    ASSERT_EQ(Lumora_CallBackPreview(h, nullptr, nullptr, 0, 1), 1);  // in use all along
+    std::printf("held\n");
+    std::fflush(stdout);
+    char c;
+    while (::read(STDIN_FILENO, &c, 1) > 0) {
+    }
+    EXPECT_EQ(Lumora_StopPreview(h), 1);
+    Lumora_Release(h);
+}
+
+// A camera is claimed by one process at a time: a second process on the same bus cannot open
+// it (code 2) until the first is done with it.
+TEST_F(SimWorld, CameraInUseByAnotherProcessCannotBeOpenedUntilItIsFree) {
+    const std::string bus = "claim-test-" + std::to_string(::getpid());
+    ::setenv("LUMORA_SIM_BUS", bus.c_str(), 1);
+    int toChild[2];
+    int fromChild[2];
+    ASSERT_EQ(::pipe2(toChild, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(fromChild, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
+    const std::string config = (configDir_ / "child").string();
+    std::vector<std::string> environment;
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (std::strncmp(*e, "LUMORA_CONFIG_HOME=", 19) != 0) environment.emplace_back(*e);
+    }
+    environment.push_back(std::string(kHolderFlag) + "=1");
+    environment.push_back("LUMORA_CONFIG_HOME=" + config);
+    std::vector<char*> envp;
+    for (auto& e : environment) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string self = "/proc/self/exe";
+    std::string filter = "--gtest_filter=SecondProcess.HoldsCameraZeroUntilItsInputEnds";
+    char* argv[] = {self.data(), filter.data(), nullptr};
+    pid_t child = 0;
+    const int spawned =
+        ::posix_spawn(&child, "/proc/self/exe", &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(toChild[0]);
+    ::close(fromChild[1]);
+    ASSERT_EQ(spawned, 0);
+    // Until the child holds the camera (it prints "held"), or it ended without.
+    std::string said;
+    for (char c; said.find("held\n") == std::string::npos && ::read(fromChild[0], &c, 1) == 1;)
+        said += c;
+    ASSERT_NE(said.find("held\n"), std::string::npos) << said;
+
+    const int h = Open();
+    EXPECT_EQ(Session(h)->DeviceNumber(), -1);
+    EXPECT_EQ(Codes(h), std::vector<int>{ERR_DEVICE});
+    EXPECT_EQ(Lumora_SetDeviceNumber(h, 0), 0);
+    EXPECT_EQ(Codes(h), std::vector<int>{ERR_DEVICE});
+
+    ::close(toChild[1]);  // the child lets go and ends
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ::close(fromChild[0]);
+    EXPECT_EQ(Lumora_SetDeviceNumber(h, 0), 1);
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
+    EXPECT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);
+    ::setenv("LUMORA_SIM_BUS", ("test-" + std::to_string(::getpid())).c_str(), 1);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <array>
 #include <atomic>
 #include <optional>
+#include <span>
+#include <tuple>
 #include <vector>
 
 #include "lumora/host.h"
@@ -55,9 +57,11 @@ protected:
         std::copy(out.begin(), out.end(), data.begin());
         const int n = camera_->ControlTransfer({type, request, value, index, 64}, data);
         if (n < 0) return std::nullopt;
-        EXPECT_EQ(n, 64);  // every reply moves the whole data stage
+        lastMoved_ = n;
         return data;
     }
+    // The bytes the last request moved in its data stage.
+    int lastMoved_ = 0;
     bool I2cWrite(uint8_t bus, std::vector<uint8_t> bytes) {
         const auto count = static_cast<uint16_t>(bytes.size());
         return Request(0x40, 0x30, count, bus, std::move(bytes)).has_value();
@@ -99,6 +103,80 @@ TEST_F(SimCameraTest, VendorRequestsAreCheckedAgainstTheTable) {
     EXPECT_TRUE(Request(0xC0, 0xB1, 0, 0));
     EXPECT_TRUE(Request(0x42, 0xCC, 0, 0));
     EXPECT_TRUE(Request(0x40, 0xC0, 0, 0));
+}
+
+// Every vendor request carries the driver's whole 64-byte data stage, those without data too.
+// The camera refuses another length, data beyond what the request uses and values it has no
+// meaning for; it answers an IN request with that request's own length.
+TEST_F(SimCameraTest, EveryRequestCarriesTheDriversDataStageAndGetsItsOwnReplyLength) {
+    std::array<uint8_t, 64> data{};
+    EXPECT_LT(camera_->ControlTransfer({0x42, 0xC2, 0, 0, 0}, {}), 0);  // a kick without a stage
+    EXPECT_LT(camera_->ControlTransfer({0x42, 0xC2, 0, 0, 8}, std::span(data).first(8)), 0);
+    EXPECT_EQ(camera_->ControlTransfer({0x42, 0xC2, 0, 0, 64}, data), 64);
+    data[5] = 1;
+    EXPECT_LT(camera_->ControlTransfer({0x40, 0xC0, 0, 0, 64}, data), 0);  // data it has none of
+    data[5] = 0;
+    data[0] = 0x21, data[1] = 0x00, data[2] = 0x9A;
+    EXPECT_LT(camera_->ControlTransfer({0x40, 0x30, 2, 0x40, 64}, data), 0);  // beyond the count
+    data = {};
+    EXPECT_FALSE(Request(0x40, 0x3C, 0, 0, {7, 0, 1, 0}));  // the mode byte's word is 0..255
+    EXPECT_FALSE(Request(0xC0, 0xB0, 1, 0));
+    EXPECT_FALSE(Request(0x40, 0xC0, 0, 2));
+    EXPECT_FALSE(Request(0x40, 0xD0, 2, 0, {1, 2, 3, 4}));  // wValue holds address bit 15 only
+
+    ASSERT_TRUE(I2cWrite(0x40, {0x21, 0x00, 0x9A}));
+    for (const auto& [type, request, value, index, reply] :
+         {std::tuple{0xC0, 0x31, 2, 0x41, 2}, std::tuple{0xC0, 0x31, 64, 0x41, 64},
+          std::tuple{0xC0, 0x3D, 0, 0, 1}, std::tuple{0xC0, 0x3F, 1, 0, 2},
+          std::tuple{0xC0, 0xB0, 0, 0, 64}, std::tuple{0xC0, 0xC3, 0, 0, 64},
+          std::tuple{0xC0, 0xD1, 0, 4, 64}, std::tuple{0x40, 0xC0, 0, 0, 64},
+          std::tuple{0x42, 0xCC, 0, 0, 64}}) {
+        ASSERT_TRUE(Request(static_cast<uint8_t>(type), static_cast<uint8_t>(request),
+                            static_cast<uint16_t>(value), static_cast<uint16_t>(index)))
+            << std::hex << request;
+        EXPECT_EQ(lastMoved_, reply) << std::hex << request;
+    }
+}
+
+// A frame whose payload ends on a packet boundary is closed by a zero-length packet, which the
+// next read gets before the next frame's header; other frames end with a short packet.
+TEST_F(SimCameraTest, AFrameEndingOnAPacketBoundaryIsFollowedByAZeroLengthPacket) {
+    Geometry(32, 32, 1);  // 1024 bytes: one whole packet
+    Kick();
+    EXPECT_EQ(Bulk(0x81, 64)->Bytes(), 64u);
+    EXPECT_EQ(Bulk(0x81, 4096)->Bytes(), 1024u);
+    Kick();  // the next frame may be armed meanwhile
+    auto end = Bulk(0x81, 64);
+    ASSERT_TRUE(end->Done());
+    EXPECT_EQ(end->Error(), platform::kErrorSuccess);
+    EXPECT_EQ(end->Bytes(), 0u);
+    auto header = Bulk(0x81, 64);
+    ASSERT_EQ(header->Bytes(), 64u);
+    EXPECT_EQ(usb::FrameHeader::Read(header->Buffer().data()).frameCounter, 1u);
+    EXPECT_EQ(Bulk(0x81, 1024)->Bytes(), 1024u);
+    ASSERT_TRUE(Request(0x40, 0xC0, 0, 0));  // a stream reset drops it with the frame
+    Kick();
+    EXPECT_EQ(Bulk(0x81, 64)->Bytes(), 64u);
+    EXPECT_EQ(Bulk(0x81, 1024)->Bytes(), 1024u);
+
+    Geometry(30, 32, 1);  // 960 bytes end in a short packet
+    ASSERT_TRUE(Request(0x40, 0xC0, 0, 0));
+    Kick();
+    EXPECT_EQ(Bulk(0x81, 64)->Bytes(), 64u);
+    EXPECT_EQ(Bulk(0x81, 960)->Bytes(), 960u);
+    Kick();
+    EXPECT_EQ(Bulk(0x81, 64)->Bytes(), 64u);
+}
+
+// While the EEPROM writes a byte it answers no one, as a real one does; the driver waits.
+TEST_F(SimCameraTest, TheEepromAnswersNoOneDuringItsWriteCycle) {
+    camera_->SetEepromWriteCycleMs(600000);
+    ASSERT_TRUE(I2cWrite(0xA2, {0x00, 0x05, 0x66}));
+    EXPECT_FALSE(I2cWrite(0xA2, {0x00, 0x05}));
+    EXPECT_FALSE(I2cRead(0xA2, 1));
+    camera_->SetEepromWriteCycleMs(0);
+    ASSERT_TRUE(I2cWrite(0xA2, {0x00, 0x05}));
+    EXPECT_EQ((*I2cRead(0xA2, 1))[0], 0x66);
 }
 
 TEST_F(SimCameraTest, FpgaRegistersReadBackInTheSecondByte) {

@@ -52,6 +52,10 @@ TEST(LibusbTranslationTest, VendorRequestsBecomeControlTransfers) {
     ASSERT_TRUE(out);
     EXPECT_EQ(out->requestType, 0x42);  // endpoint recipient kept
     EXPECT_FALSE(out->IsIn());
+    // The request header says 102 bytes of which 64 are the data stage, for a kick as for any
+    // request: the driver sends that whole stage, and so do we.
+    EXPECT_EQ(out->length, 64u);
+    EXPECT_EQ(out->dataOffset, 38u);
 }
 
 TEST(LibusbTranslationTest, MalformedControlRequestsAreRefused) {
@@ -67,6 +71,17 @@ TEST(LibusbTranslationTest, MalformedControlRequestsAreRefused) {
     EXPECT_FALSE(TranslateRequest(kIoctlControlTransfer, Header(early, 102), 102, &error));
     EXPECT_FALSE(TranslateRequest(kIoctlControlTransfer,
                                   Header(ControlHeader(0xC0, 0xB0, 0, 0), 102), 64, &error));
+    // A header whose length does not cover exactly itself and its data stage, or without a
+    // time-out, is none the driver takes (the simulated backend refuses them alike).
+    for (uint16_t length : {uint16_t{0}, uint16_t{38}, uint16_t{101}, uint16_t{103}}) {
+        auto odd = ControlHeader(0x42, 0xC2, 0, 0);
+        odd.length = length;
+        EXPECT_FALSE(TranslateRequest(kIoctlControlTransfer, Header(odd, 102), 102, &error))
+            << length;
+    }
+    auto forever = ControlHeader(0x42, 0xC2, 0, 0);
+    forever.timeoutSeconds = 0;
+    EXPECT_FALSE(TranslateRequest(kIoctlControlTransfer, Header(forever, 102), 102, &error));
 }
 
 TEST(LibusbTranslationTest, BulkRequestsKeepEndpointLengthAndDataPlace) {
