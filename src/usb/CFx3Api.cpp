@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "port/ActivePort.h"
+
 namespace lumora::usb {
 namespace {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/UsbPort.h"
+#include "port/UsbPort.h"
 #include "usb/DeviceTable.h"
 
 namespace lumora::usb {

@@ -7,7 +7,7 @@
 //   byte 1: held exclusively around every read-modify-write of the block.
 #include "usb/DeviceTable.h"
 
-#include "platform/port_sim.h"
+#include "port/SimPort.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

@@ -1,5 +1,5 @@
 // Real cameras through libusb.
-#include "platform/port_libusb.h"
+#include "port/LibusbPort.h"
 
 #include <libusb.h>
 
@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/Event.h"
+#include "port/CameraVendorId.h"
 
 namespace lumora::platform {
 namespace {
@@ -177,16 +178,6 @@ uint32_t ErrorFromLibusbError(int libusbError) {
 bool IsKnownCameraProduct(uint16_t productId) {
     return std::find(kKnownProducts.begin(), kKnownProducts.end(), productId) !=
            kKnownProducts.end();
-}
-
-std::optional<uint16_t> CameraVendorIdFromEnvironment() {
-    const char* text = std::getenv("LUMORA_USB_VENDOR_ID");
-    if (!text || !*text) return std::nullopt;
-    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text += 2;
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(text, &end, 16);
-    if (end == text || *end != '\0' || value == 0 || value > 0xFFFF) return std::nullopt;
-    return static_cast<uint16_t>(value);
 }
 
 // ---- The port ----

@@ -5,7 +5,7 @@
 #include <array>
 
 #include "lumora/host.h"
-#include "platform/UsbPort.h"
+#include "port/ActivePort.h"
 #include "usb/Fx3Protocol.h"
 #include "usb/UsbTestSupport.h"
 
