@@ -1,13 +1,12 @@
 #include "usb/CFx3Api.h"
 
-#include <unistd.h>
-
 #include <array>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/ModulePath.h"
 #include "port/ActivePort.h"
 
 namespace lumora::usb {
@@ -64,15 +63,6 @@ bool ParseHex4(const std::string& path, size_t at, uint16_t* value) {
     return true;
 }
 
-std::string ExecutableDirectory() {
-    std::array<char, 4096> buffer{};
-    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-    if (n <= 0) return {};
-    std::string path(buffer.data(), static_cast<size_t>(n));
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string{} : path.substr(0, slash + 1);
-}
-
 }  // namespace
 
 bool DebugTraceEnabled() {
@@ -90,7 +80,7 @@ void OutputDebugText(const char* text) {
 CFx3Api::CFx3Api(const std::string& interfaceGuid)
     : table_(std::make_unique<SharedDeviceTable>()),
       guid_(interfaceGuid.empty() ? platform::kCameraInterfaceGuid : interfaceGuid) {
-    debugLogPath_ = ExecutableDirectory() + "DEBUGLOG.txt";
+    debugLogPath_ = platform::ExecutableFolder() + "DEBUGLOG.txt";
 }
 
 CFx3Api::~CFx3Api() = default;
