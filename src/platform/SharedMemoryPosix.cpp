@@ -44,9 +44,8 @@ std::unique_ptr<SharedMemory> SharedMemory::Open(const std::string& name, size_t
     if (handle->fd < 0) return nullptr;
     struct stat info {};
     void* view = MAP_FAILED;
-    if (fstat(handle->fd, &info) == 0 &&
-        (info.st_size >= static_cast<off_t>(size) ||
-         ftruncate(handle->fd, static_cast<off_t>(size)) == 0)) {
+    if (fstat(handle->fd, &info) == 0 && (info.st_size >= static_cast<off_t>(size) ||
+                                          ftruncate(handle->fd, static_cast<off_t>(size)) == 0)) {
         view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, handle->fd, 0);
     }
     if (view == MAP_FAILED) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/Event.h"
+#include "platform/Log.h"
 #include "port/CameraVendorId.h"
 
 namespace lumora::platform {
@@ -190,25 +191,17 @@ namespace {
 // requests of a camera this process is using.
 constexpr auto kLinger = std::chrono::milliseconds(2000);
 
-bool DebugOutput() {
-    static const bool enabled = [] {
-        const char* text = std::getenv("LUMORA_DEBUG");
-        return text && *text && std::strcmp(text, "0") != 0;
-    }();
-    return enabled;
-}
-
 // A refused submit is most often the kernel's usbfs memory limit; say so once.
 void ReportSubmitFailure(int libusbError) {
     if (libusbError != LIBUSB_ERROR_NO_MEM && libusbError != LIBUSB_ERROR_IO) return;
     static std::atomic<bool> said{false};
-    if (!DebugOutput() || said.exchange(true)) return;
-    std::fprintf(stderr,
-                 "lumora: a USB transfer was refused (%s): the kernel's usbfs memory limit is "
-                 "probably too small for full-size frames. Fix: echo 0 | sudo tee "
-                 "/sys/module/usbcore/parameters/usbfs_memory_mb (or boot with "
-                 "usbcore.usbfs_memory_mb=0); `lumora doctor` shows the limit.\n",
-                 libusb_error_name(libusbError));
+    if (!LogEnabled(LogCategory::kPort) || said.exchange(true)) return;
+    Log(LogCategory::kPort, 1,
+        "lumora: a USB transfer was refused (%s): the kernel's usbfs memory limit is "
+        "probably too small for full-size frames. Fix: echo 0 | sudo tee "
+        "/sys/module/usbcore/parameters/usbfs_memory_mb (or boot with "
+        "usbcore.usbfs_memory_mb=0); `lumora doctor` shows the limit.\n",
+        libusb_error_name(libusbError));
 }
 
 // One opened camera, shared by every DeviceFile of this process on it: one libusb_open, and

@@ -67,8 +67,7 @@ std::string FormatExposureValue(double value) {
     return text;
 }
 
-AnalogDialogModel::AnalogDialogModel(CLumora& session)
-    : session_(session), controls_(session) {
+AnalogDialogModel::AnalogDialogModel(CLumora& session) : session_(session), controls_(session) {
     AnalogControls& d = controls_;
     longExposure_ = d.IsExposureTimeExAvailable() != 0;
     colorTemplate_ = d.SupportsOutputFormatC() != 0;

@@ -6,9 +6,9 @@
 
 #include "lumora/host.h"
 #include "platform/DynamicModule.h"
+#include "platform/Log.h"
 #include "platform/ModulePath.h"
 #include "ui/ViewModule.h"
-#include "usb/CFx3Api.h"
 
 namespace lumora::ui {
 namespace {
@@ -75,7 +75,7 @@ void ReportUnavailable(const std::string& reason) {
     static std::atomic<bool> reported{false};
     if (reported.exchange(true)) return;
     const std::string line = "lumora: settings dialog not shown: " + reason + "\n";
-    usb::OutputDebugText(line.c_str());
+    platform::LogText(platform::LogCategory::kDialog, 1, line.c_str());
 }
 
 unsigned long OwnerX11Window(HWND owner) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/Log.h"
 #include "platform/ModulePath.h"
 #include "port/ActivePort.h"
 
@@ -64,18 +65,6 @@ bool ParseHex4(const std::string& path, size_t at, uint16_t* value) {
 }
 
 }  // namespace
-
-bool DebugTraceEnabled() {
-    static const bool enabled = [] {
-        const char* value = std::getenv("LUMORA_DEBUG");
-        return value && *value && std::strcmp(value, "0") != 0;
-    }();
-    return enabled;
-}
-
-void OutputDebugText(const char* text) {
-    if (DebugTraceEnabled() && text) std::fputs(text, stderr);
-}
 
 CFx3Api::CFx3Api(const std::string& interfaceGuid)
     : table_(std::make_unique<SharedDeviceTable>()),
@@ -209,11 +198,13 @@ int32_t CFx3Api::SharedReferenceCount() const {
 }
 
 void CFx3Api::WriteDebugLog(const char* format, ...) {
-    if (!DebugTraceEnabled() || !format) return;
+    if (!platform::LogEnabled(platform::LogCategory::kUsb, 2) || !format) return;
+    char text[1024];
     va_list args;
     va_start(args, format);
-    std::vfprintf(stderr, format, args);
+    std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
+    platform::LogText(platform::LogCategory::kUsb, 2, text);
 }
 
 }  // namespace lumora::usb

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "platform/LittleEndian.h"
+#include "platform/Log.h"
 #include "platform/SharedMemory.h"
 #include "port/SimPort.h"
 #include "usb/CFx3Api.h"
@@ -72,7 +73,8 @@ int DeviceTable::Record(uint16_t vendorId, uint16_t productId, const std::string
     }
     if (count < 0 || count >= kMaxDevices) return -1;
     auto& row = rows[static_cast<size_t>(count)];
-    if (row.productId != 0) OutputDebugText("ここには入ってこないはず\r\n");
+    if (row.productId != 0)
+        platform::LogText(platform::LogCategory::kUsb, 1, "ここには入ってこないはず\r\n");
     row = DeviceEntry{};
     row.vendorId = vendorId;
     row.productId = productId;
@@ -146,8 +148,8 @@ struct SharedDeviceTable::Block {
 
 SharedDeviceTable::SharedDeviceTable() {
     const std::string name = SharedBlockName();
-    auto memory = name.empty() ? nullptr
-                               : platform::SharedMemory::Open(name, SharedBlockLayout::kSize);
+    auto memory =
+        name.empty() ? nullptr : platform::SharedMemory::Open(name, SharedBlockLayout::kSize);
     std::lock_guard tableLock(gTableMutex);
     if (!memory) {
         // No block: this controller works on the process copy alone.
