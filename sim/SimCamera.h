@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/port_sim.h"
+#include "port/SimPort.h"
 #include "sim/SimBusClaim.h"
 #include "sim/SimCameraModel.h"
 #include "sim/SimRegisterFile.h"

@@ -10,7 +10,7 @@
 #include "driver/DriverDetail.h"
 #include "platform/Clock.h"
 #include "platform/LittleEndian.h"
-#include "platform/UsbPort.h"
+#include "port/UsbPort.h"
 #include "sensor/Imx992Registers.h"
 #include "sensor/SensorSelection.h"
 #include "usb/CLumCy3Cam.h"

@@ -11,7 +11,7 @@
 
 #include "imaging/PixelAccess.h"
 #include "io/ImageFileWriter.h"
-#include "platform/DebugLog.h"
+#include "platform/Log.h"
 
 namespace lumora {
 namespace {
@@ -26,7 +26,7 @@ struct JpegErrorManager {
 void LogJpegMessage(j_common_ptr cinfo) {
     char text[JMSG_LENGTH_MAX];
     (*cinfo->err->format_message)(cinfo, text);
-    platform::DebugLog("libjpeg: %s", text);
+    platform::Log(platform::LogCategory::kFile, 1, "libjpeg: %s\n", text);
 }
 
 [[noreturn]] void UnwindOnJpegError(j_common_ptr cinfo) {

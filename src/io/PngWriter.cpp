@@ -9,19 +9,19 @@
 
 #include "imaging/PixelAccess.h"
 #include "io/ImageFileWriter.h"
-#include "platform/DebugLog.h"
+#include "platform/Log.h"
 
 namespace lumora {
 namespace {
 
 // The library's complaints go to the debug log; an error unwinds to the setjmp in EncodePng.
 [[noreturn]] void OnPngError(png_structp png, png_const_charp message) {
-    platform::DebugLog("libpng error: %s", message);
+    platform::Log(platform::LogCategory::kFile, 1, "libpng error: %s\n", message);
     png_longjmp(png, 1);
 }
 
 void OnPngWarning(png_structp, png_const_charp message) {
-    platform::DebugLog("libpng warning: %s", message);
+    platform::Log(platform::LogCategory::kFile, 1, "libpng warning: %s\n", message);
 }
 
 void WriteToFile(png_structp png, png_bytep data, size_t size) {
@@ -129,7 +129,7 @@ int WritePngFile(const char* path, const ImageBuffer& image, int significantBits
     if (bits != 8 && bits != 24) {
         prepared.reset(new (std::nothrow) uint8_t[image.SizeBytes()]);
         if (!prepared) {
-            platform::DebugLog("libpng error: Out of memory");
+            platform::Log(platform::LogCategory::kFile, 1, "libpng error: Out of memory\n");
             return 0;
         }
         if (bits == 32) {
@@ -141,7 +141,7 @@ int WritePngFile(const char* path, const ImageBuffer& image, int significantBits
     }
     std::unique_ptr<png_bytep[]> rows(new (std::nothrow) png_bytep[image.Height()]);
     if (!rows) {
-        platform::DebugLog("libpng error: Out of memory");
+        platform::Log(platform::LogCategory::kFile, 1, "libpng error: Out of memory\n");
         return 0;
     }
     for (int y = 0; y < image.Height(); ++y) {

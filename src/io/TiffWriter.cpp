@@ -9,7 +9,7 @@
 
 #include "imaging/PixelAccess.h"
 #include "io/ImageFileWriter.h"
-#include "platform/DebugLog.h"
+#include "platform/Log.h"
 
 namespace lumora {
 namespace {
@@ -80,7 +80,8 @@ void UnmapNothing(thandle_t, void*, toff_t) {}
 int LogTiffMessage(TIFF*, void*, const char* module, const char* format, va_list arguments) {
     char text[512];
     std::vsnprintf(text, sizeof text, format, arguments);
-    platform::DebugLog("libtiff: %s: %s", module != nullptr ? module : "", text);
+    platform::Log(platform::LogCategory::kFile, 1, "libtiff: %s: %s\n",
+                  module != nullptr ? module : "", text);
     return 1;
 }
 
