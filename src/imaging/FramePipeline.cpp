@@ -119,13 +119,19 @@ void FramePipeline::Corrections(ImageBuffer& source, const FrameSettings& s,
     if (masks == nullptr || !masks->IsComplete()) return;
     // The flat field leaves 16-bit samples filling all sixteen bits; the dot filter's threshold
     // follows the data to that scale.
-    const bool flattened = s.maskFilter && FlatFieldCorrect(source, *masks, s.geometry, &pool_);
-    if (flattened && source.BitCount() == 16) source.SetSignificantBits(16);
-    if (s.dotFilter) {
-        const int bits = flattened ? 16 : s.sampleWidth;
-        DefectCorrect(source, *masks, s.geometry, DefectThresholdFor(source.BitCount(), bits),
+    const int bitCount = source.BitCount();
+    bool flattened = false;
+    if (s.maskFilter && s.dotFilter) {
+        flattened =
+            FlatFieldAndDefectCorrect(source, *masks, s.geometry, DefectThresholdFor(bitCount, 16),
+                                      DefectThresholdFor(bitCount, s.sampleWidth));
+    } else if (s.maskFilter) {
+        flattened = FlatFieldCorrect(source, *masks, s.geometry, &pool_);
+    } else {
+        DefectCorrect(source, *masks, s.geometry, DefectThresholdFor(bitCount, s.sampleWidth),
                       &pool_);
     }
+    if (flattened && bitCount == 16) source.SetSignificantBits(16);
 }
 
 void FramePipeline::GrayMode(PipelineImages& images, ImageBuffer& source, FrameSettings& s,

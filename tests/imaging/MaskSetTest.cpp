@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "ImageTestUtil.h"
+#include "imaging/DefectCorrection.h"
+#include "imaging/FlatField.h"
 #include "imaging/MaskSet.h"
 
 namespace lumora {
@@ -421,9 +423,8 @@ TEST(DotFilter, MatchesThePixelByPixelRuleOnDenseDefects) {
     }
 }
 
-// The divisors are prepared once per reference change; a correction after an update, a load or
-// a write through a reference must use the new references, never the prepared old ones.
-TEST(FlatField, PreparedDivisorsFollowEveryWayTheReferencesChange) {
+// A correction after an update, a load or a write through a reference uses the new references.
+TEST(FlatField, FollowsEveryWayTheReferencesChange) {
     MaskSet masks;
     ASSERT_TRUE(masks.Create(8, 8));
     platform::CriticalSection lock;
@@ -451,7 +452,6 @@ TEST(FlatField, PreparedDivisorsFollowEveryWayTheReferencesChange) {
     ImageBuffer& dark = masks.Reference(8, kMaskDark);
     EXPECT_EQ(correct(100), 85);
     test::FillMono(dark, [](int, int) { return 100; });
-    masks.ReferencesChanged(8);
     EXPECT_EQ(correct(150), 128);  // 50 × 256 / 100
 }
 
