@@ -56,30 +56,33 @@ inline __m128i Load128(const void* p) {
 
 // ---- SSE2 -----------------------------------------------------------------------------------
 
+// 8-bit samples: ⌊(l + r + u + d) / 4⌋ in byte lanes, from rounding averages. With
+// a = ⌊(l + r) / 2⌋ and b = ⌊(u + d) / 2⌋ the mean is ⌊(a + b) / 2⌋, or ⌈(a + b) / 2⌉ when both
+// pairs had an odd sum.
+inline __m128i Mean4Bytes(__m128i l, __m128i r, __m128i u, __m128i d) {
+    const __m128i one = _mm_set1_epi8(1);
+    const __m128i lr = _mm_xor_si128(l, r);
+    const __m128i ud = _mm_xor_si128(u, d);
+    const __m128i a = _mm_sub_epi8(_mm_avg_epu8(l, r), _mm_and_si128(lr, one));
+    const __m128i b = _mm_sub_epi8(_mm_avg_epu8(u, d), _mm_and_si128(ud, one));
+    const __m128i roundDown =
+        _mm_and_si128(_mm_andnot_si128(_mm_and_si128(lr, ud), _mm_xor_si128(a, b)), one);
+    return _mm_sub_epi8(_mm_avg_epu8(a, b), roundDown);
+}
+
 int Detect8Sse2(const uint8_t* up, const uint8_t* row, const uint8_t* down, int begin, int end,
                 int threshold, int32_t* hits) {
+    const __m128i limit = _mm_set1_epi8(static_cast<char>(threshold));
     const __m128i zero = _mm_setzero_si128();
-    const __m128i below = _mm_set1_epi16(static_cast<short>(threshold - 1));
     int n = 0;
     int x = begin;
     for (; x + 16 <= end; x += 16) {
         const __m128i c = Load128(row + x);
-        const __m128i l = Load128(row + x - 1);
-        const __m128i r = Load128(row + x + 1);
-        const __m128i u = Load128(up + x);
-        const __m128i d = Load128(down + x);
-        __m128i flagged[2];
-        for (int half = 0; half < 2; ++half) {
-            auto widen = [&](__m128i v) {
-                return half == 0 ? _mm_unpacklo_epi8(v, zero) : _mm_unpackhi_epi8(v, zero);
-            };
-            const __m128i sum =
-                _mm_add_epi16(_mm_add_epi16(widen(l), widen(r)), _mm_add_epi16(widen(u), widen(d)));
-            const __m128i diff = _mm_sub_epi16(widen(c), _mm_srli_epi16(sum, 2));
-            const __m128i magnitude = _mm_max_epi16(diff, _mm_sub_epi16(zero, diff));
-            flagged[half] = _mm_cmpgt_epi16(magnitude, below);
-        }
-        const int bits = _mm_movemask_epi8(_mm_packs_epi16(flagged[0], flagged[1]));
+        const __m128i mean = Mean4Bytes(Load128(row + x - 1), Load128(row + x + 1), Load128(up + x),
+                                        Load128(down + x));
+        const __m128i diff = _mm_or_si128(_mm_subs_epu8(c, mean), _mm_subs_epu8(mean, c));
+        // diff ≥ threshold exactly where threshold − diff saturates to 0.
+        const int bits = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_subs_epu8(limit, diff), zero));
         n = AppendBits(static_cast<uint32_t>(bits), x, hits, n);
     }
     return n + DetectPortable(up, row, down, x, end, threshold, hits + n);
@@ -118,22 +121,34 @@ LUMORA_TARGET_AVX2 inline uint32_t LaneBits16Avx2(__m256i mask) {
     return (bits & 0xFFu) | ((bits >> 8) & 0xFF00u);
 }
 
-LUMORA_TARGET_AVX2 inline __m256i Widen8Avx2(const uint8_t* p) {
-    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+LUMORA_TARGET_AVX2 inline __m256i LoadBytes256(const uint8_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// As Mean4Bytes, 32 lanes.
+LUMORA_TARGET_AVX2 inline __m256i Mean4BytesAvx2(__m256i l, __m256i r, __m256i u, __m256i d) {
+    const __m256i one = _mm256_set1_epi8(1);
+    const __m256i lr = _mm256_xor_si256(l, r);
+    const __m256i ud = _mm256_xor_si256(u, d);
+    const __m256i a = _mm256_sub_epi8(_mm256_avg_epu8(l, r), _mm256_and_si256(lr, one));
+    const __m256i b = _mm256_sub_epi8(_mm256_avg_epu8(u, d), _mm256_and_si256(ud, one));
+    const __m256i roundDown = _mm256_and_si256(
+        _mm256_andnot_si256(_mm256_and_si256(lr, ud), _mm256_xor_si256(a, b)), one);
+    return _mm256_sub_epi8(_mm256_avg_epu8(a, b), roundDown);
 }
 
 LUMORA_TARGET_AVX2 int Detect8Avx2(const uint8_t* up, const uint8_t* row, const uint8_t* down,
                                    int begin, int end, int threshold, int32_t* hits) {
-    const __m256i below = _mm256_set1_epi16(static_cast<short>(threshold - 1));
+    const __m256i limit = _mm256_set1_epi8(static_cast<char>(threshold));
     int n = 0;
     int x = begin;
-    for (; x + 16 <= end; x += 16) {
-        const __m256i sum =
-            _mm256_add_epi16(_mm256_add_epi16(Widen8Avx2(row + x - 1), Widen8Avx2(row + x + 1)),
-                             _mm256_add_epi16(Widen8Avx2(up + x), Widen8Avx2(down + x)));
-        const __m256i diff =
-            _mm256_abs_epi16(_mm256_sub_epi16(Widen8Avx2(row + x), _mm256_srli_epi16(sum, 2)));
-        n = AppendBits(LaneBits16Avx2(_mm256_cmpgt_epi16(diff, below)), x, hits, n);
+    for (; x + 32 <= end; x += 32) {
+        const __m256i c = LoadBytes256(row + x);
+        const __m256i mean = Mean4BytesAvx2(LoadBytes256(row + x - 1), LoadBytes256(row + x + 1),
+                                            LoadBytes256(up + x), LoadBytes256(down + x));
+        const __m256i diff = _mm256_or_si256(_mm256_subs_epu8(c, mean), _mm256_subs_epu8(mean, c));
+        const __m256i flagged = _mm256_cmpeq_epi8(_mm256_max_epu8(diff, limit), diff);
+        n = AppendBits(static_cast<uint32_t>(_mm256_movemask_epi8(flagged)), x, hits, n);
     }
     return n + DetectPortable(up, row, down, x, end, threshold, hits + n);
 }
@@ -170,30 +185,57 @@ LUMORA_TARGET_AVX2 int Detect16Avx2(const uint16_t* up, const uint16_t* row, con
 }
 
 // ---- AVX-512 --------------------------------------------------------------------------------
-// Thirty-two samples a step; the last step of a row masks its loads.
+// Thirty-two samples a step; only the last step of a row masks its loads.
 
 LUMORA_TARGET_AVX512 inline __mmask32 StepLanes(int left) {
     return left >= 32 ? 0xFFFFFFFFu : (1u << left) - 1;
 }
 
-LUMORA_TARGET_AVX512 inline __m512i Widen8Avx512(__mmask32 lanes, const uint8_t* p) {
-    return _mm512_cvtepu8_epi16(_mm256_maskz_loadu_epi8(lanes, p));
+// Appends x + i for every set bit i of a 64-bit mask, lowest first.
+inline int AppendBits64(uint64_t bits, int x, int32_t* hits, int n) {
+    while (bits != 0) {
+        hits[n++] = x + __builtin_ctzll(bits);
+        bits &= bits - 1;
+    }
+    return n;
+}
+
+LUMORA_TARGET_AVX512 inline __m512i LoadBytes512(__mmask64 lanes, const uint8_t* p) {
+    return lanes == ~__mmask64{0} ? _mm512_loadu_si512(p) : _mm512_maskz_loadu_epi8(lanes, p);
+}
+
+// As Mean4Bytes, 64 lanes; the rounding correction is one three-input logic operation.
+LUMORA_TARGET_AVX512 inline __m512i Mean4BytesAvx512(__m512i l, __m512i r, __m512i u, __m512i d) {
+    const __m512i one = _mm512_set1_epi8(1);
+    const __m512i lr = _mm512_xor_si512(l, r);
+    const __m512i ud = _mm512_xor_si512(u, d);
+    const __m512i a = _mm512_sub_epi8(_mm512_avg_epu8(l, r), _mm512_and_si512(lr, one));
+    const __m512i b = _mm512_sub_epi8(_mm512_avg_epu8(u, d), _mm512_and_si512(ud, one));
+    // (a ^ b) & ~(lr & ud), then bit 0 only: 0x70 is ~(B & C) & A over the inputs (A, B, C).
+    const __m512i roundDown =
+        _mm512_and_si512(_mm512_ternarylogic_epi32(_mm512_xor_si512(a, b), lr, ud, 0x70), one);
+    return _mm512_sub_epi8(_mm512_avg_epu8(a, b), roundDown);
 }
 
 LUMORA_TARGET_AVX512 int Detect8Avx512(const uint8_t* up, const uint8_t* row, const uint8_t* down,
                                        int begin, int end, int threshold, int32_t* hits) {
-    const __m512i limit = _mm512_set1_epi16(static_cast<short>(threshold));
+    const __m512i limit = _mm512_set1_epi8(static_cast<char>(threshold));
     int n = 0;
-    for (int x = begin; x < end; x += 32) {
-        const __mmask32 lanes = StepLanes(end - x);
-        const __m512i sum = _mm512_add_epi16(
-            _mm512_add_epi16(Widen8Avx512(lanes, row + x - 1), Widen8Avx512(lanes, row + x + 1)),
-            _mm512_add_epi16(Widen8Avx512(lanes, up + x), Widen8Avx512(lanes, down + x)));
-        const __m512i diff = _mm512_abs_epi16(
-            _mm512_sub_epi16(Widen8Avx512(lanes, row + x), _mm512_srli_epi16(sum, 2)));
-        n = AppendBits(_mm512_mask_cmpge_epu16_mask(lanes, diff, limit), x, hits, n);
+    for (int x = begin; x < end; x += 64) {
+        const int left = end - x;
+        const __mmask64 lanes = left >= 64 ? ~__mmask64{0} : (__mmask64{1} << left) - 1;
+        const __m512i c = LoadBytes512(lanes, row + x);
+        const __m512i mean =
+            Mean4BytesAvx512(LoadBytes512(lanes, row + x - 1), LoadBytes512(lanes, row + x + 1),
+                             LoadBytes512(lanes, up + x), LoadBytes512(lanes, down + x));
+        const __m512i diff = _mm512_or_si512(_mm512_subs_epu8(c, mean), _mm512_subs_epu8(mean, c));
+        n = AppendBits64(_mm512_mask_cmpge_epu8_mask(lanes, diff, limit), x, hits, n);
     }
     return n;
+}
+
+LUMORA_TARGET_AVX512 inline __m512i Load16Avx512(__mmask32 lanes, const uint16_t* p) {
+    return lanes == 0xFFFFFFFFu ? _mm512_loadu_si512(p) : _mm512_maskz_loadu_epi16(lanes, p);
 }
 
 LUMORA_TARGET_AVX512 int Detect16Avx512(const uint16_t* up, const uint16_t* row,
@@ -204,10 +246,10 @@ LUMORA_TARGET_AVX512 int Detect16Avx512(const uint16_t* up, const uint16_t* row,
     int n = 0;
     for (int x = begin; x < end; x += 32) {
         const __mmask32 lanes = StepLanes(end - x);
-        const __m512i l = _mm512_maskz_loadu_epi16(lanes, row + x - 1);
-        const __m512i r = _mm512_maskz_loadu_epi16(lanes, row + x + 1);
-        const __m512i u = _mm512_maskz_loadu_epi16(lanes, up + x);
-        const __m512i d = _mm512_maskz_loadu_epi16(lanes, down + x);
+        const __m512i l = Load16Avx512(lanes, row + x - 1);
+        const __m512i r = Load16Avx512(lanes, row + x + 1);
+        const __m512i u = Load16Avx512(lanes, up + x);
+        const __m512i d = Load16Avx512(lanes, down + x);
         const __m512i quarters =
             _mm512_add_epi16(_mm512_add_epi16(_mm512_srli_epi16(l, 2), _mm512_srli_epi16(r, 2)),
                              _mm512_add_epi16(_mm512_srli_epi16(u, 2), _mm512_srli_epi16(d, 2)));
@@ -215,7 +257,7 @@ LUMORA_TARGET_AVX512 int Detect16Avx512(const uint16_t* up, const uint16_t* row,
             _mm512_add_epi16(_mm512_and_si512(l, three), _mm512_and_si512(r, three)),
             _mm512_add_epi16(_mm512_and_si512(u, three), _mm512_and_si512(d, three)));
         const __m512i mean = _mm512_add_epi16(quarters, _mm512_srli_epi16(rests, 2));
-        const __m512i c = _mm512_maskz_loadu_epi16(lanes, row + x);
+        const __m512i c = Load16Avx512(lanes, row + x);
         const __m512i diff =
             _mm512_or_si512(_mm512_subs_epu16(c, mean), _mm512_subs_epu16(mean, c));
         n = AppendBits(_mm512_mask_cmpge_epu16_mask(lanes, diff, limit), x, hits, n);
@@ -373,6 +415,176 @@ void Replace(ImageBuffer& frame, const ImageBuffer& flags,
     }
 }
 
+// The replacement done row by row right behind the detection, while the rows around are still
+// in the cache. A pixel's neighbours left, right and above are final once its own row is tested;
+// the one below is known once the run of flagged pixels under it ends in a tested row (or in a
+// row the test never reaches). Pixels whose run goes on past the tested rows keep their partial
+// sum and are finished at the end, in row order. Unflagged pixels never change, so the order of
+// replacement does not matter and the result is Replace's.
+// A pixel whose neighbour below is not known yet, with the sum of the others.
+struct PendingPixel {
+    int x;
+    int y;
+    int sum;
+    int count;
+};
+
+// Memory the single-thread detection and replacement reuse from frame to frame, so a frame
+// allocates nothing (fresh pages cost a fault each).
+struct Scratch {
+    std::vector<int32_t> hits;
+    std::vector<size_t> rowStart;
+    ColumnMemo memo;
+    std::vector<PendingPixel> pending;
+};
+Scratch& ThreadScratch() {
+    thread_local Scratch scratch;
+    return scratch;
+}
+
+template <class T>
+class RowReplacer {
+public:
+    RowReplacer(ImageBuffer& frame, const ImageBuffer& flags, Scratch& scratch)
+        : frame_(frame),
+          flags_(flags),
+          width_(frame.Width()),
+          height_(frame.Height()),
+          memo_(scratch.memo),
+          pending_(scratch.pending) {
+        memo_.Reset(width_);
+        pending_.clear();
+    }
+
+    // The flagged pixels [first, last) of one row, ascending; rows from `untested` down to the
+    // last row the test reaches have no final flags yet.
+    void Row(const PlanePosition* first, const PlanePosition* last, int untested) {
+        int leftGood = -1;
+        int rightGood = -1;
+        int previousX = -2;
+        const int lastTestedRow = height_ - 5;
+        for (const PlanePosition* p = first; p != last; ++p) {
+            const int x = p->x;
+            const int y = p->y;
+            const uint8_t* f = flags_.Row(y);
+            T* row = reinterpret_cast<T*>(frame_.Row(y));
+            if (previousX != x - 1) leftGood = x - 1;
+            previousX = x;
+            int sum = 0;
+            int count = 0;
+            if (leftGood >= 0) {
+                sum += row[leftGood];
+                ++count;
+            }
+            if (rightGood <= x) {
+                rightGood = x + 1;
+                while (rightGood < width_ && f[rightGood] != 0) ++rightGood;
+            }
+            if (rightGood < width_) {
+                sum += row[rightGood];
+                ++count;
+            }
+            const size_t cx = static_cast<size_t>(x);
+            int up = y - 1;
+            if (up >= 0 && flags_.Row(up)[x] != 0) {
+                if (memo_.lastRow[cx] == y - 1) {
+                    up = memo_.upRow[cx];
+                } else {
+                    while (up >= 0 && flags_.Row(up)[x] != 0) --up;
+                }
+            }
+            memo_.lastRow[cx] = y;
+            memo_.upRow[cx] = up;
+            if (up >= 0) {
+                sum += FrameRow<T>(frame_, up)[x];
+                ++count;
+            }
+            // Rows the test has not reached yet have no final flags.
+            auto final = [&](int r) { return r < untested || r > lastTestedRow; };
+            int down = y + 1;
+            while (down < height_ && final(down) && flags_.Row(down)[x] != 0) ++down;
+            if (down < height_ && !final(down)) {
+                pending_.push_back(PendingPixel{x, y, sum, count});
+                continue;
+            }
+            if (down < height_) {
+                sum += FrameRow<T>(frame_, down)[x];
+                ++count;
+            }
+            if (count > 0) row[x] = static_cast<T>(sum / count);
+        }
+    }
+
+    // The pixels whose run went past the tested rows, now that every flag is final.
+    void Finish() {
+        for (int& down : memo_.downRow) down = -1;
+        for (const PendingPixel& p : pending_) {
+            int& down = memo_.downRow[static_cast<size_t>(p.x)];
+            if (down <= p.y) {
+                down = p.y + 1;
+                while (down < height_ && flags_.Row(down)[p.x] != 0) ++down;
+            }
+            int sum = p.sum;
+            int count = p.count;
+            if (down < height_) {
+                sum += FrameRow<T>(frame_, down)[p.x];
+                ++count;
+            }
+            if (count > 0) reinterpret_cast<T*>(frame_.Row(p.y))[p.x] = static_cast<T>(sum / count);
+        }
+        pending_.clear();
+    }
+
+private:
+    ImageBuffer& frame_;
+    const ImageBuffer& flags_;
+    const int width_;
+    const int height_;
+    ColumnMemo& memo_;
+    std::vector<PendingPixel>& pending_;
+};
+
+// How many rows the replacement follows the test: room for short vertical runs to end.
+constexpr int kReplaceLag = 4;
+
+// Tests the detection rows of a frame one after the other, each right after `before(y)` has
+// readied the rows it needs up to y, and replaces behind the test.
+template <class T, class Before>
+void DetectAndReplace(const Detection& d, ImageBuffer& frame, std::vector<PlanePosition>& flagged,
+                      Before before) {
+    const int height = frame.Height();
+    Scratch& scratch = ThreadScratch();
+    std::vector<int32_t>& hits = scratch.hits;
+    hits.resize(static_cast<size_t>(frame.Width()) * 2);
+    RowReplacer<T> replacer(frame, *d.flags, scratch);
+    // Where each tested row's pixels start in `flagged`.
+    std::vector<size_t>& rowStart = scratch.rowStart;
+    rowStart.assign(static_cast<size_t>(height) + 1, flagged.size());
+    const bool rows = HasDetectionRows(frame);
+    const int firstTested = 4;
+    const int lastTested = height - 5;
+    auto replaceRow = [&](int r, int untested) {
+        if (r < firstTested || r > lastTested) return;
+        const PlanePosition* base = flagged.data();
+        replacer.Row(base + rowStart[static_cast<size_t>(r)],
+                     base + rowStart[static_cast<size_t>(r) + 1], untested);
+    };
+    for (int y = 0; y < height; ++y) {
+        before(y);
+        const int tested = y - 1;  // row y − 1 has all its neighbours ready now
+        if (!rows || tested < firstTested || tested > lastTested) continue;
+        rowStart[static_cast<size_t>(tested)] = flagged.size();
+        DetectRow<T>(d, tested, hits, flagged);
+        rowStart[static_cast<size_t>(tested) + 1] = flagged.size();
+        replaceRow(tested - kReplaceLag, tested + 1);
+    }
+    if (!rows) return;
+    for (int r = std::max(firstTested, lastTested - kReplaceLag + 1); r <= lastTested; ++r) {
+        replaceRow(r, lastTested + 1);
+    }
+    replacer.Finish();
+}
+
 // The detection of a frame against its planes; false when the planes cannot serve it. Clears
 // the flags the previous frame left.
 bool StartDetection(ImageBuffer& frame, MaskSet& masks, const MaskGeometry& geometry, int threshold,
@@ -438,6 +650,14 @@ bool DefectCorrect(ImageBuffer& frame, MaskSet& masks, const MaskGeometry& geome
     // list holds the flagged pixels of its rows. The pool is handed band numbers, not rows.
     const int rows = frame.Height() - 8;
     const int bands = pool != nullptr ? std::clamp(rows / 64, 1, pool->Bands()) : 1;
+    if (bands == 1) {
+        if (wide) {
+            DetectAndReplace<uint16_t>(d, frame, flaggedAll, [](int) {});
+        } else {
+            DetectAndReplace<uint8_t>(d, frame, flaggedAll, [](int) {});
+        }
+        return true;
+    }
     const std::vector<int> starts = RowBandPool::Split(rows, bands, 1);
     std::vector<std::vector<PlanePosition>> flagged(static_cast<size_t>(bands));
     // Detection of all bands ends before any replacement starts: the replacement reads flags
@@ -490,28 +710,11 @@ bool FlatFieldAndDefectCorrect(ImageBuffer& frame, MaskSet& masks, const MaskGeo
         for (int y = 0; y < frame.Height(); ++y) flat.Run(y);
         return true;
     }
-    const bool wide = frame.BitCount() == 16;
-    const bool detect = HasDetectionRows(frame);
-    const int height = frame.Height();
     std::vector<PlanePosition>& flagged = masks.FlaggedLastFrame(frame.BitCount());
-    std::vector<int32_t> hits(static_cast<size_t>(frame.Width()) * 2);
-    // Row y − 1 is tested as soon as row y, its last neighbour, is flat.
-    for (int y = 0; y < height; ++y) {
-        flat.Run(y);
-        const int tested = y - 1;
-        if (!detect || tested < 4 || tested > height - 5) continue;
-        if (wide) {
-            DetectRow<uint16_t>(d, tested, hits, flagged);
-        } else {
-            DetectRow<uint8_t>(d, tested, hits, flagged);
-        }
-    }
-    if (!flagged.empty()) {
-        if (wide) {
-            ReplaceAll<uint16_t>(frame, *d.flags, flagged);
-        } else {
-            ReplaceAll<uint8_t>(frame, *d.flags, flagged);
-        }
+    if (frame.BitCount() == 16) {
+        DetectAndReplace<uint16_t>(d, frame, flagged, [&](int y) { flat.Run(y); });
+    } else {
+        DetectAndReplace<uint8_t>(d, frame, flagged, [&](int y) { flat.Run(y); });
     }
     return true;
 }

@@ -178,49 +178,74 @@ LUMORA_TARGET_AVX2 void FlatRow16Avx2(uint16_t* v, const uint16_t* dark, const u
 }
 
 // ---- AVX-512 --------------------------------------------------------------------------------
-// Sixteen samples a step; the last step of a row masks its loads and stores.
+// Sixteen samples a step. Whole steps load and store plainly (masked stores are slow on some
+// processors); only the last step of a row masks them.
+
+LUMORA_TARGET_AVX512 inline __m128i Flat8Avx512(__m128i v8, __m128i lo8, __m128i hi8) {
+    const __m512i lo = _mm512_cvtepu8_epi32(lo8);
+    const __m512i s = _mm512_sub_epi32(_mm512_cvtepu8_epi32(hi8), lo);
+    const __m512 fs = _mm512_cvtepi32_ps(s);
+    __m512 r = _mm512_rcp14_ps(fs);
+    r = _mm512_fmadd_ps(r, _mm512_fnmadd_ps(fs, r, _mm512_set1_ps(1.0f)), r);
+    const __m512 q =
+        _mm512_fmadd_ps(_mm512_cvtepi32_ps(_mm512_sub_epi32(_mm512_cvtepu8_epi32(v8), lo)),
+                        _mm512_mul_ps(r, _mm512_set1_ps(256.0f)), _mm512_set1_ps(kNudge8));
+    const __m512i out = _mm512_max_epi32(_mm512_cvttps_epi32(q), _mm512_setzero_si512());
+    // A span of 0 keeps the sample.
+    return _mm_mask_blend_epi8(_mm_cmpeq_epi8_mask(lo8, hi8), _mm512_cvtusepi32_epi8(out), v8);
+}
 
 LUMORA_TARGET_AVX512 void FlatRow8Avx512(uint8_t* v, const uint8_t* dark, const uint8_t* bright,
                                          int n) {
-    const __m512 one = _mm512_set1_ps(1.0f);
-    for (int x = 0; x < n; x += 16) {
-        const __mmask16 lanes = n - x >= 16 ? 0xFFFF : static_cast<__mmask16>((1u << (n - x)) - 1);
-        const __m512i vv = _mm512_cvtepu8_epi32(_mm_maskz_loadu_epi8(lanes, v + x));
-        const __m512i lo = _mm512_cvtepu8_epi32(_mm_maskz_loadu_epi8(lanes, dark + x));
-        const __m512i hi = _mm512_cvtepu8_epi32(_mm_maskz_loadu_epi8(lanes, bright + x));
-        const __m512i s = _mm512_sub_epi32(hi, lo);
-        const __m512 fs = _mm512_cvtepi32_ps(s);
-        __m512 r = _mm512_rcp14_ps(fs);
-        r = _mm512_fmadd_ps(r, _mm512_fnmadd_ps(fs, r, one), r);
-        const __m512 q =
-            _mm512_fmadd_ps(_mm512_cvtepi32_ps(_mm512_sub_epi32(vv, lo)),
-                            _mm512_mul_ps(r, _mm512_set1_ps(256.0f)), _mm512_set1_ps(kNudge8));
-        const __m512i out = _mm512_max_epi32(_mm512_cvttps_epi32(q), _mm512_setzero_si512());
-        // Stored only where the span is not 0; the other samples stay.
-        const __mmask16 store = _mm512_mask_test_epi32_mask(lanes, s, s);
-        _mm_mask_storeu_epi8(v + x, store, _mm512_cvtusepi32_epi8(out));
+    int x = 0;
+    for (; x + 16 <= n; x += 16) {
+        const __m128i out =
+            Flat8Avx512(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + x)),
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(dark + x)),
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(bright + x)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(v + x), out);
     }
+    if (x < n) {
+        const auto lanes = static_cast<__mmask16>((1u << (n - x)) - 1);
+        const __m128i out =
+            Flat8Avx512(_mm_maskz_loadu_epi8(lanes, v + x), _mm_maskz_loadu_epi8(lanes, dark + x),
+                        _mm_maskz_loadu_epi8(lanes, bright + x));
+        _mm_mask_storeu_epi8(v + x, lanes, out);
+    }
+}
+
+LUMORA_TARGET_AVX512 inline __m256i Flat16Avx512(__m256i v16, __m256i lo16, __m256i hi16) {
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i lo = _mm512_cvtepu16_epi32(lo16);
+    const __m512i s = _mm512_sub_epi32(_mm512_cvtepu16_epi32(hi16), lo);
+    const __m512i t = _mm512_sub_epi32(_mm512_cvtepu16_epi32(v16), lo);
+    const __m512 r = _mm512_rcp14_ps(_mm512_cvtepi32_ps(s));
+    __m512i q = _mm512_cvttps_epi32(
+        _mm512_mul_ps(_mm512_cvtepi32_ps(t), _mm512_mul_ps(r, _mm512_set1_ps(4096.0f))));
+    const __m512i rest = _mm512_sub_epi32(_mm512_slli_epi32(t, 12), _mm512_mullo_epi32(q, s));
+    q = _mm512_mask_sub_epi32(q, _mm512_cmplt_epi32_mask(rest, zero), q, _mm512_set1_epi32(1));
+    q = _mm512_mask_add_epi32(q, _mm512_cmpge_epi32_mask(rest, s), q, _mm512_set1_epi32(1));
+    q = _mm512_min_epi32(_mm512_max_epi32(q, zero), _mm512_set1_epi32(4095));
+    const __m256i out = _mm512_cvtepi32_epi16(_mm512_slli_epi32(q, 4));
+    return _mm256_mask_blend_epi16(_mm512_cmpgt_epi32_mask(s, zero), v16, out);
 }
 
 LUMORA_TARGET_AVX512 void FlatRow16Avx512(uint16_t* v, const uint16_t* dark, const uint16_t* bright,
                                           int n) {
-    const __m512i zero = _mm512_setzero_si512();
-    for (int x = 0; x < n; x += 16) {
-        const __mmask16 lanes = n - x >= 16 ? 0xFFFF : static_cast<__mmask16>((1u << (n - x)) - 1);
-        const __m512i vv = _mm512_cvtepu16_epi32(_mm256_maskz_loadu_epi16(lanes, v + x));
-        const __m512i lo = _mm512_cvtepu16_epi32(_mm256_maskz_loadu_epi16(lanes, dark + x));
-        const __m512i hi = _mm512_cvtepu16_epi32(_mm256_maskz_loadu_epi16(lanes, bright + x));
-        const __m512i s = _mm512_sub_epi32(hi, lo);
-        const __m512i t = _mm512_sub_epi32(vv, lo);
-        const __m512 r = _mm512_rcp14_ps(_mm512_cvtepi32_ps(s));
-        __m512i q = _mm512_cvttps_epi32(
-            _mm512_mul_ps(_mm512_cvtepi32_ps(t), _mm512_mul_ps(r, _mm512_set1_ps(4096.0f))));
-        const __m512i rest = _mm512_sub_epi32(_mm512_slli_epi32(t, 12), _mm512_mullo_epi32(q, s));
-        q = _mm512_mask_sub_epi32(q, _mm512_cmplt_epi32_mask(rest, zero), q, _mm512_set1_epi32(1));
-        q = _mm512_mask_add_epi32(q, _mm512_cmpge_epi32_mask(rest, s), q, _mm512_set1_epi32(1));
-        q = _mm512_min_epi32(_mm512_max_epi32(q, zero), _mm512_set1_epi32(4095));
-        const __mmask16 store = _mm512_mask_cmpgt_epi32_mask(lanes, s, zero);
-        _mm256_mask_storeu_epi16(v + x, store, _mm512_cvtepi32_epi16(_mm512_slli_epi32(q, 4)));
+    int x = 0;
+    for (; x + 16 <= n; x += 16) {
+        const __m256i out =
+            Flat16Avx512(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + x)),
+                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dark + x)),
+                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bright + x)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(v + x), out);
+    }
+    if (x < n) {
+        const auto lanes = static_cast<__mmask16>((1u << (n - x)) - 1);
+        const __m256i out = Flat16Avx512(_mm256_maskz_loadu_epi16(lanes, v + x),
+                                         _mm256_maskz_loadu_epi16(lanes, dark + x),
+                                         _mm256_maskz_loadu_epi16(lanes, bright + x));
+        _mm256_mask_storeu_epi16(v + x, lanes, out);
     }
 }
 

@@ -406,6 +406,9 @@ void CompareWithTheRule(int bits, uint32_t seed) {
         }
     }
     const std::vector<int> expected = DotFilterByTheRule<T>(v, dark, bright, kW, kH, threshold);
+    ImageBuffer fused;
+    ASSERT_TRUE(fused.CreateLike(frame));
+    std::memcpy(fused.Pixels(), frame.Pixels(), frame.SizeBytes());
     ASSERT_TRUE(DefectCorrect(frame, masks, MaskGeometry{0, 0, kW, kH}, threshold));
     int mismatches = 0;
     for (int y = 0; y < kH; ++y) {
@@ -414,6 +417,27 @@ void CompareWithTheRule(int bits, uint32_t seed) {
         }
     }
     EXPECT_EQ(mismatches, 0) << bits << "-bit, seed " << seed;
+
+    // The same defects in the one pass with the flat field, with references that map every
+    // sample to itself (8 bits) or to itself in the top twelve bits (16 bits), where the
+    // flattened threshold applies.
+    const int shift = bits == 8 ? 0 : 4;
+    test::FillMono(masks.Reference(bits, kMaskDark), [](int, int) { return 0; });
+    test::FillMono(masks.Reference(bits, kMaskBright),
+                   [bits](int, int) { return bits == 8 ? 255 : 4096; });
+    std::vector<int> shifted = v;
+    for (int& value : shifted) value <<= shift;
+    const std::vector<int> expectedFused =
+        DotFilterByTheRule<T>(shifted, dark, bright, kW, kH, threshold << shift);
+    ASSERT_TRUE(FlatFieldAndDefectCorrect(fused, masks, MaskGeometry{0, 0, kW, kH},
+                                          threshold << shift, threshold));
+    mismatches = 0;
+    for (int y = 0; y < kH; ++y) {
+        for (int x = 0; x < kW; ++x) {
+            mismatches += Mono(fused, x, y) != expectedFused[static_cast<size_t>(y * kW + x)];
+        }
+    }
+    EXPECT_EQ(mismatches, 0) << bits << "-bit in one pass, seed " << seed;
 }
 
 TEST(DotFilter, MatchesThePixelByPixelRuleOnDenseDefects) {
