@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "imaging/PixelConverter.h"
+#include "imaging/SimdLevel.h"
 
 namespace lumora {
 
@@ -21,5 +22,12 @@ void LookupRect8(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
                  int dstBpp, int srcBpp, int dstStride, int srcStride, const uint8_t* lut);
 void LookupRect16(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
                   int dstBpp, int srcBpp, int dstStride, int srcStride, const uint16_t* lut);
+
+// The row kernels of an instruction-set level: n samples through a table; d may be s.
+struct LookupKernels {
+    void (*bytes)(uint8_t* d, const uint8_t* s, int n, const uint8_t* table);     // 256 entries
+    void (*words)(uint16_t* d, const uint16_t* s, int n, const uint16_t* table);  // 65536
+};
+LookupKernels LookupKernelsFor(SimdLevel level);
 
 }  // namespace lumora

@@ -195,6 +195,7 @@ TEST(DefectKernels, EveryLevelFlagsWhatThePortableTestFlags) {
 // Whole frames at every level against the portable level: windows that are not multiples of
 // any vector width, a single row or column, both depths, maps, and the fused pass.
 TEST(Corrections, EveryLevelCorrectsFramesAsThePortableCodeDoes) {
+    const test::ScopedSimdLevel restore;
     constexpr int kPlane = 80;
     TestRandom random(13);
     for (int bits : {8, 16}) {
@@ -261,7 +262,6 @@ TEST(Corrections, EveryLevelCorrectsFramesAsThePortableCodeDoes) {
             }
         }
     }
-    SetSimdLevelForTesting(DetectedSimdLevel());
 }
 
 // The one pass gives what the two corrections give one after the other.

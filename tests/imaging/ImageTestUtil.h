@@ -55,6 +55,18 @@ inline void ForEachSimdLevel(const std::function<void(SimdLevel)>& body) {
     SetSimdLevelForTesting(before);
 }
 
+// Restores the level in force when it goes out of scope.
+class ScopedSimdLevel {
+public:
+    ScopedSimdLevel() : saved_(ActiveSimdLevel()) {}
+    ~ScopedSimdLevel() { SetSimdLevelForTesting(saved_); }
+    ScopedSimdLevel(const ScopedSimdLevel&) = delete;
+    ScopedSimdLevel& operator=(const ScopedSimdLevel&) = delete;
+
+private:
+    SimdLevel saved_;
+};
+
 // Levels the processor has.
 inline std::vector<SimdLevel> SimdLevels() {
     std::vector<SimdLevel> levels;
