@@ -12,6 +12,12 @@ namespace lumora {
 
 namespace {
 
+// A pixel of the frame (x, y).
+struct PlanePosition {
+    int x;
+    int y;
+};
+
 // ---- the outlier test, row by row ------------------------------------------------------------
 
 template <class T>
@@ -269,10 +275,34 @@ LUMORA_TARGET_AVX512 int Detect16Avx512(const uint16_t* up, const uint16_t* row,
 
 // ---- detection over a frame ------------------------------------------------------------------
 
+// The defect flags of one frame, a bit per pixel: small enough to stay in the cache while the
+// replacement looks up its neighbours, and cleared as a whole for each frame.
+class FlagBits {
+public:
+    void Reset(int width, int height) {
+        wordsPerRow_ = (static_cast<size_t>(width) + 63) / 64;
+        words_.assign(wordsPerRow_ * static_cast<size_t>(height), 0);
+    }
+    bool Test(int x, int y) const {
+        return ((Row(y)[static_cast<size_t>(x) / 64] >> (x % 64)) & 1) != 0;
+    }
+    // Rows are whole words, so bands setting their own rows never share a word.
+    void Set(int x, int y) { Row(y)[static_cast<size_t>(x) / 64] |= uint64_t{1} << (x % 64); }
+
+private:
+    const uint64_t* Row(int y) const {
+        return words_.data() + static_cast<size_t>(y) * wordsPerRow_;
+    }
+    uint64_t* Row(int y) { return words_.data() + static_cast<size_t>(y) * wordsPerRow_; }
+
+    size_t wordsPerRow_ = 0;
+    std::vector<uint64_t> words_;
+};
+
 // What the detection of one frame works with.
 struct Detection {
     const ImageBuffer* frame = nullptr;
-    ImageBuffer* flags = nullptr;
+    FlagBits* flags = nullptr;
     const MaskSet::MappedDefects* mapped = nullptr;  // null: the maps do not line up
     int originX = 0;
     int originY = 0;
@@ -307,24 +337,27 @@ void DetectRow(const Detection& d, int y, std::vector<int32_t>& hits,
             n = d.kernels.detect16(up, row, down, begin, end, d.threshold, h);
         }
     }
+    // The mapped columns of this row, merged in column order with the test's (both ascending).
+    const uint32_t* mapped = nullptr;
+    const uint32_t* mappedEnd = nullptr;
     if (d.mapped != nullptr) {
         const size_t planeRow = static_cast<size_t>(d.originY + y);
-        const uint32_t* first = d.mapped->columns.data() + d.mapped->rowStart[planeRow];
-        const uint32_t* last = d.mapped->columns.data() + d.mapped->rowStart[planeRow + 1];
-        first = std::lower_bound(first, last, static_cast<uint32_t>(d.originX + begin));
-        const int found = n;
-        for (; first != last && *first < static_cast<uint32_t>(d.originX + end); ++first) {
-            h[n++] = static_cast<int32_t>(*first) - d.originX;
-        }
-        if (n > found && found > 0) {
-            std::inplace_merge(h, h + found, h + n);
-            n = static_cast<int>(std::unique(h, h + n) - h);
-        }
+        mapped = d.mapped->columns.data() + d.mapped->rowStart[planeRow];
+        mappedEnd = d.mapped->columns.data() + d.mapped->rowStart[planeRow + 1];
+        mapped = std::lower_bound(mapped, mappedEnd, static_cast<uint32_t>(d.originX + begin));
+        mappedEnd = std::lower_bound(mapped, mappedEnd, static_cast<uint32_t>(d.originX + end));
     }
-    uint8_t* f = d.flags->Row(y);
-    for (int i = 0; i < n; ++i) {
-        f[h[i]] = 1;
-        flagged.push_back(PlanePosition{h[i], y});
+    int i = 0;
+    while (i < n || mapped != mappedEnd) {
+        int x;
+        if (mapped == mappedEnd || (i < n && h[i] <= static_cast<int>(*mapped) - d.originX)) {
+            x = h[i++];
+            if (mapped != mappedEnd && x == static_cast<int>(*mapped) - d.originX) ++mapped;
+        } else {
+            x = static_cast<int>(*mapped++) - d.originX;
+        }
+        d.flags->Set(x, y);
+        flagged.push_back(PlanePosition{x, y});
     }
 }
 
@@ -350,8 +383,8 @@ struct ColumnMemo {
 // be remembered along a run of flagged pixels instead of searched again: a flagged column or
 // row costs one pass, not a search per pixel. Only the listed pixels are visited.
 template <class T>
-void Replace(ImageBuffer& frame, const ImageBuffer& flags,
-             const std::vector<PlanePosition>& flagged, ColumnMemo& memo) {
+void Replace(ImageBuffer& frame, const FlagBits& flags, const std::vector<PlanePosition>& flagged,
+             ColumnMemo& memo) {
     const int width = frame.Width();
     const int height = frame.Height();
     memo.Reset(width);
@@ -362,7 +395,6 @@ void Replace(ImageBuffer& frame, const ImageBuffer& flags,
     for (const PlanePosition& p : flagged) {
         const int x = p.x;
         const int y = p.y;
-        const uint8_t* f = flags.Row(y);
         T* row = reinterpret_cast<T*>(frame.Row(y));
         if (y != currentRow) {
             currentRow = y;
@@ -381,7 +413,7 @@ void Replace(ImageBuffer& frame, const ImageBuffer& flags,
         }
         if (rightGood <= x) {
             rightGood = x + 1;
-            while (rightGood < width && f[rightGood] != 0) ++rightGood;
+            while (rightGood < width && flags.Test(rightGood, y)) ++rightGood;
         }
         if (rightGood < width) {
             sum += row[rightGood];
@@ -389,11 +421,11 @@ void Replace(ImageBuffer& frame, const ImageBuffer& flags,
         }
         const size_t cx = static_cast<size_t>(x);
         int up = y - 1;
-        if (up >= 0 && flags.Row(up)[x] != 0) {
+        if (up >= 0 && flags.Test(x, up)) {
             if (memo.lastRow[cx] == y - 1) {
                 up = memo.upRow[cx];
             } else {
-                while (up >= 0 && flags.Row(up)[x] != 0) --up;
+                while (up >= 0 && flags.Test(x, up)) --up;
             }
         }
         memo.lastRow[cx] = y;
@@ -405,7 +437,7 @@ void Replace(ImageBuffer& frame, const ImageBuffer& flags,
         int& down = memo.downRow[cx];
         if (down <= y) {
             down = y + 1;
-            while (down < height && flags.Row(down)[x] != 0) ++down;
+            while (down < height && flags.Test(x, down)) ++down;
         }
         if (down < height) {
             sum += FrameRow<T>(frame, down)[x];
@@ -432,6 +464,8 @@ struct PendingPixel {
 // Memory the single-thread detection and replacement reuse from frame to frame, so a frame
 // allocates nothing (fresh pages cost a fault each).
 struct Scratch {
+    FlagBits flags;
+    std::vector<PlanePosition> flagged;
     std::vector<int32_t> hits;
     std::vector<size_t> rowStart;
     ColumnMemo memo;
@@ -445,7 +479,7 @@ Scratch& ThreadScratch() {
 template <class T>
 class RowReplacer {
 public:
-    RowReplacer(ImageBuffer& frame, const ImageBuffer& flags, Scratch& scratch)
+    RowReplacer(ImageBuffer& frame, const FlagBits& flags, Scratch& scratch)
         : frame_(frame),
           flags_(flags),
           width_(frame.Width()),
@@ -466,7 +500,6 @@ public:
         for (const PlanePosition* p = first; p != last; ++p) {
             const int x = p->x;
             const int y = p->y;
-            const uint8_t* f = flags_.Row(y);
             T* row = reinterpret_cast<T*>(frame_.Row(y));
             if (previousX != x - 1) leftGood = x - 1;
             previousX = x;
@@ -478,7 +511,7 @@ public:
             }
             if (rightGood <= x) {
                 rightGood = x + 1;
-                while (rightGood < width_ && f[rightGood] != 0) ++rightGood;
+                while (rightGood < width_ && flags_.Test(rightGood, y)) ++rightGood;
             }
             if (rightGood < width_) {
                 sum += row[rightGood];
@@ -486,11 +519,11 @@ public:
             }
             const size_t cx = static_cast<size_t>(x);
             int up = y - 1;
-            if (up >= 0 && flags_.Row(up)[x] != 0) {
+            if (up >= 0 && flags_.Test(x, up)) {
                 if (memo_.lastRow[cx] == y - 1) {
                     up = memo_.upRow[cx];
                 } else {
-                    while (up >= 0 && flags_.Row(up)[x] != 0) --up;
+                    while (up >= 0 && flags_.Test(x, up)) --up;
                 }
             }
             memo_.lastRow[cx] = y;
@@ -502,7 +535,7 @@ public:
             // Rows the test has not reached yet have no final flags.
             auto final = [&](int r) { return r < untested || r > lastTestedRow; };
             int down = y + 1;
-            while (down < height_ && final(down) && flags_.Row(down)[x] != 0) ++down;
+            while (down < height_ && final(down) && flags_.Test(x, down)) ++down;
             if (down < height_ && !final(down)) {
                 pending_.push_back(PendingPixel{x, y, sum, count});
                 continue;
@@ -522,7 +555,7 @@ public:
             int& down = memo_.downRow[static_cast<size_t>(p.x)];
             if (down <= p.y) {
                 down = p.y + 1;
-                while (down < height_ && flags_.Row(down)[p.x] != 0) ++down;
+                while (down < height_ && flags_.Test(p.x, down)) ++down;
             }
             int sum = p.sum;
             int count = p.count;
@@ -537,7 +570,7 @@ public:
 
 private:
     ImageBuffer& frame_;
-    const ImageBuffer& flags_;
+    const FlagBits& flags_;
     const int width_;
     const int height_;
     ColumnMemo& memo_;
@@ -546,6 +579,8 @@ private:
 
 // How many rows the replacement follows the test: room for short vertical runs to end.
 constexpr int kReplaceLag = 4;
+// How many rows are readied for the test at a time.
+constexpr int kReadyBlock = 16;
 
 // Tests the detection rows of a frame one after the other, each right after `before(y)` has
 // readied the rows it needs up to y, and replaces behind the test.
@@ -569,15 +604,23 @@ void DetectAndReplace(const Detection& d, ImageBuffer& frame, std::vector<PlaneP
         replacer.Row(base + rowStart[static_cast<size_t>(r)],
                      base + rowStart[static_cast<size_t>(r) + 1], untested);
     };
-    for (int y = 0; y < height; ++y) {
-        before(y);
-        const int tested = y - 1;  // row y − 1 has all its neighbours ready now
-        if (!rows || tested < firstTested || tested > lastTested) continue;
+    // Rows are readied a block at a time, so that work streams through whole blocks of rows
+    // (its own inputs too) instead of switching with the test at every row; a block still
+    // fits the cache the test reads it from.
+    int ready = 0;
+    auto readyUpTo = [&](int rowsWanted) {
+        if (ready >= rowsWanted) return;
+        const int target = std::min(height, rowsWanted + kReadyBlock - 1);
+        while (ready < target) before(ready++);
+    };
+    for (int tested = firstTested; rows && tested <= lastTested; ++tested) {
+        readyUpTo(tested + 2);  // the row below it
         rowStart[static_cast<size_t>(tested)] = flagged.size();
         DetectRow<T>(d, tested, hits, flagged);
         rowStart[static_cast<size_t>(tested) + 1] = flagged.size();
         replaceRow(tested - kReplaceLag, tested + 1);
     }
+    readyUpTo(height);
     if (!rows) return;
     for (int r = std::max(firstTested, lastTested - kReplaceLag + 1); r <= lastTested; ++r) {
         replaceRow(r, lastTested + 1);
@@ -585,8 +628,8 @@ void DetectAndReplace(const Detection& d, ImageBuffer& frame, std::vector<PlaneP
     replacer.Finish();
 }
 
-// The detection of a frame against its planes; false when the planes cannot serve it. Clears
-// the flags the previous frame left.
+// The detection of a frame against its planes; false when the planes cannot serve it. The
+// flags start cleared.
 bool StartDetection(ImageBuffer& frame, MaskSet& masks, const MaskGeometry& geometry, int threshold,
                     Detection& d) {
     if (!frame.IsValid() || !masks.IsComplete()) return false;
@@ -594,20 +637,18 @@ bool StartDetection(ImageBuffer& frame, MaskSet& masks, const MaskGeometry& geom
     if (bits != 8 && bits != 16) return false;
     if (frame.Width() > masks.Width() || frame.Height() > masks.Height()) return false;
     d.frame = &frame;
-    d.flags = &masks.Flags(bits);
+    d.flags = &ThreadScratch().flags;
+    d.flags->Reset(frame.Width(), frame.Height());
     d.mapped = ReferenceOrigin(frame, masks, geometry, d.originX, d.originY)
                    ? &masks.MappedDefectsOf(bits)
                    : nullptr;
     d.threshold = threshold;
     d.kernels = DefectKernelsFor(ActiveSimdLevel());
-    std::vector<PlanePosition>& last = masks.FlaggedLastFrame(bits);
-    for (const PlanePosition& p : last) d.flags->Row(p.y)[p.x] = 0;
-    last.clear();
     return true;
 }
 
 template <class T>
-void ReplaceAll(ImageBuffer& frame, const ImageBuffer& flags,
+void ReplaceAll(ImageBuffer& frame, const FlagBits& flags,
                 const std::vector<PlanePosition>& flagged) {
     ColumnMemo memo;
     Replace<T>(frame, flags, flagged, memo);
@@ -644,17 +685,18 @@ bool DefectCorrect(ImageBuffer& frame, MaskSet& masks, const MaskGeometry& geome
     Detection d;
     if (!StartDetection(frame, masks, geometry, threshold, d)) return false;
     const bool wide = frame.BitCount() == 16;
-    std::vector<PlanePosition>& flaggedAll = masks.FlaggedLastFrame(frame.BitCount());
     if (!HasDetectionRows(frame)) return true;
     // The detection rows 4..height − 5 in bands; both passes use the same bands, so band i's
     // list holds the flagged pixels of its rows. The pool is handed band numbers, not rows.
     const int rows = frame.Height() - 8;
     const int bands = pool != nullptr ? std::clamp(rows / 64, 1, pool->Bands()) : 1;
     if (bands == 1) {
+        std::vector<PlanePosition>& flagged = ThreadScratch().flagged;
+        flagged.clear();
         if (wide) {
-            DetectAndReplace<uint16_t>(d, frame, flaggedAll, [](int) {});
+            DetectAndReplace<uint16_t>(d, frame, flagged, [](int) {});
         } else {
-            DetectAndReplace<uint8_t>(d, frame, flaggedAll, [](int) {});
+            DetectAndReplace<uint8_t>(d, frame, flagged, [](int) {});
         }
         return true;
     }
@@ -694,7 +736,6 @@ bool DefectCorrect(ImageBuffer& frame, MaskSet& masks, const MaskGeometry& geome
             }
         },
         1);
-    for (const auto& list : flagged) flaggedAll.insert(flaggedAll.end(), list.begin(), list.end());
     return true;
 }
 
@@ -710,7 +751,8 @@ bool FlatFieldAndDefectCorrect(ImageBuffer& frame, MaskSet& masks, const MaskGeo
         for (int y = 0; y < frame.Height(); ++y) flat.Run(y);
         return true;
     }
-    std::vector<PlanePosition>& flagged = masks.FlaggedLastFrame(frame.BitCount());
+    std::vector<PlanePosition>& flagged = ThreadScratch().flagged;
+    flagged.clear();
     if (frame.BitCount() == 16) {
         DetectAndReplace<uint16_t>(d, frame, flagged, [&](int y) { flat.Run(y); });
     } else {

@@ -63,8 +63,6 @@ bool MaskSet::Create(int width, int height) {
             ok = ok && references_[slot][which].Create(width, height, bits);
             ok = ok && maps_[slot][which].Create(width, height, bits);
         }
-        // Flags are 0/1 whatever the depth; bytes halve the traffic of 16-bit frames.
-        ok = ok && flags_[slot].Create(width, height, 8);
     }
     if (!ok) {
         Reset();
@@ -84,8 +82,6 @@ void MaskSet::Reset() {
     for (auto& pair : maps_) {
         for (auto& image : pair) image.Reset();
     }
-    for (auto& image : flags_) image.Reset();
-    for (auto& list : flaggedLast_) std::vector<PlanePosition>().swap(list);
     for (auto& mapped : mapped_) mapped = MappedDefects{};
     mapsStale_ = {true, true};
     width_ = height_ = 0;
@@ -96,7 +92,6 @@ bool MaskSet::IsComplete() const {
         for (int which = 0; which < 2; ++which) {
             if (!references_[slot][which].IsValid() || !maps_[slot][which].IsValid()) return false;
         }
-        if (!flags_[slot].IsValid()) return false;
     }
     return true;
 }

@@ -1,7 +1,7 @@
 #pragma once
-// The planes of the flat-field (mask) and defective-pixel corrections: the reference frames, the
-// defect maps derived from them and the per-frame defect flags, and how references are updated
-// and loaded. The corrections themselves are FlatField.h and DefectCorrection.h.
+// The planes of the flat-field (mask) and defective-pixel corrections: the reference frames and
+// the defect maps derived from them, and how references are updated and loaded. The corrections
+// themselves are FlatField.h and DefectCorrection.h.
 //
 // Threads: a MaskSet is guarded by the session's mask lock (taken after the capture lock):
 // the corrections, reference updates, mask-file loads and saves all run inside it.
@@ -30,19 +30,14 @@ struct MaskGeometry {
     int frameHeight = kSensorHeight;
 };
 
-// A pixel position in the planes (x, y).
-struct PlanePosition {
-    int x;
-    int y;
-};
-
 class MaskSet {
 public:
     // Creates every plane at width × height with its initial content: dark references 0,
-    // bright references 255 / 4095, maps and flags 0. False (and an empty set) on failure.
+    // bright references 255 / 4095, maps 0. False (and an empty set) on failure. (The dot
+    // filter keeps each frame's flags itself, a bit per pixel.)
     bool Create(int width = kSensorWidth, int height = kSensorHeight);
     void Reset();
-    // True when all ten planes exist; corrections are skipped otherwise.
+    // True when all eight planes exist; corrections are skipped otherwise.
     bool IsComplete() const;
     int Width() const { return width_; }
     int Height() const { return height_; }
@@ -61,12 +56,6 @@ public:
     }
     const ImageBuffer& DefectMap(int depthBits, int which) const {
         return maps_[Slot(depthBits)][which & 1];
-    }
-    // The per-frame flags. Only the dot filter writes them: it clears what it flagged in the
-    // previous frame (FlaggedLastFrame) instead of the whole plane.
-    ImageBuffer& Flags(int depthBits) { return flags_[Slot(depthBits)]; }
-    std::vector<PlanePosition>& FlaggedLastFrame(int depthBits) {
-        return flaggedLast_[Slot(depthBits)];
     }
 
     // Rebuilds one defect map from its reference: inside a two-pixel margin, 1 where an 8-bit
@@ -91,8 +80,6 @@ private:
 
     std::array<std::array<ImageBuffer, 2>, 2> references_;  // [8/16][dark/bright]
     std::array<std::array<ImageBuffer, 2>, 2> maps_;
-    std::array<ImageBuffer, 2> flags_;
-    std::array<std::vector<PlanePosition>, 2> flaggedLast_;
     std::array<MappedDefects, 2> mapped_;
     std::array<bool, 2> mapsStale_{true, true};
     int width_ = 0;

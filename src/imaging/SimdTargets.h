@@ -13,6 +13,7 @@
 // GCC 12 takes the AVX-512 intrinsics' deliberately undefined source registers for
 // uninitialised variables once they are inlined into a kernel.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 
 #define LUMORA_TARGET_AVX2 __attribute__((target("avx2,fma")))
