@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "imaging/PixelAccess.h"
+#include "imaging/SimdLevel.h"
+#include "imaging/SimdTargets.h"
 
 namespace lumora {
 
@@ -25,9 +27,9 @@ int GraySiteAt(int bayerMode, int x, int y) {
 namespace {
 
 template <class T>
-LUMORA_ROW_KERNEL void GrayGainRows(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
-                                    int dstY, int dstStride, int srcStride, const GrayGainParams& p,
-                                    int maxValue) {
+LUMORA_INLINE_BODY void GrayGainRowsBody(uint8_t* dst, const uint8_t* src, const PixelRect& r,
+                                         int dstX, int dstY, int dstStride, int srcStride,
+                                         const GrayGainParams& p, int maxValue) {
     const int width = r.Width();
     // Per-column gain and offset for both row parities, so the row loop has no site logic.
     std::vector<int32_t> gains(static_cast<size_t>(width) * 2);
@@ -50,6 +52,28 @@ LUMORA_ROW_KERNEL void GrayGainRows(uint8_t* dst, const uint8_t* src, const Pixe
             d[x] = static_cast<T>(std::clamp(v, 0, maxValue));
         }
     }
+}
+
+#if LUMORA_X86_SIMD
+template <class T>
+LUMORA_TARGET_AVX2 void GrayGainRowsAvx2(uint8_t* dst, const uint8_t* src, const PixelRect& r,
+                                         int dstX, int dstY, int dstStride, int srcStride,
+                                         const GrayGainParams& p, int maxValue) {
+    GrayGainRowsBody<T>(dst, src, r, dstX, dstY, dstStride, srcStride, p, maxValue);
+}
+#endif
+
+// The loop as written, vectorised for AVX2 where the processor has it.
+template <class T>
+void GrayGainRows(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                  int dstStride, int srcStride, const GrayGainParams& p, int maxValue) {
+#if LUMORA_X86_SIMD
+    if (ActiveSimdLevel() >= SimdLevel::kAvx2) {
+        GrayGainRowsAvx2<T>(dst, src, r, dstX, dstY, dstStride, srcStride, p, maxValue);
+        return;
+    }
+#endif
+    GrayGainRowsBody<T>(dst, src, r, dstX, dstY, dstStride, srcStride, p, maxValue);
 }
 
 }  // namespace

@@ -58,13 +58,3 @@ void ForSamples(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, 
 }
 
 }  // namespace lumora
-
-// Hot row kernels are compiled for the baseline instruction set and for AVX2; the loader picks
-// the variant for the CPU at hand (the baseline lacks the 32-bit multiplies and wide
-// conversions these loops are made of).
-// Clang cannot clone function templates, so its builds (fuzzing) take the baseline only.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
-#define LUMORA_ROW_KERNEL __attribute__((target_clones("avx2", "default")))
-#else
-#define LUMORA_ROW_KERNEL
-#endif
