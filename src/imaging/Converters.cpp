@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "imaging/PixelAccess.h"
+#include "imaging/SampleRows.h"
 
 namespace lumora {
 
@@ -14,9 +15,8 @@ namespace {
 // Runs `rowFn(destinationRow, sourceRow, width)` over the rectangle; `reversed` takes the source
 // rows bottom first.
 template <class RowFn>
-LUMORA_ROW_KERNEL void ForRows(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
-                               int dstY, int dstBpp, int srcBpp, int dstStride, int srcStride,
-                               bool reversed, RowFn rowFn) {
+void ForRows(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY, int dstBpp,
+             int srcBpp, int dstStride, int srcStride, bool reversed, RowFn rowFn) {
     const int width = r.Width();
     const int height = r.Height();
     for (int i = 0; i < height; ++i) {
@@ -32,11 +32,9 @@ LUMORA_ROW_KERNEL void ForRows(uint8_t* dst, const uint8_t* src, const PixelRect
 template <int kShift, bool kReversed>
 int Word16To8(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY, int dstBpp,
               int srcBpp, int dstStride, int srcStride) {
+    const auto lowBytes = SampleRows().lowBytes;
     ForRows(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, kReversed,
-            [](uint8_t* d, const uint8_t* s, int w) {
-                const uint16_t* sw = Words(s);
-                for (int x = 0; x < w; ++x) d[x] = static_cast<uint8_t>(sw[x] >> kShift);
-            });
+            [lowBytes](uint8_t* d, const uint8_t* s, int w) { lowBytes(d, Words(s), w, kShift); });
     return 1;
 }
 

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "imaging/PixelAccess.h"
+#include "imaging/SimdLevel.h"
+#include "imaging/SimdTargets.h"
 
 namespace lumora {
 
@@ -54,10 +56,11 @@ inline void DemosaicPixel(const T* const rows[4], const int cols[4], bool redRow
 // the one the pixel belongs to is selected, which keeps the loop free of branches. In class A
 // (column state 0) red sits in column x and blue in x − 1; in class B the other way round.
 template <class T>
-LUMORA_ROW_KERNEL void DemosaicRow(const T* __restrict red, const T* __restrict redPartner,
-                                   const T* __restrict blue, const T* __restrict bluePartner,
-                                   int lastX, int classAParity, int factorR, int factorB,
-                                   T* __restrict outB, T* __restrict outG, T* __restrict outR) {
+LUMORA_INLINE_BODY void DemosaicRowBody(const T* __restrict red, const T* __restrict redPartner,
+                                        const T* __restrict blue, const T* __restrict bluePartner,
+                                        int lastX, int classAParity, int factorR, int factorB,
+                                        T* __restrict outB, T* __restrict outG,
+                                        T* __restrict outR) {
     constexpr int kMax = SampleTraits<T>::kMax;
     for (int x = 2; x <= lastX; ++x) {
         const bool a = (x & 1) == classAParity;
@@ -78,6 +81,39 @@ LUMORA_ROW_KERNEL void DemosaicRow(const T* __restrict red, const T* __restrict 
     }
 }
 
+template <class T>
+using DemosaicRowFn = void (*)(const T*, const T*, const T*, const T*, int, int, int, int, T*, T*,
+                               T*);
+
+template <class T>
+void DemosaicRowPortable(const T* red, const T* redPartner, const T* blue, const T* bluePartner,
+                         int lastX, int classAParity, int factorR, int factorB, T* outB, T* outG,
+                         T* outR) {
+    DemosaicRowBody(red, redPartner, blue, bluePartner, lastX, classAParity, factorR, factorB, outB,
+                    outG, outR);
+}
+
+#if LUMORA_X86_SIMD
+// The same loop vectorised for AVX2 (the baseline lacks the 32-bit multiplies it is made of).
+template <class T>
+LUMORA_TARGET_AVX2 void DemosaicRowAvx2(const T* red, const T* redPartner, const T* blue,
+                                        const T* bluePartner, int lastX, int classAParity,
+                                        int factorR, int factorB, T* outB, T* outG, T* outR) {
+    DemosaicRowBody(red, redPartner, blue, bluePartner, lastX, classAParity, factorR, factorB, outB,
+                    outG, outR);
+}
+#endif
+
+template <class T>
+DemosaicRowFn<T> DemosaicRowFor(SimdLevel level) {
+#if LUMORA_X86_SIMD
+    if (level >= SimdLevel::kAvx2) return DemosaicRowAvx2<T>;
+#else
+    static_cast<void>(level);
+#endif
+    return DemosaicRowPortable<T>;
+}
+
 // A neighbour index outside [0, n): four further inside keeps its colour (y-2 → y+2,
 // y-1 → y+3, y+1 → y-3); clamped for images too small for that.
 inline int Remap(int index, int offset, int n) {
@@ -87,8 +123,8 @@ inline int Remap(int index, int offset, int n) {
 }
 
 template <class T, int kDstSamples>
-LUMORA_ROW_KERNEL void Demosaic(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX,
-                                int dstY, int dstStride, int srcStride, const DemosaicParams& p) {
+void Demosaic(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX, int dstY,
+              int dstStride, int srcStride, const DemosaicParams& p) {
     const int width = rect.Width();
     const int height = rect.Height();
     const int factorR = DemosaicGainFactor(p.gainR);
@@ -124,13 +160,14 @@ LUMORA_ROW_KERNEL void Demosaic(uint8_t* dst, const uint8_t* src, const PixelRec
         T* blues = planes.data();
         T* greens = blues + width;
         T* reds = greens + width;
+        const DemosaicRowFn<T> demosaicRow = DemosaicRowFor<T>(ActiveSimdLevel());
         for (int y = 2; y <= height - 3; ++y) {
             const bool ry = redRowIsY(y);
             const T* redRow = srcRow(ry ? y : y - 1);
             const T* redPartner = srcRow(ry ? y - 2 : y + 1);
             const T* blueRow = srcRow(ry ? y - 1 : y);
             const T* bluePartner = srcRow(ry ? y + 1 : y - 2);
-            DemosaicRow(redRow, redPartner, blueRow, bluePartner, width - 3, colPhase, factorR,
+            demosaicRow(redRow, redPartner, blueRow, bluePartner, width - 3, colPhase, factorR,
                         factorB, blues, greens, reds);
             T* out = dstRow(y);
             for (int x = 2; x <= width - 3; ++x) {
@@ -179,8 +216,8 @@ int DemosaicBayer(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int d
 namespace {
 
 template <int kBpp>
-LUMORA_ROW_KERNEL void LumaRows(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX,
-                                int dstY, int dstStride, int srcStride) {
+LUMORA_INLINE_BODY void LumaRowsBody(uint8_t* dst, const uint8_t* src, const PixelRect& rect,
+                                     int dstX, int dstY, int dstStride, int srcStride) {
     const int width = rect.Width();
     for (int y = 0; y < rect.Height(); ++y) {
         const uint8_t* s = src + static_cast<ptrdiff_t>(rect.top + y) * srcStride +
@@ -193,6 +230,32 @@ LUMORA_ROW_KERNEL void LumaRows(uint8_t* dst, const uint8_t* src, const PixelRec
             d[x] = static_cast<uint8_t>((r * 30 + g * 59 + b * 11) / 100);
         }
     }
+}
+
+template <int kBpp>
+void LumaRowsPortable(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX, int dstY,
+                      int dstStride, int srcStride) {
+    LumaRowsBody<kBpp>(dst, src, rect, dstX, dstY, dstStride, srcStride);
+}
+
+#if LUMORA_X86_SIMD
+template <int kBpp>
+LUMORA_TARGET_AVX2 void LumaRowsAvx2(uint8_t* dst, const uint8_t* src, const PixelRect& rect,
+                                     int dstX, int dstY, int dstStride, int srcStride) {
+    LumaRowsBody<kBpp>(dst, src, rect, dstX, dstY, dstStride, srcStride);
+}
+#endif
+
+template <int kBpp>
+void LumaRows(uint8_t* dst, const uint8_t* src, const PixelRect& rect, int dstX, int dstY,
+              int dstStride, int srcStride) {
+#if LUMORA_X86_SIMD
+    if (ActiveSimdLevel() >= SimdLevel::kAvx2) {
+        LumaRowsAvx2<kBpp>(dst, src, rect, dstX, dstY, dstStride, srcStride);
+        return;
+    }
+#endif
+    LumaRowsPortable<kBpp>(dst, src, rect, dstX, dstY, dstStride, srcStride);
 }
 
 }  // namespace

@@ -119,13 +119,19 @@ void FramePipeline::Corrections(ImageBuffer& source, const FrameSettings& s,
     if (masks == nullptr || !masks->IsComplete()) return;
     // The flat field leaves 16-bit samples filling all sixteen bits; the dot filter's threshold
     // follows the data to that scale.
-    const bool flattened = s.maskFilter && FlatFieldCorrect(source, *masks, s.geometry, &pool_);
-    if (flattened && source.BitCount() == 16) source.SetSignificantBits(16);
-    if (s.dotFilter) {
-        const int bits = flattened ? 16 : s.sampleWidth;
-        DefectCorrect(source, *masks, s.geometry, DefectThresholdFor(source.BitCount(), bits),
+    const int bitCount = source.BitCount();
+    bool flattened = false;
+    if (s.maskFilter && s.dotFilter) {
+        flattened =
+            FlatFieldAndDefectCorrect(source, *masks, s.geometry, DefectThresholdFor(bitCount, 16),
+                                      DefectThresholdFor(bitCount, s.sampleWidth));
+    } else if (s.maskFilter) {
+        flattened = FlatFieldCorrect(source, *masks, s.geometry, &pool_);
+    } else {
+        DefectCorrect(source, *masks, s.geometry, DefectThresholdFor(bitCount, s.sampleWidth),
                       &pool_);
     }
+    if (flattened && bitCount == 16) source.SetSignificantBits(16);
 }
 
 void FramePipeline::GrayMode(PipelineImages& images, ImageBuffer& source, FrameSettings& s,
@@ -194,37 +200,38 @@ void FramePipeline::Filters(ImageBuffer& output, const FrameSettings& s) {
         ApplyHueSaturation(output, hueTables_);
     }
     // Gamma, contrast and brightness are each a function of the sample alone, so adjacent ones
-    // are composed into one table and the frame is passed over once (same results as one
-    // pass per filter). Sharpness, which looks at neighbours, splits the chain.
-    bool pending = false;
-    auto chain = [&](const std::vector<uint16_t>& table) {
-        if (!pending) {
-            combined_ = table;
-            pending = true;
+    // are composed into one table (same results as one pass per filter). Sharpness, which looks
+    // at neighbours, sits between contrast and brightness: the tables before and after it run
+    // in the same pass over the image.
+    auto compose = [](std::vector<uint16_t>& into, bool& any, const std::vector<uint16_t>& table) {
+        if (!any) {
+            into = table;
         } else {
-            for (uint16_t& v : combined_) v = table[v];
+            for (uint16_t& v : into) v = table[v];
         }
+        any = true;
     };
-    auto flush = [&] {
-        if (pending) ApplyLookupTable(output, combined_, &pool_);
-        pending = false;
-    };
+    bool haveBefore = false;
     if (f.gamma != 100) {
-        chain(Table(gammaTable_, gammaKey_, gammaMax_, f.gamma, maxValue, BuildGammaTable));
+        compose(combined_, haveBefore,
+                Table(gammaTable_, gammaKey_, gammaMax_, f.gamma, maxValue, BuildGammaTable));
     }
     if (f.contrast != 0) {
-        chain(Table(contrastTable_, contrastKey_, contrastMax_, f.contrast, maxValue,
-                    BuildContrastTable));
+        compose(combined_, haveBefore,
+                Table(contrastTable_, contrastKey_, contrastMax_, f.contrast, maxValue,
+                      BuildContrastTable));
     }
+    const std::vector<uint16_t>* brightness =
+        f.brightness != 0 ? &Table(brightnessTable_, brightnessKey_, brightnessMax_, f.brightness,
+                                   maxValue, BuildBrightnessTable)
+                          : nullptr;
     if (f.sharpness != 0) {
-        flush();
-        ApplySharpnessInPlace(output, f.sharpness, &pool_);
+        ApplyTonesAndSharpness(output, haveBefore ? &combined_ : nullptr, f.sharpness, brightness,
+                               &pool_);
+        return;
     }
-    if (f.brightness != 0) {
-        chain(Table(brightnessTable_, brightnessKey_, brightnessMax_, f.brightness, maxValue,
-                    BuildBrightnessTable));
-    }
-    flush();
+    if (brightness != nullptr) compose(combined_, haveBefore, *brightness);
+    if (haveBefore) ApplyLookupTable(output, combined_, &pool_);
 }
 
 }  // namespace lumora

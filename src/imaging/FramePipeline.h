@@ -11,9 +11,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "imaging/DefectCorrection.h"
 #include "imaging/Demosaic.h"
 #include "imaging/FilterSettings.h"
 #include "imaging/Filters.h"
+#include "imaging/FlatField.h"
 #include "imaging/ImageBuffer.h"
 #include "imaging/MaskSet.h"
 #include "imaging/RawFrame.h"

@@ -2,7 +2,10 @@
 // Word views of pixel rows. Pixel memory comes from an untyped allocation and every 16-bit row
 // starts on an even offset (strides are multiples of 4), so rows can be read as words directly.
 #include <bit>
+#include <cstddef>
 #include <cstdint>
+
+#include "imaging/PixelConverter.h"
 
 namespace lumora {
 
@@ -16,14 +19,42 @@ inline const uint16_t* Words(const uint8_t* p) {
     return reinterpret_cast<const uint16_t*>(p);
 }
 
-}  // namespace lumora
+template <class T>
+constexpr int kMaxOf = sizeof(T) == 1 ? 255 : 65535;
 
-// Hot row kernels are compiled for the baseline instruction set and for AVX2; the loader picks
-// the variant for the CPU at hand (the baseline lacks the 32-bit multiplies and wide
-// conversions these loops are made of).
-// Clang cannot clone function templates, so its builds (fuzzing) take the baseline only.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
-#define LUMORA_ROW_KERNEL __attribute__((target_clones("avx2", "default")))
-#else
-#define LUMORA_ROW_KERNEL
-#endif
+template <class T>
+T* RowAt(uint8_t* base, int stride, int y, int x, int bpp) {
+    return reinterpret_cast<T*>(base + static_cast<ptrdiff_t>(y) * stride +
+                                static_cast<ptrdiff_t>(x) * bpp);
+}
+template <class T>
+const T* RowAt(const uint8_t* base, int stride, int y, int x, int bpp) {
+    return reinterpret_cast<const T*>(base + static_cast<ptrdiff_t>(y) * stride +
+                                      static_cast<ptrdiff_t>(x) * bpp);
+}
+
+// Runs op(sample) → sample over the colour components of every pixel of the rectangle: all
+// samples for mono and 3-component pixels (one contiguous run per row), the first three of
+// 4-component pixels.
+template <class T, class Op>
+void ForSamples(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                int dstBpp, int srcBpp, int dstStride, int srcStride, Op op) {
+    const int spp = srcBpp / static_cast<int>(sizeof(T));
+    const int width = r.Width();
+    for (int y = 0; y < r.Height(); ++y) {
+        const T* s = RowAt<T>(src, srcStride, r.top + y, r.left, srcBpp);
+        T* d = RowAt<T>(dst, dstStride, dstY + y, dstX, dstBpp);
+        if (spp == 4) {
+            for (int x = 0; x < width; ++x) {
+                d[4 * x] = op(s[4 * x]);
+                d[4 * x + 1] = op(s[4 * x + 1]);
+                d[4 * x + 2] = op(s[4 * x + 2]);
+            }
+        } else {
+            const int n = width * spp;
+            for (int i = 0; i < n; ++i) d[i] = op(s[i]);
+        }
+    }
+}
+
+}  // namespace lumora

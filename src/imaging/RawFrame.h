@@ -1,6 +1,9 @@
 #pragma once
 // Placement of a raw frame in its image: row re-spreading and host-side mirroring.
+#include <cstdint>
+
 #include "imaging/ImageBuffer.h"
+#include "imaging/SimdLevel.h"
 
 namespace lumora {
 
@@ -22,5 +25,15 @@ struct MirrorState {
 
 // Mirrors an 8- or 16-bit raw image in place for whatever the hardware does not mirror.
 void MirrorOnHost(ImageBuffer& image, const MirrorState& mirrors);
+
+// The row reversals of an instruction-set level: a row of n samples reversed in place, and two
+// different rows each replaced by the other reversed.
+struct MirrorKernels {
+    void (*reverse8)(uint8_t* row, int n);
+    void (*pair8)(uint8_t* a, uint8_t* b, int n);
+    void (*reverse16)(uint16_t* row, int n);
+    void (*pair16)(uint16_t* a, uint16_t* b, int n);
+};
+MirrorKernels MirrorKernelsFor(SimdLevel level);
 
 }  // namespace lumora

@@ -18,7 +18,7 @@ namespace lumora {
 
 class RowBandPool {
 public:
-    // One band per processor, at most four (the frame path is memory-bound beyond that).
+    // The band count the frame pipeline uses unless told otherwise: one.
     static int DefaultBands();
 
     // `bands` counts the calling thread too; 1 runs everything on the caller.

@@ -4,8 +4,10 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "imaging/PixelAccess.h"
+#include "imaging/SampleRows.h"
 #include "platform/LittleEndian.h"
 
 namespace lumora {
@@ -101,6 +103,15 @@ void Encode(Bytes& out, const BitmapInfoHeader& h) {
     out.U32(h.clrImportant);
 }
 
+// True when every palette entry i is gray level i, as an 8-bit image's palette normally is.
+bool IsGrayRamp(const RgbQuad* palette) {
+    for (int i = 0; i < kPaletteEntries; ++i) {
+        const RgbQuad& c = palette[i];
+        if (c.blue != i || c.green != i || c.red != i) return false;
+    }
+    return true;
+}
+
 uint32_t Clamp32(uint64_t v) {
     return static_cast<uint32_t>(std::min<uint64_t>(v, std::numeric_limits<uint32_t>::max()));
 }
@@ -111,13 +122,23 @@ void ToAviFrame(const ImageBuffer& image, uint8_t* out) {
     const int width = image.Width();
     const int height = image.Height();
     const size_t pitch = static_cast<size_t>(StrideFor(width, 24));
+    const size_t used = static_cast<size_t>(width) * 3;
     const int bits = image.SignificantBits();
     const RgbQuad* palette = image.Palette();
+    const SampleRowKernels rows = SampleRows();
+    const bool grayPalette = image.BitCount() == 8 && IsGrayRamp(palette);
+    // 16-bit gray rows go through their top bytes, one row at a time, kept in the cache.
+    std::vector<uint8_t> gray(image.BitCount() == 16 ? static_cast<size_t>(width) : 0);
+    const int shift = (bits >= 8 && bits <= 16 ? bits : 12) - 8;
     for (int r = 0; r < height; ++r) {
         const uint8_t* src = image.Row(height - 1 - r);
         uint8_t* dst = out + pitch * static_cast<size_t>(r);
         switch (image.BitCount()) {
             case 8:
+                if (grayPalette) {
+                    rows.grayToBgr(dst, src, width);
+                    break;
+                }
                 for (int x = 0; x < width; ++x, dst += 3) {
                     const RgbQuad& c = palette[src[x]];
                     dst[0] = c.blue;
@@ -125,15 +146,12 @@ void ToAviFrame(const ImageBuffer& image, uint8_t* out) {
                     dst[2] = c.red;
                 }
                 break;
-            case 16: {
-                const uint16_t* words = Words(src);
-                for (int x = 0; x < width; ++x, dst += 3) {
-                    dst[0] = dst[1] = dst[2] = TopByteOf(words[x], bits);
-                }
+            case 16:
+                rows.topBytes(gray.data(), Words(src), width, shift);
+                rows.grayToBgr(dst, gray.data(), width);
                 break;
-            }
             case 24:
-                std::memcpy(dst, src, static_cast<size_t>(width) * 3);
+                std::memcpy(dst, src, used);
                 break;
             case 32:
                 for (int x = 0; x < width; ++x, dst += 3, src += 4) {
@@ -141,6 +159,10 @@ void ToAviFrame(const ImageBuffer& image, uint8_t* out) {
                     dst[1] = src[1];
                     dst[2] = src[2];
                 }
+                break;
+            case 48:
+                rows.topBytes(dst, Words(src), width * 3,
+                              (bits >= 8 && bits <= 16 ? bits : 16) - 8);
                 break;
             default: {
                 const uint16_t* words = Words(src);
@@ -153,7 +175,6 @@ void ToAviFrame(const ImageBuffer& image, uint8_t* out) {
                 break;
             }
         }
-        const size_t used = static_cast<size_t>(width) * 3;
         std::memset(out + pitch * static_cast<size_t>(r) + used, 0, pitch - used);
     }
 }

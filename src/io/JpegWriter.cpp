@@ -10,6 +10,7 @@
 #include <jerror.h>
 
 #include "imaging/PixelAccess.h"
+#include "imaging/SampleRows.h"
 #include "io/ImageFileWriter.h"
 #include "platform/Log.h"
 
@@ -104,6 +105,9 @@ void PrepareRows(const ImageBuffer& image, int significantBits, uint8_t* out) {
     // field), that; otherwise 12 right-aligned bits unless the caller says 10.
     const int grayBits = significantBits == 10 ? 10 : 12;
     const int colorBits = image.SignificantBits();
+    const int imageBits = image.SignificantBits();
+    const int grayShift = (imageBits >= 8 && imageBits <= 16 ? imageBits : grayBits) - 8;
+    const auto topBytes = SampleRows().topBytes;
     for (int y = 0; y < image.Height(); ++y) {
         const uint8_t* src = image.Row(y);
         switch (image.BitCount()) {
@@ -111,13 +115,10 @@ void PrepareRows(const ImageBuffer& image, int significantBits, uint8_t* out) {
                 std::memcpy(out, src, static_cast<size_t>(width));
                 out += width;
                 break;
-            case 16: {
-                const uint16_t* words = Words(src);
-                for (int x = 0; x < width; ++x) {
-                    *out++ = TopByteOf(words[x], image.SignificantBits(), grayBits);
-                }
+            case 16:
+                topBytes(out, Words(src), width, grayShift);
+                out += width;
                 break;
-            }
             case 24:
             case 32: {
                 const int bpp = image.BytesPerPixel();

@@ -27,6 +27,7 @@
 #include "platform/SettingsStore.h"
 #include "platform/Thread.h"
 #include "session/ErrorHistory.h"
+#include "session/FrameHandOver.h"
 #include "session/PreviewWindow.h"
 #include "session/StreamCounters.h"
 
@@ -296,6 +297,8 @@ private:
     // Recording pieces: the preview loop offers each processed frame; StopPreview ends the
     // recording and waits for its thread.
     void OfferFrameToRecorder();
+    // Frees the hand-over slots and the 24-bit frame once no recording uses them.
+    void ReleaseRecordFrames();
     void StopRecording();
     void RecordThreadBody(int durationMs);
 
@@ -383,15 +386,16 @@ private:
     std::atomic<int> preparedWidth_{0};
     std::atomic<int> preparedHeight_{0};
 
-    // Recording: the record thread owns avi_ and recordFrame_ while it runs; recordFrame_ is
-    // filled under captureLock_.
+    // Recording: the record thread owns avi_ and recordFrame_ while it runs and converts the
+    // frames recordHandOver_ brings it outside captureLock_; the capture thread offers them
+    // under captureLock_, which also guards Prepare and Release.
     AviWriter avi_;
     ImageBuffer recordFrame_;
+    FrameHandOver recordHandOver_;
     platform::Thread recordThread_;
     bool recordThreadStarted_ = false;
     platform::Event recordWake_{false, false};
     std::atomic<int> recording_{0};
-    std::atomic<int> recordFrameReady_{0};
     std::atomic<uint32_t> recordFrames_{0};
     std::atomic<uint32_t> recordSkipped_{0};
     std::atomic<uint64_t> recordBytes_{0};

@@ -50,12 +50,14 @@ int CLumora::Record(const char* fileName, int durationMs, int showWindow) {
     }
     int width = 0;
     int height = 0;
+    bool handOverReady = false;
     {
         platform::CriticalSectionLock lock(captureLock_);
         const ImageBuffer* output = OutputImage();
         if (output != nullptr && output->IsValid()) {
             width = output->Width();
             height = output->Height();
+            handOverReady = recordHandOver_.Prepare(*output);
         }
     }
     // The layout is chosen from the most frames the run can deliver in the duration: the
@@ -65,7 +67,9 @@ int CLumora::Record(const char* fileName, int durationMs, int showWindow) {
     const double fps = std::max(wait > 0 ? 1000.0 / wait + 1 : 1000.0, measured * 1.5);
     const auto expected = static_cast<uint64_t>(durationMs / 1000.0 * fps) + 2;
     avi_.SetRiffLimit(recordRiffLimit_);
-    if (!recordFrame_.Create(width, height, 24) || !avi_.Open(fileName, width, height, expected)) {
+    if (!handOverReady || !recordFrame_.Create(width, height, 24) ||
+        !avi_.Open(fileName, width, height, expected)) {
+        ReleaseRecordFrames();
         Close();
         RecordError(ERR_TEXT);
         return 0;
@@ -74,7 +78,6 @@ int CLumora::Record(const char* fileName, int durationMs, int showWindow) {
     recordSkipped_ = 0;
     recordRate_ = 0;
     recordBytes_ = avi_.BytesWritten();
-    recordFrameReady_ = 0;
     recording_ = 1;
     recordWake_.Reset();
     recordThreadStarted_ =
@@ -82,6 +85,7 @@ int CLumora::Record(const char* fileName, int durationMs, int showWindow) {
     if (!recordThreadStarted_) {
         recording_ = 0;
         avi_.Discard();
+        ReleaseRecordFrames();
         Close();
         RecordError(ERR_THREAD);
         return 0;
@@ -91,10 +95,20 @@ int CLumora::Record(const char* fileName, int durationMs, int showWindow) {
 
 void CLumora::OfferFrameToRecorder() {
     if (recording_.load() == 0) return;
-    // A frame the recorder has not taken yet is replaced, never queued: a slow disk costs frames
-    // in the file, not time in the preview loop or memory.
-    if (recordFrameReady_.exchange(1) != 0) ++recordSkipped_;
+    const ImageBuffer* output = OutputImage();
+    if (output == nullptr || !output->IsValid()) return;
+    // Only a copy at the output's own depth is made here; the record thread converts it to the
+    // file's 24 bits without the capture lock. A frame the recorder has not taken yet is
+    // replaced, never queued: a slow disk costs frames in the file, not time in the preview
+    // loop or memory.
+    if (!recordHandOver_.Offer(*output)) ++recordSkipped_;
     recordWake_.Set();
+}
+
+void CLumora::ReleaseRecordFrames() {
+    platform::CriticalSectionLock lock(captureLock_);
+    recordHandOver_.Release();
+    recordFrame_.Reset();
 }
 
 void CLumora::RecordThreadBody(int durationMs) {
@@ -105,21 +119,15 @@ void CLumora::RecordThreadBody(int durationMs) {
     while (recording_.load() != 0) {
         recordWake_.Wait(kRecordPollMs);
         if (runFlag_.load() == kRunStop) break;  // stopped, closed or the camera is gone
-        if (recordFrameReady_.exchange(0) == 0) continue;
+        const ImageBuffer* frame = recordHandOver_.Take();
+        if (frame == nullptr) continue;
         const uint64_t now = NowMs();
         if (frames == 0) start = now;
-        bool converted = false;
-        {
-            platform::CriticalSectionLock lock(captureLock_);
-            const ImageBuffer* output = OutputImage();
-            if (output != nullptr && output->IsValid() && output->Width() == recordFrame_.Width() &&
-                output->Height() == recordFrame_.Height()) {
-                ToAviFrame(*output, recordFrame_.Pixels());
-                converted = true;
-            }
+        if (frame->Width() != recordFrame_.Width() || frame->Height() != recordFrame_.Height()) {
+            continue;
         }
-        if (!converted) continue;
-        // The file is written outside the capture lock, so the preview loop never waits on it.
+        // Converted and written outside the capture lock, so the preview loop never waits on it.
+        ToAviFrame(*frame, recordFrame_.Pixels());
         if (recordWriteGate_) recordWriteGate_();
         const AviWriter::AddResult added = avi_.AddFrame(recordFrame_.Pixels());
         if (added != AviWriter::AddResult::kAdded) {
@@ -144,6 +152,7 @@ void CLumora::RecordThreadBody(int durationMs) {
     recordBytes_ = avi_.BytesWritten();
     recordRate_ = avi_.Rate();
     recording_ = 0;
+    ReleaseRecordFrames();
     if (failure != 0) RecordError(failure);
 }
 

@@ -3,11 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "imaging/Converters.h"
+#include "imaging/SampleRows.h"
 #include "platform/Clock.h"
 
 namespace lumora {
@@ -25,43 +22,21 @@ platform::PixelView ViewOf(const ImageBuffer& image, bool bottomUp) {
     return view;
 }
 
-// One gray row: sixteen samples per step, shifted and packed to bytes with saturation, so a
-// sample above its significant bits shows white as TopByteOf makes it.
-void GrayRow16To8(uint8_t* out, const uint8_t* in, int width, int shift, int significantBits) {
-    int x = 0;
-#if defined(__SSE2__)
-    if (shift >= 1) {  // shifted samples fit a signed 16-bit lane, which packus saturates
-        const __m128i count = _mm_cvtsi32_si128(shift);
-        for (; x + 16 <= width; x += 16) {
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * x));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * x + 16));
-            const __m128i packed =
-                _mm_packus_epi16(_mm_srl_epi16(a, count), _mm_srl_epi16(b, count));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), packed);
-        }
-    }
-#endif
-    for (; x < width; ++x) {
-        const unsigned sample = in[2 * x] | (in[2 * x + 1] << 8);
-        out[x] = TopByteOf(sample, significantBits);
-    }
-}
-
 // A screen shows the top 8 of a 16-bit sample's significant bits (bits 4..11 of the camera's
 // 12-bit samples, the high byte once the flat field has left-aligned them).
 void Samples12To8(ImageBuffer& dst, const ImageBuffer& src, int channels) {
-    const int bits = src.SignificantBits() >= 8 && src.SignificantBits() <= 16
-                         ? src.SignificantBits()
-                         : 12;
+    const int bits =
+        src.SignificantBits() >= 8 && src.SignificantBits() <= 16 ? src.SignificantBits() : 12;
     const int shift = bits - 8;
     const int width = std::min(dst.Width(), src.Width());
     const int height = std::min(dst.Height(), src.Height());
     const int srcStep = src.BytesPerPixel() / 2;
+    const auto topBytes = SampleRows().topBytes;
     for (int y = 0; y < height; ++y) {
         const uint8_t* in = src.Row(y);
         uint8_t* out = dst.Row(y);
-        if (channels == 1 && srcStep == 1) {
-            GrayRow16To8(out, in, width, shift, bits);
+        if (srcStep == channels) {  // gray, or colour without a fourth sample: one run
+            topBytes(out, reinterpret_cast<const uint16_t*>(in), width * channels, shift);
             continue;
         }
         for (int x = 0; x < width; ++x) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "ImageTestUtil.h"
 #include "imaging/Demosaic.h"
@@ -232,11 +233,42 @@ void CompareDemosaicWithTheRule(int width, int height, int phase, uint32_t seed)
     EXPECT_EQ(mismatches, 0) << width << "x" << height << " phase " << phase;
 }
 
-TEST(Demosaic, MatchesThePixelRuleOnRandomMosaics) {
-    for (int phase = 0; phase < 4; ++phase) {
-        CompareDemosaicWithTheRule<uint8_t>(37, 23, phase, 5u + phase);
-        CompareDemosaicWithTheRule<uint16_t>(37, 23, phase, 9u + phase);
-        CompareDemosaicWithTheRule<uint8_t>(6, 5, phase, 1u);
+TEST(Demosaic, MatchesThePixelRuleOnRandomMosaicsAtEveryInstructionSet) {
+    // 101 columns: several full vector widths plus a tail at every level.
+    test::ForEachSimdLevel([](SimdLevel) {
+        for (int phase = 0; phase < 4; ++phase) {
+            CompareDemosaicWithTheRule<uint8_t>(37, 23, phase, 5u + phase);
+            CompareDemosaicWithTheRule<uint16_t>(37, 23, phase, 9u + phase);
+            CompareDemosaicWithTheRule<uint8_t>(101, 9, phase, 3u + phase);
+            CompareDemosaicWithTheRule<uint16_t>(101, 9, phase, 7u + phase);
+            CompareDemosaicWithTheRule<uint8_t>(6, 5, phase, 1u);
+        }
+    });
+}
+
+TEST(LumaFromColor, SameResultAtEveryInstructionSet) {
+    for (int bits : {24, 32}) {
+        ImageBuffer color;
+        ASSERT_TRUE(color.Create(83, 5, bits));
+        test::TestRandom random(static_cast<uint32_t>(bits));
+        for (int y = 0; y < 5; ++y) {
+            uint8_t* row = color.Row(y);
+            for (int i = 0; i < 83 * bits / 8; ++i) row[i] = static_cast<uint8_t>(random.Below(256));
+        }
+        test::ForEachSimdLevel([&](SimdLevel level) {
+            ImageBuffer gray;
+            ASSERT_TRUE(gray.Create(83, 5, 8));
+            ApplyConverter(gray, LumaFromColor, color, nullptr, 0, 0, nullptr);
+            for (int y = 0; y < 5; ++y) {
+                for (int x = 0; x < 83; ++x) {
+                    const int b = color.Row(y)[x * bits / 8];
+                    const int g = color.Row(y)[x * bits / 8 + 1];
+                    const int r = color.Row(y)[x * bits / 8 + 2];
+                    ASSERT_EQ(Byte(gray, x, y), (30 * r + 59 * g + 11 * b) / 100)
+                        << SimdLevelName(level) << " " << bits << "-bit x " << x;
+                }
+            }
+        });
     }
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "ImageTestUtil.h"
@@ -179,6 +181,32 @@ TEST(GrayMode, GainAndOffsetPerBayerSite) {
     up.sampleWidth = 16;
     ApplyInPlace(wide, GrayGainOffset, &up);
     EXPECT_EQ(Mono(wide, 0, 0), 128 + 7968);
+}
+
+TEST(GrayMode, GainAndOffsetSameAtEveryInstructionSet) {
+    for (int bits : {8, 16}) {
+        const int maxValue = bits == 8 ? 255 : 4095;
+        ImageBuffer source;
+        ASSERT_TRUE(source.Create(77, 4, bits));
+        test::TestRandom random(static_cast<uint32_t>(bits));
+        test::FillMono(source, [&](int, int) { return random.Below(maxValue + 1); });
+        const GrayGainParams p{1, {255, 3, 128, 200}, {-40, 90, 0, 7}, bits == 8 ? 8 : 12};
+        test::ForEachSimdLevel([&](SimdLevel level) {
+            ImageBuffer image;
+            ASSERT_TRUE(image.Create(77, 4, bits));
+            std::memcpy(image.Pixels(), source.Pixels(), image.SizeBytes());
+            ApplyInPlace(image, GrayGainOffset, &p);
+            for (int y = 0; y < 4; ++y) {
+                for (int x = 0; x < 77; ++x) {
+                    const int site = GraySiteAt(1, x, y);
+                    const int want = std::clamp(
+                        p.offset[site] + ((p.gain[site] * Mono(source, x, y)) >> 7), 0, maxValue);
+                    ASSERT_EQ(Mono(image, x, y), want) << SimdLevelName(level) << " " << bits
+                                                       << "-bit (" << x << ", " << y << ")";
+                }
+            }
+        });
+    }
 }
 
 TEST(GrayMode, NeutralTestIncludesOffsetB) {

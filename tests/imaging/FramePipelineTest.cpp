@@ -278,26 +278,41 @@ namespace {
 
 // The pipeline composes adjacent table filters; the result must equal running them one by
 // one.
+// The tables around the sharpness run in one pass with it; the result is the filters' one by one.
 TEST_F(FramePipelineTest, ComposedTableFiltersEqualTheFiltersOneByOne) {
-    for (int mode : {0, 1}) {
-        host.settings.colorMode = mode;
-        host.settings.filter.gamma = 130;
-        host.settings.filter.contrast = -40;
-        host.settings.filter.brightness = 77;
-        ImageBuffer& raw = images.RawSource(mode);
-        const int maxValue = mode == 0 ? 255 : 65535;
-        test::FillMono(raw, [&](int x, int y) { return (x * 37 + y * 1031) % (maxValue + 1); });
-        ImageBuffer expected;
-        ASSERT_TRUE(expected.CreateLike(raw));
-        std::memcpy(expected.Pixels(), raw.Pixels(), raw.SizeBytes());
-        const FilterVariant v = mode == 0 ? FilterVariant::kMono8 : FilterVariant::kMono16;
-        int gamma = 130, contrast = -40, brightness = 77;
-        ApplyInPlace(expected, kGammaFilter.For(v), &gamma);
-        ApplyInPlace(expected, kContrastFilter.For(v), &contrast);
-        ApplyInPlace(expected, kBrightnessFilter.For(v), &brightness);
-        Run();
-        EXPECT_EQ(std::memcmp(raw.Pixels(), expected.Pixels(), raw.SizeBytes()), 0) << mode;
-    }
+    test::ForEachSimdLevel([&](SimdLevel) {
+        for (int mode : {0, 1}) {
+            for (int sharpness : {0, 9}) {
+                host.settings.colorMode = mode;
+                host.settings.filter.gamma = 130;
+                host.settings.filter.contrast = -40;
+                host.settings.filter.sharpness = sharpness;
+                host.settings.filter.brightness = 77;
+                ImageBuffer& raw = images.RawSource(mode);
+                const int maxValue = mode == 0 ? 255 : 65535;
+                test::FillMono(raw,
+                               [&](int x, int y) { return (x * 37 + y * 1031) % (maxValue + 1); });
+                ImageBuffer expected;
+                ASSERT_TRUE(expected.CreateLike(raw));
+                std::memcpy(expected.Pixels(), raw.Pixels(), raw.SizeBytes());
+                const FilterVariant v = mode == 0 ? FilterVariant::kMono8 : FilterVariant::kMono16;
+                int gamma = 130, contrast = -40, brightness = 77;
+                ApplyInPlace(expected, kGammaFilter.For(v), &gamma);
+                ApplyInPlace(expected, kContrastFilter.For(v), &contrast);
+                if (sharpness != 0) {
+                    ImageBuffer work;
+                    ASSERT_TRUE(work.CreateLike(expected));
+                    std::memcpy(work.Pixels(), expected.Pixels(), expected.SizeBytes());
+                    ApplyConverter(expected, kSharpnessFilter.For(v), work, nullptr, 0, 0,
+                                   &sharpness);
+                }
+                ApplyInPlace(expected, kBrightnessFilter.For(v), &brightness);
+                Run();
+                EXPECT_EQ(std::memcmp(raw.Pixels(), expected.Pixels(), raw.SizeBytes()), 0)
+                    << mode << " sharpness " << sharpness;
+            }
+        }
+    });
 }
 
 }  // namespace

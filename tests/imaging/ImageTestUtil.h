@@ -3,8 +3,12 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <vector>
+
+#include <gtest/gtest.h>
 
 #include "imaging/ImageBuffer.h"
+#include "imaging/SimdLevel.h"
 
 namespace lumora::test {
 
@@ -38,5 +42,52 @@ inline void FillMono(ImageBuffer& image, const std::function<int(int, int)>& fn)
 inline int Mono(const ImageBuffer& image, int x, int y) {
     return image.BitCount() == 8 ? Byte(image, x, y) : Word(image, x, y);
 }
+
+// Runs `body` at every instruction-set level the processor has, the portable code first, and
+// restores the level in force afterwards. Failures name the level.
+inline void ForEachSimdLevel(const std::function<void(SimdLevel)>& body) {
+    const SimdLevel before = ActiveSimdLevel();
+    for (int i = 0; i <= static_cast<int>(DetectedSimdLevel()); ++i) {
+        const SimdLevel level = SetSimdLevelForTesting(static_cast<SimdLevel>(i));
+        SCOPED_TRACE(SimdLevelName(level));
+        body(level);
+    }
+    SetSimdLevelForTesting(before);
+}
+
+// Restores the level in force when it goes out of scope.
+class ScopedSimdLevel {
+public:
+    ScopedSimdLevel() : saved_(ActiveSimdLevel()) {}
+    ~ScopedSimdLevel() { SetSimdLevelForTesting(saved_); }
+    ScopedSimdLevel(const ScopedSimdLevel&) = delete;
+    ScopedSimdLevel& operator=(const ScopedSimdLevel&) = delete;
+
+private:
+    SimdLevel saved_;
+};
+
+// Levels the processor has.
+inline std::vector<SimdLevel> SimdLevels() {
+    std::vector<SimdLevel> levels;
+    for (int i = 0; i <= static_cast<int>(DetectedSimdLevel()); ++i) {
+        levels.push_back(static_cast<SimdLevel>(i));
+    }
+    return levels;
+}
+
+// A small deterministic generator for test data.
+class TestRandom {
+public:
+    explicit TestRandom(uint32_t seed) : state_(seed) {}
+    uint32_t Next() {
+        state_ = state_ * 1664525u + 1013904223u;
+        return state_ >> 8;
+    }
+    int Below(int n) { return static_cast<int>(Next() % static_cast<uint32_t>(n)); }
+
+private:
+    uint32_t state_;
+};
 
 }  // namespace lumora::test

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "ImageTestUtil.h"
+#include "imaging/DefectCorrection.h"
+#include "imaging/FlatField.h"
 #include "imaging/MaskSet.h"
 
 namespace lumora {
@@ -30,7 +32,6 @@ TEST(MaskSet, CreatesPlanesWithTheirInitialContent) {
     EXPECT_EQ(Mono(masks.Reference(8, kMaskBright), 5, 5), 255);
     EXPECT_EQ(Mono(masks.Reference(16, kMaskBright), 11, 11), 4095);
     EXPECT_EQ(masks.DefectMap(16, kMaskDark).BitCount(), 16);
-    EXPECT_EQ(masks.Flags(16).BitCount(), 8);  // 0/1 per pixel at either depth
     masks.Reset();
     EXPECT_FALSE(masks.IsComplete());
 }
@@ -404,6 +405,9 @@ void CompareWithTheRule(int bits, uint32_t seed) {
         }
     }
     const std::vector<int> expected = DotFilterByTheRule<T>(v, dark, bright, kW, kH, threshold);
+    ImageBuffer fused;
+    ASSERT_TRUE(fused.CreateLike(frame));
+    std::memcpy(fused.Pixels(), frame.Pixels(), frame.SizeBytes());
     ASSERT_TRUE(DefectCorrect(frame, masks, MaskGeometry{0, 0, kW, kH}, threshold));
     int mismatches = 0;
     for (int y = 0; y < kH; ++y) {
@@ -412,6 +416,27 @@ void CompareWithTheRule(int bits, uint32_t seed) {
         }
     }
     EXPECT_EQ(mismatches, 0) << bits << "-bit, seed " << seed;
+
+    // The same defects in the one pass with the flat field, with references that map every
+    // sample to itself (8 bits) or to itself in the top twelve bits (16 bits), where the
+    // flattened threshold applies.
+    const int shift = bits == 8 ? 0 : 4;
+    test::FillMono(masks.Reference(bits, kMaskDark), [](int, int) { return 0; });
+    test::FillMono(masks.Reference(bits, kMaskBright),
+                   [bits](int, int) { return bits == 8 ? 255 : 4096; });
+    std::vector<int> shifted = v;
+    for (int& value : shifted) value <<= shift;
+    const std::vector<int> expectedFused =
+        DotFilterByTheRule<T>(shifted, dark, bright, kW, kH, threshold << shift);
+    ASSERT_TRUE(FlatFieldAndDefectCorrect(fused, masks, MaskGeometry{0, 0, kW, kH},
+                                          threshold << shift, threshold));
+    mismatches = 0;
+    for (int y = 0; y < kH; ++y) {
+        for (int x = 0; x < kW; ++x) {
+            mismatches += Mono(fused, x, y) != expectedFused[static_cast<size_t>(y * kW + x)];
+        }
+    }
+    EXPECT_EQ(mismatches, 0) << bits << "-bit in one pass, seed " << seed;
 }
 
 TEST(DotFilter, MatchesThePixelByPixelRuleOnDenseDefects) {
@@ -421,9 +446,8 @@ TEST(DotFilter, MatchesThePixelByPixelRuleOnDenseDefects) {
     }
 }
 
-// The divisors are prepared once per reference change; a correction after an update, a load or
-// a write through a reference must use the new references, never the prepared old ones.
-TEST(FlatField, PreparedDivisorsFollowEveryWayTheReferencesChange) {
+// A correction after an update, a load or a write through a reference uses the new references.
+TEST(FlatField, FollowsEveryWayTheReferencesChange) {
     MaskSet masks;
     ASSERT_TRUE(masks.Create(8, 8));
     platform::CriticalSection lock;
@@ -451,7 +475,6 @@ TEST(FlatField, PreparedDivisorsFollowEveryWayTheReferencesChange) {
     ImageBuffer& dark = masks.Reference(8, kMaskDark);
     EXPECT_EQ(correct(100), 85);
     test::FillMono(dark, [](int, int) { return 100; });
-    masks.ReferencesChanged(8);
     EXPECT_EQ(correct(150), 128);  // 50 × 256 / 100
 }
 

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <vector>
 
+#include "imaging/ImageTestUtil.h"
 #include "io/AviWriter.h"
 #include "io/Fifo.h"
 #include "io/FileLimit.h"
@@ -256,6 +257,75 @@ TEST(AviWriterTest, FramesOfEveryDepthBecomeBottomUpBgr) {
     EXPECT_EQ(out[1], 2);
     EXPECT_EQ(out[2], 3);
     EXPECT_EQ(out[3], 0);
+}
+
+// The conversion runs its vector kernels at every level the processor has; each gives the
+// per-pixel rule on an odd width (no row a whole number of vectors, rows padded).
+TEST(AviWriterTest, FramesFollowThePixelRuleAtEveryInstructionLevel) {
+    constexpr int kW = 67;
+    constexpr int kH = 5;
+    test::TestRandom random(71);
+    struct Case {
+        int bits;
+        int significant;  // 16-bit samples: where the data lies (0: not said)
+        bool grayPalette;
+    };
+    for (Case c : {Case{8, 0, true}, Case{8, 0, false}, Case{16, 12, true}, Case{16, 16, true},
+                   Case{16, 0, true}, Case{24, 0, true}, Case{32, 0, true}, Case{48, 12, true},
+                   Case{64, 16, true}}) {
+        ImageBuffer image;
+        ASSERT_TRUE(image.Create(kW, kH, c.bits));
+        for (int y = 0; y < kH; ++y) {
+            for (int i = 0; i < image.Stride(); ++i)
+                image.Row(y)[i] = static_cast<uint8_t>(random.Next());
+        }
+        if (!c.grayPalette) {
+            RgbQuad entries[kPaletteEntries];
+            for (int i = 0; i < kPaletteEntries; ++i) {
+                entries[i] = RgbQuad{static_cast<uint8_t>(255 - i), static_cast<uint8_t>(i / 2),
+                                     static_cast<uint8_t>(i ^ 0x55), 0};
+            }
+            image.SetPalette(0, kPaletteEntries, entries);
+        }
+        image.SetSignificantBits(c.significant);
+        // The rule, pixel by pixel.
+        const size_t pitch = static_cast<size_t>(StrideFor(kW, 24));
+        std::vector<uint8_t> expected(AviWriter::FrameBytes(kW, kH), 0);
+        for (int r = 0; r < kH; ++r) {
+            const uint8_t* src = image.Row(kH - 1 - r);
+            for (int x = 0; x < kW; ++x) {
+                uint8_t* px = expected.data() + pitch * static_cast<size_t>(r) + 3 * x;
+                uint16_t words[3] = {};
+                const int samples = c.bits / 16;
+                if (c.bits >= 16)
+                    std::memcpy(words, src + 2 * samples * x, 2 * std::min(samples, 3));
+                switch (c.bits) {
+                    case 8: {
+                        const RgbQuad& q = image.Palette()[src[x]];
+                        px[0] = q.blue;
+                        px[1] = q.green;
+                        px[2] = q.red;
+                        break;
+                    }
+                    case 16:
+                        px[0] = px[1] = px[2] = TopByteOf(words[0], c.significant);
+                        break;
+                    case 24:
+                    case 32:
+                        std::memcpy(px, src + c.bits / 8 * x, 3);
+                        break;
+                    default:
+                        for (int k = 0; k < 3; ++k) px[k] = TopByteOf(words[k], c.significant, 16);
+                        break;
+                }
+            }
+        }
+        test::ForEachSimdLevel([&](SimdLevel level) {
+            std::vector<uint8_t> out(expected.size(), 0xEE);
+            ToAviFrame(image, out.data());
+            EXPECT_EQ(out, expected) << SimdLevelName(level) << " " << c.bits << "-bit";
+        });
+    }
 }
 
 }  // namespace

@@ -1,0 +1,183 @@
+#include "imaging/LookupTable.h"
+
+#include <cstring>
+
+#include "imaging/PixelAccess.h"
+#include "imaging/RowBands.h"
+#include "imaging/SimdTargets.h"
+
+namespace lumora {
+
+namespace {
+
+// An 8-bit table lookup over n contiguous bytes, eight at a time: one 64-bit load and store
+// instead of eight byte accesses keeps the loop bound by the table reads.
+inline void LookupBytes(uint8_t* d, const uint8_t* s, int n, const uint8_t* lut) {
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t in;
+        std::memcpy(&in, s + i, 8);
+        const uint64_t out = static_cast<uint64_t>(lut[in & 0xFF]) |
+                             static_cast<uint64_t>(lut[(in >> 8) & 0xFF]) << 8 |
+                             static_cast<uint64_t>(lut[(in >> 16) & 0xFF]) << 16 |
+                             static_cast<uint64_t>(lut[(in >> 24) & 0xFF]) << 24 |
+                             static_cast<uint64_t>(lut[(in >> 32) & 0xFF]) << 32 |
+                             static_cast<uint64_t>(lut[(in >> 40) & 0xFF]) << 40 |
+                             static_cast<uint64_t>(lut[(in >> 48) & 0xFF]) << 48 |
+                             static_cast<uint64_t>(lut[in >> 56]) << 56;
+        std::memcpy(d + i, &out, 8);
+    }
+    for (; i < n; ++i) d[i] = lut[s[i]];
+}
+
+void LookupWordsPortable(uint16_t* d, const uint16_t* s, int n, const uint16_t* lut) {
+    for (int i = 0; i < n; ++i) d[i] = lut[s[i]];
+}
+
+#if LUMORA_X86_SIMD
+
+// 16-bit samples: a 128 KiB table lives in the second-level cache, and the lookups are bound by
+// its reads. Gathers do no better than plain loads here; eight independent reads assembled
+// into one vector store keep more of them in flight than a store per sample.
+void LookupWordsSse2(uint16_t* d, const uint16_t* s, int n, const uint16_t* lut) {
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m128i out =
+            _mm_setr_epi16(static_cast<short>(lut[s[i]]), static_cast<short>(lut[s[i + 1]]),
+                           static_cast<short>(lut[s[i + 2]]), static_cast<short>(lut[s[i + 3]]),
+                           static_cast<short>(lut[s[i + 4]]), static_cast<short>(lut[s[i + 5]]),
+                           static_cast<short>(lut[s[i + 6]]), static_cast<short>(lut[s[i + 7]]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), out);
+    }
+    LookupWordsPortable(d + i, s + i, n - i, lut);
+}
+
+// ---- AVX2 -----------------------------------------------------------------------------------
+
+// 256 entries as sixteen 16-byte tables: every table is looked up with the low nibble, then a
+// tree of blends picks by bits 4, 5, 6 and 7 of the sample (a blend reads bit 7 of each byte,
+// so each bit is shifted up there first).
+LUMORA_TARGET_AVX2 void LookupBytesAvx2(uint8_t* d, const uint8_t* s, int n, const uint8_t* lut) {
+    __m256i tables[16];
+    for (int k = 0; k < 16; ++k) {
+        tables[k] = _mm256_broadcastsi128_si256(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(lut + 16 * k)));
+    }
+    const __m256i lowNibble = _mm256_set1_epi8(0x0F);
+    int i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+        const __m256i index = _mm256_and_si256(x, lowNibble);
+        __m256i level[16];
+        for (int k = 0; k < 16; ++k) level[k] = _mm256_shuffle_epi8(tables[k], index);
+        for (int bit = 4, count = 16; bit < 8; ++bit, count /= 2) {
+            const __m256i select = _mm256_slli_epi16(x, 7 - bit);
+            for (int k = 0; k < count / 2; ++k) {
+                level[k] = _mm256_blendv_epi8(level[2 * k], level[2 * k + 1], select);
+            }
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i), level[0]);
+    }
+    LookupBytes(d + i, s + i, n - i, lut);
+}
+
+// ---- AVX-512 --------------------------------------------------------------------------------
+
+// 64 bytes a step: two 128-entry permutes over the table's halves, bit 7 picks between them.
+LUMORA_TARGET_AVX512VBMI inline __m512i LookupSixtyFourVbmi(__m512i x, const __m512i t[4]) {
+    const __m512i low = _mm512_permutex2var_epi8(t[0], x, t[1]);
+    const __m512i high = _mm512_permutex2var_epi8(t[2], x, t[3]);
+    return _mm512_mask_blend_epi8(_mm512_movepi8_mask(x), low, high);
+}
+
+LUMORA_TARGET_AVX512VBMI void LookupBytesVbmi(uint8_t* d, const uint8_t* s, int n,
+                                              const uint8_t* lut) {
+    const __m512i t[4] = {_mm512_loadu_si512(lut), _mm512_loadu_si512(lut + 64),
+                          _mm512_loadu_si512(lut + 128), _mm512_loadu_si512(lut + 192)};
+    int i = 0;
+    for (; i + 64 <= n; i += 64) {
+        _mm512_storeu_si512(d + i, LookupSixtyFourVbmi(_mm512_loadu_si512(s + i), t));
+    }
+    if (i < n) {
+        const __mmask64 lanes = (__mmask64{1} << (n - i)) - 1;
+        _mm512_mask_storeu_epi8(d + i, lanes,
+                                LookupSixtyFourVbmi(_mm512_maskz_loadu_epi8(lanes, s + i), t));
+    }
+}
+
+#endif  // LUMORA_X86_SIMD
+
+}  // namespace
+
+LookupKernels LookupKernelsFor(SimdLevel level) {
+#if LUMORA_X86_SIMD
+    switch (level) {
+        case SimdLevel::kAvx512:
+            return {DetectedAvx512Vbmi() ? LookupBytesVbmi : LookupBytesAvx2, LookupWordsSse2};
+        case SimdLevel::kAvx2:
+            return {LookupBytesAvx2, LookupWordsSse2};
+        case SimdLevel::kSse2:
+            // No byte shuffle in SSE2: eight table reads a word is as good as it gets.
+            return {LookupBytes, LookupWordsSse2};
+        case SimdLevel::kScalar:
+            break;
+    }
+#else
+    static_cast<void>(level);
+#endif
+    return {LookupBytes, LookupWordsPortable};
+}
+
+void LookupRect8(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                 int dstBpp, int srcBpp, int dstStride, int srcStride, const uint8_t* lut) {
+    if (srcBpp == 4) {
+        ForSamples<uint8_t>(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride,
+                            [lut](uint8_t v) { return lut[v]; });
+        return;
+    }
+    const auto bytes = LookupKernelsFor(ActiveSimdLevel()).bytes;
+    const int n = r.Width() * srcBpp;
+    for (int y = 0; y < r.Height(); ++y) {
+        bytes(RowAt<uint8_t>(dst, dstStride, dstY + y, dstX, dstBpp),
+              RowAt<uint8_t>(src, srcStride, r.top + y, r.left, srcBpp), n, lut);
+    }
+}
+
+void LookupRect16(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                  int dstBpp, int srcBpp, int dstStride, int srcStride, const uint16_t* lut) {
+    if (srcBpp == 8) {
+        ForSamples<uint16_t>(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride,
+                             [lut](uint16_t v) { return lut[v]; });
+        return;
+    }
+    const auto words = LookupKernelsFor(ActiveSimdLevel()).words;
+    const int n = r.Width() * (srcBpp / 2);
+    for (int y = 0; y < r.Height(); ++y) {
+        words(RowAt<uint16_t>(dst, dstStride, dstY + y, dstX, dstBpp),
+              RowAt<uint16_t>(src, srcStride, r.top + y, r.left, srcBpp), n, lut);
+    }
+}
+
+void ApplyLookupTable(ImageBuffer& image, const std::vector<uint16_t>& table, RowBandPool* pool) {
+    if (!image.IsValid()) return;
+    const int bpp = image.BytesPerPixel();
+    const bool narrow = bpp == 1 || bpp == 3 || bpp == 4;
+    if (table.size() < (narrow ? 256u : 65536u)) return;
+    uint8_t bytes[256];
+    if (narrow) {
+        for (int i = 0; i < 256; ++i)
+            bytes[i] = static_cast<uint8_t>(table[static_cast<size_t>(i)]);
+    }
+    RunRowBands(pool, image.Height(), [&](int first, int last) {
+        const PixelRect rows{0, first, image.Width(), last};
+        if (narrow) {
+            LookupRect8(image.Pixels(), image.Pixels(), rows, 0, first, bpp, bpp, image.Stride(),
+                        image.Stride(), bytes);
+        } else {
+            LookupRect16(image.Pixels(), image.Pixels(), rows, 0, first, bpp, bpp, image.Stride(),
+                         image.Stride(), table.data());
+        }
+    });
+}
+
+}  // namespace lumora

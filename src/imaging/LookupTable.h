@@ -1,0 +1,33 @@
+#pragma once
+// Applying a tone table (ToneTables.h) to every colour sample of an image.
+#include <cstdint>
+#include <vector>
+
+#include "imaging/PixelConverter.h"
+#include "imaging/SimdLevel.h"
+
+namespace lumora {
+
+class RowBandPool;
+
+// Applies a lookup table of max + 1 entries in place to every sample of the image (the first
+// three components of colour pixels): 256 entries for 8-bit samples, 65536 for 16-bit ones.
+// The rows are split into bands over `pool` when one is given (same result).
+void ApplyLookupTable(ImageBuffer& image, const std::vector<uint16_t>& table,
+                      RowBandPool* pool = nullptr);
+
+// The same over a converter's rectangle, for the filter converters: 8-bit samples through a
+// 256-byte table, 16-bit samples through a 65536-entry one.
+void LookupRect8(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                 int dstBpp, int srcBpp, int dstStride, int srcStride, const uint8_t* lut);
+void LookupRect16(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
+                  int dstBpp, int srcBpp, int dstStride, int srcStride, const uint16_t* lut);
+
+// The row kernels of an instruction-set level: n samples through a table; d may be s.
+struct LookupKernels {
+    void (*bytes)(uint8_t* d, const uint8_t* s, int n, const uint8_t* table);     // 256 entries
+    void (*words)(uint16_t* d, const uint16_t* s, int n, const uint16_t* table);  // 65536
+};
+LookupKernels LookupKernelsFor(SimdLevel level);
+
+}  // namespace lumora
