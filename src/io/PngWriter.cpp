@@ -23,7 +23,8 @@ namespace {
 struct PngLayout {
     int bitDepth;
     int colorType;
-    bool bgr;  // samples stored B, G, R
+    bool bgr;                 // samples stored B, G, R
+    int significantBits = 0;  // the sBIT of widened samples (their top bits); 0: none written
 };
 
 PngLayout LayoutFor(int bitCount) {
@@ -61,6 +62,15 @@ int EncodePng(std::FILE* file, png_bytep* rows, int width, int height, const Png
     png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height),
                  layout.bitDepth, layout.colorType, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (layout.significantBits != 0) {
+        // Samples widened from fewer bits hold them at the top, which is what sBIT describes;
+        // a 16-bit opacity carries all 16.
+        png_color_8 bits{};
+        const auto n = static_cast<png_byte>(layout.significantBits);
+        bits.gray = bits.red = bits.green = bits.blue = n;
+        bits.alpha = 16;
+        png_set_sBIT(png, info, &bits);
+    }
     png_write_info(png, info);
     if (layout.bgr) png_set_bgr(png);
     png_write_image(png, rows);
@@ -138,8 +148,9 @@ int WritePngFile(const char* path, const ImageBuffer& image, int significantBits
 
     OutputFile file;
     if (!file.Open(path)) return 0;
-    const int encoded =
-        EncodePng(file.Get(), rows.get(), image.Width(), image.Height(), LayoutFor(bits));
+    PngLayout layout = LayoutFor(bits);
+    if (layout.bitDepth == 16 && significantBits != 16) layout.significantBits = significantBits;
+    const int encoded = EncodePng(file.Get(), rows.get(), image.Width(), image.Height(), layout);
     return file.Close() && encoded == 1 ? 1 : 0;
 }
 
