@@ -17,8 +17,9 @@ Errors raise `lumora.Error`, whose `code` is the SDK's error code and `meaning` 
 Calls into the SDK release the interpreter lock (ctypes does so for every foreign call), and
 waits for frames wake up regularly so that Ctrl-C interrupts them.
 
-The library is found through the environment variable LUMORA_LIBRARY (a path), then the build
-tree beside this source tree, then the system's library path.
+The library is found through the environment variable LUMORA_LIBRARY (a path), then, for an
+installed package, in the library folder of the same installation, then in the build tree
+beside this source tree, then in the system's library path.
 """
 
 import ctypes
@@ -165,6 +166,14 @@ def _candidates():
         yield explicit
         return
     here = os.path.dirname(os.path.abspath(__file__))
+    try:
+        from . import _installed  # written by the installation
+    except ImportError:
+        pass
+    else:
+        path = os.path.join(here, _installed.LIBRARY_DIR, _LIBRARY_NAME)
+        if os.path.exists(path):
+            yield path
     tree = os.path.dirname(os.path.dirname(here))
     for build in ("build", "build-asan", "build-tsan"):
         path = os.path.join(tree, build, "src", _LIBRARY_NAME)
