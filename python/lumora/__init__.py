@@ -504,7 +504,8 @@ class Camera:
     def stream(self, count=None, seconds=None, timeout=5.0):
         """Yields frames of a continuous run until `count` frames or `seconds` have passed
         (both None: until the consumer stops iterating). Each frame is a new array, copied once
-        from the SDK's newest processed image. `timeout`: seconds without any frame before
+        from the SDK's newest processed image. `timeout`: seconds without any frame, beyond the
+        camera's own time for one (twice the exposure: a frame under way, then a new one), before
         Error 8 is raised. The run ends when the generator is closed, when it is collected, or
         when the camera is used for anything that needs the run to end (`snap`, another
         `stream`, `close`)."""
@@ -517,6 +518,7 @@ class Camera:
         # The body of stream(); see there.
         self._live()
         self.stream_stats = stats = {"frames": 0, "skipped": 0, "failed": 0}
+        timeout += 2.0 * self.exposure_s
         self._drain()
         frames = self._lib.LumoraHost_CreateQueueWindow()
         try:

@@ -152,6 +152,9 @@ int PreviewCommand(const Options& options, const CaptureOptions& capture, int sc
                  "cannot place the preview window");
     camera.Check(Lumora_CallBackPreview(h, frames, nullptr, 0, 0), "cannot start the preview");
 
+    std::printf("showing %d x %d frames in a window: close it or press Ctrl-C to stop\n",
+                pictureWidth, pictureHeight);
+    std::fflush(stdout);
     const auto start = std::chrono::steady_clock::now();
     auto lastTitle = start;
     long lastFrames = 0;
