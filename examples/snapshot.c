@@ -23,8 +23,9 @@ int main(int argc, char** argv) {
     if (handle == 0) return 1;
     char names[10 * 256];
     if (Lumora_EnumDevice(handle, names) < 1) {
-        fprintf(stderr, "no camera found (without one, set LUMORA_SIM_CAMERAS=1 for a simulated "
-                        "camera)\n");
+        fprintf(stderr,
+                "no camera found (without one, set LUMORA_SIM_CAMERAS=1 for a simulated "
+                "camera)\n");
         Lumora_Release(handle);
         return 1;
     }

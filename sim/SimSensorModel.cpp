@@ -239,7 +239,8 @@ void SimSensorModel::PowerOn(SimCamera& camera) {
     AdvanceFrameClock(ModelNow());
     for (const uint32_t reg : {kSensorFrameLength, kSensorFrameLength + 1, kSensorFrameLength + 2,
                                kSensorLineLength, kSensorLineLength + 1}) {
-        sensor.OnWrite(reg, [this, &camera](uint32_t, uint8_t, uint8_t) { OnTimingChange(camera); });
+        sensor.OnWrite(reg,
+                       [this, &camera](uint32_t, uint8_t, uint8_t) { OnTimingChange(camera); });
     }
     fpga.OnWrite(kFpgaTriggerMode, [this](uint32_t, uint8_t, uint8_t) {
         armed_ = false;

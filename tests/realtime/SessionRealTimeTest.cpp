@@ -57,8 +57,7 @@ TEST_F(SimWorld, SnapshotAfterALongExposureChangeArrivesWithTheHostBusy) {
         ASSERT_EQ(Lumora_SnapShot(h, frame.data(), static_cast<int>(frame.size()), 1), 1);
         const double taken =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        std::printf("snapshot, %d bits, exposure %.1f s: %.2f s\n", step.bits, step.seconds,
-                    taken);
+        std::printf("snapshot, %d bits, exposure %.1f s: %.2f s\n", step.bits, step.seconds, taken);
         EXPECT_EQ(Codes(h), std::vector<int>{});
         // The frame was exposed at the new exposure (header word A counts its exposure lines).
         const uint32_t lines = driver->Ring().Record(driver->Ring().NewestSlot()).wordA;

@@ -170,23 +170,23 @@ void ApplyCaptureSettings(Camera& camera, const CaptureOptions& o) {
     const int exposures =
         (o.exposureTenths ? 1 : 0) + (o.exposureMs ? 1 : 0) + (o.exposureSeconds ? 1 : 0);
     if (exposures > 1) {
-        throw UsageError{"give the exposure once: -e (0.1 ms units), --exposure-ms or --exposure-s"};
+        throw UsageError{
+            "give the exposure once: -e (0.1 ms units), --exposure-ms or --exposure-s"};
     }
     const LUMORA_CAMERA_INFO& info = camera.Info();
     if (o.exposureTenths) {
         const int tenths = *o.exposureTenths;
         if (tenths < info.exposureMin || tenths > info.exposureMax) {
-            throw UsageError{"-e " + std::to_string(tenths) +
-                             ": the exposure in 0.1 ms units goes from " +
-                             std::to_string(info.exposureMin) + " to " +
-                             std::to_string(info.exposureMax) + " (" +
-                             ShortNumber(info.exposureMin / 10.0) + " .. " +
-                             ShortNumber(info.exposureMax / 10.0) +
-                             " ms); --exposure-ms takes milliseconds"};
+            throw UsageError{
+                "-e " + std::to_string(tenths) + ": the exposure in 0.1 ms units goes from " +
+                std::to_string(info.exposureMin) + " to " + std::to_string(info.exposureMax) +
+                " (" + ShortNumber(info.exposureMin / 10.0) + " .. " +
+                ShortNumber(info.exposureMax / 10.0) + " ms); --exposure-ms takes milliseconds"};
         }
         add("exposure", ShortNumber(tenths / 10.0), "-e " + std::to_string(tenths));
     }
-    if (o.exposureMs) add("exposure", ShortNumber(*o.exposureMs), "--exposure-ms " + ShortNumber(*o.exposureMs));
+    if (o.exposureMs)
+        add("exposure", ShortNumber(*o.exposureMs), "--exposure-ms " + ShortNumber(*o.exposureMs));
     if (o.exposureSeconds) {
         add("exposure", ShortNumber(*o.exposureSeconds * 1000.0),
             "--exposure-s " + ShortNumber(*o.exposureSeconds));
@@ -196,8 +196,10 @@ void ApplyCaptureSettings(Camera& camera, const CaptureOptions& o) {
         add("subsample", *o.subsample != 0 ? "on" : "off",
             "--subsample " + std::to_string(*o.subsample));
     }
-    if (o.mirrorH) add("mirror-h", *o.mirrorH ? "on" : "off", *o.mirrorH ? "--mirror-h" : "--no-mirror-h");
-    if (o.mirrorV) add("mirror-v", *o.mirrorV ? "on" : "off", *o.mirrorV ? "--mirror-v" : "--no-mirror-v");
+    if (o.mirrorH)
+        add("mirror-h", *o.mirrorH ? "on" : "off", *o.mirrorH ? "--mirror-h" : "--no-mirror-h");
+    if (o.mirrorV)
+        add("mirror-v", *o.mirrorV ? "on" : "off", *o.mirrorV ? "--mirror-v" : "--no-mirror-v");
     ApplySettings(camera, entries, false);
 }
 

@@ -161,8 +161,8 @@ Setting Exposure() {
     s.parse = [](Camera& camera, const std::string& text) -> Applier {
         char* end = nullptr;
         const double ms = std::strtod(text.c_str(), &end);
-        const std::string allowed =
-            ShortNumber(ExposureMinMs(camera)) + " .. " + ShortNumber(ExposureMaxMs(camera)) + " ms";
+        const std::string allowed = ShortNumber(ExposureMinMs(camera)) + " .. " +
+                                    ShortNumber(ExposureMaxMs(camera)) + " ms";
         if (text.empty() || *end != '\0' || !std::isfinite(ms)) {
             throw UsageError{"exposure '" + text + "' is not a number of milliseconds; allowed " +
                              allowed};
@@ -172,8 +172,8 @@ Setting Exposure() {
             std::stod(ShortNumber(ms)) > std::stod(ShortNumber(ExposureMaxMs(camera)))) {
             throw UsageError{"exposure " + ShortNumber(ms) + " ms is outside " + allowed};
         }
-        const double seconds = std::clamp(ms / 1000.0, camera.Info().exposureExMin,
-                                          camera.Info().exposureExMax);
+        const double seconds =
+            std::clamp(ms / 1000.0, camera.Info().exposureExMin, camera.Info().exposureExMax);
         return [seconds, ms](Camera& c) {
             c.Check(Lumora_SetExposureTimeEx(c.Handle(), seconds),
                     "the camera refused exposure " + ShortNumber(ms) + " ms");
@@ -210,8 +210,8 @@ Setting Gain() {
         return std::to_string(gain);
     };
     s.parse = [](Camera& camera, const std::string& text) -> Applier {
-        const int gain = IntegerIn("gain", text, camera.Info().globalGainMin,
-                                   camera.Info().globalGainMax);
+        const int gain =
+            IntegerIn("gain", text, camera.Info().globalGainMin, camera.Info().globalGainMax);
         return [gain](Camera& c) {
             c.Check(Lumora_SetGlobalGain(c.Handle(), gain),
                     "the camera refused gain " + std::to_string(gain));
@@ -407,8 +407,8 @@ void CheckWindowAndSubsample(const std::vector<int>& w, int subsample) {
     if (w.size() != 4) throw UsageError{"the window takes x,y,width,height"};
     const int x = w[0], y = w[1], width = w[2], height = w[3];
     const bool steps = x % 8 == 0 && width % 8 == 0 && y % 4 == 0 && height % 4 == 0;
-    const bool fits = width >= 8 && height >= 4 && x + width <= kSensorWidth &&
-                      y + height <= kSensorHeight;
+    const bool fits =
+        width >= 8 && height >= 4 && x + width <= kSensorWidth && y + height <= kSensorHeight;
     if (!steps || !fits) {
         const int nx = std::min(x / 8 * 8, kSensorWidth - 8);
         const int ny = std::min(y / 4 * 4, kSensorHeight - 4);

@@ -23,8 +23,8 @@ int Features(const Options& options) {
     std::vector<std::vector<std::string>> rows = {
         {"setting", "value", "allowed", "step", "unit", "kept"}};
     for (const Setting& s : Settings()) {
-        rows.push_back({s.name, s.get(camera), s.allowed(camera), s.step, s.unit,
-                        s.kept ? "yes" : "no"});
+        rows.push_back(
+            {s.name, s.get(camera), s.allowed(camera), s.step, s.unit, s.kept ? "yes" : "no"});
     }
     std::vector<size_t> widths(rows.front().size(), 0);
     for (const auto& row : rows) {
@@ -59,7 +59,8 @@ int Get(const Options& options, const std::vector<std::string>& names) {
         for (const Setting& s : Settings()) shown.push_back(&s);
     }
     Camera camera(options);
-    for (const Setting* s : shown) std::printf("%s = %s\n", s->name.c_str(), s->get(camera).c_str());
+    for (const Setting* s : shown)
+        std::printf("%s = %s\n", s->name.c_str(), s->get(camera).c_str());
     return 0;
 }
 
@@ -73,7 +74,8 @@ int Set(const Options& options, const std::vector<std::string>& assignments) {
         const std::string name = text.substr(0, equals);
         const Setting& setting = FindSetting(name);
         if (!setting.kept) {
-            throw UsageError{name + " is not kept between programs, so set would change it for "
+            throw UsageError{name +
+                             " is not kept between programs, so set would change it for "
                              "nothing; give it to the command that captures (for example -b, "
                              "-w, --subsample) or keep it in a profile for --profile FILE"};
         }
@@ -115,9 +117,10 @@ int Load(const Options& options, const std::string& path) {
     std::printf("camera %s keeps %zu settings from %s\n", Serial(camera).c_str(), kept.size(),
                 path.c_str());
     if (!notKept.empty()) {
-        std::printf("not applied, as no program keeps them (--profile %s applies them to one "
-                    "command): %s\n",
-                    path.c_str(), notKept.c_str());
+        std::printf(
+            "not applied, as no program keeps them (--profile %s applies them to one "
+            "command): %s\n",
+            path.c_str(), notKept.c_str());
     }
     return 0;
 }

@@ -127,8 +127,8 @@ public:
         const double mbs = fps * frameBytes_ / kMegabyte;
         if (terminal_) {
             constexpr int kWidth = 30;
-            const double done = seconds_ > 0 ? elapsed / seconds_
-                                             : static_cast<double>(delivered) / frames_;
+            const double done =
+                seconds_ > 0 ? elapsed / seconds_ : static_cast<double>(delivered) / frames_;
             const int filled = std::min(kWidth, static_cast<int>(kWidth * done));
             std::string bar(static_cast<size_t>(std::max(filled, 0)), '#');
             bar.resize(kWidth, '.');
@@ -162,7 +162,9 @@ private:
 };
 
 int Stream(const Options& options, const CaptureOptions& capture, StreamOptions stream) {
-    if (stream.frames < 0) throw UsageError{"-n " + std::to_string(stream.frames) + ": give a number of frames above 0"};
+    if (stream.frames < 0)
+        throw UsageError{"-n " + std::to_string(stream.frames) +
+                         ": give a number of frames above 0"};
     if (stream.seconds < 0) {
         throw UsageError{"-s " + std::to_string(stream.seconds) + ": give seconds above 0"};
     }

@@ -71,7 +71,8 @@ void WritePng(const std::string& path, const uint8_t* frame, const FrameSize& si
     for (int y = 0; y < size.height; ++y) {
         uint8_t* out = pixels.data() + static_cast<size_t>(y) * size.width * 2;
         rows[static_cast<size_t>(y)] = out;
-        for (uint16_t v : StretchedRow(frame + static_cast<size_t>(y) * size.Stride(), size.width)) {
+        for (uint16_t v :
+             StretchedRow(frame + static_cast<size_t>(y) * size.Stride(), size.width)) {
             *out++ = static_cast<uint8_t>(v >> 8);
             *out++ = static_cast<uint8_t>(v);
         }

@@ -24,8 +24,9 @@ int ListCommand(const Options& options) {
     std::printf("%d camera%s\n", count, count == 1 ? "" : "s");
     for (int i = 0; i < count; ++i) std::printf("  %d  %s\n", i, names + 256 * i);
     if (count == 0) {
-        std::printf("(`lumora doctor` tells why; --sim 1 or LUMORA_SIM_CAMERAS=1 adds a simulated "
-                    "camera)\n");
+        std::printf(
+            "(`lumora doctor` tells why; --sim 1 or LUMORA_SIM_CAMERAS=1 adds a simulated "
+            "camera)\n");
     }
     Lumora_Release(handle);
     LumoraHost_DestroyWindow(events);
@@ -112,8 +113,8 @@ int RegCommand(const Options& options, const std::string& target, int64_t addres
         return 0;
     }
     int valid = 1;  // the FPGA read clears it only on failure
-    const int read = fpga ? Lumora_Fpga_ReadRegister(h, a, &valid)
-                          : Lumora_ReadRegisterEx(h, a, &valid);
+    const int read =
+        fpga ? Lumora_Fpga_ReadRegister(h, a, &valid) : Lumora_ReadRegisterEx(h, a, &valid);
     camera.Check(valid, "register read failed");
     std::printf("%s[0x%0*X] = 0x%02X (%d)\n", target.c_str(), width, a, read, read);
     return 0;
@@ -121,8 +122,9 @@ int RegCommand(const Options& options, const std::string& target, int64_t addres
 
 int EepromCommand(const Options& options, int64_t address, int64_t count, bool serial) {
     if (address < 0 || address > 0xFFFF || count < 1 || address + count > 0x10000) {
-        throw UsageError{"the configuration memory has addresses 0x0000 .. 0xFFFF: give a first "
-                         "address and a count (-n, at least 1) within them"};
+        throw UsageError{
+            "the configuration memory has addresses 0x0000 .. 0xFFFF: give a first "
+            "address and a count (-n, at least 1) within them"};
     }
     Camera camera(options);
     const int h = camera.Handle();
@@ -164,8 +166,7 @@ int ReportParseError(const CLI::App& app, const CLI::ParseError& error) {
                 break;
             }
         }
-        message = unknown.empty() ? "no command given"
-                                  : "unknown command '" + unknown + "'";
+        message = unknown.empty() ? "no command given" : "unknown command '" + unknown + "'";
         message += "; the commands are " + CommandNames(app);
     }
     std::fprintf(stderr, "lumora: %s\nRun `lumora --help` or `lumora COMMAND --help` for more.\n",
@@ -184,9 +185,10 @@ std::string VersionText() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"lumora: find, control and capture from Lumora M5XIR TEC cameras.\n"
-                 "Exit status: 0 done, 1 failed, 2 wrong arguments, 130 stopped by Ctrl-C "
-                 "(128 + the signal)."};
+    CLI::App app{
+        "lumora: find, control and capture from Lumora M5XIR TEC cameras.\n"
+        "Exit status: 0 done, 1 failed, 2 wrong arguments, 130 stopped by Ctrl-C "
+        "(128 + the signal)."};
     app.require_subcommand(1);
     // The global options may also follow the command (lumora info --sim 1).
     app.fallthrough();
@@ -218,14 +220,14 @@ int main(int argc, char** argv) {
         command->add_option("-g,--gain", capture.gain, "global gain");
         command->add_option("--subsample", capture.subsample, "0 full, 1 half resolution")
             ->check(CLI::IsMember({0, 1}));
-        command->add_flag_callback("--mirror-h", [&capture] { capture.mirrorH = true; },
-                                   "mirror horizontally");
-        command->add_flag_callback("--no-mirror-h", [&capture] { capture.mirrorH = false; },
-                                   "do not mirror horizontally");
-        command->add_flag_callback("--mirror-v", [&capture] { capture.mirrorV = true; },
-                                   "mirror vertically");
-        command->add_flag_callback("--no-mirror-v", [&capture] { capture.mirrorV = false; },
-                                   "do not mirror vertically");
+        command->add_flag_callback(
+            "--mirror-h", [&capture] { capture.mirrorH = true; }, "mirror horizontally");
+        command->add_flag_callback(
+            "--no-mirror-h", [&capture] { capture.mirrorH = false; }, "do not mirror horizontally");
+        command->add_flag_callback(
+            "--mirror-v", [&capture] { capture.mirrorV = true; }, "mirror vertically");
+        command->add_flag_callback(
+            "--no-mirror-v", [&capture] { capture.mirrorV = false; }, "do not mirror vertically");
     };
 
     bool watch = false;

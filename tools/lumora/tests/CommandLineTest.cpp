@@ -95,14 +95,16 @@ TEST_F(CommandLineTest, ArgumentsItCannotUseExitTwoAndSayWhatIsAllowed) {
         {{"--sim", "1", "temp", "--watch", "--interval", "0"}, "--interval 0: give the seconds"},
         {{"--sim", "1", "reg", "fpga", "0x10", "0x1FF"},
          "value 511 (0x1FF) does not fit the 8-bit register: 0x00 .. 0xFF"},
-        {{"--sim", "1", "reg", "fpga", "0x100"}, "fpga register address 256 is outside 0x00 .. 0xFF"},
+        {{"--sim", "1", "reg", "fpga", "0x100"},
+         "fpga register address 256 is outside 0x00 .. 0xFF"},
         {{"--sim", "1", "reg", "sensor", "0x10000"}, "outside 0x00 .. 0xFFFF"},
         {{"--sim", "1", "eeprom", "0xFFFF", "-n", "2"}, "addresses 0x0000 .. 0xFFFF"},
         {{"--sim", "1", "record", File("x.mp4"), "-s", "1"},
          "record writes uncompressed AVI files; name the file with .avi"},
         {{"--sim", "1", "record", File("x.avi"), "-s", "0"}, "the duration goes from above 0"},
         {{"--sim", "1", "stream", "-n", "-3"}, "-n -3: give a number of frames above 0"},
-        {{"--sim", "1", "stream", "--gamma", "300", "-n", "1"}, "--gamma 300: gamma 300 is outside 0 .. 200"},
+        {{"--sim", "1", "stream", "--gamma", "300", "-n", "1"},
+         "--gamma 300: gamma 300 is outside 0 .. 200"},
         {{"--sim", "1", "set", "gain=1000"}, "gain 1000 is outside 0 .. 420"},
         {{"--sim", "1", "set", "mirror-h=maybe"}, "mirror-h 'maybe': allowed off, on"},
         {{"--sim", "1", "set", "bits=8"}, "bits is not kept between programs"},
@@ -130,7 +132,8 @@ TEST_F(CommandLineTest, FailuresExitOneAndNameTheirCause) {
         {{"--sim", "1", "save", "/proc/p.profile"}, "cannot write /proc/p.profile"},
         {{"--sim", "1", "load", File("missing.profile")}, "cannot read"},
         {{"--sim", "1", "--profile", File("missing.profile"), "info"}, "cannot read"},
-        {{"--sim", "1", "-d", "3", "info"}, "there is no device 3: 1 camera present (devices 0..0)"},
+        {{"--sim", "1", "-d", "3", "info"},
+         "there is no device 3: 1 camera present (devices 0..0)"},
         {{"--sim", "0", "info"}, "no camera found"},
         {{"--sim", "0", "info"}, "LUMORA_SIM_CAMERAS=1"},
     };
@@ -201,8 +204,8 @@ TEST_F(CommandLineTest, ACaptureChangesOnlyWhatItsOptionsNameAndOnlyWhileItRuns)
     const Result set = Lumora({"--sim", "1", "set", "gain=50", "mirror-h=on", "exposure=12.5"});
     ASSERT_EQ(set.exitCode, 0) << set.err;
     EXPECT_EQ(set.out, "gain = 50\nmirror-h = on\nexposure = 12.5\n");
-    const Result snap = Lumora({"--sim", "1", "snap", "-g", "7", "--exposure-ms", "3", "-b", "8",
-                                File("a.png")});
+    const Result snap =
+        Lumora({"--sim", "1", "snap", "-g", "7", "--exposure-ms", "3", "-b", "8", File("a.png")});
     ASSERT_EQ(snap.exitCode, 0) << snap.err;
     const Result after = Lumora({"--sim", "1", "get", "gain", "mirror-h", "mirror-v", "exposure"});
     EXPECT_EQ(after.out, "gain = 50\nmirror-h = on\nmirror-v = off\nexposure = 12.5\n");
@@ -214,7 +217,8 @@ TEST_F(CommandLineTest, ACaptureChangesOnlyWhatItsOptionsNameAndOnlyWhileItRuns)
         std::fputs("gain = 9\nmirror-v = on\n", f);
         std::fclose(f);
     }
-    const Result withProfile = Lumora({"--sim", "1", "--profile", profile, "get", "gain", "mirror-v"});
+    const Result withProfile =
+        Lumora({"--sim", "1", "--profile", profile, "get", "gain", "mirror-v"});
     EXPECT_EQ(withProfile.out, "gain = 9\nmirror-v = on\n");
     const Result later = Lumora({"--sim", "1", "get", "gain", "mirror-v"});
     EXPECT_EQ(later.out, "gain = 50\nmirror-v = off\n");

@@ -9,10 +9,10 @@
 
 #include <chrono>
 #include <cstdio>
-#include <memory>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -146,7 +146,7 @@ private:
 };
 
 inline Result RunLumora(const std::filesystem::path& folder, const std::vector<std::string>& args,
-                  const std::vector<std::string>& environment = {}) {
+                        const std::vector<std::string>& environment = {}) {
     Command command(folder, args, environment);
     return command.Wait();
 }

@@ -18,8 +18,8 @@ namespace {
 struct Png {
     uint32_t width = 0, height = 0;
     int bitDepth = 0;
-    int significantGray = 0;         // sBIT; 0: none
-    std::vector<uint16_t> samples;   // gray samples, top row first
+    int significantGray = 0;        // sBIT; 0: none
+    std::vector<uint16_t> samples;  // gray samples, top row first
 };
 
 Png ReadPng(const std::string& path) {
@@ -38,9 +38,9 @@ Png ReadPng(const std::string& path) {
     png_bytepp rows = png_get_rows(png, info);
     for (uint32_t y = 0; y < out.height; ++y) {
         for (uint32_t x = 0; x < out.width; ++x) {
-            out.samples.push_back(out.bitDepth == 16
-                                      ? static_cast<uint16_t>(rows[y][2 * x] << 8 | rows[y][2 * x + 1])
-                                      : rows[y][x]);
+            out.samples.push_back(
+                out.bitDepth == 16 ? static_cast<uint16_t>(rows[y][2 * x] << 8 | rows[y][2 * x + 1])
+                                   : rows[y][x]);
         }
     }
     png_destroy_read_struct(&png, &info, nullptr);
@@ -67,8 +67,8 @@ protected:
 
 // The scene holds still (LUMORA_SIM_STATIC), so two snapshots are the same frame.
 TEST_F(SnapFileTest, ScaleStretchesTwelveBitsToSixteenAndMarksThePngWithSbit) {
-    const std::vector<std::string> capture = {"--sim", "1", "snap", "-b", "16", "-w",
-                                              "0,0,320,240"};
+    const std::vector<std::string> capture = {"--sim", "1",  "snap",       "-b",
+                                              "16",    "-w", "0,0,320,240"};
     std::vector<std::string> plain = capture;
     plain.push_back(File("plain.png"));
     ASSERT_EQ(RunLumora(folder_, plain).exitCode, 0);
