@@ -177,6 +177,25 @@ TEST_F(CommandLineTest, StreamReportsAsItRunsAndStopsWithItsSummaryOnASignal) {
     }
 }
 
+// On a terminal the figures are one redrawn bar instead of lines; the summary after a Ctrl-C
+// starts on a line of its own.
+TEST_F(CommandLineTest, StreamOnATerminalDrawsABarAndEndsItBeforeTheSummary) {
+    Command stream(folder_, {"--sim", "1", "stream", "-s", "600", "-w", "0,0,320,240"}, {},
+                   Output::kTerminal);
+    ASSERT_TRUE(stream.Started());
+    ASSERT_TRUE(stream.WaitForOutput(" lost ", std::chrono::seconds(120))) << stream.OutputSoFar();
+    stream.Signal(SIGINT);
+    const Result result = stream.Wait();
+    EXPECT_EQ(result.exitCode, 130) << result.out << result.err;
+    EXPECT_EQ(result.out.rfind("\r[", 0), 0u) << result.out;
+    EXPECT_NE(result.out.find(" fps "), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("progress "), std::string::npos) << result.out;
+    // The terminal turns each newline into CR LF.
+    EXPECT_NE(result.out.find(" lost \r\nstopped          by signal 2\r\n"), std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("frames lost      "), std::string::npos) << result.out;
+}
+
 TEST_F(CommandLineTest, TempWatchStopsOnCtrlCWithOneThirty) {
     Command temp(folder_, {"--sim", "1", "temp", "--watch", "--interval", "0.2"});
     ASSERT_TRUE(temp.WaitForOutput(" degC\n", std::chrono::seconds(120))) << temp.OutputSoFar();

@@ -2,17 +2,21 @@
 // Runs the built lumora command as a user would: arguments, a private settings folder, its
 // output and exit status, and signals sent to it while it runs.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -36,13 +40,19 @@ struct Result {
     int signal = 0;
 };
 
-// One lumora process. Its output goes to files, so a test can read what it printed so far.
+// Where a command's standard output goes: a file, or a terminal (a pseudo-terminal whose output
+// this process collects as it comes, so the command sees isatty() and never blocks on it).
+enum class Output { kFile, kTerminal };
+
+// One lumora process. Its output goes to files (or a terminal), so a test can read what it
+// printed so far.
 class Command {
 public:
     Command(const std::filesystem::path& folder, const std::vector<std::string>& args,
-            const std::vector<std::string>& environment = {})
+            const std::vector<std::string>& environment = {}, Output output = Output::kFile)
         : out_(folder / ("out-" + std::to_string(++count_))),
           err_(folder / ("err-" + std::to_string(count_))) {
+        if (output == Output::kTerminal && !OpenTerminal()) return;
         std::vector<std::string> argv = {LUMORA_COMMAND_PATH};
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<char*> argp;
@@ -68,8 +78,12 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (terminal_ >= 0) {
+            posix_spawn_file_actions_adddup2(&actions, terminalSide_, STDOUT_FILENO);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_.c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        }
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
         // Signals take their default actions in the command, whatever this process ignores.
@@ -95,12 +109,17 @@ public:
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
+        CloseTerminal();
     }
     Command(const Command&) = delete;
     Command& operator=(const Command&) = delete;
 
     bool Started() const { return pid_ > 0; }
-    std::string OutputSoFar() const { return ReadText(out_); }
+    std::string OutputSoFar() const {
+        if (!onTerminal_) return ReadText(out_);
+        std::lock_guard lock(terminalLock_);
+        return terminalText_;
+    }
 
     // Waits (polling, with a deadline generous for a loaded machine) until the output holds
     // `text`; false when the command ended or the deadline passed first.
@@ -129,8 +148,9 @@ public:
             ::waitpid(pid_, &status, 0);
             pid_ = -1;
         }
+        CloseTerminal();
         Result result;
-        result.out = ReadText(out_);
+        result.out = OutputSoFar();
         result.err = ReadText(err_);
         if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
         if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
@@ -138,11 +158,52 @@ public:
     }
 
 private:
+    bool OpenTerminal() {
+        onTerminal_ = true;
+        terminal_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (terminal_ < 0 || ::grantpt(terminal_) != 0 || ::unlockpt(terminal_) != 0) return false;
+        // This process holds the command's side open too, so the terminal outlives the command
+        // until everything it wrote has been read.
+        terminalSide_ = ::open(::ptsname(terminal_), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (terminalSide_ < 0) return false;
+        reader_ = std::thread([this] {
+            char buffer[4096];
+            for (;;) {
+                pollfd fd{terminal_, POLLIN, 0};
+                if (::poll(&fd, 1, 100) <= 0) {
+                    if (readerStop_) return;
+                    continue;
+                }
+                const ssize_t n = ::read(terminal_, buffer, sizeof buffer);
+                if (n <= 0) return;
+                std::lock_guard lock(terminalLock_);
+                terminalText_.append(buffer, static_cast<size_t>(n));
+            }
+        });
+        return true;
+    }
+    // After the command has ended: reads what is left, then closes the terminal.
+    void CloseTerminal() {
+        if (terminalSide_ >= 0) ::close(terminalSide_);
+        terminalSide_ = -1;
+        readerStop_ = true;
+        if (reader_.joinable()) reader_.join();
+        if (terminal_ >= 0) ::close(terminal_);
+        terminal_ = -1;
+    }
+
     static inline int count_ = 0;
     std::filesystem::path out_;
     std::filesystem::path err_;
     pid_t pid_ = -1;
     int finished_ = 0;
+    bool onTerminal_ = false;
+    int terminal_ = -1;      // the terminal's controlling side, read by reader_
+    int terminalSide_ = -1;  // the command's side
+    std::thread reader_;
+    std::atomic<bool> readerStop_{false};
+    mutable std::mutex terminalLock_;  // guards terminalText_
+    std::string terminalText_;
 };
 
 inline Result RunLumora(const std::filesystem::path& folder, const std::vector<std::string>& args,
