@@ -44,6 +44,15 @@ def test_snapped_arrays_stay_valid_after_later_frames(cam):
     assert np.array_equal(first, kept)
 
 
+def test_first_snap_after_a_change_to_a_long_exposure(cam):
+    # The frame under way, then the whole new exposure and its readout: the snapshot waits for
+    # the camera's own time, not a fixed time-out.
+    cam.bit_depth = 16
+    cam.exposure_ms = 1990
+    frame = cam.snap()
+    assert frame.shape == (2048, 2560) and frame.max() > 0
+
+
 def test_settings_round_trip(cam):
     cam.exposure_ms = 12.5
     assert cam.exposure_ms == pytest.approx(12.5, rel=1e-3)
