@@ -1,5 +1,7 @@
 #include "Settings.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -471,10 +473,16 @@ void WriteProfile(const std::string& path, Camera& camera) {
         out << line << "\n";
     }
     CheckWritable(path);
-    std::ofstream file(path, std::ios::trunc);
+    // Written beside it and renamed over it, so an interrupted save leaves the old profile whole.
+    const std::string part = path + ".part-" + std::to_string(::getpid());
+    std::ofstream file(part, std::ios::trunc);
     file << out.str();
     file.close();
-    if (!file) throw CommandError{"cannot write " + path + ": " + std::strerror(errno)};
+    if (!file || std::rename(part.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        std::remove(part.c_str());
+        throw CommandError{"cannot write " + path + ": " + std::strerror(error)};
+    }
 }
 
 void ApplySettings(Camera& camera, const std::vector<ProfileEntry>& entries, bool lasting) {
