@@ -24,17 +24,46 @@ install(FILES ${PROJECT_BINARY_DIR}/packaging/LumoraConfig.cmake
               ${PROJECT_BINARY_DIR}/packaging/LumoraConfigVersion.cmake
   DESTINATION ${LUMORA_CMAKE_DIR} COMPONENT dev)
 
-# pkg-config: paths relative to the file itself, so an installed tree can be moved.
+# pkg-config: paths relative to the file itself, so an installed tree can be moved. A library
+# outside the linker's own folders is not found at run time either, so for such a prefix Libs
+# also gives the programs it links a run path to it. The prefix is only known for certain when
+# installing (`cmake --install --prefix`), so both forms are made and the install picks one.
 file(RELATIVE_PATH LUMORA_PC_TO_PREFIX
   /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 string(REGEX REPLACE "/$" "" LUMORA_PC_TO_PREFIX "${LUMORA_PC_TO_PREFIX}")
+set(LUMORA_PC_RUNPATH "")
 configure_file(${PROJECT_SOURCE_DIR}/packaging/lumora.pc.in
-  ${PROJECT_BINARY_DIR}/packaging/lumora.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/packaging/lumora.pc
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
+  ${PROJECT_BINARY_DIR}/packaging/system/lumora.pc @ONLY)
+set(LUMORA_PC_RUNPATH " -Wl,-rpath,\${libdir}")
+configure_file(${PROJECT_SOURCE_DIR}/packaging/lumora.pc.in
+  ${PROJECT_BINARY_DIR}/packaging/runpath/lumora.pc @ONLY)
+install(CODE "
+  set(lumora_pc_form runpath)
+  get_filename_component(lumora_libdir \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}\" ABSOLUTE)
+  foreach(dir IN ITEMS ${CMAKE_C_IMPLICIT_LINK_DIRECTORIES})
+    get_filename_component(dir \"\${dir}\" ABSOLUTE)
+    if(dir STREQUAL lumora_libdir)
+      set(lumora_pc_form system)
+    endif()
+  endforeach()
+  file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig\"
+       TYPE FILE FILES \"${PROJECT_BINARY_DIR}/packaging/\${lumora_pc_form}/lumora.pc\")
+" COMPONENT dev)
+
+# Installed programs and modules find the library through a run path relative to themselves,
+# so a tree installed anywhere (and moved) runs without LD_LIBRARY_PATH or ldconfig.
+function(lumora_install_runpath target from)
+  file(RELATIVE_PATH relative /${from} /${CMAKE_INSTALL_LIBDIR})
+  string(REGEX REPLACE "/$" "" relative "${relative}")
+  set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN/${relative}")
+endfunction()
 
 if(TARGET lumora)
+  lumora_install_runpath(lumora ${CMAKE_INSTALL_BINDIR})
   install(TARGETS lumora RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+endif()
+if(TARGET gstlumora)
+  lumora_install_runpath(gstlumora ${CMAKE_INSTALL_LIBDIR}/gstreamer-1.0)
 endif()
 # The udev rule: a packaged rule goes below /lib/udev/rules.d; a plain install below the prefix.
 file(GLOB LUMORA_UDEV_RULES ${PROJECT_SOURCE_DIR}/packaging/*.rules
@@ -53,6 +82,18 @@ set(LUMORA_PYTHON_DIR "lib/python3/dist-packages" CACHE STRING
   "Where the Python package is installed (relative to the prefix)")
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/lumora DESTINATION ${LUMORA_PYTHON_DIR}
   COMPONENT python FILES_MATCHING PATTERN "*.py")
+# Where the installed package finds the library: relative to itself, like the programs' run path.
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+  set(LUMORA_PYTHON_TO_LIBRARY "${CMAKE_INSTALL_LIBDIR}")
+else()
+  file(RELATIVE_PATH LUMORA_PYTHON_TO_LIBRARY /${LUMORA_PYTHON_DIR}/lumora /${CMAKE_INSTALL_LIBDIR})
+  string(REGEX REPLACE "/$" "" LUMORA_PYTHON_TO_LIBRARY "${LUMORA_PYTHON_TO_LIBRARY}")
+endif()
+file(WRITE ${PROJECT_BINARY_DIR}/packaging/python/_installed.py
+  "# Written by the installation: the SDK library's folder, relative to this package.\n"
+  "LIBRARY_DIR = \"${LUMORA_PYTHON_TO_LIBRARY}\"\n")
+install(FILES ${PROJECT_BINARY_DIR}/packaging/python/_installed.py
+  DESTINATION ${LUMORA_PYTHON_DIR}/lumora COMPONENT python)
 
 # Debian packages: liblumorasdk2 (library), liblumorasdk-dev, lumora-tools, python3-lumora.
 set(CPACK_GENERATOR DEB)

@@ -7,7 +7,12 @@
 #include "lumora/lumora.h"
 
 static int Fail(int handle, const char* what) {
-    fprintf(stderr, "%s failed (error %d)\n", what, Lumora_GetLastError(handle));
+    int code = Lumora_GetLastError(handle); /* 0: the SDK recorded no reason */
+    if (code != 0) {
+        fprintf(stderr, "%s failed (error %d)\n", what, code);
+    } else {
+        fprintf(stderr, "%s failed\n", what);
+    }
     Lumora_Release(handle);
     return 1;
 }
@@ -17,7 +22,13 @@ int main(int argc, char** argv) {
     int handle = Lumora_Initialize(NULL);
     if (handle == 0) return 1;
     char names[10 * 256];
-    if (Lumora_EnumDevice(handle, names) < 1) return Fail(handle, "finding a camera");
+    if (Lumora_EnumDevice(handle, names) < 1) {
+        fprintf(stderr,
+                "no camera found (without one, set LUMORA_SIM_CAMERAS=1 for a simulated "
+                "camera)\n");
+        Lumora_Release(handle);
+        return 1;
+    }
     if (!Lumora_SetColorMode(handle, 8)) return Fail(handle, "choosing 8-bit frames");
     if (!Lumora_SetExposureTime(handle, 100)) return Fail(handle, "setting 10 ms exposure");
 

@@ -360,8 +360,13 @@ static gboolean gst_lumora_src_unlock_stop(GstBaseSrc* src) {
 
 /* Waits for the newest frame notice. Returns GST_FLOW_OK with *damaged telling whether the
  * camera reported the frame as failed. */
+static GstClockTime exposure_time(GstLumoraSrc* self);
+
 static GstFlowReturn wait_frame(GstLumoraSrc* self, gboolean* damaged, GstClockTime* arrival) {
-    gint64 deadline = g_get_monotonic_time() + (gint64)LUMORA_FRAME_TIMEOUT_MS * 1000;
+    /* The camera's own time comes first: a long exposure's frame under way when it changed and
+     * a whole frame at the new one; the time-out is the host's allowance beyond it. */
+    gint64 camera_us = (gint64)(2 * exposure_time(self) / GST_USECOND);
+    gint64 deadline = g_get_monotonic_time() + camera_us + (gint64)LUMORA_FRAME_TIMEOUT_MS * 1000;
     gboolean trigger;
     GST_OBJECT_LOCK(self);
     trigger = self->trigger;
@@ -373,7 +378,8 @@ static GstFlowReturn wait_frame(GstLumoraSrc* self, gboolean* damaged, GstClockT
             /* A trigger run waits for its trigger however long it takes. */
             if (!trigger && g_get_monotonic_time() > deadline) {
                 GST_ELEMENT_ERROR(self, RESOURCE, READ, ("no frame from the camera"),
-                                  ("nothing for %d ms", LUMORA_FRAME_TIMEOUT_MS));
+                                  ("nothing for %d ms beyond twice the exposure",
+                                   LUMORA_FRAME_TIMEOUT_MS));
                 return GST_FLOW_ERROR;
             }
             continue;

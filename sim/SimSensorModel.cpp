@@ -255,6 +255,7 @@ void SimSensorModel::PowerOn(SimCamera& camera) {
         const bool held = ((registers.Get(kSensorHold) | registers.Get(kSensorHold2)) & 1) != 0;
         if (!held) {
             heldSensor_.reset();
+            OnTimingChange(camera);  // what was written under the hold takes effect now
         } else if (!heldSensor_) {
             // The hold was taken after this write stored the hold bit; the bit is not timing.
             heldSensor_ = registers.ValuesCopy();
@@ -267,12 +268,23 @@ void SimSensorModel::PowerOn(SimCamera& camera) {
         const uint32_t shutter = Sensor24(camera.Sensor(), kSensorShutter);
         shutterLineValid_ = shutter % 2 == 0 && shutter >= kMinShutterLine;
     });
+    // The sensor runs free from power-on; frame and line length set its frame period.
+    clockRunning_ = false;
+    clockPeriod_ = FramePeriodUs(camera) / 1000.0;
+    AdvanceFrameClock(ModelNow());
+    for (const uint32_t reg : {kSensorFrameLength, kSensorFrameLength + 1, kSensorFrameLength + 2,
+                               kSensorLineLength, kSensorLineLength + 1}) {
+        sensor.OnWrite(reg,
+                       [this, &camera](uint32_t, uint8_t, uint8_t) { OnTimingChange(camera); });
+    }
     fpga.OnWrite(kFpgaTriggerMode, [this](uint32_t, uint8_t, uint8_t) {
         armed_ = false;
         armStep_ = 0;
         triggeredDue_.clear();
         triggerBusyUntil_ = 0.0;
         timingValid_ = false;
+        // Out of (or into) triggered operation the sensor starts its free run afresh.
+        clockRunning_ = false;
     });
     fpga.OnWrite(kFpgaTriggerArm, [this, &camera](uint32_t, uint8_t value, uint8_t) {
         if (value == kArmSequence[static_cast<size_t>(armStep_)]) {
@@ -289,6 +301,30 @@ void SimSensorModel::PowerOn(SimCamera& camera) {
         triggeredDue_.clear();
         triggerBusyUntil_ = 0.0;
     });
+}
+
+double SimSensorModel::ModelNow() {
+    return static_cast<double>(static_cast<uint32_t>(NowMs() - startMs_));
+}
+
+void SimSensorModel::AdvanceFrameClock(double now) {
+    if (!clockRunning_) {
+        clockRunning_ = true;
+        clockFrameStart_ = now;
+        clockFramePeriod_ = clockPeriod_;
+        return;
+    }
+    const double end = clockFrameStart_ + clockFramePeriod_;
+    if (now < end) return;
+    // Every frame after the one under way began with the period in effect since.
+    const double frames = std::floor((now - end) / clockPeriod_);
+    clockFrameStart_ = end + frames * clockPeriod_;
+    clockFramePeriod_ = clockPeriod_;
+}
+
+void SimSensorModel::OnTimingChange(SimCamera& camera) {
+    AdvanceFrameClock(ModelNow());
+    clockPeriod_ = std::max(FramePeriodUs(camera) / 1000.0, 0.001);
 }
 
 void SimSensorModel::UpdateThermalTarget(bool coolerOn) {
@@ -571,9 +607,11 @@ std::optional<uint32_t> SimSensorModel::FrameDelayMs(SimCamera& camera) {
     // timing in effect when it begins, so an exposure change shows from the next frame on.
     const double period = FramePeriodUs(camera) / 1000.0;
     if (!timingValid_) {
-        // After a (re)start the sensor begins a frame now: the first comes one period later.
+        // After a (re)start the stream takes the first frame the sensor begins: it begins when
+        // the frame under way ends, at whatever timing that frame began with.
         timingValid_ = true;
-        dueFraction_ = now;
+        AdvanceFrameClock(now);
+        dueFraction_ = clockFrameStart_ + clockFramePeriod_;
     }
     const double due = dueFraction_ + period;
     if (now < due) {

@@ -14,8 +14,11 @@
 //   the FPGA keeps up to kCameraFifoFrames whole frames for a late host, older ones are lost and
 //   show as a gap in the frame counter. A restart pulse on 0x6C restarts only the stream output:
 //   it drops a partly sent frame but neither the sensor's timing nor a frame not yet begun. A
-//   stream reset (vendor request 0xC0) or port reset stops the stream: the next frame is a whole
-//   frame period after the next kick.
+//   stream reset (vendor request 0xC0) or port reset stops the stream but not the sensor, which
+//   keeps its own frame clock from power-on: after the next kick the stream starts with the
+//   first frame the sensor begins, so that frame is ready the rest of the frame under way plus a
+//   whole frame period later. A frame keeps the period it began with; a change of frame or line
+//   length shows from the frame after the one under way.
 // - Start-up: the sensor powers on in standby (0x0702 = 1) and sends nothing until the host
 //   writes 0x0702 = 0. Either hold register (0x0200, 0x020C) holds the sensor's timing; it goes
 //   on with the held writes only when both are released.
@@ -120,6 +123,11 @@ private:
     // once when the hold is released.
     const SimRegisterFile& SensorInEffect(SimCamera& camera) const;
     void UpdateThermalTarget(bool coolerOn);
+    // The sensor's own frame clock: brought up to `now` (ms since startMs_) with the periods
+    // frames began with; after a timing change, frames begin with the new period.
+    void AdvanceFrameClock(double now);
+    void OnTimingChange(SimCamera& camera);
+    double ModelNow();
     uint16_t RawTemperature();
 
     SimScene scene_;
@@ -146,6 +154,10 @@ private:
     bool grantPending_ = false;
     bool timingValid_ = false;
     uint32_t nextFrameDue_ = 0;            // ms on the model's clock
+    bool clockRunning_ = false;            // the sensor's free-run frame clock
+    double clockFrameStart_ = 0.0;         // the frame under way began (ms, since startMs_)
+    double clockFramePeriod_ = 0.0;        // its period (ms)
+    double clockPeriod_ = 0.0;             // the period of frames that begin from now on (ms)
     double dueFraction_ = 0.0;             // end of the frame claimed last (ms, since startMs_)
     std::atomic<uint64_t> framesLost_{0};  // read by tests without the camera's lock
     uint32_t startMs_ = 0;

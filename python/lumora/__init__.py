@@ -17,8 +17,9 @@ Errors raise `lumora.Error`, whose `code` is the SDK's error code and `meaning` 
 Calls into the SDK release the interpreter lock (ctypes does so for every foreign call), and
 waits for frames wake up regularly so that Ctrl-C interrupts them.
 
-The library is found through the environment variable LUMORA_LIBRARY (a path), then the build
-tree beside this source tree, then the system's library path.
+The library is found through the environment variable LUMORA_LIBRARY (a path), then, for an
+installed package, in the library folder of the same installation, then in the build tree
+beside this source tree, then in the system's library path.
 """
 
 import ctypes
@@ -165,6 +166,14 @@ def _candidates():
         yield explicit
         return
     here = os.path.dirname(os.path.abspath(__file__))
+    try:
+        from . import _installed  # written by the installation
+    except ImportError:
+        pass
+    else:
+        path = os.path.join(here, _installed.LIBRARY_DIR, _LIBRARY_NAME)
+        if os.path.exists(path):
+            yield path
     tree = os.path.dirname(os.path.dirname(here))
     for build in ("build", "build-asan", "build-tsan"):
         path = os.path.join(tree, build, "src", _LIBRARY_NAME)
@@ -495,7 +504,8 @@ class Camera:
     def stream(self, count=None, seconds=None, timeout=5.0):
         """Yields frames of a continuous run until `count` frames or `seconds` have passed
         (both None: until the consumer stops iterating). Each frame is a new array, copied once
-        from the SDK's newest processed image. `timeout`: seconds without any frame before
+        from the SDK's newest processed image. `timeout`: seconds without any frame, beyond the
+        camera's own time for one (twice the exposure: a frame under way, then a new one), before
         Error 8 is raised. The run ends when the generator is closed, when it is collected, or
         when the camera is used for anything that needs the run to end (`snap`, another
         `stream`, `close`)."""
@@ -508,6 +518,7 @@ class Camera:
         # The body of stream(); see there.
         self._live()
         self.stream_stats = stats = {"frames": 0, "skipped": 0, "failed": 0}
+        timeout += 2.0 * self.exposure_s
         self._drain()
         frames = self._lib.LumoraHost_CreateQueueWindow()
         try:

@@ -44,6 +44,15 @@ def test_snapped_arrays_stay_valid_after_later_frames(cam):
     assert np.array_equal(first, kept)
 
 
+def test_first_snap_after_a_change_to_a_long_exposure(cam):
+    # The frame under way, then the whole new exposure and its readout: the snapshot waits for
+    # the camera's own time, not a fixed time-out.
+    cam.bit_depth = 16
+    cam.exposure_ms = 1990
+    frame = cam.snap()
+    assert frame.shape == (2048, 2560) and frame.max() > 0
+
+
 def test_settings_round_trip(cam):
     cam.exposure_ms = 12.5
     assert cam.exposure_ms == pytest.approx(12.5, rel=1e-3)
@@ -84,6 +93,15 @@ def test_stream_yields_the_requested_number_of_distinct_frames(cam):
     assert cam.stream_stats["frames"] == 5
     # The run has ended: a snapshot works again.
     assert cam.snap().shape == (480, 640)
+
+
+def test_stream_time_out_counts_from_beyond_the_cameras_own_time(cam):
+    # The first frame after a change to a long exposure is the frame under way plus a new one
+    # away; a time-out shorter than that is still the host's allowance beyond it.
+    cam.window = (0, 0, 320, 240)
+    cam.exposure_s = 1.5
+    frames = list(cam.stream(count=1, timeout=0.5))
+    assert len(frames) == 1
 
 
 def test_stream_stops_when_the_consumer_breaks_off(cam):

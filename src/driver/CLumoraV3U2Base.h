@@ -102,6 +102,10 @@ public:
     virtual int SetFrameTimeout(uint32_t milliseconds);
     // 1 transfer error, 2 nothing new (time-out), 3 a new frame is ready.
     virtual int WaitFrame(uint32_t milliseconds);
+    // The camera's own time from now to its first whole frame after a start (the sensor's
+    // frame under way, then a frame at the current timing); 0 when the sensor cannot tell. The
+    // host's part (transfer, scheduling) is not in it.
+    uint32_t FirstFrameWithinMs();
     // The newest frame; 0 on success, -1 when it could not be copied. Marks everything taken.
     virtual int GetLatestFrame(uint8_t* dst, uint32_t capacity, int topDown);
     virtual int GetLatestFrameAux(uint8_t* dst, uint32_t capacity, uint64_t* auxWide,

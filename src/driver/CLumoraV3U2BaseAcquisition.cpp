@@ -468,6 +468,13 @@ int CLumoraV3U2Base::WaitFrame(uint32_t milliseconds) {
     return ring_.HasNewFrame() ? 3 : 2;
 }
 
+uint32_t CLumoraV3U2Base::FirstFrameWithinMs() {
+    uint32_t milliseconds = 0;
+    return WithSensor(0, [&](CSensorBase& s) { return s.GetFirstFrameWithin(&milliseconds); }) != 0
+               ? milliseconds
+               : 0;
+}
+
 int CLumoraV3U2Base::GetLatestFrame(uint8_t* dst, uint32_t capacity, int topDown) {
     const auto [write, stored] = ring_.Published();
     const int ok = CopySlot(write == 0 ? ring_.SlotCount() - 1 : write - 1, dst, capacity, nullptr,

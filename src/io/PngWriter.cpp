@@ -34,7 +34,8 @@ void FlushNothing(png_structp) {}
 struct PngLayout {
     int bitDepth;
     int colorType;
-    bool bgr;  // samples stored B, G, R
+    bool bgr;                 // samples stored B, G, R
+    int significantBits = 0;  // the sBIT of widened samples (their top bits); 0: none written
 };
 
 PngLayout LayoutFor(int bitCount) {
@@ -74,6 +75,15 @@ int EncodePng(platform::RegularFile* file, png_bytep* rows, int width, int heigh
     png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height),
                  layout.bitDepth, layout.colorType, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (layout.significantBits != 0) {
+        // Samples widened from fewer bits hold them at the top, which is what sBIT describes;
+        // a 16-bit opacity carries all 16.
+        png_color_8 bits{};
+        const auto n = static_cast<png_byte>(layout.significantBits);
+        bits.gray = bits.red = bits.green = bits.blue = n;
+        bits.alpha = 16;
+        png_set_sBIT(png, info, &bits);
+    }
     png_write_info(png, info);
     if (layout.bgr) png_set_bgr(png);
     png_write_image(png, rows);
@@ -149,8 +159,10 @@ int WritePngFile(const char* path, const ImageBuffer& image, int significantBits
         rows[y] = const_cast<png_bytep>(pixels + static_cast<size_t>(y) * image.Stride());
     }
 
+    PngLayout layout = LayoutFor(bits);
+    if (layout.bitDepth == 16 && significantBits != 16) layout.significantBits = significantBits;
     return SaveFileContent(path, 0, [&](platform::RegularFile& file) {
-        return EncodePng(&file, rows.get(), image.Width(), image.Height(), LayoutFor(bits)) == 1;
+        return EncodePng(&file, rows.get(), image.Width(), image.Height(), layout) == 1;
     });
 }
 

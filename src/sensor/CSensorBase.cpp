@@ -422,6 +422,9 @@ int CSensorBase::StopSensorThread(int) {
 int CSensorBase::IsSensorThreadRunning() {
     return 0;
 }
+int CSensorBase::GetFirstFrameWithin(uint32_t*) {
+    return 0;
+}
 int CSensorBase::SetCalibrationEnabled(int) {
     return 0;
 }

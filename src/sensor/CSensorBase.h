@@ -186,6 +186,10 @@ public:
     virtual int ReadAuxBoardInfo(uint8_t* data, int length);
     virtual int RestartAuxBoard();
     virtual int GetReadoutKind();
+    // How long, from now, the sensor may take to finish its first whole frame in free run: the
+    // frame under way (begun at the timing before the last change, perhaps) and one frame at the
+    // current timing with its readout. 0 when the sensor cannot tell.
+    virtual int GetFirstFrameWithin(uint32_t* milliseconds);
 
     // Shared helpers (not part of the variant table).
     // Readout reset pulse on the FPGA; skipped while the reset-pulse enable is clear.

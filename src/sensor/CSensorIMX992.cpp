@@ -204,6 +204,7 @@ int CSensorIMX992::SetReadoutWindow(int x, int width, int y, int height, int mod
     info_.readoutMode = mode;
 
     frameLengthWindow_ = frameLength;
+    if (frameLength != frameLengthWritten_) NoteTimingChange();
     const int lengthOk = WriteRegisterLocked(kFrameLength, Byte(frameLength, 0)) &
                          WriteRegisterLocked(kFrameLength + 1, Byte(frameLength, 1)) &
                          WriteRegisterLocked(kFrameLength + 2, Byte(frameLength, 2));
@@ -223,6 +224,7 @@ int CSensorIMX992::GetReadoutWindow(int* x, int* width, int* y, int* height, int
 int CSensorIMX992::SetLineLength(int lineLength) {
     platform::CriticalSectionLock lock(opLock_);
     const bool change = lineLength != lineLengthWritten_;
+    if (change) NoteTimingChange();
     int ok = 1;
     if (change) ok &= HoldOn(50, 50);
     const int low = WriteRegisterLocked(kLineLength, Byte(lineLength, 0));
@@ -245,6 +247,7 @@ int CSensorIMX992::SetHighBitDepth(int flag) {
 }
 
 int CSensorIMX992::WriteFrameLength(int frameLength, const uint16_t order[3]) {
+    if (frameLength != frameLengthWritten_) NoteTimingChange();
     int ok = 1;
     for (int k = 0; k < 3; ++k) {
         const uint16_t reg = order[k];
@@ -594,6 +597,32 @@ int CSensorIMX992::FrameLengthWritten() const {
 int CSensorIMX992::LineLengthWritten() const {
     platform::CriticalSectionLock lock(opLock_);
     return lineLengthWritten_;
+}
+
+double CSensorIMX992::FramePeriodUsLocked() const {
+    return imx992::LineTimeUs(lineLengthWritten_) * frameLengthWritten_;
+}
+
+void CSensorIMX992::NoteTimingChange() {
+    const auto periodEnd =
+        std::chrono::steady_clock::now() +
+        std::chrono::microseconds(static_cast<int64_t>(std::ceil(FramePeriodUsLocked())));
+    earlierTimingUntil_ = std::max(earlierTimingUntil_, periodEnd);
+}
+
+int CSensorIMX992::GetFirstFrameWithin(uint32_t* milliseconds) {
+    if (milliseconds == nullptr) return 0;
+    platform::CriticalSectionLock lock(opLock_);
+    const double period = FramePeriodUsLocked();
+    const double earlier = std::chrono::duration<double, std::micro>(
+                               earlierTimingUntil_ - std::chrono::steady_clock::now())
+                               .count();
+    // The frame under way, then a whole frame at the current timing and its readout, which in
+    // a window's frame length follows the exposure.
+    const double readout = imx992::LineTimeUs(lineLengthWritten_) * frameLengthWindow_;
+    const double total = std::max(earlier, period) + period + readout;
+    *milliseconds = static_cast<uint32_t>(std::min(std::ceil(total / 1000.0), 4.0e9));
+    return 1;
 }
 
 int CSensorIMX992::FrameTimeMs() const {

@@ -6,6 +6,7 @@
 //
 // Threads: any thread. opLock_ (from the base) guards SensorInfo and the timing fields below and
 // is held for a whole setter, so exposure, window and trigger changes never interleave.
+#include <chrono>
 #include <cstdint>
 
 #include "sensor/CSensorBase.h"
@@ -53,6 +54,7 @@ public:
     int GetControlFlag() override;
     int SetControlFlag(int flag) override;
     int SupportsOutputFormatC() override;
+    int GetFirstFrameWithin(uint32_t* milliseconds) override;
 
     // The raw 12-bit temperature word; false when any read it is built from failed.
     bool ReadRawTemperature(uint16_t* raw);
@@ -71,6 +73,10 @@ private:
     int SetExposureMicroseconds(double microseconds);
     int HoldOn(uint32_t firstPause, uint32_t secondPause);
     int HoldOff(uint32_t firstPause, uint32_t secondPause);
+    // Before a write that changes the frame period: the frame under way keeps the period it
+    // began with, so until it ends a first frame can be that much later.
+    void NoteTimingChange();
+    double FramePeriodUsLocked() const;
 
     // Guarded by opLock_.
     int frameLengthWindow_ = 2140;
@@ -79,6 +85,8 @@ private:
     int lineLengthWritten_ = 489;
     int frameTimeMs_ = 0;
     bool windowChanged_ = false;
+    // Until when a frame begun at an earlier timing may still be under way.
+    std::chrono::steady_clock::time_point earlierTimingUntil_{};
 };
 
 }  // namespace lumora

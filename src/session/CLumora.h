@@ -360,6 +360,7 @@ private:
     int frameRate10_ = 0;
     int frameCount_ = 0;
     uint32_t rateTime_ = 0;
+    // A snapshot's allowance for the host beyond the camera's own time to the frame.
     int frameTimeout_ = 3000;
     int deviceNumber_ = -1;
     std::atomic<int> maskUpdating_{0};

@@ -247,8 +247,12 @@ int CLumora::SnapShot(unsigned char* buffer, int size, int rowOrder) {
         RecordError(code);
         return 0;
     };
-    if (driver_->StartCapture(1) == 0 ||
-        driver_->WaitFrame(static_cast<uint32_t>(frameTimeout_)) != kWaitNewFrame) {
+    if (driver_->StartCapture(1) == 0) return fail(ERR_FRAME);
+    // The camera's own time to its first frame (a long exposure under way, then the new one)
+    // does not depend on the host; the frame time-out is the host's allowance on top of it.
+    const uint64_t wait = static_cast<uint64_t>(frameTimeout_) + driver_->FirstFrameWithinMs();
+    if (driver_->WaitFrame(static_cast<uint32_t>(std::min<uint64_t>(wait, 0xFFFFFFFEu))) !=
+        kWaitNewFrame) {
         return fail(ERR_FRAME);
     }
     if (!ReadFrameLocked()) {

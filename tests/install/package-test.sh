@@ -27,15 +27,14 @@ grep -q "libusb-1.0-0" <<<"$(dpkg-deb -f "$work"/dist/liblumorasdk2_*.deb Depend
 # The development link resolves to the library package's file.
 link=$(find "$root" -name 'libLumoraSdk_M5XIR_TEC.so' | head -1)
 [ -e "$link" ] || { echo "dangling development link" >&2; exit 1; }
-export LD_LIBRARY_PATH=$(dirname "$link")
+# The unpacked programs find the unpacked library by their own run path.
+unset LD_LIBRARY_PATH
 export LUMORA_CONFIG_HOME=$work/config
 "$root/usr/bin/lumora" --sim 1 info | tee "$work/info.txt"
 grep -q "serial number    LUM00001" "$work/info.txt"
 # The Python binding from the unpacked tree finds the unpacked library.
-if python3 -c 'import numpy' 2>/dev/null; then
-    PYTHONPATH=$root/usr/lib/python3/dist-packages python3 -c \
-        'import lumora; assert lumora.device_count(sim=1) == 1; print("python binding works")'
-fi
+PYTHONPATH=$root/usr/lib/python3/dist-packages /usr/bin/python3 -c \
+    'import lumora; assert lumora.device_count(sim=1) == 1; print("python binding works")'
 echo "packages unpack and run"
 # The GStreamer element, where it was built, loads from the unpacked tree.
 if ls "$work"/dist/gstreamer1.0-lumora_*.deb >/dev/null 2>&1 && command -v gst-inspect-1.0 >/dev/null; then

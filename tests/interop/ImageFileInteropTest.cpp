@@ -222,6 +222,14 @@ TEST_F(ImageFileInteropTest, PngcheckAcceptsEveryDepth) {
         EXPECT_EQ(result.exitCode, 0) << result.output;
         EXPECT_NE(result.output.find("OK"), std::string::npos) << result.output;
     }
+    // Widened 12-bit samples carry an sBIT chunk pngcheck accepts and reads as 12 bits.
+    for (int bits : {16, 48, 64}) {
+        const ToolResult result = RunTool("pngcheck -v '" + Write(bits, kSavePng, 12) + "'");
+        EXPECT_EQ(result.exitCode, 0) << result.output;
+        EXPECT_NE(result.output.find("chunk sBIT"), std::string::npos) << result.output;
+        EXPECT_NE(result.output.find(bits == 16 ? "gray = 12" : "red = 12"), std::string::npos)
+            << result.output;
+    }
 }
 
 TEST_F(ImageFileInteropTest, IdentifySeesProgressiveJpegsAndTheRightSizes) {

@@ -72,6 +72,7 @@ DecodedJpeg ReadJpeg(const std::string& path) {
 struct DecodedPng {
     uint32_t width = 0, height = 0;
     int bitDepth = 0, colorType = 0;
+    int significantGray = 0, significantRed = 0, significantAlpha = 0;  // sBIT; 0: none
     std::vector<std::vector<uint8_t>> rows;  // as stored: 16-bit samples big-endian
 };
 
@@ -87,6 +88,12 @@ DecodedPng ReadPng(const std::string& path) {
     out.height = png_get_image_height(png, info);
     out.bitDepth = png_get_bit_depth(png, info);
     out.colorType = png_get_color_type(png, info);
+    png_color_8p significant = nullptr;
+    if (png_get_sBIT(png, info, &significant) != 0 && significant != nullptr) {
+        out.significantGray = significant->gray;
+        out.significantRed = significant->red;
+        out.significantAlpha = significant->alpha;
+    }
     png_bytepp rows = png_get_rows(png, info);
     const size_t rowBytes = png_get_rowbytes(png, info);
     for (uint32_t y = 0; y < out.height; ++y) out.rows.emplace_back(rows[y], rows[y] + rowBytes);
@@ -317,6 +324,24 @@ TEST_F(ImageFileWriterTest, PngSixteenBitSamplesAreBigEndianAndWidenedByTheSigni
     EXPECT_EQ(Be16(ReadPng(path).rows[2], 3), static_cast<uint16_t>(v << 4));
     ASSERT_EQ(WriteImageFile(path.c_str(), image, kSavePng, 10), 1);
     EXPECT_EQ(Be16(ReadPng(path).rows[2], 3), static_cast<uint16_t>(v << 6));
+}
+
+// sBIT tells a reader how many top bits of a widened sample are data; samples written as they
+// are (significantBits 16, what Lumora_SaveImage passes) carry none, as their low bits hold it.
+TEST_F(ImageFileWriterTest, PngMarksWidenedSamplesWithTheirSignificantBits) {
+    const std::string path = PathFor("sbit.png");
+    for (const int significant : {10, 12, 16}) {
+        SCOPED_TRACE(significant);
+        ASSERT_EQ(WriteImageFile(path.c_str(), MakeTestImage(7, 5, 16), kSavePng, significant), 1);
+        EXPECT_EQ(ReadPng(path).significantGray, significant == 16 ? 0 : significant);
+        ASSERT_EQ(WriteImageFile(path.c_str(), MakeTestImage(7, 5, 64), kSavePng, significant), 1);
+        const DecodedPng rgba = ReadPng(path);
+        EXPECT_EQ(rgba.significantRed, significant == 16 ? 0 : significant);
+        EXPECT_EQ(rgba.significantAlpha, significant == 16 ? 0 : 16);
+    }
+    // 8-bit samples are whole: no chunk, whatever the caller says of 16-bit data.
+    ASSERT_EQ(WriteImageFile(path.c_str(), MakeTestImage(7, 5, 8), kSavePng, 12), 1);
+    EXPECT_EQ(ReadPng(path).significantGray, 0);
 }
 
 TEST_F(ImageFileWriterTest, PngColourIsRgbWithOpaqueAlpha) {

@@ -1,11 +1,20 @@
 #include "Command.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <map>
+
+#include "Settings.h"
 
 namespace lumora_cli {
 
@@ -44,26 +53,82 @@ const char* ErrorMeaning(int code) {
     }
 }
 
-Camera::Camera(int device) {
-    events_ = LumoraHost_CreateQueueWindow();
-    handle_ = Lumora_Initialize(events_);
-    if (handle_ == 0) throw CommandError{"cannot create a session", ERR_MEMORY};
-    if (device >= 0) {
-        Check(Lumora_SetDeviceNumber(handle_, device),
-              "cannot open device " + std::to_string(device));
-    } else {
-        char names[10 * 256] = {};
-        const int count = Lumora_EnumDevice(handle_, names);
-        if (count == 0) throw CommandError{"no camera found", ERR_DEVICE};
-        if (count > 1) {
-            Check(Lumora_SetDeviceNumber(handle_, 0), "cannot open device 0");
+// ---- Settings a command changes for itself ----
+
+void SettingsScope::Remember(Camera& camera, const std::string& name) {
+    for (const Saved& saved : saved_) {
+        if (saved.name == name) return;
+    }
+    const Setting& setting = FindSetting(name);
+    try {
+        saved_.push_back({name, setting.remember ? setting.remember(camera)
+                                                 : setting.parse(camera, setting.get(camera))});
+    } catch (const UsageError&) {
+        // A stored value this command would not take itself; the SDK keeps whatever it becomes.
+    }
+}
+
+void SettingsScope::Keep(const std::string& name) {
+    std::erase_if(saved_, [&name](const Saved& saved) { return saved.name == name; });
+}
+
+void SettingsScope::Restore(Camera& camera) {
+    // Newest first, so a setting changed twice ends where it began.
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+        try {
+            it->restore(camera);
+        } catch (const CommandError& error) {
+            std::fprintf(stderr, "lumora: could not put back %s: %s (error %d: %s)\n",
+                         it->name.c_str(), error.what.c_str(), error.code,
+                         ErrorMeaning(error.code));
         }
     }
-    Drain();
+    saved_.clear();
+}
+
+// ---- The session ----
+
+Camera::Camera(const Options& options) {
+    ApplySim(options);
+    events_ = LumoraHost_CreateQueueWindow();
+    handle_ = Lumora_Initialize(events_);
+    if (handle_ == 0) {
+        LumoraHost_DestroyWindow(events_);
+        throw CommandError{"cannot create a session", ERR_MEMORY};
+    }
+    try {
+        char names[10 * 256] = {};
+        const int count = Lumora_EnumDevice(handle_, names);
+        if (count == 0) {
+            throw CommandError{
+                "no camera found (`lumora doctor` tells why; --sim 1 or LUMORA_SIM_CAMERAS=1 "
+                "uses a simulated camera)"};
+        }
+        if (options.device >= count) {
+            throw CommandError{"there is no device " + std::to_string(options.device) + ": " +
+                               std::to_string(count) + " camera" + (count == 1 ? "" : "s") +
+                               " present (devices 0.." + std::to_string(count - 1) + ")"};
+        }
+        if (options.device >= 0 || count > 1) {
+            const int device = std::max(options.device, 0);
+            Check(Lumora_SetDeviceNumber(handle_, device),
+                  "cannot open device " + std::to_string(device));
+        }
+        info_.size = sizeof info_;
+        Check(Lumora_GetCameraInfo(handle_, &info_), "cannot read the camera information");
+        if (!options.profile.empty()) ApplySettings(*this, ReadProfile(options.profile), false);
+        Drain();
+    } catch (...) {
+        scope_.Restore(*this);
+        Lumora_Release(handle_);
+        LumoraHost_DestroyWindow(events_);
+        throw;
+    }
 }
 
 Camera::~Camera() {
-    if (handle_ != 0) Lumora_Release(handle_);
+    scope_.Restore(*this);
+    Lumora_Release(handle_);
     LumoraHost_DestroyWindow(events_);
 }
 
@@ -82,6 +147,70 @@ void ApplySim(const Options& options) {
     if (options.sim >= 0) LumoraSim_SetCameraCount(options.sim);
 }
 
+// ---- Capture options ----
+
+namespace {
+
+std::string Join(const std::vector<int>& values) {
+    std::string text;
+    for (int v : values) text += (text.empty() ? "" : ",") + std::to_string(v);
+    return text;
+}
+
+}  // namespace
+
+void ApplyCaptureSettings(Camera& camera, const CaptureOptions& o) {
+    std::vector<ProfileEntry> entries;
+    const auto add = [&entries](const std::string& name, const std::string& value,
+                                const std::string& option) {
+        entries.push_back(ProfileEntry{name, value, option, 0});
+    };
+    if (o.bits) add("bits", std::to_string(*o.bits), "-b " + std::to_string(*o.bits));
+    if (!o.window.empty()) add("window", Join(o.window), "-w " + Join(o.window));
+    const int exposures =
+        (o.exposureTenths ? 1 : 0) + (o.exposureMs ? 1 : 0) + (o.exposureSeconds ? 1 : 0);
+    if (exposures > 1) {
+        throw UsageError{
+            "give the exposure once: -e (0.1 ms units), --exposure-ms or --exposure-s"};
+    }
+    const LUMORA_CAMERA_INFO& info = camera.Info();
+    if (o.exposureTenths) {
+        const int tenths = *o.exposureTenths;
+        if (tenths < info.exposureMin || tenths > info.exposureMax) {
+            throw UsageError{
+                "-e " + std::to_string(tenths) + ": the exposure in 0.1 ms units goes from " +
+                std::to_string(info.exposureMin) + " to " + std::to_string(info.exposureMax) +
+                " (" + ShortNumber(info.exposureMin / 10.0) + " .. " +
+                ShortNumber(info.exposureMax / 10.0) + " ms); --exposure-ms takes milliseconds"};
+        }
+        add("exposure", ShortNumber(tenths / 10.0), "-e " + std::to_string(tenths));
+    }
+    if (o.exposureMs)
+        add("exposure", ShortNumber(*o.exposureMs), "--exposure-ms " + ShortNumber(*o.exposureMs));
+    if (o.exposureSeconds) {
+        add("exposure", ShortNumber(*o.exposureSeconds * 1000.0),
+            "--exposure-s " + ShortNumber(*o.exposureSeconds));
+    }
+    if (o.gain) add("gain", std::to_string(*o.gain), "-g " + std::to_string(*o.gain));
+    if (o.subsample) {
+        add("subsample", *o.subsample != 0 ? "on" : "off",
+            "--subsample " + std::to_string(*o.subsample));
+    }
+    if (o.mirrorH)
+        add("mirror-h", *o.mirrorH ? "on" : "off", *o.mirrorH ? "--mirror-h" : "--no-mirror-h");
+    if (o.mirrorV)
+        add("mirror-v", *o.mirrorV ? "on" : "off", *o.mirrorV ? "--mirror-v" : "--no-mirror-v");
+    ApplySettings(camera, entries, false);
+}
+
+FrameSize CurrentFrameSize(int handle) {
+    const int bits = Lumora_GetColorMode(handle);
+    if (Lumora_GetSubSample(handle) != 0) return {kSensorWidth / 2, kSensorHeight / 2, bits};
+    int ht = 0, hs = 0, he = 0, vt = 0, vs = 0, ve = 0;
+    Lumora_GetCaptureWindowEx(handle, &ht, &hs, &he, &vt, &vs, &ve);
+    return {he, ve, bits};
+}
+
 namespace {
 const std::map<std::string, int> kFormats = {{".bmp", 0}, {".raw", 1}, {".jpg", 2}, {".jpeg", 2},
                                              {".png", 5}, {".tif", 6}, {".tiff", 6}};
@@ -93,29 +222,30 @@ int FormatFor(const std::string& path) {
                    [](unsigned char c) { return std::tolower(c); });
     const auto it = kFormats.find(ext);
     if (it == kFormats.end()) {
-        throw CommandError{"unknown file type '" + ext + "' (bmp, raw, jpg, png, tif)",
-                           ERR_PARAMETER};
+        throw UsageError{path + ": unknown file type" + (ext.empty() ? "" : " '" + ext + "'") +
+                         "; the formats are .bmp .raw .jpg .png .tif"};
     }
     return it->second;
 }
 
-void ApplyCaptureSettings(Camera& camera, const SnapOptions& options) {
-    const int h = camera.Handle();
-    camera.Check(Lumora_SetColorMode(h, options.bits), "colour mode refused");
-    if (!options.window.empty()) {
-        const auto& w = options.window;
-        camera.Check(Lumora_SetCaptureWindowEx(h, 2560, w[0], w[2], 2048, w[1], w[3]),
-                     "capture window refused");
-    }
-    camera.Check(Lumora_SetSubSample(h, options.subsample), "subsampling refused");
-    if (options.exposure >= 0)
-        camera.Check(Lumora_SetExposureTime(h, options.exposure), "exposure refused");
-    if (options.exposureSec >= 0) {
-        camera.Check(Lumora_SetExposureTimeEx(h, options.exposureSec), "exposure refused");
-    }
-    if (options.gain >= 0) camera.Check(Lumora_SetGlobalGain(h, options.gain), "gain refused");
-    Lumora_SetMirrorH(h, options.mirrorH ? 1 : 0);
-    Lumora_SetMirrorV(h, options.mirrorV ? 1 : 0);
+void CheckWritable(const std::string& path) {
+    const auto parent = std::filesystem::path(path).parent_path();
+    std::error_code error;
+    if (!parent.empty()) std::filesystem::create_directories(parent, error);
+    const bool existed = ::access(path.c_str(), F_OK) == 0;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) throw CommandError{"cannot write " + path + ": " + std::strerror(errno)};
+    ::close(fd);
+    if (!existed) ::unlink(path.c_str());
+}
+
+std::string ShortNumber(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.6f", value);
+    std::string s = text;
+    while (!s.empty() && s.back() == '0') s.pop_back();
+    if (!s.empty() && s.back() == '.') s.pop_back();
+    return s == "-0" ? "0" : s;
 }
 
 double CpuSeconds() {
@@ -123,6 +253,66 @@ double CpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// ---- Stop signals ----
+
+namespace {
+
+// The self-pipe the handler writes to; the waiting loop polls its read end.
+int gWakeFds[2] = {-1, -1};
+std::atomic<int> gStopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+struct sigaction gPreviousInt {};
+struct sigaction gPreviousTerm {};
+
+extern "C" void OnStopSignal(int signal) {
+    gStopSignal.store(signal);
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(gWakeFds[1], &byte, 1);
+    errno = saved;
+}
+
+}  // namespace
+
+StopSignals::StopSignals() {
+    if (::pipe2(gWakeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        throw CommandError{std::string("cannot create the stop pipe: ") + std::strerror(errno)};
+    }
+    gStopSignal.store(0);
+    struct sigaction action {};
+    action.sa_handler = &OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, &gPreviousInt);
+    ::sigaction(SIGTERM, &action, &gPreviousTerm);
+}
+
+StopSignals::~StopSignals() {
+    ::sigaction(SIGINT, &gPreviousInt, nullptr);
+    ::sigaction(SIGTERM, &gPreviousTerm, nullptr);
+    ::close(gWakeFds[0]);
+    ::close(gWakeFds[1]);
+    gWakeFds[0] = gWakeFds[1] = -1;
+}
+
+bool StopSignals::Wait(int ms) {
+    if (Stopped()) return true;
+    pollfd fd{gWakeFds[0], POLLIN, 0};
+    if (::poll(&fd, 1, ms) > 0) {
+        char drain[16];
+        while (::read(gWakeFds[0], drain, sizeof drain) > 0) {
+        }
+    }
+    return Stopped();
+}
+
+bool StopSignals::Stopped() const {
+    return gStopSignal.load() != 0;
+}
+
+int StopSignals::Signal() const {
+    return gStopSignal.load();
 }
 
 }  // namespace lumora_cli

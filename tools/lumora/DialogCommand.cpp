@@ -26,8 +26,7 @@ void PrintSettings(int h) {
 }
 
 int Run(const Options& options, const DialogOptions& dialog) {
-    ApplySim(options);
-    Camera camera(options.device);
+    Camera camera(options);
     const int h = camera.Handle();
     if (dialog.preview) camera.Check(Lumora_StartPreview(h), "cannot start the preview");
     int result = 0;

@@ -35,6 +35,31 @@ bool IsCameraProduct(unsigned product) {
     return product >= 0x3000 && product <= 0x33FF;
 }
 
+// The family's USB face, which needs no vendor id to be recognised: a product id of the family
+// and a vendor-specific first interface with the bridge's three bulk endpoints (0x01 out, 0x81
+// and 0x83 in).
+bool LooksLikeThisFamily(libusb_device* device, const libusb_device_descriptor& d) {
+    if (!IsCameraProduct(d.idProduct)) return false;
+    libusb_config_descriptor* config = nullptr;
+    if (libusb_get_config_descriptor(device, 0, &config) != 0 || config == nullptr) return false;
+    bool found = false;
+    if (config->bNumInterfaces > 0 && config->interface[0].num_altsetting > 0) {
+        const libusb_interface_descriptor& i = config->interface[0].altsetting[0];
+        int bulk = 0;
+        for (int e = 0; e < i.bNumEndpoints; ++e) {
+            const libusb_endpoint_descriptor& ep = i.endpoint[e];
+            const bool isBulk = (ep.bmAttributes & 0x03) == LIBUSB_TRANSFER_TYPE_BULK;
+            if (isBulk && (ep.bEndpointAddress == 0x01 || ep.bEndpointAddress == 0x81 ||
+                           ep.bEndpointAddress == 0x83)) {
+                ++bulk;
+            }
+        }
+        found = i.bInterfaceClass == LIBUSB_CLASS_VENDOR_SPEC && bulk == 3;
+    }
+    libusb_free_config_descriptor(config);
+    return found;
+}
+
 void Finding(bool ok, const std::string& what, const std::string& fix = {}) {
     std::printf("[%s] %s\n", ok ? " ok " : "FAIL", what.c_str());
     if (!ok && !fix.empty()) std::printf("       fix: %s\n", fix.c_str());
@@ -50,10 +75,11 @@ int RunDoctor() {
         Finding(true, std::string("LUMORA_USB_VENDOR_ID is set: real cameras of vendor ") + hex +
                           " are looked for");
     } else {
+        // The cameras of the family on the bus tell which id to set.
         Finding(false,
                 vendorSet ? "LUMORA_USB_VENDOR_ID is not four hexadecimal digits"
                           : "LUMORA_USB_VENDOR_ID is not set: the SDK looks for no real camera",
-                "export LUMORA_USB_VENDOR_ID=<your camera's vendor id, e.g. as `lsusb` shows it>");
+                "export LUMORA_USB_VENDOR_ID=<the vendor id of a camera listed below>");
     }
 
     long limitMb = -1;
@@ -83,7 +109,7 @@ int RunDoctor() {
             if (libusb_get_device_descriptor(list[i], &d) != 0 || !IsCameraProduct(d.idProduct))
                 continue;
             const bool ours = vendor && d.idVendor == *vendor;
-            if (vendor && !ours) continue;
+            if (!ours && !LooksLikeThisFamily(list[i], d)) continue;
             ++cameras;
             const int bus = libusb_get_bus_number(list[i]);
             const int address = libusb_get_device_address(list[i]);

@@ -9,21 +9,15 @@
 // clang-format on
 #include <poll.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 namespace lumora_cli {
 namespace {
-
-std::atomic<bool> gInterrupted{false};
-
-void OnInterrupt(int) {
-    gInterrupted = true;
-}
 
 struct FrameCounter {
     std::atomic<long> frames{0};
@@ -122,7 +116,8 @@ private:
     Atom deleteAtom_ = 0;
 };
 
-int PreviewCommand(const Options& options, const SnapOptions& capture, int scale, double seconds) {
+int PreviewCommand(const Options& options, const CaptureOptions& capture, int scale,
+                   double seconds) {
     DesktopWindow desktop;
     if (!desktop.Reachable()) {
         std::fprintf(stderr,
@@ -130,13 +125,13 @@ int PreviewCommand(const Options& options, const SnapOptions& capture, int scale
                      std::getenv("DISPLAY") != nullptr ? std::getenv("DISPLAY") : "");
         return 1;
     }
-    ApplySim(options);
-    Camera camera(options.device);
+    StopSignals signals;
+    Camera camera(options);
     const int h = camera.Handle();
     ApplyCaptureSettings(camera, capture);
-    const int divisor = capture.subsample != 0 ? 2 : 1;
-    const int pictureWidth = Lumora_Width(h) / divisor;
-    const int pictureHeight = Lumora_Height(h) / divisor;
+    const FrameSize size = CurrentFrameSize(h);
+    const int pictureWidth = size.width;
+    const int pictureHeight = size.height;
     if (scale <= 0) {
         // The smallest reduction that fits the screen, with room for the window's frame.
         scale = 1;
@@ -157,14 +152,14 @@ int PreviewCommand(const Options& options, const SnapOptions& capture, int scale
                  "cannot place the preview window");
     camera.Check(Lumora_CallBackPreview(h, frames, nullptr, 0, 0), "cannot start the preview");
 
-    gInterrupted = false;
-    auto* previousInt = std::signal(SIGINT, OnInterrupt);
-    auto* previousTerm = std::signal(SIGTERM, OnInterrupt);
+    std::printf("showing %d x %d frames in a window: close it or press Ctrl-C to stop\n",
+                pictureWidth, pictureHeight);
+    std::fflush(stdout);
     const auto start = std::chrono::steady_clock::now();
     auto lastTitle = start;
     long lastFrames = 0;
     bool open = true;
-    while (open && !gInterrupted.load() && !counter.deviceLost.load()) {
+    while (open && !signals.Stopped() && !counter.deviceLost.load()) {
         const auto now = std::chrono::steady_clock::now();
         if (seconds > 0 && now - start >= std::chrono::duration<double>(seconds)) break;
         const double sinceTitle = std::chrono::duration<double>(now - lastTitle).count();
@@ -187,8 +182,6 @@ int PreviewCommand(const Options& options, const SnapOptions& capture, int scale
         }
         open = desktop.Pump(50);
     }
-    std::signal(SIGINT, previousInt);
-    std::signal(SIGTERM, previousTerm);
     Lumora_StopPreview(h);
     Lumora_Close(h);
     LumoraHost_DestroyWindow(frames);
@@ -198,7 +191,7 @@ int PreviewCommand(const Options& options, const SnapOptions& capture, int scale
     std::printf("%ld frames in %.1f s (%.1f fps), %ld failed\n", counter.frames.load(), elapsed,
                 elapsed > 0 ? counter.frames.load() / elapsed : 0.0, counter.failed.load());
     if (counter.deviceLost.load()) throw CommandError{"the camera was lost", ERR_DEVICE_LOST};
-    return 0;
+    return signals.Stopped() ? signals.ExitStatus() : 0;
 }
 
 }  // namespace

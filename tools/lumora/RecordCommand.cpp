@@ -2,15 +2,12 @@
 // with a progress bar on a terminal (plain progress lines otherwise) and, at the end, the frame
 // count, the measured rate and the file size. Ctrl-C (or SIGTERM) ends the recording early with
 // a finished file: the handler only wakes the main loop, which stops the run through the SDK.
-#include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cerrno>
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <climits>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -24,59 +21,6 @@ namespace {
 struct RecordOptions {
     std::string path;
     double seconds = 0;
-};
-
-// The self-pipe the signal handler writes to; the main loop polls its read end.
-int gWakeFds[2] = {-1, -1};
-std::atomic<int> gStopSignal{0};
-static_assert(std::atomic<int>::is_always_lock_free);
-
-extern "C" void OnStopSignal(int signal) {
-    gStopSignal.store(signal);
-    const int saved = errno;
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(gWakeFds[1], &byte, 1);
-    errno = saved;
-}
-
-// Installs the handlers for the life of the recording and puts the previous ones back.
-class StopSignals {
-public:
-    StopSignals() {
-        if (::pipe2(gWakeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
-            throw CommandError{"cannot create the stop pipe", ERR_THREAD};
-        }
-        gStopSignal.store(0);
-        struct sigaction action {};
-        action.sa_handler = &OnStopSignal;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(SIGINT, &action, &previousInt_);
-        ::sigaction(SIGTERM, &action, &previousTerm_);
-    }
-    ~StopSignals() {
-        ::sigaction(SIGINT, &previousInt_, nullptr);
-        ::sigaction(SIGTERM, &previousTerm_, nullptr);
-        ::close(gWakeFds[0]);
-        ::close(gWakeFds[1]);
-        gWakeFds[0] = gWakeFds[1] = -1;
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-    // Waits up to `ms` for a stop signal; true once one has arrived.
-    bool Wait(int ms) {
-        pollfd fd{gWakeFds[0], POLLIN, 0};
-        if (::poll(&fd, 1, ms) > 0) {
-            char drain[16];
-            while (::read(gWakeFds[0], drain, sizeof drain) > 0) {
-            }
-        }
-        return gStopSignal.load() != 0;
-    }
-
-private:
-    struct sigaction previousInt_ {};
-    struct sigaction previousTerm_ {};
 };
 
 constexpr double kMegabyte = 1e6;
@@ -148,24 +92,37 @@ bool Contains(const std::vector<int>& codes, int code) {
     return false;
 }
 
-int Record(const Options& options, const SnapOptions& snap, const RecordOptions& record) {
+int Record(const Options& options, const CaptureOptions& capture, const RecordOptions& record) {
     if (!(record.seconds > 0) || record.seconds > INT_MAX / 1000.0) {
-        throw CommandError{
-            "the duration must be between 0 and " + std::to_string(INT_MAX / 1000) + " seconds",
-            ERR_PARAMETER};
+        throw UsageError{"-s " + std::to_string(record.seconds) +
+                         ": the duration goes from above 0 to " + std::to_string(INT_MAX / 1000) +
+                         " seconds"};
     }
-    ApplySim(options);
-    Camera camera(options.device);
+    std::string extension = std::filesystem::path(record.path).extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
+    if (extension != ".avi") {
+        throw UsageError{record.path + ": record writes uncompressed AVI files; name the file " +
+                         "with .avi"};
+    }
+    CheckWritable(record.path);
+    // From the start: a Ctrl-C while the camera opens ends the recording as soon as it begins.
+    StopSignals signals;
+    Camera camera(options);
     const int h = camera.Handle();
-    ApplyCaptureSettings(camera, snap);
+    ApplyCaptureSettings(camera, capture);
     TakeCodes(h);
 
-    StopSignals signals;
     const int durationMs = static_cast<int>(record.seconds * 1000.0 + 0.5);
     const auto start = std::chrono::steady_clock::now();
-    camera.Check(Lumora_Record(h, record.path.c_str(), durationMs, 0),
-                 "cannot record to " + record.path +
-                     " (the file cannot be created there, or the preview did not start)");
+    if (Lumora_Record(h, record.path.c_str(), durationMs, 0) == 0) {
+        // The session closes the run and adds code 12 to whatever stopped it: name the cause.
+        int cause = ERR_NONE;
+        for (int code : TakeCodes(h)) {
+            if (code != ERR_TEXT) cause = code;
+        }
+        throw CommandError{"cannot record to " + record.path, cause};
+    }
     ProgressView view(record.seconds, ::isatty(STDOUT_FILENO) == 1);
     LumoraRecordStats stats{};
     bool interrupted = false;
@@ -188,7 +145,7 @@ int Record(const Options& options, const SnapOptions& snap, const RecordOptions&
 
     std::error_code error;
     const auto size = std::filesystem::file_size(record.path, error);
-    if (interrupted) std::printf("stopped          by signal %d\n", gStopSignal.load());
+    if (interrupted) std::printf("stopped          by signal %d\n", signals.Signal());
     std::printf("file             %s\n", record.path.c_str());
     std::printf("frames           %llu\n", static_cast<unsigned long long>(stats.framesWritten));
     std::printf("frame rate       %.2f frames/s\n", stats.rate / 100.0);
@@ -207,7 +164,7 @@ int Record(const Options& options, const SnapOptions& snap, const RecordOptions&
             "written completely",
             ERR_TEXT};
     }
-    return interrupted ? 128 + gStopSignal.load() : 0;
+    return interrupted ? signals.ExitStatus() : 0;
 }
 
 }  // namespace
@@ -220,7 +177,7 @@ CommandEntry AddRecordCommand(CLI::App& app, CommandContext& context) {
     command->add_option("file", record->path, "the AVI file to write")->required();
     command->add_option("-s,--seconds", record->seconds, "how long to record")->required();
     Options& options = context.options;
-    SnapOptions& capture = context.capture;
+    CaptureOptions& capture = context.capture;
     return CommandEntry{command,
                         [&options, &capture, record] { return Record(options, capture, *record); }};
 }

@@ -1,15 +1,19 @@
 // lumora stream: a callback preview for N frames or S seconds with any correction and filter
-// switched on, reporting the rate, the throughput, the CPU time per frame and, from the
-// camera's frame counter, how many frames it sent that were skipped or failed.
+// switched on, reporting as it runs (a bar on a terminal, a line a second otherwise) and at the
+// end the rate, the throughput, the CPU time per frame and, from the camera's frame counter, how
+// many frames it sent that were skipped or failed. SIGINT or SIGTERM ends the run early with the
+// same summary.
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Command.h"
+#include "Settings.h"
 
 namespace lumora_cli {
 namespace {
@@ -56,88 +60,166 @@ void OnFrame(const LumoraHostMessage* message, void* user) {
     }
 }
 
-// The corrections and filters the options ask for, each refused value reported by the SDK.
+// The corrections and filters the options ask for, for this run only.
 void ApplyProcessing(Camera& camera, const StreamOptions& o) {
     const int h = camera.Handle();
     if (!o.maskFile.empty()) {
         camera.Check(Lumora_LoadMaskFile(h, o.maskFile.c_str()), "cannot load the mask file");
     }
     const bool all = o.all;
-    camera.Check(Lumora_SetMaskFilter(h, o.maskFilter || all ? 1 : 0), "mask filter refused");
-    camera.Check(Lumora_SetDotFilter(h, o.dotFilter || all ? 1 : 0), "dot filter refused");
-    struct Setting {
+    struct Option {
         const std::optional<int>& value;
         int allValue;  // what --all uses when the option itself is not given; -1: untouched
-        int (*set)(int, int);
-        const char* name;
+        const char* setting;
+        const char* option;
     };
-    const Setting settings[] = {
-        {o.gamma, 140, Lumora_SetGamma, "gamma"},
-        {o.contrast, 20, Lumora_SetContrast, "contrast"},
-        {o.sharpness, 10, Lumora_SetSharpness, "sharpness"},
-        {o.brightness, 10, Lumora_SetBrightness, "brightness"},
-        {o.hue, -1, Lumora_SetHue, "hue"},
-        {o.saturation, -1, Lumora_SetSaturation, "saturation"},
-        {o.grayMode, -1, Lumora_SetGrayMode, "gray mode"},
-        {o.autoIris, -1, Lumora_SetAutoIris, "auto iris"},
-        {o.waitTime, -1, Lumora_SetWaitTime, "wait time"},
+    const Option numbers[] = {
+        {o.gamma, 140, "gamma", "--gamma"},
+        {o.contrast, 20, "contrast", "--contrast"},
+        {o.sharpness, 10, "sharpness", "--sharpness"},
+        {o.brightness, 10, "brightness", "--brightness"},
+        {o.hue, -1, "hue", "--hue"},
+        {o.saturation, -1, "saturation", "--saturation"},
+        {o.waitTime, -1, "wait-time", "--wait-time"},
     };
-    for (const Setting& s : settings) {
+    std::vector<ProfileEntry> entries;
+    for (const Option& n : numbers) {
         const std::optional<int> value =
-            s.value ? s.value
-                    : (all && s.allValue >= 0 ? std::optional<int>(s.allValue) : std::nullopt);
-        if (value) camera.Check(s.set(h, *value), std::string(s.name) + " refused");
+            n.value ? n.value
+                    : (all && n.allValue >= 0 ? std::optional<int>(n.allValue) : std::nullopt);
+        if (value) {
+            entries.push_back({n.setting, std::to_string(*value),
+                               std::string(n.option) + " " + std::to_string(*value), 0});
+        }
     }
+    static const char* const kGrayModes[] = {"off", "gain-offset", "luminance"};
+    if (o.grayMode) {
+        const std::string option = "--gray-mode " + std::to_string(*o.grayMode);
+        if (*o.grayMode < 0 || *o.grayMode > 2) throw UsageError{option + ": allowed 0, 1, 2"};
+        entries.push_back({"gray-mode", kGrayModes[*o.grayMode], option, 0});
+    }
+    static const char* const kIrisModes[] = {"off", "exposure", "gain"};
+    if (o.autoIris) {
+        const std::string option = "--auto-iris " + std::to_string(*o.autoIris);
+        if (*o.autoIris < 0 || *o.autoIris > 2) throw UsageError{option + ": allowed 0, 1, 2"};
+        entries.push_back({"auto-iris", kIrisModes[*o.autoIris], option, 0});
+    }
+    if (o.maskFilter || all) entries.push_back({"mask-filter", "on", "--mask-filter", 0});
+    if (o.dotFilter || all) entries.push_back({"dot-filter", "on", "--dot-filter", 0});
+    ApplySettings(camera, entries, false);
 }
 
-int Stream(const Options& options, const SnapOptions& snap, StreamOptions stream) {
-    if (stream.frames <= 0 && stream.seconds <= 0) stream.seconds = 5;
-    ApplySim(options);
+constexpr double kMegabyte = 1e6;
+
+// Progress between frames: a redrawn bar on a terminal, one line a second otherwise.
+class ProgressView {
+public:
+    ProgressView(double seconds, long frames, double frameBytes, bool terminal)
+        : seconds_(seconds), frames_(frames), frameBytes_(frameBytes), terminal_(terminal) {}
+
+    void Show(double elapsed, long delivered, uint64_t lost) {
+        if (delivered > 0 && firstAt_ < 0) {
+            firstAt_ = elapsed;
+            firstFrames_ = delivered;
+        }
+        const double span = firstAt_ >= 0 ? elapsed - firstAt_ : 0;
+        const double fps = span > 0.2 ? static_cast<double>(delivered - firstFrames_) / span : 0.0;
+        const double mbs = fps * frameBytes_ / kMegabyte;
+        if (terminal_) {
+            constexpr int kWidth = 30;
+            const double done =
+                seconds_ > 0 ? elapsed / seconds_ : static_cast<double>(delivered) / frames_;
+            const int filled = std::min(kWidth, static_cast<int>(kWidth * done));
+            std::string bar(static_cast<size_t>(std::max(filled, 0)), '#');
+            bar.resize(kWidth, '.');
+            std::printf("\r[%s] %6.1f s  %6ld frames  %5.1f fps  %7.1f MB/s  %llu lost ",
+                        bar.c_str(), elapsed, delivered, fps, mbs,
+                        static_cast<unsigned long long>(lost));
+            std::fflush(stdout);
+            shownBar_ = true;
+            return;
+        }
+        if (elapsed - lastLine_ < 1.0) return;
+        lastLine_ = elapsed;
+        std::printf("progress %.1f s, %ld frames, %.1f fps, %.1f MB/s, %llu lost\n", elapsed,
+                    delivered, fps, mbs, static_cast<unsigned long long>(lost));
+        std::fflush(stdout);
+    }
+    // Ends the bar's line so the summary starts on a fresh one.
+    void End() {
+        if (shownBar_) std::printf("\n");
+    }
+
+private:
+    double seconds_;
+    long frames_;
+    double frameBytes_;
+    bool terminal_;
+    bool shownBar_ = false;
+    double lastLine_ = 0;
+    double firstAt_ = -1;
+    long firstFrames_ = 0;
+};
+
+int Stream(const Options& options, const CaptureOptions& capture, StreamOptions stream) {
+    if (stream.frames < 0)
+        throw UsageError{"-n " + std::to_string(stream.frames) +
+                         ": give a number of frames above 0"};
+    if (stream.seconds < 0) {
+        throw UsageError{"-s " + std::to_string(stream.seconds) + ": give seconds above 0"};
+    }
+    if (stream.frames == 0 && stream.seconds == 0) stream.seconds = 5;
+    // From the start: a Ctrl-C while the camera opens ends the run as soon as it has begun.
+    StopSignals signals;
     if (stream.fast) LumoraSim_SetFastMode(1);
-    Camera camera(options.device);
+    Camera camera(options);
     const int h = camera.Handle();
-    ApplyCaptureSettings(camera, snap);
+    ApplyCaptureSettings(camera, capture);
     ApplyProcessing(camera, stream);
-    const int bytesPerPixel = snap.bits / 8;
-    const int divisor = snap.subsample != 0 ? 2 : 1;
-    const int width = Lumora_Width(h) / divisor;
-    const int height = Lumora_Height(h) / divisor;
-    const int stride = (width * bytesPerPixel + 3) & ~3;
-    std::vector<unsigned char> buffer(static_cast<size_t>(stride) * height);
+    const FrameSize size = CurrentFrameSize(h);
+    std::vector<unsigned char> buffer(size.Bytes());
 
     FrameTally tally;
     HWND frameWindow = LumoraHost_CreateCallbackWindow(&OnFrame, &tally);
     const double cpuStart = CpuSeconds();
     const auto start = std::chrono::steady_clock::now();
-    camera.Check(
-        Lumora_CallBackPreview(h, frameWindow, buffer.data(), static_cast<int>(buffer.size()), 1),
-        "cannot start the preview");
-    const auto limit = stream.seconds > 0 ? std::chrono::duration<double>(stream.seconds)
-                                          : std::chrono::duration<double>(3600.0);
-    while (std::chrono::steady_clock::now() - start < limit &&
+    const auto elapsed = [&start] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    if (Lumora_CallBackPreview(h, frameWindow, buffer.data(), static_cast<int>(buffer.size()), 1) ==
+        0) {
+        LumoraHost_DestroyWindow(frameWindow);
+        camera.Check(0, "cannot start the stream");
+    }
+    ProgressView view(stream.seconds, stream.frames, static_cast<double>(buffer.size()),
+                      ::isatty(STDOUT_FILENO) == 1);
+    LumoraStreamStats stats{};
+    while ((stream.seconds <= 0 || elapsed() < stream.seconds) &&
            (stream.frames <= 0 || tally.frames.load() < stream.frames) &&
            tally.deviceLost.load() == 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (signals.Wait(stream.frames > 0 ? 5 : 50)) break;
+        LumoraHost_GetStreamStats(h, &stats);
+        view.Show(elapsed(), tally.frames.load(), stats.framesSkipped);
     }
     const auto stopStart = std::chrono::steady_clock::now();
     Lumora_StopPreview(h);
     const double stopMs =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - stopStart)
             .count();
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double total = elapsed();
     const double cpu = CpuSeconds() - cpuStart;
-    LumoraStreamStats stats{};
     LumoraHost_GetStreamStats(h, &stats);
     Lumora_Close(h);
     LumoraHost_DestroyWindow(frameWindow);
     if (stream.fast) LumoraSim_SetFastMode(0);
+    view.End();
 
     const long delivered = tally.frames.load();
     // The rate between the first and the last frame, so start-up does not count against it.
     const double span = std::chrono::duration<double>(tally.last - tally.first).count();
     const double rate = delivered > 1 && span > 0 ? (delivered - 1) / span : 0.0;
-    std::printf("frames           %ld in %.2f s\n", delivered, elapsed);
+    if (signals.Stopped()) std::printf("stopped          by signal %d\n", signals.Signal());
+    std::printf("frames           %ld in %.2f s\n", delivered, total);
     std::printf("frame rate       %.1f frames/s\n", rate);
     std::printf("throughput       %.1f MB/s\n", rate * static_cast<double>(buffer.size()) / 1e6);
     std::printf("frames sent      %llu by the camera\n",
@@ -148,28 +230,27 @@ int Stream(const Options& options, const SnapOptions& snap, StreamOptions stream
                 static_cast<unsigned long long>(stats.framesFailed), tally.errors.load());
     std::printf("CPU per frame    %.2f ms\n", delivered > 0 ? 1000.0 * cpu / delivered : 0.0);
     std::printf("stop             %.1f ms\n", stopMs);
+    std::fflush(stdout);
     if (tally.deviceLost.load() != 0) throw CommandError{"the camera was lost", ERR_DEVICE_LOST};
-    return 0;
+    return signals.Stopped() ? signals.ExitStatus() : 0;
 }
 
 }  // namespace
 
 CommandEntry AddStreamCommand(CLI::App& app, CommandContext& context) {
     auto stream = std::make_shared<StreamOptions>();
-    auto* command = app.add_subcommand("stream", "stream frames and report the rate and losses");
+    auto* command = app.add_subcommand(
+        "stream", "stream frames and report the rate and losses (Ctrl-C stops with the summary)");
     context.addCaptureOptions(command);
     command->add_option("-n,--frames", stream->frames, "stop after N frames");
     command->add_option("-s,--seconds", stream->seconds, "stop after S seconds (default 5)");
     command->add_flag("--mask-filter", stream->maskFilter, "flat-field correction");
     command->add_option("--mask-file", stream->maskFile, "load the flat-field references first");
     command->add_flag("--dot-filter", stream->dotFilter, "defective-pixel correction");
-    command->add_option("--gamma", stream->gamma, "gamma, 100 = off")->check(CLI::Range(0, 200));
-    command->add_option("--contrast", stream->contrast, "contrast, 0 = off")
-        ->check(CLI::Range(-127, 127));
-    command->add_option("--sharpness", stream->sharpness, "sharpness, 0 = off")
-        ->check(CLI::Range(0, 30));
-    command->add_option("--brightness", stream->brightness, "brightness, 0 = off")
-        ->check(CLI::Range(-255, 255));
+    command->add_option("--gamma", stream->gamma, "gamma, 100 = off");
+    command->add_option("--contrast", stream->contrast, "contrast, 0 = off");
+    command->add_option("--sharpness", stream->sharpness, "sharpness, 0 = off");
+    command->add_option("--brightness", stream->brightness, "brightness, 0 = off");
     command->add_option("--hue", stream->hue, "hue (colour modes)");
     command->add_option("--saturation", stream->saturation, "saturation (colour modes)");
     command->add_option("--gray-mode", stream->grayMode, "gray mode 0, 1 or 2");
@@ -180,7 +261,7 @@ CommandEntry AddStreamCommand(CLI::App& app, CommandContext& context) {
                       "10 (options given as well take precedence)");
     command->add_flag("--fast", stream->fast, "simulated cameras: no frame-period waits");
     Options& options = context.options;
-    SnapOptions& capture = context.capture;
+    CaptureOptions& capture = context.capture;
     return CommandEntry{command,
                         [&options, &capture, stream] { return Stream(options, capture, *stream); }};
 }
