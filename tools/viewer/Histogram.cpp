@@ -1,0 +1,121 @@
+#include "Histogram.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace lumora_viewer {
+
+Histogram Histogram::Of(const Frame& frame) {
+    Histogram h;
+    const FrameGeometry& g = frame.geometry;
+    h.fullScale_ = frame.FullScale();
+    h.counts_.assign(static_cast<size_t>(h.fullScale_) + 1, 0);
+    if (!g.Valid()) return h;
+    // Two tables counted alternately, so neighbouring equal pixels do not wait on each other's
+    // increment; they are added at the end.
+    std::vector<uint64_t> second(h.counts_.size(), 0);
+    uint64_t* a = h.counts_.data();
+    uint64_t* b = second.data();
+    const int w = g.width;
+    if (g.bits == 8) {
+        for (int y = 0; y < g.height; ++y) {
+            const uint8_t* row = frame.Row(y);
+            int x = 0;
+            for (; x + 1 < w; x += 2) {
+                ++a[row[x]];
+                ++b[row[x + 1]];
+            }
+            if (x < w) ++a[row[x]];
+        }
+    } else {
+        const unsigned shift = static_cast<unsigned>(frame.valueShift);
+        const unsigned top = static_cast<unsigned>(h.fullScale_);
+        for (int y = 0; y < g.height; ++y) {
+            const uint8_t* row = frame.Row(y);
+            int x = 0;
+            for (; x + 1 < w; x += 2) {
+                const unsigned v0 = static_cast<unsigned>(row[2 * x] | (row[2 * x + 1] << 8));
+                const unsigned v1 = static_cast<unsigned>(row[2 * x + 2] | (row[2 * x + 3] << 8));
+                ++a[std::min(v0 >> shift, top)];
+                ++b[std::min(v1 >> shift, top)];
+            }
+            if (x < w) {
+                const unsigned v = static_cast<unsigned>(row[2 * x] | (row[2 * x + 1] << 8));
+                ++a[std::min(v >> shift, top)];
+            }
+        }
+    }
+    for (size_t i = 0; i < second.size(); ++i) a[i] += b[i];
+    h.total_ = static_cast<uint64_t>(g.width) * static_cast<uint64_t>(g.height);
+    return h;
+}
+
+double Histogram::Mean() const {
+    if (total_ == 0) return 0.0;
+    long double sum = 0;
+    for (size_t v = 0; v < counts_.size(); ++v) sum += static_cast<long double>(v) * counts_[v];
+    return static_cast<double>(sum / total_);
+}
+
+double Histogram::StandardDeviation() const {
+    if (total_ == 0) return 0.0;
+    const long double mean = Mean();
+    long double sum = 0;
+    for (size_t v = 0; v < counts_.size(); ++v) {
+        const long double d = static_cast<long double>(v) - mean;
+        sum += d * d * counts_[v];
+    }
+    return static_cast<double>(std::sqrt(sum / total_));
+}
+
+int Histogram::Percentile(double fraction) const {
+    if (total_ == 0) return 0;
+    const double wanted = std::clamp(fraction, 0.0, 1.0) * static_cast<double>(total_);
+    uint64_t seen = 0;
+    for (size_t v = 0; v < counts_.size(); ++v) {
+        seen += counts_[v];
+        if (static_cast<double>(seen) >= wanted && seen > 0) return static_cast<int>(v);
+    }
+    return fullScale_;
+}
+
+std::vector<uint64_t> Histogram::Columns(int columns) const {
+    std::vector<uint64_t> out;
+    if (columns <= 0) return out;
+    out.assign(static_cast<size_t>(columns), 0);
+    const size_t bins = counts_.size();
+    if (static_cast<size_t>(columns) >= bins) {  // each column shows the bin under it
+        for (size_t c = 0; c < out.size(); ++c) out[c] = counts_[c * bins / out.size()];
+        return out;
+    }
+    for (size_t v = 0; v < bins; ++v) {
+        const size_t c = v * static_cast<size_t>(columns) / bins;
+        out[c] = std::max(out[c], counts_[v]);
+    }
+    return out;
+}
+
+uint64_t Histogram::LargestInside() const {
+    uint64_t largest = 0;
+    for (size_t v = 1; v + 1 < counts_.size(); ++v) largest = std::max(largest, counts_[v]);
+    return largest;
+}
+
+std::vector<double> PlotHeights(const std::vector<uint64_t>& columns, bool logarithmic,
+                                uint64_t scaleTo) {
+    std::vector<double> heights(columns.size(), 0.0);
+    uint64_t largest = scaleTo;
+    if (largest == 0) {
+        for (uint64_t c : columns) largest = std::max(largest, c);
+    }
+    if (largest == 0) return heights;
+    const double top = logarithmic ? std::log1p(static_cast<double>(largest))
+                                   : static_cast<double>(largest);
+    for (size_t i = 0; i < columns.size(); ++i) {
+        const double n = static_cast<double>(columns[i]);
+        heights[i] = std::min((logarithmic ? std::log1p(n) : n) / top, 1.0);
+    }
+    return heights;
+}
+
+}  // namespace lumora_viewer
