@@ -235,7 +235,7 @@ int CLumora::SetDeviceNumber(int number) {
         RecordError(ERR_DEVICE);
         return 0;
     }
-    if (number == deviceNumber_) return 1;
+    if (number == deviceNumber_ && !deviceFailed_.load()) return 1;
     // A device change under a running capture would pull the camera from under its thread.
     if (state_.load() != kStateIdle || captureThreadStarted_) Close();
     if (driver_->OpenDevice(number) == 0) {
@@ -244,6 +244,7 @@ int CLumora::SetDeviceNumber(int number) {
         RecordError(ERR_DEVICE);
         return 0;
     }
+    deviceFailed_ = false;
     LoadCameraSettings(number, true);
     PushSettingsAfterOpen();
     deviceNumber_ = number;
