@@ -18,9 +18,12 @@ constexpr int kDeviceRows = 32;
 
 const std::vector<ImageFormat>& ImageFormats() {
     static const std::vector<ImageFormat> formats = {
-        {5, N_("PNG"), ".png"},           {6, N_("TIFF"), ".tif"},
-        {0, N_("BMP"), ".bmp"},           {1, N_("Raw (no header)"), ".raw"},
-        {2, N_("JPEG, quality 100"), ".jpg"}, {3, N_("JPEG, quality 70"), ".jpg"},
+        {5, N_("PNG"), ".png"},
+        {6, N_("TIFF"), ".tif"},
+        {0, N_("BMP"), ".bmp"},
+        {1, N_("Raw (no header)"), ".raw"},
+        {2, N_("JPEG, quality 100"), ".jpg"},
+        {3, N_("JPEG, quality 70"), ".jpg"},
         {4, N_("JPEG, quality 20"), ".jpg"},
     };
     return formats;

@@ -6,7 +6,8 @@ namespace lumora_viewer {
 namespace {
 
 int Down(int v) {
-    return v >= 0 ? v / kWindowStep * kWindowStep : -((-v + kWindowStep - 1) / kWindowStep) * kWindowStep;
+    return v >= 0 ? v / kWindowStep * kWindowStep
+                  : -((-v + kWindowStep - 1) / kWindowStep) * kWindowStep;
 }
 
 int Up(int v) {

@@ -16,7 +16,9 @@ struct SensorWindow {
     int width = kSensorWidth;
     int height = kSensorHeight;
     bool operator==(const SensorWindow&) const = default;
-    bool Full() const { return x == 0 && y == 0 && width == kSensorWidth && height == kSensorHeight; }
+    bool Full() const {
+        return x == 0 && y == 0 && width == kSensorWidth && height == kSensorHeight;
+    }
 };
 
 // The smallest window on the grid that covers the given sensor rectangle, inside the sensor and

@@ -33,13 +33,16 @@ std::string FileNamePattern::NameFor(int counter, const std::string& extension) 
 
 FileNamePattern::Slot FileNamePattern::NextFree(
     const std::string& folder, int start, const std::string& extension,
-    const std::function<bool(const std::string&)>& exists) const {
+    const std::function<bool(const std::string&)>& taken) const {
     const std::string prefix = folder.empty() ? std::string() : folder + "/";
     Slot slot;
     slot.counter = start < 0 ? 0 : start;
     for (;;) {
-        slot.path = prefix + NameFor(slot.counter, extension);
-        if (!exists(slot.path) || slot.counter == INT_MAX) return slot;
+        const std::string stem = prefix + NameFor(slot.counter, "");
+        if (!taken(stem) || slot.counter == INT_MAX) {
+            slot.path = stem + extension;
+            return slot;
+        }
         ++slot.counter;
     }
 }

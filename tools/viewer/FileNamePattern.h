@@ -17,13 +17,15 @@ public:
     // The name for `counter` with `extension` (".png"; may be empty).
     std::string NameFor(int counter, const std::string& extension) const;
 
-    // The first counter from `start` on whose file is not there yet, and its path in `folder`.
+    // The first counter from `start` on whose name is still free, and the file's path in
+    // `folder`. `taken` is asked about the path without extension, so a number used by a file
+    // of one kind is not used again by another ("a-0001.tif" beside "a-0001.png").
     struct Slot {
         int counter = 0;
         std::string path;
     };
     Slot NextFree(const std::string& folder, int start, const std::string& extension,
-                  const std::function<bool(const std::string&)>& exists) const;
+                  const std::function<bool(const std::string& stem)>& taken) const;
 
 private:
     std::string before_;

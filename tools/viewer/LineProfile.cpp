@@ -22,9 +22,9 @@ LineProfile ProfileAlong(const Frame& frame, PixelPoint from, PixelPoint to) {
     p.points.reserve(static_cast<size_t>(n) + 1);
     p.values.reserve(static_cast<size_t>(n) + 1);
     for (int i = 0; i <= n; ++i) {
-        const PixelPoint q = n == 0 ? from
-                                    : PixelPoint{Interpolate(from.x, to.x, i, n),
-                                                 Interpolate(from.y, to.y, i, n)};
+        const PixelPoint q =
+            n == 0 ? from
+                   : PixelPoint{Interpolate(from.x, to.x, i, n), Interpolate(from.y, to.y, i, n)};
         if (!frame.Contains(q.x, q.y)) continue;
         p.points.push_back(q);
         p.values.push_back(frame.Sample(q.x, q.y));

@@ -140,8 +140,15 @@ gboolean ViewerWindow::DrawPicture(cairo_t* cr) {
     return FALSE;
 }
 
+void ViewerWindow::SyncViewport() {
+    // The area may have changed size since it was last drawn.
+    view_.SetViewport(gtk_widget_get_allocated_width(picture_),
+                      gtk_widget_get_allocated_height(picture_));
+}
+
 void ViewerWindow::PointerPressed(GdkEventButton* event) {
     if (event->type != GDK_BUTTON_PRESS) return;
+    SyncViewport();
     dragStartX_ = event->x;
     dragStartY_ = event->y;
     dragFrom_ = view_.PixelAt(event->x, event->y);
@@ -158,6 +165,7 @@ void ViewerWindow::PointerPressed(GdkEventButton* event) {
 }
 
 void ViewerWindow::PointerMoved(GdkEventMotion* event) {
+    SyncViewport();
     pointer_ = view_.PixelAt(event->x, event->y);
     UpdateProbe();
     if (panning_) {
@@ -209,6 +217,7 @@ void ViewerWindow::Scrolled(GdkEventScroll* event) {
     if (event->direction == GDK_SCROLL_DOWN) factor = 1.0 / kWheelZoom;
     if (event->direction == GDK_SCROLL_SMOOTH) factor = std::pow(kWheelZoom, -event->delta_y);
     if (factor == 1.0) return;
+    SyncViewport();
     view_.ZoomBy(factor, event->x, event->y);
     PictureChanged();
 }
@@ -219,11 +228,13 @@ void ViewerWindow::ZoomFit() {
 }
 
 void ViewerWindow::ZoomActual() {
+    SyncViewport();
     view_.SetScale(1.0, view_.ViewportWidth() / 2.0, view_.ViewportHeight() / 2.0);
     PictureChanged();
 }
 
 void ViewerWindow::ZoomBy(double factor) {
+    SyncViewport();
     view_.ZoomBy(factor, view_.ViewportWidth() / 2.0, view_.ViewportHeight() / 2.0);
     PictureChanged();
 }

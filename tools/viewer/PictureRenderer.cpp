@@ -14,9 +14,9 @@ uint32_t Gray(int value, const DisplayLevels& levels) {
     } else if (value >= levels.white) {
         g = 255;
     } else {
-        g = static_cast<int>((static_cast<int64_t>(value - levels.black) * 255 +
-                              (levels.white - levels.black) / 2) /
-                             (levels.white - levels.black));
+        g = static_cast<int>(
+            (static_cast<int64_t>(value - levels.black) * 255 + (levels.white - levels.black) / 2) /
+            (levels.white - levels.black));
     }
     const auto u = static_cast<uint32_t>(g);
     return (u << 16) | (u << 8) | u;
@@ -47,8 +47,8 @@ void PictureRenderer::Prepare(int bits, int valueShift, const DisplayLevels& lev
 }
 
 void PictureRenderer::Render(const Frame& frame, const ViewTransform& view,
-                             const DisplayLevels& levels, uint8_t* out, int strideBytes,
-                             int width, int height) {
+                             const DisplayLevels& levels, uint8_t* out, int strideBytes, int width,
+                             int height) {
     if (out == nullptr || width <= 0 || height <= 0) return;
     const FrameGeometry& g = frame.geometry;
     if (!g.Valid()) {

@@ -23,8 +23,8 @@ void Text(cairo_t* cr, double x, double y, const char* text, bool alignRight = f
 
 }  // namespace
 
-void DrawHistogram(cairo_t* cr, int width, int height, const Histogram& histogram,
-                   bool logarithmic, const DisplayLevels& levels) {
+void DrawHistogram(cairo_t* cr, int width, int height, const Histogram& histogram, bool logarithmic,
+                   const DisplayLevels& levels) {
     Background(cr, width, height);
     const int plotH = height - 14;
     if (width <= 0 || plotH <= 0) return;

@@ -13,8 +13,8 @@ namespace lumora_viewer {
 
 // The bars of the histogram (the saturated bin in red), and the display's black and white
 // levels as marks under it when they are not the full range.
-void DrawHistogram(cairo_t* cr, int width, int height, const Histogram& histogram,
-                   bool logarithmic, const DisplayLevels& levels);
+void DrawHistogram(cairo_t* cr, int width, int height, const Histogram& histogram, bool logarithmic,
+                   const DisplayLevels& levels);
 void DrawProfile(cairo_t* cr, int width, int height, const LineProfile& profile, int fullScale);
 // `now`: seconds on the history's clock, the right edge of the plot.
 void DrawTemperature(cairo_t* cr, int width, int height, const TemperatureHistory& history,

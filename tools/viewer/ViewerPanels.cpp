@@ -2,12 +2,13 @@
 // assistant, files) and what their controls do.
 #include <glib/gstdio.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 
-#include "ProfileSettings.h"
 #include "Plots.h"
+#include "ProfileSettings.h"
 #include "Text.h"
 #include "ViewerWindow.h"
 #include "Widgets.h"
@@ -26,8 +27,7 @@ std::string Format(const char* format, ...) {
 }
 
 // A grid row: caption in the first column, the control across the rest.
-void Row(GtkWidget* grid, int row, const std::string& caption, GtkWidget* control,
-         int width = 2) {
+void Row(GtkWidget* grid, int row, const std::string& caption, GtkWidget* control, int width = 2) {
     gtk_grid_attach(GTK_GRID(grid), Caption(caption), 0, row, 1, 1);
     gtk_widget_set_hexpand(control, TRUE);
     gtk_grid_attach(GTK_GRID(grid), control, 1, row, width, 1);
@@ -149,15 +149,18 @@ GtkWidget* ViewerWindow::BuildMeasurePage() {
     }
     gtk_box_pack_start(GTK_BOX(page), Framed(T("Histogram"), hbox), FALSE, FALSE, 0);
 
-    gtk_box_pack_start(GTK_BOX(page), Framed(T("Value under the pointer"), NamedLabel("probe", "–")),
-                       FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(page),
+                       Framed(T("Value under the pointer"), NamedLabel("probe", "–")), FALSE, FALSE,
+                       0);
 
     GtkWidget* grid = Grid();
     const struct {
         const char* caption;
         const char* name;
-    } rows[] = {{N_("Position, size"), "region"},   {N_("Mean"), "region-mean"},
-                {N_("Standard deviation"), "region-std"}, {N_("Minimum"), "region-min"},
+    } rows[] = {{N_("Position, size"), "region"},
+                {N_("Mean"), "region-mean"},
+                {N_("Standard deviation"), "region-std"},
+                {N_("Minimum"), "region-min"},
                 {N_("Maximum"), "region-max"}};
     int row = 0;
     for (const auto& r : rows) Row(grid, row++, T(r.caption), NamedLabel(r.name, "–"));
@@ -210,7 +213,8 @@ GtkWidget* ViewerWindow::BuildCameraPage() {
     GtkWidget* exposureScale = NamedScale("exposure-scale", -3, 5, 0.01, 2);
     gtk_scale_set_draw_value(GTK_SCALE(exposureScale), FALSE);
     Connect(exposureScale, "value-changed", [this, exposureScale] {
-        if (!updating_) ExposureChanged(std::pow(10.0, gtk_range_get_value(GTK_RANGE(exposureScale))));
+        if (!updating_)
+            ExposureChanged(std::pow(10.0, gtk_range_get_value(GTK_RANGE(exposureScale))));
     });
     Row(grid, row++, "", exposureScale);
     Row(grid, row++, "", NamedLabel("exposure-range", ""));
@@ -236,8 +240,8 @@ GtkWidget* ViewerWindow::BuildCameraPage() {
         if (!camera_.SetFilter(kFilterGainMode, mode)) ShowError(camera_.LastError());
     });
     Row(grid, row++, T("Gain mode"), gainMode);
-    GtkWidget* autoIris = NamedCombo(
-        "auto-exposure", {T("Off"), T("Regulate the exposure"), T("Regulate the gain")});
+    GtkWidget* autoIris =
+        NamedCombo("auto-exposure", {T("Off"), T("Regulate the exposure"), T("Regulate the gain")});
     Connect(autoIris, "changed", [this, autoIris] {
         const int mode = gtk_combo_box_get_active(GTK_COMBO_BOX(autoIris));
         if (updating_ || mode < 0) return;
@@ -336,18 +340,17 @@ GtkWidget* ViewerWindow::BuildCoolerPage() {
     gtk_box_pack_start(GTK_BOX(page), cooler, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(page), NamedLabel("temperature", "–"), FALSE, FALSE, 0);
     temperaturePlot_ = Plot("temperature-plot", 340, 180);
-    g_signal_connect(temperaturePlot_, "draw",
-                     G_CALLBACK(+[](GtkWidget* w, cairo_t* cr, gpointer self) {
-                         auto* v = static_cast<ViewerWindow*>(self);
-                         const double now = std::chrono::duration<double>(
-                                                std::chrono::steady_clock::now() - v->started_)
-                                                .count();
-                         DrawTemperature(cr, gtk_widget_get_allocated_width(w),
-                                         gtk_widget_get_allocated_height(w), v->temperatures_,
-                                         now);
-                         return FALSE;
-                     }),
-                     this);
+    g_signal_connect(
+        temperaturePlot_, "draw", G_CALLBACK(+[](GtkWidget* w, cairo_t* cr, gpointer self) {
+            auto* v = static_cast<ViewerWindow*>(self);
+            const double now =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - v->started_)
+                    .count();
+            DrawTemperature(cr, gtk_widget_get_allocated_width(w),
+                            gtk_widget_get_allocated_height(w), v->temperatures_, now);
+            return FALSE;
+        }),
+        this);
     gtk_box_pack_start(GTK_BOX(page), temperaturePlot_, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(page),
                        Hint(T("Sensor temperature over the last ten minutes, read once a second. "
@@ -375,16 +378,18 @@ GtkWidget* ViewerWindow::BuildFilterPage() {
         const int id = f.id;
         Connect(scale, "value-changed", [this, scale, id] {
             if (updating_) return;
-            if (!camera_.SetFilter(id,
-                                   static_cast<int>(std::lround(gtk_range_get_value(GTK_RANGE(scale))))))
+            if (!camera_.SetFilter(
+                    id, static_cast<int>(std::lround(gtk_range_get_value(GTK_RANGE(scale))))))
                 ShowError(camera_.LastError());
         });
         Row(grid, row++, T(f.caption), scale);
     }
     GtkWidget* neutral = NamedButton("filters-neutral", T("Neutral"));
     Connect(neutral, "clicked", [this] {
-        for (const auto& [id, value] : {std::pair{kFilterBrightness, 0}, {kFilterContrast, 0},
-                                        {kFilterGamma, 100}, {kFilterSharpness, 0}})
+        for (const auto& [id, value] : {std::pair{kFilterBrightness, 0},
+                                        {kFilterContrast, 0},
+                                        {kFilterGamma, 100},
+                                        {kFilterSharpness, 0}})
             camera_.SetFilter(id, value);
         LoadControls();
     });
@@ -592,18 +597,15 @@ void ViewerWindow::LoadControls() {
     gtk_spin_button_set_range(GTK_SPIN_BUTTON(exposure), r.exposureMinMs, r.exposureMaxMs);
     gtk_range_set_range(GTK_RANGE(W("exposure-scale")), std::log10(r.exposureMinMs),
                         std::log10(r.exposureMaxMs));
-    gtk_label_set_text(
-        GTK_LABEL(W("exposure-range")),
-        Format("%s %.3f – %.0f ms", T("Range"), r.exposureMinMs, r.exposureMaxMs).c_str());
+    SetText(W("exposure-range"),
+            Format("%s %.3f – %.0f ms", T("Range"), r.exposureMinMs, r.exposureMaxMs));
     const double ms = camera_.ExposureMs();
     gtk_spin_button_set_value(GTK_SPIN_BUTTON(exposure), ms);
     gtk_range_set_value(GTK_RANGE(W("exposure-scale")), std::log10(std::max(ms, 1e-6)));
     if (r.gainMax > r.gainMin) gtk_range_set_range(GTK_RANGE(W("gain")), r.gainMin, r.gainMax);
     gtk_range_set_value(GTK_RANGE(W("gain")), camera_.Gain());
-    gtk_spin_button_set_range(GTK_SPIN_BUTTON(W("black-level")), r.blackLevelMin,
-                              r.blackLevelMax);
-    gtk_spin_button_set_value(GTK_SPIN_BUTTON(W("black-level")),
-                              camera_.Filter(kFilterBlackLevel));
+    gtk_spin_button_set_range(GTK_SPIN_BUTTON(W("black-level")), r.blackLevelMin, r.blackLevelMax);
+    gtk_spin_button_set_value(GTK_SPIN_BUTTON(W("black-level")), camera_.Filter(kFilterBlackLevel));
     gtk_combo_box_set_active(GTK_COMBO_BOX(W("gain-mode")), camera_.Filter(kFilterGainMode));
     gtk_combo_box_set_active(GTK_COMBO_BOX(W("auto-exposure")), camera_.AutoIris());
     gtk_combo_box_set_active(GTK_COMBO_BOX(W("bit-depth")), camera_.Bits() == 16 ? 1 : 0);
@@ -626,10 +628,10 @@ void ViewerWindow::LoadControls() {
 
 void ViewerWindow::SetControlsSensitive() {
     const bool open = camera_.IsOpen();
-    for (const char* name : {"page-camera", "page-cooler", "page-filters", "page-flat-field",
-                             "live", "snapshot", "take-snapshot", "menu-snapshot",
-                             "menu-load-profile", "menu-save-profile", "menu-camera-dialog",
-                             "menu-image-dialog", "menu-analog-dialog"})
+    for (const char* name :
+         {"page-camera", "page-cooler", "page-filters", "page-flat-field", "live", "snapshot",
+          "take-snapshot", "menu-snapshot", "menu-load-profile", "menu-save-profile",
+          "menu-camera-dialog", "menu-image-dialog", "menu-analog-dialog"})
         gtk_widget_set_sensitive(W(name), open);
     const bool triggered = camera_.Mode() == RunMode::kTriggered;
     // A recording rides on the free-running run; a triggered one cannot feed it.
@@ -643,7 +645,13 @@ void ViewerWindow::SetControlsSensitive() {
 }
 
 void ViewerWindow::ExposureChanged(double ms) {
-    if (!camera_.SetExposureMs(ms)) ShowError(camera_.LastError());
+    if (!camera_.SetExposureMs(ms)) {
+        // The range moves with the bit depth: a value just outside it gets its nearest end.
+        const CameraRanges r = camera_.Ranges();
+        const double nearest = std::clamp(ms, r.exposureMinMs, r.exposureMaxMs);
+        if (nearest == ms || !camera_.SetExposureMs(nearest)) ShowError(camera_.LastError());
+        LoadControls();
+    }
     // The camera takes the exposure in whole sensor lines: show what it took.
     const double taken = camera_.ExposureMs();
     updating_ = true;
@@ -753,8 +761,7 @@ void ViewerWindow::UpdateFlatFieldPage() {
     const FrameGeometry g = camera_.IsOpen() ? camera_.Geometry() : FrameGeometry{};
     const bool full = g.width == kSensorWidth && g.height == kSensorHeight;
     const bool busy = pendingReference_ >= 0;
-    gtk_label_set_text(GTK_LABEL(W("flat-field-hint")),
-                       full ? "" : T("The references need full-sensor frames."));
+    SetText(W("flat-field-hint"), full ? "" : T("The references need full-sensor frames."));
     gtk_widget_set_visible(W("flat-field-full-sensor"), camera_.IsOpen() && !full);
     gtk_widget_set_sensitive(W("take-dark"), full && !busy);
     gtk_widget_set_sensitive(W("take-bright"), full && !busy);
@@ -766,9 +773,9 @@ void ViewerWindow::UpdateFlatFieldPage() {
                        T("Bright"), takenBright_ ? T("taken") : T("not taken"));
         state += Format("  (%d %s)", g.bits, T("bits"));
     }
-    gtk_label_set_text(GTK_LABEL(W("references")), state.c_str());
-    gtk_label_set_text(GTK_LABEL(W("before-spread")), Spread(beforeCorrection_.get()).c_str());
-    gtk_label_set_text(GTK_LABEL(W("after-spread")), Spread(current_.get()).c_str());
+    SetText(W("references"), state);
+    SetText(W("before-spread"), Spread(beforeCorrection_.get()));
+    SetText(W("after-spread"), Spread(current_.get()));
     gtk_widget_queue_draw(before_);
     gtk_widget_queue_draw(after_);
 }
@@ -787,9 +794,14 @@ std::optional<FileNamePattern::Slot> ViewerWindow::NextFile(const char* extensio
         ShowMessage(std::string(T("Cannot create the folder")) + " " + folder, GTK_MESSAGE_ERROR);
         return std::nullopt;
     }
+    // A number is used once, whatever kind of file holds it.
     return pattern->NextFree(
-        folder, static_cast<int>(SpinValue(W("counter"))), extension,
-        [](const std::string& path) { return g_file_test(path.c_str(), G_FILE_TEST_EXISTS) != 0; });
+        folder, static_cast<int>(SpinValue(W("counter"))), extension, [](const std::string& stem) {
+            for (const char* ext : {".png", ".tif", ".bmp", ".raw", ".jpg", ".avi"}) {
+                if (g_file_test((stem + ext).c_str(), G_FILE_TEST_EXISTS)) return true;
+            }
+            return false;
+        });
 }
 
 void ViewerWindow::Snapshot() {
@@ -803,8 +815,7 @@ void ViewerWindow::Snapshot() {
         return;
     }
     gtk_spin_button_set_value(GTK_SPIN_BUTTON(W("counter")), slot->counter + 1);
-    gtk_label_set_text(GTK_LABEL(W("last-file")),
-                       (std::string(T("Saved")) + " " + slot->path).c_str());
+    SetText(W("last-file"), (std::string(T("Saved")) + " " + slot->path));
 }
 
 void ViewerWindow::RecordToggled() {
@@ -854,18 +865,14 @@ void ViewerWindow::UpdateRecordProgress() {
                T("frames"), static_cast<unsigned long long>(s.framesSkipped), T("skipped"),
                static_cast<double>(s.bytesWritten) / 1e6);
     if (s.recording != 0) {
-        gtk_label_set_text(GTK_LABEL(W("record-state")),
-                           (std::string(T("Recording:")) + " " + figures).c_str());
+        SetText(W("record-state"), (std::string(T("Recording:")) + " " + figures));
         return;
     }
     recording_ = false;
     gtk_progress_bar_set_fraction(bar, 1.0);
-    gtk_label_set_text(GTK_LABEL(W("record-state")),
-                       (std::string(T("Recorded:")) + " " + figures +
-                        Format(", %.2f %s", s.rate / 100.0, T("fps")))
-                           .c_str());
-    gtk_label_set_text(GTK_LABEL(W("last-file")),
-                       (std::string(T("Saved")) + " " + recordPath_).c_str());
+    SetText(W("record-state"), (std::string(T("Recorded:")) + " " + figures +
+                                Format(", %.2f %s", s.rate / 100.0, T("fps"))));
+    SetText(W("last-file"), (std::string(T("Saved")) + " " + recordPath_));
     gtk_button_set_label(GTK_BUTTON(W("record-start")), T("Record"));
     updating_ = true;
     SetActive(W("record"), false);
@@ -879,7 +886,8 @@ void ViewerWindow::SaveProfile() {
     if (path.empty()) return;
     const std::string text = CollectProfile(camera_).Text();
     GError* error = nullptr;
-    if (!g_file_set_contents(path.c_str(), text.c_str(), static_cast<gssize>(text.size()), &error)) {
+    if (!g_file_set_contents(path.c_str(), text.c_str(), static_cast<gssize>(text.size()),
+                             &error)) {
         ShowMessage(std::string(T("Cannot save the settings profile:")) + " " + error->message,
                     GTK_MESSAGE_ERROR);
         g_error_free(error);
@@ -919,8 +927,8 @@ void ViewerWindow::LoadProfile() {
         ShowMessage(std::string(T("Settings loaded from")) + " " + path, GTK_MESSAGE_INFO);
         return;
     }
-    std::string text = std::string(T("Settings loaded from")) + " " + path + "; " +
-                       T("not applied:");
+    std::string text =
+        std::string(T("Settings loaded from")) + " " + path + "; " + T("not applied:");
     for (const std::string& p : problems) text += "\n  " + p;
     ShowMessage(text, GTK_MESSAGE_WARNING);
 }

@@ -46,7 +46,8 @@ static gboolean OnWake(gpointer data) {
 
 static void Wake(const std::shared_ptr<WakeTarget>& target) {
     if (target->framePending.exchange(true)) return;
-    g_idle_add_full(G_PRIORITY_HIGH_IDLE, &OnWake, new std::shared_ptr<WakeTarget>(target),
+    // Below GTK's redraw and input: frames come all the time, drawing and the user go first.
+    g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, &OnWake, new std::shared_ptr<WakeTarget>(target),
                     [](gpointer data) { delete static_cast<std::shared_ptr<WakeTarget>*>(data); });
 }
 
@@ -90,8 +91,7 @@ ViewerWindow::ViewerWindow(const ViewerOptions& options) : options_(options) {
     gtk_container_add(GTK_CONTAINER(gtk_info_bar_get_content_area(GTK_INFO_BAR(message))),
                       messageText);
     gtk_info_bar_set_show_close_button(GTK_INFO_BAR(message), TRUE);
-    g_signal_connect(message, "response",
-                     G_CALLBACK(+[](GtkInfoBar* bar, gint, gpointer) {
+    g_signal_connect(message, "response", G_CALLBACK(+[](GtkInfoBar* bar, gint, gpointer) {
                          gtk_widget_hide(GTK_WIDGET(bar));
                      }),
                      nullptr);
@@ -107,8 +107,8 @@ ViewerWindow::ViewerWindow(const ViewerOptions& options) : options_(options) {
         GtkWidget* page;
         const char* title;
     } pages[] = {
-        {BuildMeasurePage(), N_("Measure")}, {BuildCameraPage(), N_("Camera")},
-        {BuildCoolerPage(), N_("Cooler")},   {BuildFilterPage(), N_("Filters")},
+        {BuildMeasurePage(), N_("Measure")},      {BuildCameraPage(), N_("Camera")},
+        {BuildCoolerPage(), N_("Cooler")},        {BuildFilterPage(), N_("Filters")},
         {BuildFlatFieldPage(), N_("Flat field")}, {BuildSavePage(), N_("Save")},
     };
     for (const auto& p : pages) {
@@ -234,8 +234,7 @@ GtkWidget* ViewerWindow::BuildMenu() {
     entry(view, "menu-zoom-out", N_("Zoom _out"), [this] { ZoomBy(0.5); });
     GtkWidget* help = menu("menu-help", N_("_Help"));
     entry(help, "menu-about", N_("_About"), [this] {
-        gtk_show_about_dialog(GTK_WINDOW(window_), "program-name", T("Lumora Viewer"),
-                              "comments",
+        gtk_show_about_dialog(GTK_WINDOW(window_), "program-name", T("Lumora Viewer"), "comments",
                               T("Live picture, measurements and recording for Lumora cameras."),
                               "version", Format("%d", Lumora_GetDllVersion()).c_str(), nullptr);
     });
@@ -310,8 +309,8 @@ GtkWidget* ViewerWindow::BuildToolbar() {
 GtkWidget* ViewerWindow::BuildStatusBar() {
     GtkWidget* bar = Named(gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 18), "status");
     gtk_container_set_border_width(GTK_CONTAINER(bar), 4);
-    for (const char* name : {"status-fps", "status-frames", "status-exposure", "status-gain",
-                             "status-temperature"}) {
+    for (const char* name :
+         {"status-fps", "status-frames", "status-exposure", "status-gain", "status-temperature"}) {
         gtk_box_pack_start(GTK_BOX(bar), NamedLabel(name, ""), FALSE, FALSE, 0);
     }
     return bar;
@@ -376,6 +375,8 @@ void ViewerWindow::SetLive(bool on) {
             gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(W("trigger-mode"))) != FALSE;
         ok = camera_.Start(trigger ? RunMode::kTriggered : RunMode::kFreeRunning);
         if (!ok) ShowError(camera_.LastError());
+        // A started run has set the camera up for its bit depth: the exposure range with it.
+        LoadControls();
     } else {
         camera_.Stop();
     }
@@ -384,8 +385,7 @@ void ViewerWindow::SetLive(bool on) {
 
 void ViewerWindow::SyncLiveButton() {
     updating_ = true;
-    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(W("live")),
-                                 camera_.Mode() != RunMode::kStopped);
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(W("live")), camera_.Mode() != RunMode::kStopped);
     updating_ = false;
     SetControlsSensitive();
 }
@@ -393,7 +393,7 @@ void ViewerWindow::SyncLiveButton() {
 void ViewerWindow::ShowMessage(const std::string& text, GtkMessageType type) {
     GtkWidget* bar = W("message");
     gtk_info_bar_set_message_type(GTK_INFO_BAR(bar), type);
-    gtk_label_set_text(GTK_LABEL(W("message-text")), text.c_str());
+    SetText(W("message-text"), text);
     gtk_widget_set_no_show_all(bar, FALSE);
     gtk_widget_show_all(bar);
 }
@@ -448,9 +448,10 @@ void ViewerWindow::CameraLost() {
 
 void ViewerWindow::CameraArrived() {
     if (devices_.empty()) return;
-    int number = devices_.front().number;
+    const int number = devices_.front().number;
     if (!camera_.Open(number)) {
-        ShowError(camera_.LastError());
+        // While a lost camera is awaited its message stays; it is tried again each second.
+        if (!lost_) ShowError(camera_.LastError());
         return;
     }
     const bool wasLost = lost_;
@@ -486,9 +487,8 @@ DisplayLevels ViewerWindow::Levels() const {
     DisplayLevels levels;
     const int full = current_ != nullptr ? current_->frame->FullScale() : 255;
     levels.white = full;
-    if (current_ != nullptr &&
-        gtk_toggle_button_get_active(
-            GTK_TOGGLE_BUTTON(lumora_viewer::FindNamed(window_, "auto-contrast")))) {
+    if (current_ != nullptr && gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(
+                                   lumora_viewer::FindNamed(window_, "auto-contrast")))) {
         levels.black = current_->histogram.Percentile(0.001);
         levels.white = std::max(current_->histogram.Percentile(0.999), levels.black + 1);
     }
@@ -500,26 +500,19 @@ DisplayLevels ViewerWindow::Levels() const {
 void ViewerWindow::ShowMeasurements() {
     if (current_ == nullptr) return;
     const Histogram& h = current_->histogram;
-    gtk_label_set_text(GTK_LABEL(W("saturated-share")),
-                       Format("%s %.3f %%", T("Saturated:"), h.SaturatedShare() * 100).c_str());
-    gtk_label_set_text(GTK_LABEL(W("zero-share")),
-                       Format("%s %.3f %%", T("Zero:"), h.ZeroShare() * 100).c_str());
-    gtk_label_set_text(GTK_LABEL(W("frame-mean")),
-                       Format("%s %.1f   %s %.1f", T("Mean:"), h.Mean(), T("Std. dev.:"),
-                              h.StandardDeviation())
-                           .c_str());
+    SetText(W("saturated-share"), Format("%s %.3f %%", T("Saturated:"), h.SaturatedShare() * 100));
+    SetText(W("zero-share"), Format("%s %.3f %%", T("Zero:"), h.ZeroShare() * 100));
+    SetText(W("frame-mean"), Format("%s %.1f   %s %.1f", T("Mean:"), h.Mean(), T("Std. dev.:"),
+                                    h.StandardDeviation()));
     gtk_widget_queue_draw(histogram_);
     if (current_->region) {
         const RegionStatistics& r = *current_->region;
-        gtk_label_set_text(GTK_LABEL(W("region")),
-                           Format("%d, %d  %d × %d", r.rect.x, r.rect.y, r.rect.width,
-                                  r.rect.height)
-                               .c_str());
-        gtk_label_set_text(GTK_LABEL(W("region-mean")), Format("%.2f", r.mean).c_str());
-        gtk_label_set_text(GTK_LABEL(W("region-std")),
-                           Format("%.2f", r.standardDeviation).c_str());
-        gtk_label_set_text(GTK_LABEL(W("region-min")), Format("%d", r.minimum).c_str());
-        gtk_label_set_text(GTK_LABEL(W("region-max")), Format("%d", r.maximum).c_str());
+        SetText(W("region"),
+                Format("%d, %d  %d × %d", r.rect.x, r.rect.y, r.rect.width, r.rect.height));
+        SetText(W("region-mean"), Format("%.2f", r.mean));
+        SetText(W("region-std"), Format("%.2f", r.standardDeviation));
+        SetText(W("region-min"), Format("%d", r.minimum));
+        SetText(W("region-max"), Format("%d", r.maximum));
     }
     if (current_->profile) gtk_widget_queue_draw(profile_);
     UpdateProbe();
@@ -529,14 +522,12 @@ void ViewerWindow::ShowMeasurements() {
 void ViewerWindow::UpdateProbe() {
     GtkWidget* probe = W("probe");
     if (current_ == nullptr || !pointer_ || !current_->frame->Contains(pointer_->x, pointer_->y)) {
-        gtk_label_set_text(GTK_LABEL(probe), "–");
+        SetText(probe, "–");
         return;
     }
     const Frame& f = *current_->frame;
-    gtk_label_set_text(GTK_LABEL(probe),
-                       Format("x %d  y %d  %s %d", pointer_->x, pointer_->y, T("value"),
-                              f.Sample(pointer_->x, pointer_->y))
-                           .c_str());
+    SetText(probe, Format("x %d  y %d  %s %d", pointer_->x, pointer_->y, T("value"),
+                          f.Sample(pointer_->x, pointer_->y)));
 }
 
 void ViewerWindow::UpdateMeasureRequest() {
@@ -552,7 +543,7 @@ void ViewerWindow::UpdateMeasureRequest() {
         if (!region_) {
             for (const char* name :
                  {"region", "region-mean", "region-std", "region-min", "region-max"})
-                gtk_label_set_text(GTK_LABEL(W(name)), "–");
+                SetText(W(name), "–");
         }
         gtk_widget_queue_draw(profile_);
     }
@@ -562,36 +553,37 @@ void ViewerWindow::Tick() {
     PollNotifications();
     const FeedFigures f = camera_.Feed().Figures();
     const LumoraStreamStats s = camera_.StreamStats();
-    gtk_label_set_text(GTK_LABEL(W("status-fps")),
-                       Format("%.1f %s", camera_.Feed().FramesPerSecond(), T("fps")).c_str());
+    SetText(W("status-fps"), Format("%.1f %s", camera_.Feed().FramesPerSecond(), T("fps")));
     // Every frame the camera sent and the display did not show: skipped by the session while it
     // was busy, or by the display while it was.
     const unsigned long long skipped = s.framesSkipped + f.skipped;
-    gtk_label_set_text(GTK_LABEL(W("status-frames")),
-                       Format("%s %llu   %s %llu", T("shown"),
-                              static_cast<unsigned long long>(f.shown), T("skipped"), skipped)
-                           .c_str());
+    SetText(W("status-frames"),
+            Format("%s %llu   %s %llu", T("shown"), static_cast<unsigned long long>(f.shown),
+                   T("skipped"), skipped));
     UpdateRecordProgress();
     gtk_widget_set_sensitive(W("software-trigger"),
                              camera_.Mode() == RunMode::kTriggered && camera_.CanFireTrigger());
 }
 
 void ViewerWindow::TickSecond() {
-    const double now = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_)
-                           .count();
+    // A camera announced before it was ready to open, or one whose notice was missed: look
+    // again while none is open.
+    if (!camera_.IsOpen() && camera_.Handle() != 0) {
+        FillCameraList();
+        if (!devices_.empty()) CameraArrived();
+    }
+    const double now =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     if (camera_.IsOpen()) {
         if (const auto degrees = camera_.Temperature()) {
             temperatures_.Add(now, *degrees);
-            const std::string text =
-                Format("%s %.2f °C  (%s)", T("Sensor"), *degrees,
-                       camera_.Cooler() ? T("cooler on") : T("cooler off"));
-            gtk_label_set_text(GTK_LABEL(W("status-temperature")), text.c_str());
-            gtk_label_set_text(GTK_LABEL(W("temperature")), text.c_str());
+            const std::string text = Format("%s %.2f °C  (%s)", T("Sensor"), *degrees,
+                                            camera_.Cooler() ? T("cooler on") : T("cooler off"));
+            SetText(W("status-temperature"), text);
+            SetText(W("temperature"), text);
         }
-        gtk_label_set_text(GTK_LABEL(W("status-exposure")),
-                           Format("%s %.3f ms", T("Exposure"), camera_.ExposureMs()).c_str());
-        gtk_label_set_text(GTK_LABEL(W("status-gain")),
-                           Format("%s %d", T("Gain"), camera_.Gain()).c_str());
+        SetText(W("status-exposure"), Format("%s %.3f ms", T("Exposure"), camera_.ExposureMs()));
+        SetText(W("status-gain"), Format("%s %d", T("Gain"), camera_.Gain()));
     }
     gtk_widget_queue_draw(temperaturePlot_);
 }

@@ -106,11 +106,15 @@ private:
     void PointerMoved(GdkEventMotion* event);
     void PointerReleased(GdkEventButton* event);
     void Scrolled(GdkEventScroll* event);
+    void SyncViewport();
     void ApplyDrawnWindow();
     void ZoomFit();
     void ZoomActual();
     void ZoomBy(double factor);
-    void PictureChanged() { pictureDirty_ = true; gtk_widget_queue_draw(picture_); }
+    void PictureChanged() {
+        pictureDirty_ = true;
+        gtk_widget_queue_draw(picture_);
+    }
 
     // --- controls (ViewerPanels.cpp)
     void ExposureChanged(double ms);

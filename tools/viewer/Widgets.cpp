@@ -1,5 +1,7 @@
 #include "Widgets.h"
 
+#include <string>
+
 namespace lumora_viewer {
 
 GtkWidget* NamedLabel(const char* name, const std::string& text) {
@@ -66,6 +68,11 @@ GtkWidget* Grid() {
     gtk_grid_set_row_spacing(GTK_GRID(grid), 4);
     gtk_grid_set_column_spacing(GTK_GRID(grid), 8);
     return grid;
+}
+
+void SetText(GtkWidget* label, const std::string& text) {
+    if (label == nullptr || text == gtk_label_get_text(GTK_LABEL(label))) return;
+    gtk_label_set_text(GTK_LABEL(label), text.c_str());
 }
 
 void Connect(GtkWidget* widget, const char* signal, std::function<void()> handler) {

@@ -26,6 +26,10 @@ GtkWidget* NamedEntry(const char* name, const std::string& text, int widthChars)
 GtkWidget* Framed(const std::string& caption, GtkWidget* child);
 GtkWidget* Grid();
 
+// Sets a label's text only when it changes: a new text makes GTK lay out the window again, which
+// labels updated with every frame would otherwise cost every frame.
+void SetText(GtkWidget* label, const std::string& text);
+
 // Calls `handler` on `signal`, for signals whose handlers take only the widget (clicked,
 // toggled, value-changed, changed, activate).
 void Connect(GtkWidget* widget, const char* signal, std::function<void()> handler);

@@ -26,10 +26,10 @@ TEST(FileNamePattern, HashesBecomeTheCounterAndExistingFilesAreSkipped) {
     EXPECT_EQ(FileNamePattern::Parse("plain")->NameFor(3, ".tif"), "plain_0003.tif");
     EXPECT_EQ(FileNamePattern::Parse("x#")->NameFor(12, ""), "x12");
 
-    const std::set<std::string> present = {"out/swir-0007-a.png", "out/swir-0008-a.png"};
-    const auto slot = p->NextFree("out", 7, ".png", [&](const std::string& path) {
-        return present.count(path) != 0;
-    });
+    // Names are judged without their extension: 8 is taken by another kind of file.
+    const std::set<std::string> present = {"out/swir-0007-a", "out/swir-0008-a"};
+    const auto slot = p->NextFree(
+        "out", 7, ".png", [&](const std::string& stem) { return present.count(stem) != 0; });
     EXPECT_EQ(slot.counter, 9);
     EXPECT_EQ(slot.path, "out/swir-0009-a.png");
 }
@@ -98,9 +98,8 @@ std::string WriteTemp(const std::string& data) {
 }
 
 TEST(MessageCatalog, TranslatesWhatItHoldsAndRefusesDamagedFiles) {
-    const std::string good = WriteTemp(MoFile({{"", "Content-Type: text/plain\n"},
-                                               {"Live", "ライブ"},
-                                               {"Record", "録画"}}));
+    const std::string good = WriteTemp(
+        MoFile({{"", "Content-Type: text/plain\n"}, {"Live", "ライブ"}, {"Record", "録画"}}));
     MessageCatalog catalog;
     ASSERT_TRUE(catalog.Load(good));
     EXPECT_STREQ(catalog.Translate("Live"), "ライブ");

@@ -63,10 +63,11 @@ TEST(ViewTransform, APictureSmallerThanTheAreaStaysCentred) {
 }
 
 uint32_t GrayOf(int value, const DisplayLevels& l) {
-    const int g = value <= l.black   ? 0
-                  : value >= l.white ? 255
-                                     : static_cast<int>(std::lround(
-                                           255.0 * (value - l.black) / (l.white - l.black)));
+    const int g =
+        value <= l.black ? 0
+        : value >= l.white
+            ? 255
+            : static_cast<int>(std::lround(255.0 * (value - l.black) / (l.white - l.black)));
     return static_cast<uint32_t>(g) * 0x010101u;
 }
 
@@ -106,7 +107,8 @@ TEST(PictureRenderer, EachAreaPixelShowsTheImagePixelUnderItsCentre) {
 }
 
 TEST(PictureRenderer, LevelsSaturationMarksAndTwelveBitWords) {
-    const Frame f = MakeFrame(40, 30, 16, [](int x, int y) { return x * 100 + y; }, 4);
+    const Frame f = MakeFrame(
+        40, 30, 16, [](int x, int y) { return x * 100 + y; }, 4);
     ViewTransform v;
     v.SetImage(40, 30);
     v.SetViewport(40, 30);
