@@ -43,6 +43,10 @@ test -s "$work/cm/frame.png"
 echo "== lumora from the prefix"
 "$prefix/bin/lumora" --sim 1 info >"$work/info.txt"
 grep -q "sensor size      2560 x 2048" "$work/info.txt"
+echo "== lumora-viewer from the prefix"
+"$prefix/bin/lumora-viewer" --help | grep -q -- "--sim"
+test -s "$prefix/share/locale/ja/LC_MESSAGES/lumora-viewer.mo"
+test -s "$prefix/share/applications/lumora-viewer.desktop"
 echo "== python from the prefix"
 PYTHONPATH=$prefix/lib/python3/dist-packages python3 -c \
     'import lumora; assert lumora.device_count(sim=1) == 1; print("python binding works")'

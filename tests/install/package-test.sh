@@ -31,6 +31,10 @@ export LD_LIBRARY_PATH=$(dirname "$link")
 export LUMORA_CONFIG_HOME=$work/config
 "$root/usr/bin/lumora" --sim 1 info | tee "$work/info.txt"
 grep -q "serial number    LUM00001" "$work/info.txt"
+# The viewer comes with the tools, with its translations, and needs GTK.
+"$root/usr/bin/lumora-viewer" --help | grep -q -- "--sim"
+test -s "$root/usr/share/locale/ja/LC_MESSAGES/lumora-viewer.mo"
+grep -q "libgtk-3-0" <<<"$(dpkg-deb -f "$work"/dist/lumora-tools_*.deb Depends)"
 # The Python binding from the unpacked tree finds the unpacked library.
 if python3 -c 'import numpy' 2>/dev/null; then
     PYTHONPATH=$root/usr/lib/python3/dist-packages python3 -c \

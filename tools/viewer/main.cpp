@@ -53,7 +53,8 @@ int main(int argc, char** argv) {
     GError* error = nullptr;
     if (!gtk_init_with_args(&argc, &argv, "- live picture and measurements for Lumora cameras",
                             entries, nullptr, &error)) {
-        std::fprintf(stderr, "lumora-viewer: %s\n",
+        // Without a display GTK says little ("Cannot open display: "): say what is needed.
+        std::fprintf(stderr, "lumora-viewer needs a desktop (X11, or XWayland): %s\n",
                      error != nullptr ? error->message : "cannot open the display");
         if (error != nullptr) g_error_free(error);
         return 1;
