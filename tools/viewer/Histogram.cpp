@@ -110,10 +110,12 @@ std::vector<uint64_t> Histogram::Columns(int columns) const {
     return out;
 }
 
-uint64_t Histogram::LargestInside() const {
-    uint64_t largest = 0;
-    for (size_t v = 1; v + 1 < counts_.size(); ++v) largest = std::max(largest, counts_[v]);
-    return largest;
+uint64_t PlotScale(const std::vector<uint64_t>& columns) {
+    if (columns.size() < 3) return 0;
+    std::vector<uint64_t> inner(columns.begin() + 1, columns.end() - 1);
+    std::sort(inner.begin(), inner.end());
+    const uint64_t high = inner[inner.size() * 49 / 50];  // the 98th percentile
+    return high > 0 ? high : inner.back();
 }
 
 std::vector<double> PlotHeights(const std::vector<uint64_t>& columns, bool logarithmic,

@@ -33,9 +33,7 @@ public:
     // each the largest count of its span, so a lone spike stays visible when the plot is
     // narrower than the range.
     std::vector<uint64_t> Columns(int columns) const;
-    // The largest count between zero and full scale: a plot scaled to it shows the picture's
-    // values, not a clipped sensor's pile at one end (the shares above report those).
-    uint64_t LargestInside() const;
+
 
 private:
     double Share(uint64_t n) const {
@@ -46,6 +44,11 @@ private:
     std::vector<uint64_t> counts_ = std::vector<uint64_t>(256, 0);
     uint64_t total_ = 0;
 };
+
+// The count a plot of `columns` draws at full height: high among the inner columns but not
+// their very highest, so a few spikes (a uniform patch of the picture, the pile of clipped pixels
+// at either end, which the shares report) are drawn clipped instead of flattening the rest.
+uint64_t PlotScale(const std::vector<uint64_t>& columns);
 
 // Plot heights in 0..1 for column counts: linear against the largest column, or logarithmic
 // (log(1 + n) against log(1 + largest)) so a few hundred hot pixels show beside the bulk of the

@@ -28,8 +28,8 @@ void DrawHistogram(cairo_t* cr, int width, int height, const Histogram& histogra
     Background(cr, width, height);
     const int plotH = height - 14;
     if (width <= 0 || plotH <= 0) return;
-    const std::vector<double> heights =
-        PlotHeights(histogram.Columns(width), logarithmic, histogram.LargestInside());
+    const std::vector<uint64_t> columns = histogram.Columns(width);
+    const std::vector<double> heights = PlotHeights(columns, logarithmic, PlotScale(columns));
     cairo_set_line_width(cr, 1.0);
     for (int x = 0; x < width; ++x) {
         const double h = heights[static_cast<size_t>(x)] * (plotH - 2);

@@ -121,8 +121,8 @@ std::string ChooseFile(GtkWidget* parent, const char* title, GtkFileChooserActio
 GtkWidget* ViewerWindow::BuildMeasurePage() {
     GtkWidget* page = gtk_box_new(GTK_ORIENTATION_VERTICAL, 8);
 
-    GtkWidget* hbox = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
-    histogram_ = Plot("histogram", 340, 140);
+    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
+    histogram_ = Plot("histogram", 340, 120);
     g_signal_connect(histogram_, "draw", G_CALLBACK(+[](GtkWidget* w, cairo_t* cr, gpointer self) {
                          auto* v = static_cast<ViewerWindow*>(self);
                          DrawHistogram(cr, gtk_widget_get_allocated_width(w),
@@ -132,12 +132,15 @@ GtkWidget* ViewerWindow::BuildMeasurePage() {
                          return FALSE;
                      }),
                      this);
-    gtk_box_pack_start(GTK_BOX(hbox), histogram_, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(box), histogram_, FALSE, FALSE, 0);
+    GtkWidget* shares = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 16);
+    for (const char* name : {"saturated-share", "zero-share"})
+        gtk_box_pack_start(GTK_BOX(shares), NamedLabel(name, "–"), FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(box), shares, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(box), NamedLabel("frame-mean", "–"), FALSE, FALSE, 0);
     GtkWidget* log = NamedCheck("histogram-log", T("Logarithmic counts"));
     Connect(log, "toggled", [this] { gtk_widget_queue_draw(histogram_); });
-    gtk_box_pack_start(GTK_BOX(hbox), log, FALSE, FALSE, 0);
-    for (const char* name : {"saturated-share", "zero-share", "frame-mean"})
-        gtk_box_pack_start(GTK_BOX(hbox), NamedLabel(name, "–"), FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(box), log, FALSE, FALSE, 0);
     GtkWidget* overlay = NamedCheck("saturation-overlay", T("Mark saturated pixels in red"));
     GtkWidget* stretch = NamedCheck("auto-contrast", T("Stretch the display to the picture"));
     for (GtkWidget* toggle : {overlay, stretch}) {
@@ -145,13 +148,13 @@ GtkWidget* ViewerWindow::BuildMeasurePage() {
             gtk_widget_queue_draw(histogram_);
             PictureChanged();
         });
-        gtk_box_pack_start(GTK_BOX(hbox), toggle, FALSE, FALSE, 0);
+        gtk_box_pack_start(GTK_BOX(box), toggle, FALSE, FALSE, 0);
     }
-    gtk_box_pack_start(GTK_BOX(page), Framed(T("Histogram"), hbox), FALSE, FALSE, 0);
-
-    gtk_box_pack_start(GTK_BOX(page),
-                       Framed(T("Value under the pointer"), NamedLabel("probe", "–")), FALSE, FALSE,
-                       0);
+    GtkWidget* probe = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
+    gtk_box_pack_start(GTK_BOX(probe), Caption(T("Under the pointer:")), FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(probe), NamedLabel("probe", "–"), FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(box), probe, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(page), Framed(T("Histogram"), box), FALSE, FALSE, 0);
 
     GtkWidget* grid = Grid();
     const struct {
@@ -176,7 +179,7 @@ GtkWidget* ViewerWindow::BuildMeasurePage() {
     gtk_box_pack_start(GTK_BOX(page), Framed(T("Rectangle"), grid), FALSE, FALSE, 0);
 
     GtkWidget* lineBox = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
-    profile_ = Plot("profile", 340, 120);
+    profile_ = Plot("profile", 340, 90);
     g_signal_connect(profile_, "draw", G_CALLBACK(+[](GtkWidget* w, cairo_t* cr, gpointer self) {
                          auto* v = static_cast<ViewerWindow*>(self);
                          const bool have = v->current_ && v->current_->profile;
@@ -408,10 +411,9 @@ GtkWidget* ViewerWindow::BuildFlatFieldPage() {
     GtkWidget* page = Named(gtk_box_new(GTK_ORIENTATION_VERTICAL, 8), "page-flat-field");
     gtk_box_pack_start(
         GTK_BOX(page),
-        Hint(T("The flat-field correction evens out the sensor's shading and the differences "
-               "between its pixels; the defect filter replaces dead and hot pixels. Both work "
-               "from a dark and a bright reference, taken on full-sensor frames at the bit depth "
-               "you use.")),
+        Hint(T("The flat-field correction evens out shading and pixel differences; the defect "
+               "filter replaces dead and hot pixels. Both work from a dark and a bright "
+               "reference taken on full-sensor frames at the bit depth in use.")),
         FALSE, FALSE, 0);
     GtkWidget* hint = NamedLabel("flat-field-hint", "");
     gtk_label_set_line_wrap(GTK_LABEL(hint), TRUE);
@@ -429,32 +431,58 @@ GtkWidget* ViewerWindow::BuildFlatFieldPage() {
     });
     gtk_box_pack_start(GTK_BOX(page), fullSensor, FALSE, FALSE, 0);
 
-    const auto step = [&](const char* title, const char* text, GtkWidget* control) {
-        GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
-        gtk_box_pack_start(GTK_BOX(box), Hint(T(text)), FALSE, FALSE, 0);
-        gtk_widget_set_halign(control, GTK_ALIGN_START);
-        gtk_box_pack_start(GTK_BOX(box), control, FALSE, FALSE, 0);
-        gtk_box_pack_start(GTK_BOX(page), Framed(T(title), box), FALSE, FALSE, 0);
-    };
+    // Steps 1 and 2: the references, each a short instruction and its button.
+    GtkWidget* references = Grid();
     GtkWidget* dark = NamedButton("take-dark", T("Take the dark reference"));
     Connect(dark, "clicked", [this] { TakeReference(0); });
-    step(N_("1. Dark reference"), N_("Cap the lens so that no light reaches the sensor."), dark);
     GtkWidget* bright = NamedButton("take-bright", T("Take the bright reference"));
     Connect(bright, "clicked", [this] { TakeReference(1); });
-    step(N_("2. Bright reference"),
-         N_("Light the sensor evenly (a diffuser, or a uniform bright surface), well below "
-            "saturation."),
-         bright);
-    GtkWidget* switches = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
-    GtkWidget* flat = NamedCheck("flat-field", T("Flat-field correction"));
+    gtk_grid_attach(GTK_GRID(references),
+                    Hint(T("1. Cap the lens so that no light reaches the sensor.")), 0, 0, 2, 1);
+    gtk_grid_attach(GTK_GRID(references), dark, 0, 1, 1, 1);
+    gtk_grid_attach(GTK_GRID(references),
+                    Hint(T("2. Light the sensor evenly (a diffuser, or a uniform bright "
+                           "surface), well below saturation.")),
+                    0, 2, 2, 1);
+    gtk_grid_attach(GTK_GRID(references), bright, 0, 3, 1, 1);
+    gtk_grid_attach(GTK_GRID(references), NamedLabel("references", ""), 0, 4, 2, 1);
+    gtk_box_pack_start(GTK_BOX(page), Framed(T("References"), references), FALSE, FALSE, 0);
+
+    // Step 3: the switches, with the picture before they went on beside the live one.
+    GtkWidget* corrections = Grid();
+    GtkWidget* flat = NamedCheck("flat-field", T("3. Flat-field correction"));
     GtkWidget* defect = NamedCheck("defect-filter", T("Defect filter"));
     for (GtkWidget* toggle : {flat, defect}) {
         Connect(toggle, "toggled", [this] {
             if (!updating_) FlatFieldChanged();
         });
-        gtk_box_pack_start(GTK_BOX(switches), toggle, FALSE, FALSE, 0);
     }
-    step(N_("3. Corrections"), N_("Switch them on and compare before and after below."), switches);
+    gtk_grid_attach(GTK_GRID(corrections), flat, 0, 0, 1, 1);
+    gtk_grid_attach(GTK_GRID(corrections), defect, 1, 0, 1, 1);
+    gtk_grid_set_column_homogeneous(GTK_GRID(corrections), TRUE);
+    before_ = Plot("before", 160, 128);
+    after_ = Plot("after", 160, 128);
+    g_signal_connect(before_, "draw", G_CALLBACK(+[](GtkWidget* w, cairo_t* cr, gpointer self) {
+                         DrawThumbnail(cr, w,
+                                       static_cast<ViewerWindow*>(self)->beforeCorrection_.get());
+                         return FALSE;
+                     }),
+                     this);
+    g_signal_connect(after_, "draw", G_CALLBACK(+[](GtkWidget* w, cairo_t* cr, gpointer self) {
+                         DrawThumbnail(cr, w, static_cast<ViewerWindow*>(self)->current_.get());
+                         return FALSE;
+                     }),
+                     this);
+    gtk_grid_attach(GTK_GRID(corrections), Caption(T("Before")), 0, 1, 1, 1);
+    gtk_grid_attach(GTK_GRID(corrections), Caption(T("Now")), 1, 1, 1, 1);
+    gtk_grid_attach(GTK_GRID(corrections), before_, 0, 2, 1, 1);
+    gtk_grid_attach(GTK_GRID(corrections), after_, 1, 2, 1, 1);
+    for (const auto& [name, column] : {std::pair{"before-spread", 0}, {"after-spread", 1}}) {
+        GtkWidget* label = NamedLabel(name, "–");
+        gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+        gtk_grid_attach(GTK_GRID(corrections), label, column, 3, 1, 1);
+    }
+    gtk_box_pack_start(GTK_BOX(page), Framed(T("Corrections"), corrections), FALSE, FALSE, 0);
 
     GtkWidget* files = Grid();
     GtkWidget* path = NamedEntry("mask-path", "", 24);
@@ -491,34 +519,6 @@ GtkWidget* ViewerWindow::BuildFlatFieldPage() {
     gtk_grid_attach(GTK_GRID(files), save, 1, 1, 1, 1);
     gtk_grid_attach(GTK_GRID(files), load, 2, 1, 1, 1);
     gtk_box_pack_start(GTK_BOX(page), Framed(T("4. Mask file"), files), FALSE, FALSE, 0);
-    gtk_box_pack_start(GTK_BOX(page), NamedLabel("references", ""), FALSE, FALSE, 0);
-
-    GtkWidget* compare = gtk_grid_new();
-    gtk_grid_set_column_spacing(GTK_GRID(compare), 8);
-    gtk_grid_set_column_homogeneous(GTK_GRID(compare), TRUE);
-    before_ = Plot("before", 160, 128);
-    after_ = Plot("after", 160, 128);
-    g_signal_connect(before_, "draw", G_CALLBACK(+[](GtkWidget* w, cairo_t* cr, gpointer self) {
-                         DrawThumbnail(cr, w,
-                                       static_cast<ViewerWindow*>(self)->beforeCorrection_.get());
-                         return FALSE;
-                     }),
-                     this);
-    g_signal_connect(after_, "draw", G_CALLBACK(+[](GtkWidget* w, cairo_t* cr, gpointer self) {
-                         DrawThumbnail(cr, w, static_cast<ViewerWindow*>(self)->current_.get());
-                         return FALSE;
-                     }),
-                     this);
-    gtk_grid_attach(GTK_GRID(compare), Caption(T("Before")), 0, 0, 1, 1);
-    gtk_grid_attach(GTK_GRID(compare), Caption(T("Now")), 1, 0, 1, 1);
-    gtk_grid_attach(GTK_GRID(compare), before_, 0, 1, 1, 1);
-    gtk_grid_attach(GTK_GRID(compare), after_, 1, 1, 1, 1);
-    for (const auto& [name, column] : {std::pair{"before-spread", 0}, {"after-spread", 1}}) {
-        GtkWidget* label = NamedLabel(name, "–");
-        gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
-        gtk_grid_attach(GTK_GRID(compare), label, column, 2, 1, 1);
-    }
-    gtk_box_pack_start(GTK_BOX(page), Framed(T("Before and after"), compare), FALSE, FALSE, 0);
     return page;
 }
 

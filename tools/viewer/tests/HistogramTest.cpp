@@ -103,5 +103,19 @@ TEST(Histogram, PlotHeightsLinearLogarithmicAndClippedToTheScale) {
     EXPECT_EQ(PlotHeights({0, 0}, true), (std::vector<double>{0, 0}));
 }
 
+TEST(Histogram, APlotScaleIgnoresTheEndsAndAFewSpikes) {
+    // A broad spread of about 100 per column, one uniform patch and a pile at each end.
+    std::vector<uint64_t> columns(200, 100);
+    columns[57] = 50000;
+    columns.front() = 90000;
+    columns.back() = 80000;
+    for (size_t i = 1; i < 100; ++i) columns[i] = 50 + i / 2;
+    EXPECT_EQ(PlotScale(columns), 100u);
+    // Mostly empty columns (a narrow spread): the highest inner column, not zero.
+    std::vector<uint64_t> narrow(200, 0);
+    narrow[100] = 7;
+    EXPECT_EQ(PlotScale(narrow), 7u);
+}
+
 }  // namespace
 }  // namespace lumora_viewer::testing

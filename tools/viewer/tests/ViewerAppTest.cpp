@@ -49,7 +49,7 @@ TEST_F(ViewerTest, OpensTheLivePictureWithHistogramMeasurementsAndStatus) {
     OpenViewer();
     EXPECT_TRUE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(W("live"))));
     EXPECT_EQ(Viewer().Message(), "");
-    Configure(16, 1280, 1024, 8);
+    Configure(16, 1280, 1024, 20);
     ASSERT_TRUE(WaitFrames(3));
     const auto a = Viewer().Current();
     EXPECT_EQ(a->histogram.Total(), 1280u * 1024u);
@@ -58,7 +58,7 @@ TEST_F(ViewerTest, OpensTheLivePictureWithHistogramMeasurementsAndStatus) {
     ASSERT_TRUE(PumpUntil([&] { return NumberIn(Text("status-fps")) > 0; }));
     ASSERT_TRUE(
         PumpUntil([&] { return Text("status-temperature").find("°C") != std::string::npos; }));
-    EXPECT_NE(Text("status-exposure").find("8.0"), std::string::npos) << Text("status-exposure");
+    EXPECT_NE(Text("status-exposure").find("20.0"), std::string::npos) << Text("status-exposure");
     EXPECT_GT(NumberIn(Text("status-frames")), 0);
 
     // A look as a user would have it: a rectangle, a line and the saturation marks.
@@ -132,11 +132,12 @@ TEST_F(ViewerTest, RectangleStatisticsMatchNumpyOnTheSameFrame) {
 
 TEST_F(ViewerTest, RecordsTwoSecondsThatFfprobeReads) {
     OpenViewer();
-    Configure(8, 320, 256, 40);
+    Configure(8, 320, 256, 8, 1200, 880);  // the middle of the picture, where things move
     std::filesystem::create_directories(Folder());
     SetEntry("folder", Folder().string());
     SetEntry("name-pattern", "rec-##");
     SetSpin("record-seconds", 2);
+    gtk_notebook_set_current_page(GTK_NOTEBOOK(W("panel")), 5);
     Toggle("record", true);
     ASSERT_TRUE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(W("record")))) << Viewer().Message();
     // Halfway: the progress bar moves and the picture stays live.
@@ -144,6 +145,7 @@ TEST_F(ViewerTest, RecordsTwoSecondsThatFfprobeReads) {
         return gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(W("record-progress"))) >= 0.4;
     }));
     EXPECT_NE(Text("record-state").find("skipped"), std::string::npos) << Text("record-state");
+    Toggle("auto-contrast", true);  // the display stretched to the little the picture holds
     ASSERT_TRUE(WaitFrames(2));
     Screenshot("viewer-recording");
     ASSERT_TRUE(PumpUntil(
@@ -208,13 +210,17 @@ TEST_F(ViewerTest, TheFlatFieldAssistantTakesReferencesAndFlattensThePicture) {
     Click("take-dark");
     ASSERT_TRUE(PumpUntil([&] { return Text("references").find("Dark: taken") == 0; }))
         << Text("references") << " / " << Viewer().Message();
-    SetSpin("exposure", 4);
+    SetSpin("exposure", 8);
     ASSERT_TRUE(WaitFrames(3));
     Click("take-bright");
     ASSERT_TRUE(PumpUntil([&] {
         return Text("references").find("Bright: taken") != std::string::npos;
     })) << Text("references")
         << " / " << Viewer().Message();
+    // The live view darker than the bright reference: the flattened picture is mid-gray.
+    SetSpin("exposure", 4);
+    ASSERT_NEAR(Viewer().Camera().ExposureMs(), 4, 0.1);
+    ASSERT_TRUE(WaitFrames(3));
     const Histogram before = Viewer().Current()->histogram;
     Toggle("flat-field", true);
     Toggle("defect-filter", true);

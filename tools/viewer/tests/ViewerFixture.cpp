@@ -180,10 +180,10 @@ std::string ViewerTest::Text(const char* name) {
     return {};
 }
 
-void ViewerTest::Configure(int bits, int width, int height, double exposureMs) {
+void ViewerTest::Configure(int bits, int width, int height, double exposureMs, int x, int y) {
     Select("bit-depth", bits == 16 ? 1 : 0);
-    SetSpin("window-x", 0);
-    SetSpin("window-y", 0);
+    SetSpin("window-x", x);
+    SetSpin("window-y", y);
     SetSpin("window-width", width);
     SetSpin("window-height", height);
     Click("window-apply");

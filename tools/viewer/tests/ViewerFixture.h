@@ -39,7 +39,7 @@ protected:
     void ActivateMenu(const char* name);
     std::string Text(const char* name);
     // Bit depth, capture window and exposure through the Camera page, then a frame of them.
-    void Configure(int bits, int width, int height, double exposureMs);
+    void Configure(int bits, int width, int height, double exposureMs, int x = 0, int y = 0);
     // A drag with the left button on the picture between two image pixels (fit to the area).
     void DragOnPicture(int x0, int y0, int x1, int y1);
     // Saves the window as docs-ready PNG in LUMORA_SCREENSHOT_DIR, if set.
