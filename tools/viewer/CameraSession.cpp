@@ -197,6 +197,8 @@ bool CameraSession::Start(RunMode mode) {
         return false;
     }
     if (mode_ != RunMode::kStopped) Stop();
+    // The feed's figures restart with the run, as the session's do.
+    feed_->ResetFigures();
     feed_->Resume(Geometry());
     const int ok = mode == RunMode::kTriggered
                        ? Lumora_Trigger(handle_, feed_->Window(), nullptr, 0, 1)

@@ -92,10 +92,13 @@ gboolean ViewerWindow::DrawPicture(cairo_t* cr) {
     cairo_paint(cr);
 
     if (current_ == nullptr) {
+        // Pango, so the text finds glyphs in any language's fonts.
+        PangoLayout* layout = gtk_widget_create_pango_layout(
+            picture_, camera_.IsOpen() ? T("Waiting for frames…") : T("No camera"));
         cairo_set_source_rgb(cr, 0.7, 0.7, 0.7);
-        cairo_set_font_size(cr, 16);
-        cairo_move_to(cr, 20, 30);
-        cairo_show_text(cr, camera_.IsOpen() ? T("Waiting for frames…") : T("No camera"));
+        cairo_move_to(cr, 20, 20);
+        pango_cairo_show_layout(cr, layout);
+        g_object_unref(layout);
         return FALSE;
     }
     // Outlines around pixels: from the left edge of the first to the right edge of the last.

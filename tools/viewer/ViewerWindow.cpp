@@ -410,14 +410,13 @@ void ViewerWindow::ShowError(const CameraSession::Error& error) {
 }
 
 void ViewerWindow::PollNotifications() {
+    // Device notices only: a run's end is the feed's news, and errors are answered where the
+    // call that failed was made (an old code read here could close a camera opened since).
     LumoraHostMessage m{};
     bool devicesChanged = false;
-    bool lost = false;
     while (LumoraHost_WaitMessage(notifications_, 0, &m) == 1) {
         if (m.message == kDeviceChange) devicesChanged = true;
-        if (m.message == LUMORA_MSG_ERROR && m.lParam == ERR_DEVICE_LOST) lost = true;
     }
-    if (lost) CameraLost();
     if (!devicesChanged) return;
     FillCameraList();
     bool present = false;
@@ -483,17 +482,17 @@ void ViewerWindow::TakeFrame() {
         FinishReference();
 }
 
-DisplayLevels ViewerWindow::Levels() const {
+DisplayLevels ViewerWindow::Levels() {
     DisplayLevels levels;
     const int full = current_ != nullptr ? current_->frame->FullScale() : 255;
     levels.white = full;
-    if (current_ != nullptr && gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(
-                                   lumora_viewer::FindNamed(window_, "auto-contrast")))) {
+    if (current_ != nullptr &&
+        gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(W("auto-contrast"))) != FALSE) {
         levels.black = current_->histogram.Percentile(0.001);
         levels.white = std::max(current_->histogram.Percentile(0.999), levels.black + 1);
     }
-    levels.markSaturated = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(
-                               lumora_viewer::FindNamed(window_, "saturation-overlay"))) != FALSE;
+    levels.markSaturated =
+        gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(W("saturation-overlay"))) != FALSE;
     return levels;
 }
 

@@ -94,7 +94,7 @@ private:
     void ShowMeasurements();
     void UpdateProbe();
     void UpdateMeasureRequest();
-    DisplayLevels Levels() const;
+    DisplayLevels Levels();
     void Tick();
     void TickSecond();
 
