@@ -148,6 +148,9 @@ ViewerWindow::ViewerWindow(const ViewerOptions& options) : options_(options) {
     FillCameraList();
     if (camera_.IsOpen()) {
         CameraOpened();
+    } else if (!devices_.empty()) {
+        SetControlsSensitive();
+        ShowError(camera_.LastError());  // a camera is there, but it could not be opened
     } else {
         SetControlsSensitive();
         ShowMessage(T("No camera found. Connect a camera: it opens as soon as it arrives. To "
