@@ -1,11 +1,13 @@
 // The viewer's CPU per frame at the camera's full rate with full-size frames: lumora-viewer's
 // window on a real-time simulated camera, 2560 x 2048 at 8 and at 16 bits, the picture fitted
 // to the window and at 1:1. For each setting it reports the camera's frame rate, the frames
-// the display showed and skipped, and the CPU time per shown frame of the viewer's two
-// threads: the feed (copy out of the session, histogram, measurements) and GTK's (picture,
-// plots, labels, drawing into the X server's connection). The SDK's own threads and the
-// simulated camera are left out (bench_frame_path measures the library); the X server is
-// another process. Each setting runs `--runs` times; min and median are printed.
+// the display drew, the share of the session's frames the display skipped (and the share the
+// session itself skipped), and CPU time per drawn frame: the whole process's, and within it
+// the viewer's two threads: the feed (copy out of the session, histogram, measurements) and
+// GTK's (picture, plots, labels, drawing into the X server's connection). The rest of the
+// process is the SDK's threads and the simulated camera making its frames (a real camera makes
+// them in its own hardware); the X server is another process. Each setting runs `--runs`
+// times; min and median are printed.
 //
 // Usage: bench_viewer [--seconds S] [--runs N] [--exposure MS]
 // Needs a display: xvfb-run -a -s "-screen 0 1600x1000x24" build/bench/bench_viewer
@@ -76,15 +78,24 @@ double MainThreadCpuNs() {
 
 struct Result {
     double cameraFps = 0;
-    double shownFps = 0;
-    double skippedShare = 0;
-    double feedMs = 0;  // per shown frame
+    double drawnFps = 0;
+    double displaySkipped = 0;  // share of the session's delivered frames the display skipped
+    double sessionSkipped = 0;  // share of the camera's frames the session skipped
+    // CPU milliseconds per drawn frame
+    double processMs = 0;
+    double feedMs = 0;
     double gtkMs = 0;
 };
 
 void Pump(double seconds) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (std::chrono::steady_clock::now() < end) g_main_context_iteration(nullptr, TRUE);
+}
+
+double ProcessCpuNs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e9 + static_cast<double>(t.tv_nsec);
 }
 
 Result Measure(const Row& row, double seconds, double exposureMs) {
@@ -105,26 +116,32 @@ Result Measure(const Row& row, double seconds, double exposureMs) {
     Pump(2.0);  // warm: the pool, the surfaces, the first layouts
 
     const auto sdk0 = camera.StreamStats();
-    const auto feed0 = camera.Feed().Figures();
+    const uint64_t drawn0 = viewer.FramesDrawn();
+    const double processCpu0 = ProcessCpuNs();
     const double feedCpu0 = ThreadCpuNs("lumora-feed");
     const double gtkCpu0 = MainThreadCpuNs();
     const auto t0 = std::chrono::steady_clock::now();
     Pump(seconds);
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double processCpu = ProcessCpuNs() - processCpu0;
     const double feedCpu = ThreadCpuNs("lumora-feed") - feedCpu0;
     const double gtkCpu = MainThreadCpuNs() - gtkCpu0;
     const auto sdk = camera.StreamStats();
-    const auto feed = camera.Feed().Figures();
+    const double drawn = static_cast<double>(viewer.FramesDrawn() - drawn0);
 
     Result r;
     const double sent = static_cast<double>(sdk.framesSent - sdk0.framesSent);
-    const double shown = static_cast<double>(feed.shown - feed0.shown);
+    const double delivered = static_cast<double>(sdk.framesDelivered - sdk0.framesDelivered);
     r.cameraFps = sent / elapsed;
-    r.shownFps = shown / elapsed;
-    r.skippedShare = sent > 0 ? 1.0 - shown / sent : 0;
-    r.feedMs = shown > 0 ? feedCpu / shown / 1e6 : 0;
-    r.gtkMs = shown > 0 ? gtkCpu / shown / 1e6 : 0;
+    r.drawnFps = drawn / elapsed;
+    r.displaySkipped = delivered > 0 ? std::max(0.0, 1.0 - drawn / delivered) : 0;
+    r.sessionSkipped = sent > 0 ? 1.0 - delivered / sent : 0;
+    if (drawn > 0) {
+        r.processMs = processCpu / drawn / 1e6;
+        r.feedMs = feedCpu / drawn / 1e6;
+        r.gtkMs = gtkCpu / drawn / 1e6;
+    }
     return r;
 }
 
@@ -165,24 +182,28 @@ int main(int argc, char** argv) {
     ::setenv("LUMORA_CONFIG_HOME", home.c_str(), 1);
     LumoraSim_SetFastMode(0);
 
-    std::printf("%d runs of %.0f s per setting, exposure %.1f ms; CPU per shown frame\n", runs,
-                seconds, exposureMs);
-    std::printf("%-28s %9s %9s %8s %14s %14s %14s\n", "setting", "camera/s", "shown/s",
-                "skipped", "feed ms", "GTK ms", "viewer ms");
-    std::printf("%-28s %9s %9s %8s %14s %14s %14s\n", "", "", "", "", "min / median",
-                "min / median", "min / median");
+    std::printf("%d runs of %.0f s per setting, exposure %.1f ms; CPU ms per drawn frame, "
+                "min / median\n",
+                runs, seconds, exposureMs);
+    std::printf("%-26s %8s %7s %9s %9s %13s %13s %13s %13s\n", "setting", "camera/s",
+                "drawn/s", "skip:disp", "skip:sess", "process", "viewer", "feed", "GTK");
     for (const Row& row : kRows) {
         std::vector<Result> results;
         for (int run = 0; run < runs; ++run) results.push_back(Measure(row, seconds, exposureMs));
+        const auto process = [](const Result& r) { return r.processMs; };
+        const auto viewer = [](const Result& r) { return r.feedMs + r.gtkMs; };
         const auto feed = [](const Result& r) { return r.feedMs; };
         const auto gtk = [](const Result& r) { return r.gtkMs; };
-        const auto both = [](const Result& r) { return r.feedMs + r.gtkMs; };
-        std::printf("%-28s %9.1f %9.1f %7.0f%% %6.2f / %5.2f %6.2f / %5.2f %6.2f / %5.2f\n",
-                    row.name, MedianOf(results, [](const Result& r) { return r.cameraFps; }),
-                    MedianOf(results, [](const Result& r) { return r.shownFps; }),
-                    100 * MedianOf(results, [](const Result& r) { return r.skippedShare; }),
-                    MinOf(results, feed), MedianOf(results, feed), MinOf(results, gtk),
-                    MedianOf(results, gtk), MinOf(results, both), MedianOf(results, both));
+        std::printf(
+            "%-26s %8.1f %7.1f %8.0f%% %8.0f%% %5.2f / %5.2f %5.2f / %5.2f %5.2f / %5.2f "
+            "%5.2f / %5.2f\n",
+            row.name, MedianOf(results, [](const Result& r) { return r.cameraFps; }),
+            MedianOf(results, [](const Result& r) { return r.drawnFps; }),
+            100 * MedianOf(results, [](const Result& r) { return r.displaySkipped; }),
+            100 * MedianOf(results, [](const Result& r) { return r.sessionSkipped; }),
+            MinOf(results, process), MedianOf(results, process), MinOf(results, viewer),
+            MedianOf(results, viewer), MinOf(results, feed), MedianOf(results, feed),
+            MinOf(results, gtk), MedianOf(results, gtk));
         std::fflush(stdout);
     }
     std::filesystem::remove_all(home);

@@ -71,6 +71,8 @@ void ViewerWindow::RenderPicture(int width, int height) {
     const int stride = cairo_image_surface_get_stride(surface_);
     if (current_ != nullptr) {
         renderer_.Render(*current_->frame, view_, Levels(), pixels, stride, width, height);
+        if (current_->frame->number != drawnNumber_) ++framesDrawn_;
+        drawnNumber_ = current_->frame->number;
     } else {
         Frame none;
         renderer_.Render(none, view_, Levels(), pixels, stride, width, height);

@@ -53,6 +53,9 @@ public:
     std::shared_ptr<const Analysis> Current() const { return current_; }
     // Called once when the user closes the window or chooses Quit.
     void OnClosed(std::function<void()> closed) { closed_ = std::move(closed); }
+    // Frames whose pixels reached the screen: a frame taken and replaced by the next before the
+    // picture was redrawn is not counted.
+    uint64_t FramesDrawn() const { return framesDrawn_; }
     // The first text the message bar shows, "" when it is hidden.
     std::string Message() const;
     // The feed has a frame waiting, or its run ended with `endedCode` (0: it did not).
@@ -161,6 +164,8 @@ private:
     PictureRenderer renderer_;
     cairo_surface_t* surface_ = nullptr;
     bool pictureDirty_ = true;
+    uint64_t drawnNumber_ = 0;  // the feed's number of the last frame rendered into surface_
+    uint64_t framesDrawn_ = 0;
     PictureTool tool_ = PictureTool::kProbe;
     std::optional<PixelRect> region_;
     std::optional<std::pair<PixelPoint, PixelPoint>> line_;
