@@ -53,6 +53,9 @@ void FrameFeed::Resume(const FrameGeometry& geometry) {
     std::lock_guard<std::mutex> lock(mutex_);
     geometry_ = geometry;
     paused_ = false;
+    // A result the display never took belongs to the run before (its wake may have been spent
+    // on the run's end); left in the slot, it would have every frame of this run skipped.
+    slot_.reset();
 }
 
 bool FrameFeed::Paused() const {

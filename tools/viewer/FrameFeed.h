@@ -70,7 +70,7 @@ public:
 
     // Stops taking frames and returns once no copy is under way; announcements that arrive
     // meanwhile are dropped uncounted. Resume with the geometry of the frames the next run
-    // delivers.
+    // delivers; a result of the run before that was never taken is dropped.
     void Pause();
     void Resume(const FrameGeometry& geometry);
     bool Paused() const;

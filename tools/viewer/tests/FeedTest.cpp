@@ -128,6 +128,21 @@ TEST_F(FeedTest, AChangedBitDepthReachesTheFeedBeforeItsFirstFrame) {
     EXPECT_EQ(camera_->Feed().Figures().failed, 0u);
 }
 
+TEST_F(FeedTest, AFrameLeftUntakenInOneRunDoesNotHoldUpTheNext) {
+    // The display may never take a run's last frame (the run ended with the camera lost while
+    // the frame's wake was pending); the next run must bring frames all the same.
+    ASSERT_TRUE(camera_->Start(RunMode::kFreeRunning));
+    ASSERT_TRUE(Until([&] { return Ready() >= 1; }));
+    camera_->Stop();
+    ASSERT_TRUE(camera_->SetWindow({0, 0, 640, 480}));
+    ASSERT_TRUE(camera_->Start(RunMode::kFreeRunning));
+    ASSERT_TRUE(Until([&] { return Ready() >= 2; }));
+    const auto a = camera_->Feed().Take();
+    camera_->Stop();
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->frame->geometry, (FrameGeometry{640, 480, 8}));
+}
+
 TEST_F(FeedTest, APausedFeedCopiesNothing) {
     ASSERT_TRUE(camera_->Start(RunMode::kFreeRunning));
     ASSERT_TRUE(Until([&] { return camera_->Feed().Take() != nullptr; }));

@@ -190,7 +190,9 @@ TEST_F(ViewerTest, AnUnpluggedCameraIsReportedAndReopenedWhenItReturns) {
     ASSERT_EQ(LumoraSim_Replug(0), 1);
     ASSERT_TRUE(PumpUntil([&] { return Viewer().Message() == "The camera is back."; }))
         << Viewer().Message();
-    EXPECT_TRUE(WaitFrames(2));
+    EXPECT_TRUE(WaitFrames(2)) << "delivered " << Viewer().Camera().StreamStats().framesDelivered
+                               << ", skipped by the display "
+                               << Viewer().Camera().Feed().Figures().skipped;
     EXPECT_TRUE(gtk_widget_get_sensitive(W("page-camera")));
 }
 
