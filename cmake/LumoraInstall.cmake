@@ -1,7 +1,8 @@
 # Install rules, the pkg-config file, the CMake package and the Debian packages.
 #
 # Components: `lib` (the shared library with its SONAME link), `dev` (headers, the unversioned
-# link, pkg-config and CMake package files), `tools` (the lumora command, the udev rule, docs),
+# link, pkg-config and CMake package files), `tools` (the lumora command, lumora-viewer with its
+# translations and desktop entry, the udev rule, docs),
 # `python` (the Python binding), `gstreamer` (lumorasrc), `dialogs` (the GTK view and its
 # translations).
 include(GNUInstallDirs)
@@ -126,7 +127,7 @@ set(CPACK_DEBIAN_DEV_DESCRIPTION "Lumora camera SDK: headers and build files\n P
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME lumora-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "liblumorasdk${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION})")
-set(CPACK_DEBIAN_TOOLS_DESCRIPTION "Lumora camera SDK: the lumora command and the udev rule\n List, describe, capture from and stream from Lumora cameras; udev rule for access\n without root.")
+set(CPACK_DEBIAN_TOOLS_DESCRIPTION "Lumora camera SDK: the lumora command, lumora-viewer and the udev rule\n List, describe, capture from and stream from Lumora cameras; lumora-viewer, the\n desktop application with the live picture, histogram, measurements, controls,\n flat field and recording; udev rule for access without root.")
 set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-lumora)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)

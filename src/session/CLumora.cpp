@@ -239,7 +239,7 @@ int CLumora::SetDeviceNumber(int number) {
     }
     // The same camera, still open, is not opened again; one that left the bus and came back
     // has powered up afresh and is.
-    if (number == deviceNumber_ && !driver_->OpenedCameraLeft()) return 1;
+    if (number == deviceNumber_ && !deviceFailed_.load() && !driver_->OpenedCameraLeft()) return 1;
     // A device change under a running capture would pull the camera from under its thread.
     if (state_.load() != kStateIdle || captureThreadStarted_) Close();
     if (driver_->OpenDevice(number) == 0) {
@@ -248,6 +248,7 @@ int CLumora::SetDeviceNumber(int number) {
         RecordError(ERR_DEVICE);
         return 0;
     }
+    deviceFailed_ = false;
     LoadCameraSettings(number, true);
     PushSettingsAfterOpen();
     deviceNumber_ = number;

@@ -372,6 +372,10 @@ private:
     std::unique_ptr<uint8_t[]> keptFrame_;
     size_t keptCapacity_ = 0;
     bool rawStale_ = false;
+    // The open camera stopped answering in a run (unplugged, or it failed five transfers in a
+    // row): choosing the same number again must open it afresh, since a camera that comes back
+    // on the same port is powered on anew and knows none of its settings.
+    std::atomic<bool> deviceFailed_{false};
     std::atomic<bool> directFramePath_{true};
     std::atomic<uint64_t> directFrames_{0};
 

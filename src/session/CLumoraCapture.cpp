@@ -413,6 +413,7 @@ void CLumora::PreviewLoop() {
         const int waited = driver_->WaitFrame(kPreviewFrameWaitMs);
         if (waited == kWaitTransferError) {
             runFlag_ = kRunStop;
+            deviceFailed_ = true;
             PostFrame(0, ERR_DEVICE_LOST);
             RecordError(ERR_DEVICE_LOST);
             break;
@@ -463,7 +464,10 @@ void CLumora::TriggerLoop() {
             SleepUnlessStopped(10);
             continue;
         }
-        if (driver_->StartCapture(2) == 0) break;
+        if (driver_->StartCapture(2) == 0) {
+            deviceFailed_ = true;
+            break;
+        }
         int waited = kWaitNoFrame;
         for (uint32_t spent = 0; spent < kTriggerFrameWaitMs && runFlag_.load() != kRunStop;
              spent += kTriggerWaitSliceMs) {

@@ -219,6 +219,35 @@ TEST_F(FaultMatrix, UnplugDuringARunningPreviewEndsItOnceAndAReplugPreviewsAgain
     LumoraHost_DestroyWindow(frames);
 }
 
+TEST_F(FaultMatrix, ACameraBackOnTheSamePortIsOpenedAfreshWithItsWindow) {
+    // A replugged camera is powered on anew with its default (full) window: choosing it again
+    // must bring it up and program the session's window, or every frame is the wrong size.
+    const int h = OpenEight();
+    ASSERT_EQ(Lumora_SetCaptureWindowEx(h, 2560, 64, 320, 2048, 32, 256), 1);
+    HWND frames = LumoraHost_CreateQueueWindow();
+    ASSERT_EQ(Lumora_CallBackPreview(h, frames, nullptr, 0, 1), 1);
+    ASSERT_EQ(Delivered(Frames(frames, 3, 10000)), 3u);
+    ASSERT_EQ(LumoraSim_Unplug(0), 1);
+    EXPECT_LT(WaitEndOfRun(frames, ERR_DEVICE_LOST, 10000), 10000);
+    EXPECT_EQ(Lumora_StopPreview(h), 1);
+    Codes(h);
+
+    ASSERT_EQ(LumoraSim_Replug(0), 1);
+    ChooseAgain(h);
+    ASSERT_EQ(Lumora_CallBackPreview(h, frames, nullptr, 0, 1), 1);
+    const auto after = Frames(frames, 3, 10000);
+    EXPECT_EQ(Delivered(after), 3u) << Described(after);
+    ASSERT_FALSE(after.empty());
+    if (after.front().wParam != 0) {
+        const auto* info = reinterpret_cast<const LUMORA_FRAME_INFO*>(after.front().wParam);
+        EXPECT_EQ(info->width, 320);
+        EXPECT_EQ(info->height, 256);
+    }
+    EXPECT_EQ(Lumora_StopPreview(h), 1);
+    EXPECT_TRUE(Codes(h).empty());
+    LumoraHost_DestroyWindow(frames);
+}
+
 // Failed bulk transfers are retried inside the frame's header read, so a run rides out a few
 // of them; frames the camera spoils on the way count one failure each, and the fifth in a row
 // ends the run as a lost device.

@@ -60,6 +60,11 @@ loads_installed_library "$work/cm/snapshot"
 "$work/cm/snapshot" "$work/cm/frame.png"
 test -s "$work/cm/frame.png"
 
+echo "== lumora-viewer from the prefix"
+loads_installed_library "$prefix/bin/lumora-viewer"
+"$prefix/bin/lumora-viewer" --help | grep -q -- "--sim"
+test -s "$prefix/share/locale/ja/LC_MESSAGES/lumora-viewer.mo"
+test -s "$prefix/share/applications/lumora-viewer.desktop"
 echo "== python from the prefix"
 # Debian's interpreter, the one with python3-numpy, as the README says.
 pythonpath=$(dirname "$(find "$prefix" -path '*/lumora/__init__.py' | head -1)")/..

@@ -32,6 +32,10 @@ unset LD_LIBRARY_PATH
 export LUMORA_CONFIG_HOME=$work/config
 "$root/usr/bin/lumora" --sim 1 info | tee "$work/info.txt"
 grep -q "serial number    LUM00001" "$work/info.txt"
+# The viewer comes with the tools, with its translations, and needs GTK.
+"$root/usr/bin/lumora-viewer" --help | grep -q -- "--sim"
+test -s "$root/usr/share/locale/ja/LC_MESSAGES/lumora-viewer.mo"
+grep -q "libgtk-3-0" <<<"$(dpkg-deb -f "$work"/dist/lumora-tools_*.deb Depends)"
 # The Python binding from the unpacked tree finds the unpacked library.
 PYTHONPATH=$root/usr/lib/python3/dist-packages /usr/bin/python3 -c \
     'import lumora; assert lumora.device_count(sim=1) == 1; print("python binding works")'
