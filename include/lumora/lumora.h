@@ -516,7 +516,7 @@ LUMORA_API int Lumora_SetPreviewWindow(int handle, HWND parent, int x, int y, in
  * The pause of the preview loop before it waits for each frame: it bounds the delivered frame
  * rate to about 1000 / milliseconds and leaves time to the application. Stored per camera.
  * @param handle Session handle.
- * @param milliseconds 0 or more (0: no pause); the default is 10.
+ * @param milliseconds 0 or more (0: no pause); a camera without stored settings starts with 1.
  * @return 1; 0 for a negative value (nothing recorded).
  * @par Capture states
  * Any; a running preview uses it from its next frame.
@@ -540,7 +540,8 @@ LUMORA_API int Lumora_GetWaitTime(int handle); /* -1 for an unknown handle */
  * bits) or 16 (one little-endian word per pixel holding the 12-bit sample in its low bits, or
  * all 16 bits after flat-field correction). See @ref frame_path. Stored per camera.
  * @param handle Session handle.
- * @param bits 8 or 16 on this camera; 24, 32, 48 and 64 are colour modes it refuses.
+ * @param bits 8 or 16 on this camera (16 for a camera without stored settings); 24, 32, 48
+ *        and 64 are colour modes it refuses.
  * @return 1 on success.
  * @par Errors
  * 9 for any other value or a colour mode.
