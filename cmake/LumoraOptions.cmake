@@ -19,23 +19,65 @@ elseif(NOT LUMORA_SANITIZE STREQUAL "")
   message(FATAL_ERROR "LUMORA_SANITIZE must be empty, address or thread")
 endif()
 
-# Each test program gets a device block of its own, named after the build tree and the
-# subsystem, so test programs running side by side (or another build's) never share rows.
+# Each test gets a device block of its own, named after the build tree, the subsystem and the
+# test, so tests running side by side (or another build's) never share rows.
 function(lumora_test_block_name out subsystem)
   string(MD5 tree "${CMAKE_BINARY_DIR}")
   string(SUBSTRING "${tree}" 0 12 tree)
   set(${out} "/lumora-test-${tree}-${subsystem}" PARENT_SCOPE)
 endfunction()
 
-# lumora_add_test(<subsystem> <sources...>): one GoogleTest program per subsystem folder,
-# labelled with the subsystem so `ctest -L <subsystem>` runs one layer.
+include(GoogleTest)
+
+# lumora_discover_tests(<target> <subsystem> [TIMEOUT <s>] [SERIAL <regex>]
+#                       [ENVIRONMENT <var=value>...]):
+# registers every case of a GoogleTest program with CTest as <subsystem>.<Suite>.<Case>, with the
+# subsystem as its label, so `ctest -L <subsystem>` runs one layer and a failure names its case.
+# Each case runs in a process of its own, with a settings folder and a device block of its own
+# (cases of one program may run side by side). The cases are listed when CTest runs, through
+# the target's CROSSCOMPILING_EMULATOR when it has one, not when the program is built. Cases
+# whose <Suite>.<Case> matches SERIAL run with no other test beside them.
+function(lumora_discover_tests target subsystem)
+  cmake_parse_arguments(arg "" "TIMEOUT;SERIAL" "ENVIRONMENT" ${ARGN})
+  if(NOT arg_TIMEOUT)
+    set(arg_TIMEOUT 600)
+  endif()
+  gtest_discover_tests(${target}
+    TEST_PREFIX "${subsystem}."
+    EXTRA_ARGS --gtest_color=no
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 120
+    TEST_LIST ${target}_TESTS
+    NO_PRETTY_VALUES
+    PROPERTIES LABELS ${subsystem} TIMEOUT ${arg_TIMEOUT})
+  # The discovery flattens list-valued properties, so the environment is set on the listed cases
+  # by a script CTest reads after the list.
+  set(TARGET ${target})
+  set(SUBSYSTEM ${subsystem})
+  set(HOME "${CMAKE_BINARY_DIR}/test-config/${subsystem}")
+  set(SERIAL "${arg_SERIAL}")
+  lumora_test_block_name(BLOCK ${subsystem})
+  set(EXTRA "")
+  foreach(entry IN LISTS arg_ENVIRONMENT)
+    string(APPEND EXTRA " [==[${entry}]==]")
+  endforeach()
+  file(READ "${PROJECT_SOURCE_DIR}/cmake/TestEnvironment.cmake.in" template)
+  string(CONFIGURE "${template}" script @ONLY)
+  set(file "${CMAKE_CURRENT_BINARY_DIR}/${target}_environment.cmake")
+  file(GENERATE OUTPUT "${file}" CONTENT "${script}")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${file}")
+endfunction()
+
+# lumora_add_test(<subsystem> <sources...>): one GoogleTest program per subsystem folder, its
+# cases registered one by one (above). LUMORA_TEST_ENVIRONMENT_<subsystem> adds to their
+# environment; LUMORA_TEST_SERIAL_<subsystem> names the cases that must run alone.
 function(lumora_add_test subsystem)
   set(target test_${subsystem})
   add_executable(${target} ${ARGN})
   target_link_libraries(${target} PRIVATE lumora_core lumora_warnings GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-  add_test(NAME ${subsystem} COMMAND ${target} --gtest_color=no)
-  lumora_test_block_name(block ${subsystem})
-  set_tests_properties(${subsystem} PROPERTIES LABELS ${subsystem} TIMEOUT 600
-    ENVIRONMENT "LUMORA_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-config/${subsystem};LUMORA_SIM_CAMERAS=;LUMORA_SHM_NAME=${block}")
+  # X11TestDisplay.h keeps test windows' contents apart through the Composite extension.
+  target_link_libraries(${target} PRIVATE X11::Xcomposite)
+  lumora_discover_tests(${target} ${subsystem} SERIAL "${LUMORA_TEST_SERIAL_${subsystem}}"
+    ENVIRONMENT ${LUMORA_TEST_ENVIRONMENT_${subsystem}})
 endfunction()

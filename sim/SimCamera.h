@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/port_sim.h"
+#include "port/SimPort.h"
 #include "sim/SimCameraModel.h"
 #include "sim/SimRegisterFile.h"
 #include "usb/Fx3Protocol.h"

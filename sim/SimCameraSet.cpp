@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/port_libusb.h"
-#include "platform/port_sim.h"
+#include "port/CameraVendorId.h"
+#include "port/SimPort.h"
 
 namespace lumora::sim {
 namespace {
@@ -33,6 +33,18 @@ std::optional<int> ParseCameraCount(const char* text) {
 SimCameraSet& SimCameraSet::Instance() {
     static SimCameraSet set;
     return set;
+}
+
+SimCameraSet::SimCameraSet() {
+    platform::SimPort::Instance().AttachSource(this);
+}
+
+SimCameraSet::~SimCameraSet() {
+    platform::SimPort::Instance().AttachSource(nullptr);
+}
+
+void JoinPort() {
+    SimCameraSet::Instance();
 }
 
 void SimCameraSet::ApplyEnvironment() {

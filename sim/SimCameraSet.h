@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "port/SimPort.h"
 #include "sim/SimCamera.h"
 
 namespace lumora::sim {
@@ -20,9 +21,14 @@ inline constexpr uint16_t kSimVendorId = 0x1D50;
 // malformed.
 std::optional<int> ParseCameraCount(const char* text);
 
-class SimCameraSet {
+// The set is the simulated bus's device source: it attaches itself to the port when it is
+// made and detaches when it goes.
+class SimCameraSet final : public platform::SimDeviceSource {
 public:
     static SimCameraSet& Instance();
+    ~SimCameraSet() override;
+    SimCameraSet(const SimCameraSet&) = delete;
+    SimCameraSet& operator=(const SimCameraSet&) = delete;
 
     // Applies LUMORA_SIM_CAMERAS once per process (later calls do nothing).
     void ApplyEnvironment();
@@ -35,11 +41,19 @@ public:
     // Plugs a camera back in, powered on afresh; on the same port or on a new one.
     bool Replug(int index, bool newPort);
 
+    void PlugConfiguredDevices() override { ApplyEnvironment(); }
+    bool CamerasConfigured() const override { return Count() > 0; }
+
 private:
+    SimCameraSet();
     std::mutex changeMutex_;
     mutable std::mutex mutex_;
     std::vector<std::shared_ptr<SimCamera>> cameras_;
     bool environmentApplied_ = false;
 };
+
+// Makes the simulated cameras reachable through the port (their set attaches itself as the
+// port's device source). Every entry point that lists devices calls it first; it is cheap.
+void JoinPort();
 
 }  // namespace lumora::sim

@@ -5,11 +5,17 @@
 
 #include "platform/Clock.h"
 #include "platform/Memory.h"
+#include "sim/SimCameraSet.h"
 
 namespace lumora {
 
 CSdkChain& CSdkChain::Instance() {
-    static CSdkChain* chain = new CSdkChain;
+    static CSdkChain* chain = [] {
+        // Every session comes from here, so the simulated cameras join the port before any
+        // session can list devices.
+        sim::JoinPort();
+        return new CSdkChain;
+    }();
     return *chain;
 }
 

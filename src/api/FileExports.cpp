@@ -1,8 +1,6 @@
-// Image, configuration and mask file exports (wide forms convert the path first) and the
-// settings dialogs.
+// Image, configuration and mask file exports (wide forms convert the path first).
 #include "api/Dispatch.h"
 #include "lumora/lumora.h"
-#include "ui/SettingsDialogs.h"
 
 using lumora::CLumora;
 using lumora::WithNarrowPath;
@@ -57,16 +55,6 @@ LUMORA_API int Lumora_SaveMaskFileW(int handle, const LUMORA_WCHAR* path) {
 }
 LUMORA_API int Lumora_UpdateMaskData(int handle, int which) {
     return WithSession(handle, 0, [&](CLumora& s) { return s.UpdateMaskData(which); });
-}
-
-LUMORA_API int Lumora_SetCameraDlg(int handle, HWND owner) {
-    return WithSession(handle, 0, [&](CLumora& s) { return lumora::ui::SetCameraDlg(s, owner); });
-}
-LUMORA_API int Lumora_SetImageDlg(int handle, HWND owner) {
-    return WithSession(handle, 0, [&](CLumora& s) { return lumora::ui::SetImageDlg(s, owner); });
-}
-LUMORA_API int Lumora_SetAnalogDlg(int handle, HWND owner) {
-    return WithSession(handle, 0, [&](CLumora& s) { return lumora::ui::SetAnalogDlg(s, owner); });
 }
 
 }  // extern "C"

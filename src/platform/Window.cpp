@@ -1,9 +1,9 @@
 // The choice of window backend.
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 
+#include "platform/Log.h"
 #include "platform/Window.h"
 #include "platform/WindowOffscreen.h"
 #include "platform/WindowX11.h"
@@ -16,21 +16,20 @@ std::shared_ptr<WindowSystem> gSystem;
 
 std::shared_ptr<WindowSystem> ChooseSystem() {
     const char* choice = std::getenv("LUMORA_WINDOW");
-    const bool debug = std::getenv("LUMORA_DEBUG") != nullptr;
+    const bool debug = LogEnabled(LogCategory::kWindow);
     if (choice != nullptr && std::strcmp(choice, "offscreen") == 0) {
         return std::make_shared<OffscreenWindowSystem>();
     }
     if (debug && choice != nullptr && *choice != '\0' && std::strcmp(choice, "x11") != 0) {
-        std::fprintf(stderr, "lumora: LUMORA_WINDOW=%s is neither x11 nor offscreen; trying x11\n",
-                     choice);
+        Log(LogCategory::kWindow, 1,
+            "lumora: LUMORA_WINDOW=%s is neither x11 nor offscreen; trying x11\n", choice);
     }
     if (auto x11 = X11WindowSystem::Shared()) return x11;
     if (debug) {
         const char* display = std::getenv("DISPLAY");
-        std::fprintf(stderr,
-                     "lumora: no X display reachable (DISPLAY=%s); preview windows are "
-                     "kept offscreen\n",
-                     display != nullptr ? display : "");
+        Log(LogCategory::kWindow, 1,
+            "lumora: no X display reachable (DISPLAY=%s); preview windows are kept offscreen\n",
+            display != nullptr ? display : "");
     }
     return std::make_shared<OffscreenWindowSystem>();
 }

@@ -21,6 +21,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/Log.h"
 #include "platform/MessageTarget.h"
 #include "platform/WindowOffscreen.h"
 #include "platform/WindowPixels.h"
@@ -28,20 +29,15 @@
 namespace lumora::platform {
 namespace {
 
-bool DebugEnabled() {
-    static const bool enabled = std::getenv("LUMORA_DEBUG") != nullptr;
-    return enabled;
-}
-
 void Debug(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void Debug(const char* format, ...) {
-    if (!DebugEnabled()) return;
+    if (!LogEnabled(LogCategory::kWindow)) return;
     char text[512];
     va_list args;
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    std::fprintf(stderr, "lumora: %s\n", text);
+    Log(LogCategory::kWindow, 1, "lumora: %s\n", text);
 }
 
 // ---- X errors -------------------------------------------------------------------------------
@@ -403,7 +399,7 @@ void X11System::Wake() {
 
 void X11System::OnError(const XErrorEvent& error) {
     ++errors_;
-    if (!DebugEnabled()) return;
+    if (!LogEnabled(LogCategory::kWindow)) return;
     char text[128] = "";
     XGetErrorText(display_, error.error_code, text, sizeof text);
     Debug("X error on the preview connection: %s (request %d.%d, resource 0x%lx)", text,

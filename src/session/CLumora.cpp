@@ -11,7 +11,7 @@
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/MessageTarget.h"
-#include "platform/UsbPort.h"
+#include "port/UsbPort.h"
 #include "session/PipelineHost.h"
 
 namespace lumora {

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "driver/CLumoraUSB3T2SimpleSdk.h"
 #include "ui/DialogText.h"
 
 namespace lumora::ui {
@@ -68,9 +67,8 @@ std::string FormatExposureValue(double value) {
     return text;
 }
 
-AnalogDialogModel::AnalogDialogModel(CLumora& session)
-    : session_(session), driver_(*session.Driver()) {
-    CLumoraUSB3T2SimpleSdk& d = driver_;
+AnalogDialogModel::AnalogDialogModel(CLumora& session) : session_(session), controls_(session) {
+    AnalogControls& d = controls_;
     longExposure_ = d.IsExposureTimeExAvailable() != 0;
     colorTemplate_ = d.SupportsOutputFormatC() != 0;
     session_.EditSettings([&](CLumora::SettingsGroups& g) {
@@ -180,7 +178,7 @@ void AnalogDialogModel::SetSlider(int trackbar, int value) {
 }
 
 void AnalogDialogModel::ReadBack() {
-    CLumoraUSB3T2SimpleSdk& d = driver_;
+    AnalogControls& d = controls_;
     const CLumora::SettingsGroups g = session_.SettingsSnapshot();
     AnalogSettings a = g.analog;
     a.globalGain = d.GetGlobalGain();
@@ -226,7 +224,7 @@ void AnalogDialogModel::ShowLongExposure() {
     if (!longExposure_) return;
     const int item = Find(kIdExposureUnit)->value;
     if (item < 0 || item >= static_cast<int>(units_.size())) return;
-    const double seconds = driver_.GetExposureTimeEx();
+    const double seconds = controls_.GetExposureTimeEx();
     SetText(kIdExposureEx, FormatExposureValue(seconds * ExposureUnits()[units_[item]].perSecond));
 }
 
@@ -234,7 +232,7 @@ void AnalogDialogModel::Scroll(int id, int value, int) {
     const Control* c = Find(id);
     if (c == nullptr || c->kind != ControlKind::kSlider || !c->visible || !c->enabled) return;
     value = std::clamp(value, c->min, c->max);
-    CLumoraUSB3T2SimpleSdk& d = driver_;
+    AnalogControls& d = controls_;
     switch (c->id) {
         case kIdGlobalGain:
             d.SetGlobalGain(value);
@@ -283,7 +281,7 @@ void AnalogDialogModel::EditText(int id, const std::string& text, int) {
         SetText(id, text);
         return;
     }
-    driver_.SetExposureTimeEx(value / ExposureUnits()[units_[item]].perSecond);
+    controls_.SetExposureTimeEx(value / ExposureUnits()[units_[item]].perSecond);
     ReadBack();
 }
 
@@ -295,7 +293,7 @@ void AnalogDialogModel::Select(int id, int index, int) {
         SetValue(id, index);
         ShowLongExposure();
     } else if (id == kIdGainMode) {
-        driver_.SetControlFlag(index);
+        controls_.SetControlFlag(index);
         ReadBack();
     }
 }
@@ -303,7 +301,7 @@ void AnalogDialogModel::Select(int id, int index, int) {
 void AnalogDialogModel::Toggle(int id, bool on, int) {
     const Control* c = Find(id);
     if (c == nullptr || !c->visible || !c->enabled) return;
-    CLumoraUSB3T2SimpleSdk& d = driver_;
+    AnalogControls& d = controls_;
     switch (id) {
         case kIdAutoIrisGain:
         case kIdAutoIrisExposure: {
@@ -330,7 +328,7 @@ void AnalogDialogModel::Toggle(int id, bool on, int) {
 }
 
 void AnalogDialogModel::RestoreDriver(const AnalogSettings& a, bool withModes) {
-    CLumoraUSB3T2SimpleSdk& d = driver_;
+    AnalogControls& d = controls_;
     d.SetGlobalGain(a.globalGain);
     d.SetColorGainGreen1(a.colorGainG1);
     d.SetColorGainRed(a.colorGainR);
@@ -354,7 +352,7 @@ void AnalogDialogModel::RestoreDriver(const AnalogSettings& a, bool withModes) {
 
 void AnalogDialogModel::Press(int id, int) {
     if (outcome_ != DialogOutcome::kOpen) return;
-    CLumoraUSB3T2SimpleSdk& d = driver_;
+    AnalogControls& d = controls_;
     switch (id) {
         case kIdOk:
             Finish(true);

@@ -5,6 +5,7 @@
 // hidden. Cancel sends the values the dialog opened with back to the driver.
 #include <vector>
 
+#include "session/AnalogControls.h"
 #include "session/CLumora.h"
 #include "ui/DialogModel.h"
 
@@ -70,7 +71,7 @@ private:
     void RestoreDriver(const AnalogSettings& a, bool withModes);
 
     CLumora& session_;
-    CLumoraUSB3T2SimpleSdk& driver_;
+    AnalogControls controls_;
     CLumora::SettingsGroups saved_;
     bool longExposure_ = false;
     bool colorTemplate_ = false;

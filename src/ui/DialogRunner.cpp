@@ -1,14 +1,14 @@
 #include "ui/DialogRunner.h"
 
-#include <dlfcn.h>
-
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
 
 #include "lumora/host.h"
+#include "platform/DynamicModule.h"
+#include "platform/Log.h"
+#include "platform/ModulePath.h"
 #include "ui/ViewModule.h"
-#include "usb/CFx3Api.h"
 
 namespace lumora::ui {
 namespace {
@@ -20,14 +20,6 @@ struct ViewModule {
     std::string error;
 };
 
-std::string FolderOf(const void* address) {
-    Dl_info info{};
-    if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return {};
-    const std::string path = info.dli_fname;
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 // LUMORA_GTK_MODULE, else the module beside the library, else the loader's search path. The
 // module stays loaded: GTK cannot be unloaded once initialised.
 const ViewModule& LoadViewModule() {
@@ -37,17 +29,18 @@ const ViewModule& LoadViewModule() {
         std::string candidates[3];
         if (const char* path = std::getenv("LUMORA_GTK_MODULE"); path != nullptr && *path != '\0')
             candidates[0] = path;
-        candidates[1] = FolderOf(reinterpret_cast<const void*>(&ShowModal)) + kLumoraViewModuleName;
+        candidates[1] = platform::LibraryFolder() + kLumoraViewModuleName;
         candidates[2] = kLumoraViewModuleName;
         for (const std::string& candidate : candidates) {
             if (candidate.empty()) continue;
-            void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
-            if (handle == nullptr) {
-                const char* why = dlerror();
-                if (module.error.empty() && why != nullptr) module.error = why;
+            std::string why;
+            const auto loaded = platform::DynamicModule::Load(candidate, &why);
+            if (!loaded) {
+                if (module.error.empty()) module.error = why;
                 continue;
             }
-            module.run = reinterpret_cast<LumoraRunDialogFn>(dlsym(handle, kLumoraRunDialogSymbol));
+            module.run =
+                reinterpret_cast<LumoraRunDialogFn>(loaded->Symbol(kLumoraRunDialogSymbol));
             if (module.run != nullptr) return;
             module.error = "the view module has no entry point";
         }
@@ -82,7 +75,7 @@ void ReportUnavailable(const std::string& reason) {
     static std::atomic<bool> reported{false};
     if (reported.exchange(true)) return;
     const std::string line = "lumora: settings dialog not shown: " + reason + "\n";
-    usb::OutputDebugText(line.c_str());
+    platform::LogText(platform::LogCategory::kDialog, 1, line.c_str());
 }
 
 unsigned long OwnerX11Window(HWND owner) {

@@ -1,12 +1,12 @@
 #include "ui/DialogText.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+
+#include "platform/ModulePath.h"
 
 namespace lumora::ui {
 namespace {
@@ -17,15 +17,6 @@ constexpr const char* kDomain = "lumora-sdk";
 #ifndef LUMORA_INSTALL_LOCALEDIR
 #define LUMORA_INSTALL_LOCALEDIR "/usr/local/share/locale"
 #endif
-
-std::string LibraryFolder() {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&CatalogPath), &info) == 0 || info.dli_fname == nullptr)
-        return {};
-    std::string path = info.dli_fname;
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
 
 bool ReadWholeFile(const std::string& path, std::string& data) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -119,7 +110,8 @@ std::string CatalogPath(const std::string& language) {
     std::vector<std::string> folders;
     if (const char* dir = std::getenv("LUMORA_LOCALEDIR"); dir != nullptr && *dir != '\0')
         folders.emplace_back(dir);
-    if (const std::string lib = LibraryFolder(); !lib.empty()) folders.push_back(lib + "/locale");
+    if (const std::string lib = platform::LibraryFolder(); !lib.empty())
+        folders.push_back(lib + "locale");
     folders.emplace_back(LUMORA_INSTALL_LOCALEDIR);
     for (const std::string& folder : folders) {
         if (Exists(folder + tail)) return folder + tail;

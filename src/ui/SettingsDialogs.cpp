@@ -2,7 +2,6 @@
 
 #include <atomic>
 
-#include "driver/CLumoraUSB3T2SimpleSdk.h"
 #include "ui/AnalogDialogModel.h"
 #include "ui/CameraDialogModel.h"
 #include "ui/ImageDialogModel.h"

@@ -1,12 +1,14 @@
 #include "usb/CFx3Api.h"
 
-#include <unistd.h>
-
 #include <array>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/Log.h"
+#include "platform/ModulePath.h"
+#include "port/ActivePort.h"
 
 namespace lumora::usb {
 namespace {
@@ -62,33 +64,12 @@ bool ParseHex4(const std::string& path, size_t at, uint16_t* value) {
     return true;
 }
 
-std::string ExecutableDirectory() {
-    std::array<char, 4096> buffer{};
-    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-    if (n <= 0) return {};
-    std::string path(buffer.data(), static_cast<size_t>(n));
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string{} : path.substr(0, slash + 1);
-}
-
 }  // namespace
-
-bool DebugTraceEnabled() {
-    static const bool enabled = [] {
-        const char* value = std::getenv("LUMORA_DEBUG");
-        return value && *value && std::strcmp(value, "0") != 0;
-    }();
-    return enabled;
-}
-
-void OutputDebugText(const char* text) {
-    if (DebugTraceEnabled() && text) std::fputs(text, stderr);
-}
 
 CFx3Api::CFx3Api(const std::string& interfaceGuid)
     : table_(std::make_unique<SharedDeviceTable>()),
       guid_(interfaceGuid.empty() ? platform::kCameraInterfaceGuid : interfaceGuid) {
-    debugLogPath_ = ExecutableDirectory() + "DEBUGLOG.txt";
+    debugLogPath_ = platform::ExecutableFolder() + "DEBUGLOG.txt";
 }
 
 CFx3Api::~CFx3Api() = default;
@@ -217,11 +198,13 @@ int32_t CFx3Api::SharedReferenceCount() const {
 }
 
 void CFx3Api::WriteDebugLog(const char* format, ...) {
-    if (!DebugTraceEnabled() || !format) return;
+    if (!platform::LogEnabled(platform::LogCategory::kUsb, 2) || !format) return;
+    char text[1024];
     va_list args;
     va_start(args, format);
-    std::vfprintf(stderr, format, args);
+    std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
+    platform::LogText(platform::LogCategory::kUsb, 2, text);
 }
 
 }  // namespace lumora::usb

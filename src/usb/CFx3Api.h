@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/UsbPort.h"
+#include "port/UsbPort.h"
 #include "usb/DeviceTable.h"
 
 namespace lumora::usb {
@@ -53,8 +53,7 @@ public:
     const std::string& DebugLogPath() const { return debugLogPath_; }
     int32_t SharedReferenceCount() const;
 
-    // The trace: printf-style text to standard error when LUMORA_DEBUG is set; never affects
-    // the caller.
+    // The controller's trace (the usb log category at level 2); never affects the caller.
     void WriteDebugLog(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 protected:
@@ -69,10 +68,5 @@ private:
     std::string debugLogPath_;
     std::atomic<int> selectedRow_{-1};
 };
-
-// True when LUMORA_DEBUG is set (read once).
-bool DebugTraceEnabled();
-// Writes text to the debug output (standard error under LUMORA_DEBUG).
-void OutputDebugText(const char* text);
 
 }  // namespace lumora::usb

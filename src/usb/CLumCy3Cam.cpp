@@ -6,6 +6,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Event.h"
+#include "platform/Log.h"
 
 namespace lumora::usb {
 
@@ -50,7 +51,8 @@ int CLumCy3Cam::ControlTransfer(uint8_t request, uint16_t value, uint16_t index,
         file->IoControl(platform::kIoctlControlTransfer, buffer.data(), kControlRequestSize,
                         buffer.data(), kControlRequestSize, &returned, nullptr);
     if (error != platform::kErrorSuccess) {
-        WriteDebugLog("lumora: vendor request 0x%02x (0x%04x, 0x%04x) failed, error %u\n", request,
+        platform::Log(platform::LogCategory::kUsb, 1,
+                      "lumora: vendor request 0x%02x (0x%04x, 0x%04x) failed, error %u\n", request,
                       value, index, error);
         return -1;
     }

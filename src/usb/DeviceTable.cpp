@@ -1,18 +1,6 @@
-// The device table and its shared block.
-//
-// Cross-process protocol on the block (open file description locks on the block's file):
-//   byte 0: held shared by every attached controller for as long as it is attached, so an
-//           attacher that can take it exclusively knows nobody is attached (fresh, or left by a
-//           crashed process) and resets the block;
-//   byte 1: held exclusively around every read-modify-write of the block.
+// The device table and its shared block. The block's own lock guards every read-modify-write
+// between processes; its attachment tells the first attacher that the rows are left-overs.
 #include "usb/DeviceTable.h"
-
-#include "platform/port_sim.h"
-
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -20,6 +8,9 @@
 #include <mutex>
 
 #include "platform/LittleEndian.h"
+#include "platform/Log.h"
+#include "platform/SharedMemory.h"
+#include "port/SimPort.h"
 #include "usb/CFx3Api.h"
 
 namespace lumora::usb {
@@ -82,7 +73,8 @@ int DeviceTable::Record(uint16_t vendorId, uint16_t productId, const std::string
     }
     if (count < 0 || count >= kMaxDevices) return -1;
     auto& row = rows[static_cast<size_t>(count)];
-    if (row.productId != 0) OutputDebugText("ここには入ってこないはず\r\n");
+    if (row.productId != 0)
+        platform::LogText(platform::LogCategory::kUsb, 1, "ここには入ってこないはず\r\n");
     row = DeviceEntry{};
     row.vendorId = vendorId;
     row.productId = productId;
@@ -103,21 +95,6 @@ DeviceTable gTable;
 // empty when the first of them arrives, so rows of cameras long gone never shift the rows of a
 // later session.
 int gPrivateHolders = 0;
-
-bool LockByte(int fd, off_t byte, short type, bool wait) {
-    struct flock lock {};
-    lock.l_type = type;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = byte;
-    lock.l_len = 1;
-    for (;;) {
-        if (fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0) return true;
-        if (errno != EINTR) return false;
-    }
-}
-
-constexpr off_t kLivenessByte = 0;
-constexpr off_t kMutationByte = 1;
 
 }  // namespace
 
@@ -140,20 +117,8 @@ std::string SharedBlockName() {
 }
 
 struct SharedDeviceTable::Block {
-    int fd = -1;
+    std::unique_ptr<platform::SharedMemory> memory;
     uint8_t* view = nullptr;
-
-    // Holds the mutation lock for one read-modify-write.
-    class Guard {
-    public:
-        explicit Guard(int fd) : fd_(fd) { LockByte(fd_, kMutationByte, F_WRLCK, true); }
-        ~Guard() { LockByte(fd_, kMutationByte, F_UNLCK, false); }
-        Guard(const Guard&) = delete;
-        Guard& operator=(const Guard&) = delete;
-
-    private:
-        int fd_;
-    };
 
     int32_t ReferenceCount() const {
         return static_cast<int32_t>(LoadLe32(view + SharedBlockLayout::kOffsetReferenceCount));
@@ -179,38 +144,26 @@ struct SharedDeviceTable::Block {
         }
         StoreLe32(view + SharedBlockLayout::kOffsetRowCount, static_cast<uint32_t>(table.count));
     }
-
-    ~Block() {
-        if (view) munmap(view, SharedBlockLayout::kSize);
-        if (fd >= 0) close(fd);  // releases our locks
-    }
 };
 
 SharedDeviceTable::SharedDeviceTable() {
-    auto block = std::make_unique<Block>();
     const std::string name = SharedBlockName();
-    block->fd = name.empty() ? -1 : shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (block->fd >= 0) {
-        struct stat info {};
-        if (fstat(block->fd, &info) == 0 &&
-            (info.st_size >= static_cast<off_t>(SharedBlockLayout::kSize) ||
-             ftruncate(block->fd, SharedBlockLayout::kSize) == 0)) {
-            void* view = mmap(nullptr, SharedBlockLayout::kSize, PROT_READ | PROT_WRITE, MAP_SHARED,
-                              block->fd, 0);
-            if (view != MAP_FAILED) block->view = static_cast<uint8_t*>(view);
-        }
-    }
+    auto memory =
+        name.empty() ? nullptr : platform::SharedMemory::Open(name, SharedBlockLayout::kSize);
     std::lock_guard tableLock(gTableMutex);
-    if (!block->view) {
+    if (!memory) {
         // No block: this controller works on the process copy alone.
         if (gPrivateHolders++ == 0) gTable.Reset();
         return;
     }
+    auto block = std::make_unique<Block>();
+    block->view = memory->Data();
+    block->memory = std::move(memory);
     {
-        Block::Guard guard(block->fd);
+        platform::SharedMemory::Lock guard(*block->memory);
         // Nobody attached (a fresh block, or one a crashed process left) or a count that makes
         // no sense: start from an empty table.
-        const bool alone = LockByte(block->fd, kLivenessByte, F_WRLCK, false);
+        const bool alone = block->memory->Attach();
         const int32_t rowCount = block->RowCount();
         if (alone || block->ReferenceCount() < 0) block->SetReferenceCount(0);
         if (block->ReferenceCount() == 0 || rowCount < 0 || rowCount > kMaxDevices) {
@@ -218,7 +171,6 @@ SharedDeviceTable::SharedDeviceTable() {
             empty.Reset();
             block->StoreRows(empty);
         }
-        LockByte(block->fd, kLivenessByte, F_RDLCK, true);
         block->SetReferenceCount(block->ReferenceCount() + 1);
         block->LoadRows(gTable);
     }
@@ -231,7 +183,7 @@ SharedDeviceTable::~SharedDeviceTable() {
         --gPrivateHolders;
         return;
     }
-    Block::Guard guard(block_->fd);
+    platform::SharedMemory::Lock guard(*block_->memory);
     block_->SetReferenceCount(std::max(block_->ReferenceCount() - 1, 0));
 }
 
@@ -251,7 +203,7 @@ int SharedDeviceTable::Update(const std::function<void(DeviceTable&)>& update) {
         update(gTable);
         return gTable.count;
     }
-    Block::Guard guard(block_->fd);
+    platform::SharedMemory::Lock guard(*block_->memory);
     block_->LoadRows(gTable);
     update(gTable);
     block_->StoreRows(gTable);
@@ -260,7 +212,7 @@ int SharedDeviceTable::Update(const std::function<void(DeviceTable&)>& update) {
 
 int32_t SharedDeviceTable::SharedReferenceCount() const {
     if (!block_) return 0;
-    Block::Guard guard(block_->fd);
+    platform::SharedMemory::Lock guard(*block_->memory);
     return block_->ReferenceCount();
 }
 

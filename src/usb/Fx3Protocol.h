@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "platform/LittleEndian.h"
-#include "platform/UsbIoctl.h"
+#include "port/UsbIoctl.h"
 
 namespace lumora::usb {
 

@@ -9,6 +9,7 @@
 
 #include "lumora/host.h"
 #include "platform/Event.h"
+#include "port/ActivePort.h"
 #include "sim/SimCameraSet.h"
 #include "usb/UsbTestSupport.h"
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "port/ActivePort.h"
 #include "usb/CLumCy3Cam.h"
 #include "usb/ScriptedDevice.h"
 #include "usb/UsbTestSupport.h"

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/port_sim.h"
+#include "port/SimPort.h"
 
 namespace lumora::testing {
 

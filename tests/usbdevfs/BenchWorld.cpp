@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <future>
 
-#include "platform/port_libusb.h"
+#include "port/LibusbPort.h"
 
 namespace lumora::testing {
 namespace {

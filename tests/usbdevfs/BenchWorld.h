@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/UsbPort.h"
+#include "port/UsbPort.h"
 #include "tests/usbdevfs/EmulatedUsb.h"
 
 namespace lumora::testing {

@@ -6,8 +6,8 @@
 #include <array>
 #include <cstdint>
 
-#include "platform/UsbIoctl.h"
-#include "platform/UsbPort.h"
+#include "port/UsbIoctl.h"
+#include "port/UsbPort.h"
 
 namespace lumora::testing {
 

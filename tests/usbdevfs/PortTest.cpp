@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/Event.h"
-#include "platform/port_libusb.h"
+#include "port/LibusbPort.h"
 #include "tests/usbdevfs/BenchWorld.h"
 #include "tests/usbdevfs/BridgeInfoRequest.h"
 

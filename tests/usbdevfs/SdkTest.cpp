@@ -16,7 +16,7 @@
 
 #include "lumora/host.h"
 #include "lumora/lumora.h"
-#include "platform/port_libusb.h"
+#include "port/LibusbPort.h"
 #include "sim/SimSensorModel.h"
 #include "tests/usbdevfs/BenchWorld.h"
 #include "tests/usbdevfs/BridgeInfoRequest.h"

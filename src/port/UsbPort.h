@@ -2,8 +2,8 @@
 // The USB port: what the transport expects of the camera's kernel driver. It lists the
 // device-interface paths of a class GUID, opens a path, and carries out the driver's I/O control
 // requests, synchronously or with overlapped completion (an event, a result to poll, an abort
-// that completes what is pending). Backends: simulated cameras (port_sim.*) and libusb
-// (port_libusb.*); ActivePort() joins both.
+// that completes what is pending). Backends: simulated cameras (SimPort) and libusb
+// (LibusbPort); ActivePort() joins both.
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/Event.h"
-#include "platform/UsbIoctl.h"
+#include "port/UsbIoctl.h"
 
 namespace lumora::platform {
 
@@ -118,8 +118,5 @@ inline int SubscribeHotplug(HotplugCallback callback) {
 inline void UnsubscribeHotplug(int token) {
     HotplugHub::Instance().Unsubscribe(token);
 }
-
-// The port the transport uses: simulated cameras first, then real ones through libusb.
-UsbPort& ActivePort();
 
 }  // namespace lumora::platform

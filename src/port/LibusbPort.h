@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "platform/UsbPort.h"
+#include "port/UsbPort.h"
 
 namespace lumora::platform {
 
@@ -46,8 +46,6 @@ uint32_t ErrorFromLibusbStatus(int transferStatus);
 uint32_t ErrorFromLibusbError(int libusbError);
 // Product ids of the known camera types (the libusb backend lists only these).
 bool IsKnownCameraProduct(uint16_t productId);
-// The vendor id of real cameras, from LUMORA_USB_VENDOR_ID (hex); nothing when unset or bad.
-std::optional<uint16_t> CameraVendorIdFromEnvironment();
 
 // The libusb port. Its context and event thread start on first use and only when a vendor id
 // is configured; without one it finds nothing at once.

@@ -5,7 +5,9 @@
 #include <array>
 
 #include "lumora/host.h"
-#include "platform/UsbPort.h"
+#include "port/ActivePort.h"
+#include "port/SimPort.h"
+#include "sim/SimCameraSet.h"
 #include "usb/Fx3Protocol.h"
 #include "usb/UsbTestSupport.h"
 
@@ -162,6 +164,36 @@ TEST(HotplugHubTest, UnsubscribedCallbacksStopAndMayUnsubscribeThemselves) {
 TEST(InterfacePathTest, PathsUseLowerCaseHexAndTheGuid) {
     EXPECT_EQ(MakeInterfacePath(0xABCD, 0x3380, "inst"),
               "\\\\?\\usb#vid_abcd&pid_3380#inst#{328184c5-93e6-49b7-94b8-2ada13aabb39}");
+}
+
+// The port reaches the simulated cameras' owner only through the source attached to it: it asks
+// before every listing and open, and the source alone says whether simulated cameras are in use.
+TEST(SimPortSourceTest, ListingAndOpeningAskTheAttachedSource) {
+    sim::JoinPort();
+    auto& port = SimPort::Instance();
+    ASSERT_EQ(port.Source(), &sim::SimCameraSet::Instance());
+
+    struct CountingSource final : SimDeviceSource {
+        int asked = 0;
+        bool configured = false;
+        void PlugConfiguredDevices() override { ++asked; }
+        bool CamerasConfigured() const override { return configured; }
+    } source;
+    port.AttachSource(&source);
+    port.EnumerateInterfaces(kCameraInterfaceGuid);
+    uint32_t error = 0;
+    EXPECT_EQ(port.Open(MakeInterfacePath(0x1D50, 0x3380, "none"), false, &error), nullptr);
+    EXPECT_EQ(error, kErrorFileNotFound);
+    EXPECT_EQ(source.asked, 2);
+    EXPECT_FALSE(SimulatedCamerasInUse());
+    source.configured = true;
+    EXPECT_TRUE(SimulatedCamerasInUse());
+
+    // Without a source the bus is simply empty.
+    port.AttachSource(nullptr);
+    EXPECT_FALSE(SimulatedCamerasInUse());
+    EXPECT_TRUE(port.EnumerateInterfaces(kCameraInterfaceGuid).empty());
+    port.AttachSource(&sim::SimCameraSet::Instance());
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #pragma once
 // The simulated-camera backend of the USB port. It plays the kernel driver for in-process
 // devices: decodes each I/O control request and hands the camera side a setup packet or a bulk
-// transfer. The devices themselves (sim/) implement SimUsbDevice and are plugged in here.
+// transfer. The devices themselves implement SimUsbDevice and are plugged in here by their
+// source.
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -9,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/UsbPort.h"
+#include "port/UsbPort.h"
 
 namespace lumora::platform {
 
@@ -58,14 +59,32 @@ public:
     virtual void Disconnect() = 0;
 };
 
-// The simulated bus: which devices are plugged in. Plug and Unplug announce hot-plug events.
-// Thread-safe: mutex_ guards devices_.
-// True while simulated cameras are configured in this process (plugged in or not).
+// Whoever owns the simulated devices (the simulated camera set) attaches itself to the port as
+// their source. The port lies below it and cannot name it; this is how it reaches the owner.
+class SimDeviceSource {
+public:
+    virtual ~SimDeviceSource() = default;
+    // Called before every listing and open, so devices the environment asks for are plugged in
+    // before the first caller looks; the source makes it cheap after the first time.
+    virtual void PlugConfiguredDevices() = 0;
+    // True while simulated cameras are configured (plugged in or not).
+    virtual bool CamerasConfigured() const = 0;
+};
+
+// True while simulated cameras are configured in this process (plugged in or not); false when
+// no source is attached.
 bool SimulatedCamerasInUse();
 
+// The simulated bus: which devices are plugged in. Plug and Unplug announce hot-plug events.
+// Thread-safe: mutex_ guards devices_ and source_.
 class SimPort final : public UsbPort {
 public:
     static SimPort& Instance();
+
+    // The source stays attached until it detaches itself (null); it must outlive its
+    // attachment.
+    void AttachSource(SimDeviceSource* source);
+    SimDeviceSource* Source() const;
 
     std::vector<std::string> EnumerateInterfaces(const std::string& guid) override;
     std::unique_ptr<DeviceFile> Open(const std::string& path, bool overlapped,
@@ -80,6 +99,7 @@ private:
     std::shared_ptr<SimUsbDevice> Find(const std::string& path) const;
     mutable std::mutex mutex_;
     std::vector<std::shared_ptr<SimUsbDevice>> devices_;
+    SimDeviceSource* source_ = nullptr;
 };
 
 }  // namespace lumora::platform

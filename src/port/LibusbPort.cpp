@@ -1,5 +1,5 @@
 // Real cameras through libusb.
-#include "platform/port_libusb.h"
+#include "port/LibusbPort.h"
 
 #include <libusb.h>
 
@@ -19,6 +19,8 @@
 #include <vector>
 
 #include "platform/Event.h"
+#include "platform/Log.h"
+#include "port/CameraVendorId.h"
 
 namespace lumora::platform {
 namespace {
@@ -179,16 +181,6 @@ bool IsKnownCameraProduct(uint16_t productId) {
            kKnownProducts.end();
 }
 
-std::optional<uint16_t> CameraVendorIdFromEnvironment() {
-    const char* text = std::getenv("LUMORA_USB_VENDOR_ID");
-    if (!text || !*text) return std::nullopt;
-    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text += 2;
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(text, &end, 16);
-    if (end == text || *end != '\0' || value == 0 || value > 0xFFFF) return std::nullopt;
-    return static_cast<uint16_t>(value);
-}
-
 // ---- The port ----
 
 namespace {
@@ -199,25 +191,17 @@ namespace {
 // requests of a camera this process is using.
 constexpr auto kLinger = std::chrono::milliseconds(2000);
 
-bool DebugOutput() {
-    static const bool enabled = [] {
-        const char* text = std::getenv("LUMORA_DEBUG");
-        return text && *text && std::strcmp(text, "0") != 0;
-    }();
-    return enabled;
-}
-
 // A refused submit is most often the kernel's usbfs memory limit; say so once.
 void ReportSubmitFailure(int libusbError) {
     if (libusbError != LIBUSB_ERROR_NO_MEM && libusbError != LIBUSB_ERROR_IO) return;
     static std::atomic<bool> said{false};
-    if (!DebugOutput() || said.exchange(true)) return;
-    std::fprintf(stderr,
-                 "lumora: a USB transfer was refused (%s): the kernel's usbfs memory limit is "
-                 "probably too small for full-size frames. Fix: echo 0 | sudo tee "
-                 "/sys/module/usbcore/parameters/usbfs_memory_mb (or boot with "
-                 "usbcore.usbfs_memory_mb=0); `lumora doctor` shows the limit.\n",
-                 libusb_error_name(libusbError));
+    if (!LogEnabled(LogCategory::kPort) || said.exchange(true)) return;
+    Log(LogCategory::kPort, 1,
+        "lumora: a USB transfer was refused (%s): the kernel's usbfs memory limit is "
+        "probably too small for full-size frames. Fix: echo 0 | sudo tee "
+        "/sys/module/usbcore/parameters/usbfs_memory_mb (or boot with "
+        "usbcore.usbfs_memory_mb=0); `lumora doctor` shows the limit.\n",
+        libusb_error_name(libusbError));
 }
 
 // One opened camera, shared by every DeviceFile of this process on it: one libusb_open, and

@@ -1,12 +1,10 @@
 // The simulated bus as a kernel driver: requests are decoded here and handed to the device.
-#include "platform/port_sim.h"
+#include "port/SimPort.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <optional>
-
-#include "sim/SimCameraSet.h"
 
 namespace lumora::platform {
 namespace {
@@ -171,7 +169,7 @@ SimPort& SimPort::Instance() {
 }
 
 std::vector<std::string> SimPort::EnumerateInterfaces(const std::string& guid) {
-    sim::SimCameraSet::Instance().ApplyEnvironment();
+    if (auto* source = Source()) source->PlugConfiguredDevices();
     std::vector<std::string> paths;
     std::lock_guard lock(mutex_);
     for (const auto& device : devices_) {
@@ -194,7 +192,7 @@ std::vector<std::string> SimPort::EnumerateInterfaces(const std::string& guid) {
 
 std::unique_ptr<DeviceFile> SimPort::Open(const std::string& path, bool overlapped,
                                           uint32_t* error) {
-    sim::SimCameraSet::Instance().ApplyEnvironment();
+    if (auto* source = Source()) source->PlugConfiguredDevices();
     auto device = Find(path);
     if (!device) {
         if (error) *error = kErrorFileNotFound;
@@ -243,8 +241,19 @@ std::shared_ptr<SimUsbDevice> SimPort::Find(const std::string& path) const {
     return nullptr;
 }
 
+void SimPort::AttachSource(SimDeviceSource* source) {
+    std::lock_guard lock(mutex_);
+    source_ = source;
+}
+
+SimDeviceSource* SimPort::Source() const {
+    std::lock_guard lock(mutex_);
+    return source_;
+}
+
 bool SimulatedCamerasInUse() {
-    return sim::SimCameraSet::Instance().Count() > 0;
+    auto* source = SimPort::Instance().Source();
+    return source != nullptr && source->CamerasConfigured();
 }
 
 }  // namespace lumora::platform

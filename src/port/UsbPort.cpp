@@ -1,10 +1,7 @@
-// Overlapped completion, hot-plug subscriptions and the port that joins both backends.
-#include "platform/UsbPort.h"
+// Overlapped completion and hot-plug subscriptions, shared by every backend.
+#include "port/UsbPort.h"
 
 #include <cstdio>
-
-#include "platform/port_libusb.h"
-#include "platform/port_sim.h"
 
 namespace lumora::platform {
 
@@ -112,40 +109,6 @@ void HotplugHub::Notify(HotplugEvent event, const std::string& path) {
         for (const auto& entry : callbacks_) targets.push_back(entry.second);
     }
     for (const auto& callback : targets) (*callback)(event, path);
-}
-
-namespace {
-
-// Simulated cameras first, then real ones. A path is tried on the simulated bus and, when
-// nothing answers there, on libusb.
-class CombinedPort final : public UsbPort {
-public:
-    std::vector<std::string> EnumerateInterfaces(const std::string& guid) override {
-        auto paths = SimPort::Instance().EnumerateInterfaces(guid);
-        auto real = LibusbPort::Instance().EnumerateInterfaces(guid);
-        paths.insert(paths.end(), real.begin(), real.end());
-        return paths;
-    }
-    std::unique_ptr<DeviceFile> Open(const std::string& path, bool overlapped,
-                                     uint32_t* error) override {
-        uint32_t simError = kErrorSuccess;
-        if (auto file = SimPort::Instance().Open(path, overlapped, &simError)) {
-            if (error) *error = kErrorSuccess;
-            return file;
-        }
-        if (simError != kErrorFileNotFound) {
-            if (error) *error = simError;
-            return nullptr;
-        }
-        return LibusbPort::Instance().Open(path, overlapped, error);
-    }
-};
-
-}  // namespace
-
-UsbPort& ActivePort() {
-    static CombinedPort port;
-    return port;
 }
 
 }  // namespace lumora::platform

@@ -6,7 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/port_libusb.h"
+#include "port/CameraVendorId.h"
+#include "port/LibusbPort.h"
 
 namespace lumora::platform {
 namespace {
