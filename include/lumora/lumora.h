@@ -29,8 +29,9 @@
  * - **Threads.** Every function may be called from any thread, and calls on different
  *   handles are independent. On one handle, starting and ending captures are serialised inside
  *   the library, and image reads, frame processing and copies to the caller never overlap.
- *   Lumora_SetDeviceNumber() and Lumora_Release() may overlap other calls (a call already
- *   running keeps its session alive until it returns), but not each other. The three settings
+ *   Lumora_Release() may overlap other calls on the handle (a call already running keeps its
+ *   session alive until it returns). Lumora_SetDeviceNumber() ends a running capture itself;
+ *   call it while no other thread uses the handle. The three settings
  *   dialogs have their own rule (Lumora_SetCameraDlg()). A frame window's callback
  *   (LumoraHost_CreateCallbackWindow()) runs on its own thread and may call any function,
  *   including Lumora_StopPreview() and Lumora_Close(). See @ref threads.
@@ -298,7 +299,7 @@ LUMORA_API int Lumora_EnumDeviceW(int handle, LUMORA_WCHAR* names); /* 10 slots 
  * @par Capture states
  * Any; a capture of the previous camera is ended first (as by Lumora_Close()).
  * @par Threads
- * Any thread; not at the same time as Lumora_Release() on the same handle.
+ * Any thread, while no other thread uses the handle.
  */
 LUMORA_API int Lumora_SetDeviceNumber(int handle, int number);
 /**
@@ -501,14 +502,13 @@ LUMORA_API int Lumora_Close(int handle);
  * a non-zero size it is a window of its own. All zero: no preview window.
  * @param handle Session handle.
  * @param parent A wrapped native window (LumoraHost_WrapX11Window()) or null.
- * @param x Left edge in the parent, pixels.
- * @param y Top edge in the parent, pixels.
- * @param width Width in pixels.
- * @param height Height in pixels.
+ * @param x Left edge in the parent, pixels; -32767..32767 with a parent.
+ * @param y Top edge in the parent, pixels; -32767..32767 with a parent.
+ * @param width Width in pixels; 0..8192 with a parent.
+ * @param height Height in pixels; 0..8192 with a parent.
  * @return 1 on success.
  * @par Errors
- * 9 for a placement no window can have (a parent that is not a native window); the earlier
- * placement stays.
+ * 9 for a placement outside those ranges; the earlier placement stays.
  */
 LUMORA_API int Lumora_SetPreviewWindow(int handle, HWND parent, int x, int y, int width,
                                        int height);
