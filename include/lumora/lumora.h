@@ -392,8 +392,8 @@ LUMORA_API int Lumora_Preview(int handle);
  * 4 when the preview window cannot be made; 8 when the run cannot start (with the reason
  * before it: 2, 7, 5 or 6); per frame, 5, 8 and 13, also in the frame message.
  * @par Capture states
- * Idle (starts a run) or preview run (replaces window and buffer); refused (1, then 8) in
- * single-frame capture and during a trigger run.
+ * Idle (starts a run) or preview run (replaces window and buffer). In single-frame capture and
+ * during a trigger run it records 1, then ends that mode as Lumora_Close() does and records 8.
  * @par Threads
  * The frame messages arrive on frameWindow's thread. The buffer and the ::LUMORA_FRAME_INFO
  * record are rewritten at the next frame: read them in the message handler, or copy what you
@@ -1623,7 +1623,8 @@ LUMORA_API int Lumora_GetIOPort(int handle, unsigned char* value);
  * the preview window; 12 when the run cannot start or the file cannot be opened; 3 without a
  * thread; 12 later when a write fails (the file is finished with what it has).
  * @par Capture states
- * Idle or preview run; during single-frame capture or a trigger run the run cannot start (12).
+ * Idle or preview run. In single-frame capture and during a trigger run the preview cannot
+ * start (1): that mode is ended as by Lumora_Close() and 12 is recorded.
  */
 LUMORA_API int Lumora_Record(int handle, const char* fileName, int durationMs, int showWindow);
 /**
