@@ -11,6 +11,7 @@ LUMORA_PACKAGES=(
   libx11-dev libxext-dev libxcomposite-dev xvfb xauth libgtk-3-dev libopencv-imgproc-dev
   gettext fonts-noto-cjk
   umockdev libumockdev-dev
+  doxygen graphviz
 )
 
 lumora_install_deps() {
