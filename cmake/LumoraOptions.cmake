@@ -37,16 +37,17 @@ endfunction()
 
 include(GoogleTest)
 
-# lumora_discover_tests(<target> <subsystem> [TIMEOUT <s>] [SERIAL <regex>]
+# lumora_discover_tests(<target> <subsystem> [TIMEOUT <s>] [SERIAL <regex>] [RACE <regex>]
 #                       [ENVIRONMENT <var=value>...]):
 # registers every case of a GoogleTest program with CTest as <subsystem>.<Suite>.<Case>, with the
 # subsystem as its label, so `ctest -L <subsystem>` runs one layer and a failure names its case.
 # Each case runs in a process of its own, with a settings folder and a device block of its own
 # (cases of one program may run side by side). The cases are listed when CTest runs, through
 # the target's CROSSCOMPILING_EMULATOR when it has one, not when the program is built. Cases
-# whose <Suite>.<Case> matches SERIAL run with no other test beside them.
+# whose <Suite>.<Case> matches SERIAL run with no other test beside them; those matching RACE
+# get the label `race` as well (races whose faults only the sanitizer builds see).
 function(lumora_discover_tests target subsystem)
-  cmake_parse_arguments(arg "" "TIMEOUT;SERIAL" "ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(arg "" "TIMEOUT;SERIAL;RACE" "ENVIRONMENT" ${ARGN})
   if(NOT arg_TIMEOUT)
     set(arg_TIMEOUT 600)
   endif()
@@ -64,6 +65,7 @@ function(lumora_discover_tests target subsystem)
   set(SUBSYSTEM ${subsystem})
   set(HOME "${CMAKE_BINARY_DIR}/test-config/${subsystem}")
   set(SERIAL "${arg_SERIAL}")
+  set(RACE "${arg_RACE}")
   lumora_test_block_name(BLOCK ${subsystem})
   set(EXTRA "")
   foreach(entry IN LISTS arg_ENVIRONMENT)
@@ -78,7 +80,8 @@ endfunction()
 
 # lumora_add_test(<subsystem> <sources...>): one GoogleTest program per subsystem folder, its
 # cases registered one by one (above). LUMORA_TEST_ENVIRONMENT_<subsystem> adds to their
-# environment; LUMORA_TEST_SERIAL_<subsystem> names the cases that must run alone.
+# environment; LUMORA_TEST_SERIAL_<subsystem> names the cases that must run alone and
+# LUMORA_TEST_RACE_<subsystem> those labelled `race`.
 function(lumora_add_test subsystem)
   set(target test_${subsystem})
   add_executable(${target} ${ARGN} ${PROJECT_SOURCE_DIR}/tests/PrivateSimBus.cpp)
@@ -87,5 +90,5 @@ function(lumora_add_test subsystem)
   # X11TestDisplay.h keeps test windows' contents apart through the Composite extension.
   target_link_libraries(${target} PRIVATE X11::Xcomposite)
   lumora_discover_tests(${target} ${subsystem} SERIAL "${LUMORA_TEST_SERIAL_${subsystem}}"
-    ENVIRONMENT ${LUMORA_TEST_ENVIRONMENT_${subsystem}})
+    RACE "${LUMORA_TEST_RACE_${subsystem}}" ENVIRONMENT ${LUMORA_TEST_ENVIRONMENT_${subsystem}})
 endfunction()

@@ -39,6 +39,46 @@ int CSensorBase::RangeSeconds(double stored, int32_t supported, double* out) {
     return supported;
 }
 
+// The destructor and the table's rows: the 152 entries of the operation table.
+#define LUMORA_SENSOR_COUNT(...) +1
+static_assert(1 LUMORA_SENSOR_OPERATIONS(LUMORA_SENSOR_COUNT, LUMORA_SENSOR_COUNT,
+                                         LUMORA_SENSOR_COUNT, LUMORA_SENSOR_COUNT,
+                                         LUMORA_SENSOR_COUNT) == 152);
+#undef LUMORA_SENSOR_COUNT
+
+// The bodies the table gives; a "not implemented" body ignores its parameters.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-parameter"
+#define LUMORA_SENSOR_FIXED(name, parameters, result) \
+    int CSensorBase::name parameters {                \
+        return result;                                \
+    }
+#define LUMORA_SENSOR_RANGE(name, value, supported)      \
+    int CSensorBase::name(int* out) {                    \
+        platform::CriticalSectionLock lock(opLock_);     \
+        return Range(info_.value, info_.supported, out); \
+    }
+#define LUMORA_SENSOR_SECONDS(name, value, supported)           \
+    int CSensorBase::name(double* out) {                        \
+        platform::CriticalSectionLock lock(opLock_);            \
+        return RangeSeconds(info_.value, info_.supported, out); \
+    }
+#define LUMORA_SENSOR_WORD(name, field)              \
+    int CSensorBase::name() {                        \
+        platform::CriticalSectionLock lock(opLock_); \
+        return info_.field;                          \
+    }
+#define LUMORA_SENSOR_OWN(name, parameters)
+LUMORA_SENSOR_OPERATIONS(LUMORA_SENSOR_FIXED, LUMORA_SENSOR_RANGE, LUMORA_SENSOR_SECONDS,
+                         LUMORA_SENSOR_WORD, LUMORA_SENSOR_OWN)
+#undef LUMORA_SENSOR_FIXED
+#undef LUMORA_SENSOR_RANGE
+#undef LUMORA_SENSOR_SECONDS
+#undef LUMORA_SENSOR_WORD
+#undef LUMORA_SENSOR_OWN
+#pragma GCC diagnostic pop
+
+// The base's own bodies.
 int CSensorBase::SetTypeCode(int code) {
     typeCode_.store(code);
     return 1;
@@ -50,21 +90,6 @@ int CSensorBase::SetTriggerModeValue(int word) {
 int CSensorBase::GetTriggerModeValue() {
     return triggerModeWord_.load();
 }
-int CSensorBase::ProbeSensor() {
-    return 0;
-}
-int CSensorBase::InitializeSensor() {
-    return 0;
-}
-int CSensorBase::VerifyModelText() {
-    return 0;
-}
-int CSensorBase::SetFpgaControlBit(int) {
-    return 0;
-}
-int CSensorBase::SetReadoutWindow(int, int, int, int, int) {
-    return 0;
-}
 int CSensorBase::GetReadoutWindow(int* x, int* width, int* y, int* height, int* mode) {
     platform::CriticalSectionLock lock(opLock_);
     if (x != nullptr) *x = info_.windowX;
@@ -74,304 +99,8 @@ int CSensorBase::GetReadoutWindow(int* x, int* width, int* y, int* height, int* 
     if (mode != nullptr) *mode = info_.readoutMode;
     return 0;
 }
-int CSensorBase::SetTriggerMode(int) {
-    return 0;
-}
 int CSensorBase::GetTriggerMode(int* mode) {
     if (mode != nullptr) *mode = triggerModeWord_.load();
-    return 0;
-}
-int CSensorBase::StoreOptionWord(int) {
-    return 0;
-}
-int CSensorBase::HasOptionWord() {
-    return 0;
-}
-int CSensorBase::CheckFpgaVersion() {
-    return 0;
-}
-int CSensorBase::SetHighBitDepth(int) {
-    return 0;
-}
-int CSensorBase::SetExposureLines(uint32_t) {
-    return 0;
-}
-
-int CSensorBase::GetExposureLines(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.exposureLines.current, info_.exposureLines.supported, v);
-}
-int CSensorBase::SetGain(int) {
-    return 0;
-}
-int CSensorBase::GetGain(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.gain.current, info_.gain.supported, v);
-}
-int CSensorBase::SetRedGain(int) {
-    return 0;
-}
-int CSensorBase::GetRedGain(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.redGain.current, info_.redGain.supported, v);
-}
-int CSensorBase::SetGreen1Gain(int) {
-    return 0;
-}
-int CSensorBase::GetGreen1Gain(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.green1Gain.current, info_.green1Gain.supported, v);
-}
-int CSensorBase::SetGreen2Gain(int) {
-    return 0;
-}
-int CSensorBase::GetGreen2Gain(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.green2Gain.current, info_.green2Gain.supported, v);
-}
-int CSensorBase::SetBlueGain(int) {
-    return 0;
-}
-int CSensorBase::GetBlueGain(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.blueGain.current, info_.blueGain.supported, v);
-}
-int CSensorBase::GetExposureLinesMin(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.exposureLines.min, info_.exposureLines.supported, v);
-}
-int CSensorBase::GetExposureLinesMax(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.exposureLines.max, info_.exposureLines.supported, v);
-}
-int CSensorBase::GetExposureLinesDefault(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.exposureLines.defaultValue, info_.exposureLines.supported, v);
-}
-int CSensorBase::GetGainMin(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.gain.min, info_.gain.supported, v);
-}
-int CSensorBase::GetGainMax(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.gain.max, info_.gain.supported, v);
-}
-int CSensorBase::GetGainDefault(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.gain.defaultValue, info_.gain.supported, v);
-}
-// The colour gains share one range; the red group carries it.
-int CSensorBase::GetColorGainMin(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.redGain.min, info_.redGain.supported, v);
-}
-int CSensorBase::GetColorGainMax(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.redGain.max, info_.redGain.supported, v);
-}
-int CSensorBase::GetColorGainDefault(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.redGain.defaultValue, info_.redGain.supported, v);
-}
-int CSensorBase::SetTapGain(int, int) {
-    return 0;
-}
-int CSensorBase::GetTapGain(int, int*) {
-    return 0;
-}
-int CSensorBase::GetTapGainMin(int*) {
-    return 0;
-}
-int CSensorBase::GetTapGainMax(int*) {
-    return 0;
-}
-int CSensorBase::GetTapGainDefault(int*) {
-    return 0;
-}
-int CSensorBase::SetTapOffset(int, int) {
-    return 0;
-}
-int CSensorBase::GetTapOffset(int, int*) {
-    return 0;
-}
-int CSensorBase::GetTapOffsetMin(int*) {
-    return 0;
-}
-int CSensorBase::GetTapOffsetMax(int*) {
-    return 0;
-}
-int CSensorBase::GetTapOffsetDefault(int*) {
-    return 0;
-}
-int CSensorBase::IsBlackLevelSupported() {
-    platform::CriticalSectionLock lock(opLock_);
-    return info_.blackLevel.supported;
-}
-int CSensorBase::SetBlackLevel(int) {
-    return 0;
-}
-int CSensorBase::GetBlackLevel(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.blackLevel.current, info_.blackLevel.supported, v);
-}
-int CSensorBase::GetBlackLevelMin(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.blackLevel.min, info_.blackLevel.supported, v);
-}
-int CSensorBase::GetBlackLevelMax(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.blackLevel.max, info_.blackLevel.supported, v);
-}
-int CSensorBase::GetBlackLevelDefault(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.blackLevel.defaultValue, info_.blackLevel.supported, v);
-}
-int CSensorBase::IsSensorModeSupported() {
-    platform::CriticalSectionLock lock(opLock_);
-    return info_.sensorModeSupported;
-}
-int CSensorBase::SetSensorMode(int) {
-    return 0;
-}
-int CSensorBase::GetSensorMode(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.sensorMode, info_.sensorModeSupported, v);
-}
-int CSensorBase::IsLevelPairSupported() {
-    platform::CriticalSectionLock lock(opLock_);
-    return info_.levelPairSupported;
-}
-int CSensorBase::GetLevelPairMin(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.levelPairMin, info_.levelPairSupported, v);
-}
-int CSensorBase::GetLevelPairMax(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.levelPairMax, info_.levelPairSupported, v);
-}
-int CSensorBase::GetLevelADefault(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.levelADefault, info_.levelPairSupported, v);
-}
-int CSensorBase::GetLevelBDefault(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.levelBDefault, info_.levelPairSupported, v);
-}
-int CSensorBase::GetLevelA(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.levelA, info_.levelPairSupported, v);
-}
-int CSensorBase::GetLevelB(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.levelB, info_.levelPairSupported, v);
-}
-int CSensorBase::SetLevelA(int) {
-    return 0;
-}
-int CSensorBase::SetLevelB(int) {
-    return 0;
-}
-int CSensorBase::ReadLevelA(int*) {
-    return 0;
-}
-int CSensorBase::ReadLevelB(int*) {
-    return 0;
-}
-int CSensorBase::GetLevelLabel(int, char*, int) {
-    return 0;
-}
-int CSensorBase::SetExposureTime(int) {
-    return 0;
-}
-int CSensorBase::GetExposureTime(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.exposureTime.current, info_.exposureTime.supported, v);
-}
-int CSensorBase::GetExposureTimeMin(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.exposureTime.min, info_.exposureTime.supported, v);
-}
-int CSensorBase::GetExposureTimeMax(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.exposureTime.max, info_.exposureTime.supported, v);
-}
-int CSensorBase::GetExposureTimeDefault(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.exposureTime.defaultValue, info_.exposureTime.supported, v);
-}
-int CSensorBase::SetMirrorV(int) {
-    return 0;
-}
-int CSensorBase::GetMirrorV(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.mirrorV, info_.mirrorVSupported, v);
-}
-int CSensorBase::SetMirrorH(int) {
-    return 0;
-}
-int CSensorBase::GetMirrorH(int* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return Range(info_.mirrorH, info_.mirrorHSupported, v);
-}
-int CSensorBase::GetMirrorVDefault() {
-    platform::CriticalSectionLock lock(opLock_);
-    return info_.mirrorVDefault;
-}
-int CSensorBase::GetMirrorHDefault() {
-    platform::CriticalSectionLock lock(opLock_);
-    return info_.mirrorHDefault;
-}
-int CSensorBase::IsMirrorVSupported() {
-    platform::CriticalSectionLock lock(opLock_);
-    return info_.mirrorVSupported;
-}
-int CSensorBase::IsMirrorHSupported() {
-    platform::CriticalSectionLock lock(opLock_);
-    return info_.mirrorHSupported;
-}
-int CSensorBase::VariantCapabilityFlag(int, int*) {
-    return 0;
-}
-int CSensorBase::WriteRegister(int, int) {
-    return 0;
-}
-int CSensorBase::ReadRegister(int, int*) {
-    return 0;
-}
-int CSensorBase::WriteRegisterLocked(int, int) {
-    return 0;
-}
-int CSensorBase::ReadRegisterLocked(int, int*) {
-    return 0;
-}
-int CSensorBase::SetVariantOption(int) {
-    return 0;
-}
-int CSensorBase::GetVariantOption(int*) {
-    return 0;
-}
-int CSensorBase::Reserved1() {
-    return 0;
-}
-int CSensorBase::Reserved2() {
-    return 0;
-}
-int CSensorBase::Reserved3() {
-    return 0;
-}
-int CSensorBase::Reserved4() {
-    return 0;
-}
-int CSensorBase::SetClockMode(int) {
-    return 0;
-}
-int CSensorBase::GetClockMode(int*, int, int) {
-    return 0;
-}
-int CSensorBase::Reserved5() {
-    return 0;
-}
-int CSensorBase::Reserved6() {
     return 0;
 }
 int CSensorBase::GetSensorInfo(SensorInfo* info) {
@@ -379,179 +108,6 @@ int CSensorBase::GetSensorInfo(SensorInfo* info) {
     platform::CriticalSectionLock lock(opLock_);
     *info = info_;
     return 1;
-}
-int CSensorBase::RestartStreaming() {
-    return 0;
-}
-int CSensorBase::SignalAuxDevice() {
-    return 0;
-}
-int CSensorBase::IsInternalCorrectionAvailable() {
-    return 0;
-}
-int CSensorBase::SetInternalCorrection(int) {
-    return 0;
-}
-int CSensorBase::GetInternalCorrection(int*) {
-    return 0;
-}
-int CSensorBase::HasCooler() {
-    return 0;
-}
-int CSensorBase::IsCoolerOn() {
-    return 0;
-}
-int CSensorBase::SetCoolerOn(int) {
-    return 0;
-}
-int CSensorBase::HasTemperatureSensor() {
-    return 0;
-}
-int CSensorBase::GetSensorTemperature(double*) {
-    return 0;
-}
-int CSensorBase::RunCalibration() {
-    return 0;
-}
-int CSensorBase::StartSensorThread() {
-    return 0;
-}
-int CSensorBase::StopSensorThread(int) {
-    return 0;
-}
-int CSensorBase::IsSensorThreadRunning() {
-    return 0;
-}
-int CSensorBase::GetFirstFrameWithin(uint32_t*) {
-    return 0;
-}
-int CSensorBase::SetCalibrationEnabled(int) {
-    return 0;
-}
-int CSensorBase::HasOutputSwitch() {
-    return 0;
-}
-int CSensorBase::GetOutputSwitch(int*) {
-    return 0;
-}
-int CSensorBase::SetOutputSwitch(int) {
-    return 0;
-}
-int CSensorBase::ReadSerialText(char*, int) {
-    return 0;
-}
-int CSensorBase::WriteSerialText(const char*, int) {
-    return 0;
-}
-int CSensorBase::CheckFpgaFeature() {
-    return 0;
-}
-int CSensorBase::DetectAuxBoard() {
-    return 0;
-}
-int CSensorBase::SetAuxBoardMode(int) {
-    return 0;
-}
-int CSensorBase::HasDetectorTemperature() {
-    return 0;
-}
-int CSensorBase::Reserved7() {
-    return 0;
-}
-int CSensorBase::Reserved8() {
-    return 0;
-}
-int CSensorBase::GetDetectorTemperature(double*) {
-    return 0;
-}
-int CSensorBase::SetDetectorTemperature(double) {
-    return 0;
-}
-int CSensorBase::IsExposureSecondsSupported() {
-    platform::CriticalSectionLock lock(opLock_);
-    return info_.exposureSecondsSupported;
-}
-int CSensorBase::GetExposureSecondsMin(double* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return RangeSeconds(info_.exposureSecondsMin, info_.exposureSecondsSupported, v);
-}
-int CSensorBase::GetExposureSecondsMax(double* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return RangeSeconds(info_.exposureSecondsMax, info_.exposureSecondsSupported, v);
-}
-int CSensorBase::GetExposureSecondsDefault(double* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return RangeSeconds(info_.exposureSecondsDefault, info_.exposureSecondsSupported, v);
-}
-int CSensorBase::GetExposureSeconds(double* v) {
-    platform::CriticalSectionLock lock(opLock_);
-    return RangeSeconds(info_.exposureSeconds, info_.exposureSecondsSupported, v);
-}
-int CSensorBase::SetExposureSeconds(double) {
-    return 0;
-}
-int CSensorBase::HasResponseMode() {
-    return 0;
-}
-int CSensorBase::GetResponseMode(int*) {
-    return 0;
-}
-int CSensorBase::SetResponseMode(int) {
-    return 0;
-}
-int CSensorBase::CheckCorrectionState() {
-    return 0;
-}
-int CSensorBase::GetCorrectionInfo(int*) {
-    return 0;
-}
-int CSensorBase::IsStreamReady() {
-    return 0;
-}
-int CSensorBase::GetControlFlag() {
-    return -1;
-}
-int CSensorBase::SetControlFlag(int) {
-    return 0;
-}
-int CSensorBase::HasGainStage() {
-    return 0;
-}
-int CSensorBase::GetGainStage() {
-    return -1;
-}
-int CSensorBase::SetGainStage(int) {
-    return 0;
-}
-int CSensorBase::SupportsOutputFormatA() {
-    return 1;
-}
-int CSensorBase::SupportsOutputFormatB() {
-    return 1;
-}
-int CSensorBase::SupportsOutputFormatC() {
-    return 1;
-}
-int CSensorBase::GetAuxStatus(int*) {
-    return 0;
-}
-int CSensorBase::SetAuxStatus(int) {
-    return 0;
-}
-int CSensorBase::ResetAuxBoard() {
-    return 0;
-}
-int CSensorBase::PollAuxBoard() {
-    return 0;
-}
-int CSensorBase::ReadAuxBoardInfo(uint8_t*, int) {
-    return 0;
-}
-int CSensorBase::RestartAuxBoard() {
-    return 0;
-}
-int CSensorBase::GetReadoutKind() {
-    return 0;
 }
 
 // --- shared helpers ---

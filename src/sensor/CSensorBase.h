@@ -15,6 +15,7 @@
 
 #include "platform/CriticalSection.h"
 #include "sensor/SensorInfo.h"
+#include "sensor/SensorOperations.h"
 
 namespace lumora {
 
@@ -35,161 +36,19 @@ public:
     CSensorBase(const CSensorBase&) = delete;
     CSensorBase& operator=(const CSensorBase&) = delete;
 
-    virtual int SetTypeCode(int code);
-    virtual int SetTriggerModeValue(int word);
-    virtual int GetTriggerModeValue();
-    virtual int ProbeSensor();
-    virtual int InitializeSensor();
-    virtual int VerifyModelText();
-    virtual int SetFpgaControlBit(int on);
-    virtual int SetReadoutWindow(int x, int width, int y, int height, int mode);
-    virtual int GetReadoutWindow(int* x, int* width, int* y, int* height, int* mode);
-    virtual int SetTriggerMode(int mode);
-    virtual int GetTriggerMode(int* mode);
-    virtual int StoreOptionWord(int word);
-    virtual int HasOptionWord();
-    virtual int CheckFpgaVersion();
-    virtual int SetHighBitDepth(int flag);
-    virtual int SetExposureLines(uint32_t lines);
-    virtual int GetExposureLines(int* lines);
-    virtual int SetGain(int gain);
-    virtual int GetGain(int* gain);
-    virtual int SetRedGain(int gain);
-    virtual int GetRedGain(int* gain);
-    virtual int SetGreen1Gain(int gain);
-    virtual int GetGreen1Gain(int* gain);
-    virtual int SetGreen2Gain(int gain);
-    virtual int GetGreen2Gain(int* gain);
-    virtual int SetBlueGain(int gain);
-    virtual int GetBlueGain(int* gain);
-    virtual int GetExposureLinesMin(int* value);
-    virtual int GetExposureLinesMax(int* value);
-    virtual int GetExposureLinesDefault(int* value);
-    virtual int GetGainMin(int* value);
-    virtual int GetGainMax(int* value);
-    virtual int GetGainDefault(int* value);
-    virtual int GetColorGainMin(int* value);
-    virtual int GetColorGainMax(int* value);
-    virtual int GetColorGainDefault(int* value);
-    virtual int SetTapGain(int tap, int value);
-    virtual int GetTapGain(int tap, int* value);
-    virtual int GetTapGainMin(int* value);
-    virtual int GetTapGainMax(int* value);
-    virtual int GetTapGainDefault(int* value);
-    virtual int SetTapOffset(int tap, int value);
-    virtual int GetTapOffset(int tap, int* value);
-    virtual int GetTapOffsetMin(int* value);
-    virtual int GetTapOffsetMax(int* value);
-    virtual int GetTapOffsetDefault(int* value);
-    virtual int IsBlackLevelSupported();
-    virtual int SetBlackLevel(int level);
-    virtual int GetBlackLevel(int* level);
-    virtual int GetBlackLevelMin(int* value);
-    virtual int GetBlackLevelMax(int* value);
-    virtual int GetBlackLevelDefault(int* value);
-    virtual int IsSensorModeSupported();
-    virtual int SetSensorMode(int mode);
-    virtual int GetSensorMode(int* mode);
-    virtual int IsLevelPairSupported();
-    virtual int GetLevelPairMin(int* value);
-    virtual int GetLevelPairMax(int* value);
-    virtual int GetLevelADefault(int* value);
-    virtual int GetLevelBDefault(int* value);
-    virtual int GetLevelA(int* value);
-    virtual int GetLevelB(int* value);
-    virtual int SetLevelA(int value);
-    virtual int SetLevelB(int value);
-    virtual int ReadLevelA(int* value);
-    virtual int ReadLevelB(int* value);
-    virtual int GetLevelLabel(int index, char* text, int length);
-    virtual int SetExposureTime(int tenthsOfMs);
-    virtual int GetExposureTime(int* value);
-    virtual int GetExposureTimeMin(int* value);
-    virtual int GetExposureTimeMax(int* value);
-    virtual int GetExposureTimeDefault(int* value);
-    virtual int SetMirrorV(int on);
-    virtual int GetMirrorV(int* on);
-    virtual int SetMirrorH(int on);
-    virtual int GetMirrorH(int* on);
-    virtual int GetMirrorVDefault();
-    virtual int GetMirrorHDefault();
-    virtual int IsMirrorVSupported();
-    virtual int IsMirrorHSupported();
-    virtual int VariantCapabilityFlag(int value, int* rate);
-    virtual int WriteRegister(int reg, int value);
-    virtual int ReadRegister(int reg, int* value);
-    virtual int WriteRegisterLocked(int reg, int value);
-    virtual int ReadRegisterLocked(int reg, int* value);
-    virtual int SetVariantOption(int value);
-    virtual int GetVariantOption(int* value);
-    virtual int Reserved1();
-    virtual int Reserved2();
-    virtual int Reserved3();
-    virtual int Reserved4();
-    virtual int SetClockMode(int mode);
-    virtual int GetClockMode(int* value, int first, int second);
-    virtual int Reserved5();
-    virtual int Reserved6();
-    virtual int GetSensorInfo(SensorInfo* info);
-    virtual int RestartStreaming();
-    virtual int SignalAuxDevice();
-    virtual int IsInternalCorrectionAvailable();
-    virtual int SetInternalCorrection(int level);
-    virtual int GetInternalCorrection(int* level);
-    virtual int HasCooler();
-    virtual int IsCoolerOn();
-    virtual int SetCoolerOn(int on);
-    virtual int HasTemperatureSensor();
-    virtual int GetSensorTemperature(double* degrees);
-    virtual int RunCalibration();
-    virtual int StartSensorThread();
-    virtual int StopSensorThread(int wait);
-    virtual int IsSensorThreadRunning();
-    virtual int SetCalibrationEnabled(int on);
-    virtual int HasOutputSwitch();
-    virtual int GetOutputSwitch(int* value);
-    virtual int SetOutputSwitch(int value);
-    virtual int ReadSerialText(char* text, int length);
-    virtual int WriteSerialText(const char* text, int length);
-    virtual int CheckFpgaFeature();
-    virtual int DetectAuxBoard();
-    virtual int SetAuxBoardMode(int mode);
-    virtual int HasDetectorTemperature();
-    virtual int Reserved7();
-    virtual int Reserved8();
-    virtual int GetDetectorTemperature(double* degrees);
-    virtual int SetDetectorTemperature(double degrees);
-    virtual int IsExposureSecondsSupported();
-    virtual int GetExposureSecondsMin(double* value);
-    virtual int GetExposureSecondsMax(double* value);
-    virtual int GetExposureSecondsDefault(double* value);
-    virtual int GetExposureSeconds(double* value);
-    virtual int SetExposureSeconds(double seconds);
-    virtual int HasResponseMode();
-    virtual int GetResponseMode(int* mode);
-    virtual int SetResponseMode(int mode);
-    virtual int CheckCorrectionState();
-    virtual int GetCorrectionInfo(int* value);
-    virtual int IsStreamReady();
-    virtual int GetControlFlag();
-    virtual int SetControlFlag(int flag);
-    virtual int HasGainStage();
-    virtual int GetGainStage();
-    virtual int SetGainStage(int stage);
-    virtual int SupportsOutputFormatA();
-    virtual int SupportsOutputFormatB();
-    virtual int SupportsOutputFormatC();
-    virtual int GetAuxStatus(int* value);
-    virtual int SetAuxStatus(int value);
-    virtual int ResetAuxBoard();
-    virtual int PollAuxBoard();
-    virtual int ReadAuxBoardInfo(uint8_t* data, int length);
-    virtual int RestartAuxBoard();
-    virtual int GetReadoutKind();
-    // How long, from now, the sensor may take to finish its first whole frame in free run: the
-    // frame under way (begun at the timing before the last change, perhaps) and one frame at the
-    // current timing with its readout. 0 when the sensor cannot tell.
-    virtual int GetFirstFrameWithin(uint32_t* milliseconds);
+    // The operations in table order, declared from the table (SensorOperations.h says what
+    // the base does for each).
+#define LUMORA_SENSOR_DECLARE(name, parameters, ...) virtual int name parameters;
+#define LUMORA_SENSOR_DECLARE_RANGE(name, ...) virtual int name(int* value);
+#define LUMORA_SENSOR_DECLARE_SECONDS(name, ...) virtual int name(double* value);
+#define LUMORA_SENSOR_DECLARE_WORD(name, ...) virtual int name();
+    LUMORA_SENSOR_OPERATIONS(LUMORA_SENSOR_DECLARE, LUMORA_SENSOR_DECLARE_RANGE,
+                             LUMORA_SENSOR_DECLARE_SECONDS, LUMORA_SENSOR_DECLARE_WORD,
+                             LUMORA_SENSOR_DECLARE)
+#undef LUMORA_SENSOR_DECLARE
+#undef LUMORA_SENSOR_DECLARE_RANGE
+#undef LUMORA_SENSOR_DECLARE_SECONDS
+#undef LUMORA_SENSOR_DECLARE_WORD
 
     // Shared helpers (not part of the variant table).
     // Readout reset pulse on the FPGA; skipped while the reset-pulse enable is clear.
@@ -200,10 +59,18 @@ public:
     // it could not be read.
     uint16_t CapabilityWord();
 
-    int TypeCode() const { return typeCode_; }
-    uint8_t BusAddress() const { return busAddress_; }
-    CControllerBase* Controller() const { return controller_; }
-    bool ResetPulseEnabled() const { return resetPulseEnable_.load(); }
+    int TypeCode() const {
+        return typeCode_;
+    }
+    uint8_t BusAddress() const {
+        return busAddress_;
+    }
+    CControllerBase* Controller() const {
+        return controller_;
+    }
+    bool ResetPulseEnabled() const {
+        return resetPulseEnable_.load();
+    }
 
 protected:
     static int Range(int32_t stored, int32_t supported, int* out);

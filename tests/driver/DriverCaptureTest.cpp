@@ -1,5 +1,3 @@
-#include <chrono>
-#include <cstdio>
 #include <thread>
 
 #include "driver/SimCameraFixture.h"
@@ -232,50 +230,6 @@ TEST_F(TwoCameras, StreamAtOnceWithoutCouplingEachOther) {
     EXPECT_GT(second.FramesStored(), before);
     EXPECT_TRUE(second.IsCapturing());
     EXPECT_NE(a, b);  // each camera its own dark pattern and defects
-}
-
-// Real-time streaming at full size: how many frames per second come through and how many the
-// camera had to drop (gaps in the 8-bit frame counter). Reported, not asserted.
-void MeasureStream(CLumoraV3U2Base& driver, int depth, const char* label) {
-    LumoraSim_SetFastMode(0);
-    ASSERT_EQ(driver.SetTransferBitDepth(depth), 1);
-    ASSERT_EQ(driver.SetExposureTimeEx(0.01), 1);
-    const auto camera = SimCameraTest::Camera();
-    const uint64_t droppedBefore = SimCameraTest::Model(*camera).FramesLost();
-    ASSERT_EQ(driver.StartCapture(kCaptureContinuous), 1);
-    std::vector<uint8_t> frame(driver.FrameSize());
-    // The first frame settles the picture; the measurement starts after it.
-    ASSERT_EQ(SimCameraTest::WaitNewFrame(driver), 3);
-    const uint64_t storedBefore = driver.FramesStored();
-    const uint64_t sentBefore = camera->FramesSent();
-    int delivered = 0;
-    const auto start = std::chrono::steady_clock::now();
-    while (std::chrono::steady_clock::now() - start < std::chrono::seconds(3)) {
-        if (driver.WaitFrame(1000) != 3) continue;
-        if (driver.GetLatestFrame(frame.data(), static_cast<uint32_t>(frame.size()), 1) == 0)
-            ++delivered;
-    }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const uint64_t stored = driver.FramesStored() - storedBefore;
-    const uint64_t sent = camera->FramesSent() - sentBefore;
-    const float measured = driver.MeasuredFrameRate();
-    driver.StopCapture(1);
-    const uint64_t dropped = SimCameraTest::Model(*camera).FramesLost() - droppedBefore;
-    std::printf(
-        "[ stream   ] %s: %.1f frames/s stored (driver's own measure %.1f), %llu sent, %llu "
-        "stored, "
-        "%llu dropped by the camera for want of a reader, %.1f frames/s copied out by the reader\n",
-        label, stored / seconds, measured, static_cast<unsigned long long>(sent),
-        static_cast<unsigned long long>(stored), static_cast<unsigned long long>(dropped),
-        delivered / seconds);
-    EXPECT_GT(stored, 0u);
-}
-
-TEST_F(SimCameraTest, StreamsFullFramesInRealTime) {
-    CLumoraV3U2Base& driver = Open();
-    MeasureStream(driver, 0, "8-bit 2560x2048");
-    MeasureStream(driver, 1, "16-bit 2560x2048");
 }
 
 }  // namespace

@@ -36,6 +36,13 @@ void RaceFor(std::chrono::milliseconds duration, A a, B b) {
 }
 
 // ---- runs and images from several threads --------------------------------------------------
+// The two races below assert little beyond the final state: what they prove is what the
+// sanitizer builds see while they run. Under AddressSanitizer an image freed or rebuilt under
+// a reader, or a run's buffers released while another run uses them, is a use after free;
+// under ThreadSanitizer two runs preparing the capture at once, or a reader copying while a
+// snapshot rebuilds, is a data race. In a plain build they show only that nothing deadlocks or
+// crashes and that the session ends idle and usable. They carry the label `race`, so a
+// sanitizer build can run them alone (ctest --preset tsan -L race).
 
 TEST_F(SimWorld, SnapShotsFromIdleNeverRebuildTheImagesUnderAReader) {
     const int h = Open();

@@ -1,7 +1,10 @@
 // Preview windows on a real X server: wrapping the application's windows, repainting, closing
-// by the window manager, a parent that goes away, a stalled server, and what a window leaves
-// behind. The pixel rules themselves are checked in the session suite.
+// by the window manager, a parent that goes away, a stalled server, what a window leaves behind,
+// and the window manager's frame. The pixel rules themselves are checked in the session suite;
+// here, how pictures are packed into the server's pixel layouts.
+#include <X11/Xatom.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <atomic>
@@ -13,6 +16,7 @@
 #include "lumora/host.h"
 #include "platform/WindowPixels.h"
 #include "platform/WindowX11.h"
+#include "platform/x11/X11PixelPacking.h"
 
 namespace lumora::platform {
 namespace {
@@ -329,6 +333,228 @@ TEST(WindowPixels, ExpansionsMatchThePerPixelRule) {
             ASSERT_EQ(out[x], uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0]);
         }
         EXPECT_EQ(out[count], 0xDEADBEEFu);
+    }
+}
+
+// ---- the window manager's frame ---------------------------------------------------------------
+
+// A window manager that offers to tell its frame's extents, on a connection of its own: it
+// answers each request on the root window by setting the extents on the asking window (or keeps
+// silent). While it lives the root window says it offers the request; a case using it runs alone.
+class FakeWindowManager {
+public:
+    FakeWindowManager(const long extents[4], bool answers) : answers_(answers) {
+        std::copy(extents, extents + 4, extents_);
+        display_ = XOpenDisplay(nullptr);
+        if (display_ == nullptr) return;
+        const ::Window root = DefaultRootWindow(display_);
+        supported_ = XInternAtom(display_, "_NET_SUPPORTED", False);
+        request_ = XInternAtom(display_, "_NET_REQUEST_FRAME_EXTENTS", False);
+        frameExtents_ = XInternAtom(display_, "_NET_FRAME_EXTENTS", False);
+        XSelectInput(display_, root, SubstructureNotifyMask);
+        XChangeProperty(display_, root, supported_, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&request_), 1);
+        XSync(display_, False);
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~FakeWindowManager() {
+        if (display_ == nullptr) return;
+        stop_ = true;
+        thread_.join();
+        XDeleteProperty(display_, DefaultRootWindow(display_), supported_);
+        XCloseDisplay(display_);
+    }
+    explicit operator bool() const { return display_ != nullptr; }
+    int Requests() const { return requests_.load(); }
+
+private:
+    void Run() {
+        while (!stop_.load()) {
+            if (XPending(display_) == 0) {
+                pollfd connection{ConnectionNumber(display_), POLLIN, 0};
+                poll(&connection, 1, 20);
+                continue;
+            }
+            XEvent event;
+            XNextEvent(display_, &event);
+            if (event.type != ClientMessage || event.xclient.message_type != request_) continue;
+            ++requests_;
+            if (!answers_) continue;
+            XChangeProperty(display_, event.xclient.window, frameExtents_, XA_CARDINAL, 32,
+                            PropModeReplace, reinterpret_cast<const unsigned char*>(extents_), 4);
+            XFlush(display_);
+        }
+    }
+
+    Display* display_ = nullptr;
+    Atom supported_ = 0;
+    Atom request_ = 0;
+    Atom frameExtents_ = 0;
+    long extents_[4];
+    const bool answers_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> requests_{0};
+    std::thread thread_;
+};
+
+TEST(X11FrameExtents, TopLevelWindowsLeaveRoomForTheFrameTheWindowManagerReports) {
+    X11TestDisplay app;
+    LUMORA_REQUIRE_X11(app);
+    const long extents[4] = {2, 3, 20, 4};  // left, right, top, bottom
+    FakeWindowManager manager(extents, true);
+    ASSERT_TRUE(manager);
+    auto system = X11WindowSystem::Open();
+    ASSERT_NE(system, nullptr);
+    ASSERT_TRUE(system->RegisterClass("VideoRenderer_frame"));
+
+    Rect rect{10, 10, 110, 90};
+    ASSERT_TRUE(system->AdjustWindowRect(rect, kStyleOverlappedVisible));
+    EXPECT_EQ(rect.left, 8);
+    EXPECT_EQ(rect.right, 113);
+    EXPECT_EQ(rect.top, -10);
+    EXPECT_EQ(rect.bottom, 94);
+
+    // The outer size is given: the client area is what the frame leaves of it.
+    auto window = system->CreateTopLevel("VideoRenderer_frame", "Active Window",
+                                         kStyleOverlappedVisible, 0, 0, 100, 80);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->ClientWidth(), 95);
+    EXPECT_EQ(window->ClientHeight(), 56);
+    // Asked once per connection, and the probe is gone.
+    EXPECT_EQ(manager.Requests(), 1);
+    window.reset();
+    EXPECT_TRUE(system->Flush(2000));
+    EXPECT_EQ(system->Resources().windows, 0u);
+    EXPECT_EQ(system->ErrorCount(), 0u);
+}
+
+TEST(X11FrameExtents, WindowManagerThatNeverAnswersMeansNoFrame) {
+    X11TestDisplay app;
+    LUMORA_REQUIRE_X11(app);
+    const long extents[4] = {2, 3, 20, 4};
+    FakeWindowManager manager(extents, false);
+    ASSERT_TRUE(manager);
+    auto system = X11WindowSystem::Open();
+    ASSERT_NE(system, nullptr);
+    ASSERT_TRUE(system->RegisterClass("VideoRenderer_frame"));
+    // Two threads ask at once; one request goes out and both get the same answer.
+    Rect first{0, 0, 50, 40};
+    Rect second{0, 0, 50, 40};
+    auto other =
+        std::async(std::launch::async, [&] { return system->AdjustWindowRect(second, 0); });
+    EXPECT_TRUE(system->AdjustWindowRect(first, 0));
+    EXPECT_TRUE(other.get());
+    for (const Rect& rect : {first, second}) {
+        EXPECT_EQ(rect.left, 0);
+        EXPECT_EQ(rect.right, 50);
+        EXPECT_EQ(rect.top, 0);
+        EXPECT_EQ(rect.bottom, 40);
+    }
+    EXPECT_EQ(manager.Requests(), 1);
+    auto window = system->CreateTopLevel("VideoRenderer_frame", "Active Window",
+                                         kStyleOverlappedVisible, 0, 0, 50, 40);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->ClientWidth(), 50);
+    EXPECT_EQ(window->ClientHeight(), 40);
+}
+
+// ---- pixel layouts --------------------------------------------------------------------------
+
+TEST(X11PixelPacking, ChannelsScaleIntoTheirMasksAndBack) {
+    const TrueColorLayout rgb565(0xF800, 0x07E0, 0x001F);
+    EXPECT_EQ(rgb565.Pack(0xFFFFFF), 0xFFFFu);
+    EXPECT_EQ(rgb565.Pack(0x000000), 0u);
+    EXPECT_EQ(rgb565.Pack(0xFF0000), 0xF800u);
+    EXPECT_EQ(rgb565.Pack(0x00FF00), 0x07E0u);
+    EXPECT_EQ(rgb565.Pack(0x0000FF), 0x001Fu);
+    EXPECT_EQ(rgb565.Pack(0x808080), (16u << 11) | (32u << 5) | 16u);  // to the nearest step
+    EXPECT_EQ(rgb565.Unpack(0xFFFF), 0xFFFFFFu);
+
+    // Narrower fields lose at most one of their steps; wider ones at most one 8-bit level.
+    const TrueColorLayout deep(0x3FF00000, 0xFFC00, 0x3FF);
+    for (uint32_t v = 0; v < 256; ++v) {
+        const uint32_t gray = v * 0x010101u;
+        for (const auto& [layout, step] : {std::pair{&rgb565, 8u}, std::pair{&deep, 1u}}) {
+            const uint32_t back = layout->Unpack(layout->Pack(gray));
+            for (int shift : {0, 8, 16}) {
+                const uint32_t channel = (back >> shift) & 0xFF;
+                ASSERT_LE(channel > v ? channel - v : v - channel, step) << v << " " << shift;
+            }
+        }
+    }
+
+    // Eight bits a channel in another order: exact both ways.
+    const TrueColorLayout bgr(0xFF, 0xFF00, 0xFF0000);
+    EXPECT_EQ(bgr.Pack(0x123456), 0x563412u);
+    EXPECT_EQ(bgr.Unpack(0x563412), 0x123456u);
+
+    // A channel the layout lacks is left out both ways.
+    const TrueColorLayout noBlue(0xF800, 0x07E0, 0);
+    EXPECT_EQ(noBlue.Pack(0x0000FF), 0u);
+    EXPECT_EQ(noBlue.Unpack(0xFFFF), 0xFFFF00u);
+}
+
+// A client-side image in the server's layout, with no server needed.
+struct LocalImage {
+    LocalImage(int width, int height, int bitsPerPixel, unsigned long red, unsigned long green,
+               unsigned long blue)
+        : data(static_cast<size_t>(width) * height * 4, 0xAB) {
+        image.width = width;
+        image.height = height;
+        image.format = ZPixmap;
+        image.data = reinterpret_cast<char*>(data.data());
+        image.byte_order = LSBFirst;
+        image.bitmap_unit = 32;
+        image.bitmap_bit_order = LSBFirst;
+        image.bitmap_pad = 32;
+        image.depth = bitsPerPixel == 32 ? 24 : bitsPerPixel;
+        image.bits_per_pixel = bitsPerPixel;
+        image.bytes_per_line = width * bitsPerPixel / 8;
+        image.red_mask = red;
+        image.green_mask = green;
+        image.blue_mask = blue;
+        XInitImage(&image);
+    }
+    std::vector<uint8_t> data;
+    XImage image{};
+};
+
+TEST(X11PixelPacking, PicturesFillTheImageInAnyLayoutAndReadBack) {
+    // A 24-bit picture, 5 × 3, stored bottom-up, larger than the 4 × 2 image.
+    const int width = 5;
+    const int height = 3;
+    std::vector<uint8_t> bgr(static_cast<size_t>(width) * 3 * height);
+    for (size_t i = 0; i < bgr.size(); ++i) bgr[i] = static_cast<uint8_t>(i * 29 + 3);
+    const PixelView picture{bgr.data(), width, height, width * 3, 24, nullptr, true};
+    auto expected = [&](int x, int y) {  // the picture's top row is its last stored one
+        const uint8_t* p = bgr.data() + static_cast<size_t>(height - 1 - y) * width * 3 + 3 * x;
+        return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+    };
+
+    LocalImage direct(4, 2, 32, 0xFF0000, 0xFF00, 0xFF);
+    PackImage(&direct.image, picture);
+    const auto directBack = UnpackImage(&direct.image, 4, 2);
+    LocalImage packed(4, 2, 16, 0xF800, 0x07E0, 0x001F);
+    PackImage(&packed.image, picture);
+    const auto packedBack = UnpackImage(&packed.image, 4, 2);
+    const TrueColorLayout rgb565(0xF800, 0x07E0, 0x001F);
+    for (int y = 0; y < 2; ++y) {
+        for (int x = 0; x < 4; ++x) {
+            const size_t at = static_cast<size_t>(y) * 4 + x;
+            EXPECT_EQ(directBack[at], expected(x, y)) << x << "," << y;
+            EXPECT_EQ(XGetPixel(&packed.image, x, y), rgb565.Pack(expected(x, y)));
+            EXPECT_EQ(packedBack[at], rgb565.Unpack(rgb565.Pack(expected(x, y))));
+        }
+    }
+
+    // A gray 8-bit picture through its palette.
+    GrayPicture gray(4);
+    LocalImage grayImage(4, 2, 16, 0xF800, 0x07E0, 0x001F);
+    PackImage(&grayImage.image, gray.View());
+    for (int y = 0; y < 2; ++y) {
+        for (int x = 0; x < 4; ++x) {
+            EXPECT_EQ(XGetPixel(&grayImage.image, x, y), rgb565.Pack(gray.At(x, y)));
+        }
     }
 }
 

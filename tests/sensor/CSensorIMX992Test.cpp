@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <iterator>
 #include <limits>
 #include <thread>
+#include <vector>
 
 #include "sensor/CSensorIMX992.h"
 #include "sensor/FakeBus.h"
@@ -393,6 +396,96 @@ TEST(SensorBase, DefaultsAnswerNothingButTheDocumentedValues) {
     EXPECT_EQ(value, 0);
     EXPECT_EQ(base.GetTriggerModeValue(), 15);
     EXPECT_EQ(base.PulseStreamRestart(), 0);  // no controller
+    EXPECT_EQ(base.GetSensorInfo(nullptr), 0);
+}
+
+// Every getter the base answers from SensorInfo reads its own group: each word of the record
+// holds a different value, so a getter that reads a neighbour's field or returns another
+// group's supported word shows.
+TEST(SensorBase, RangeGettersReadTheirOwnGroupOfTheRecord) {
+    struct Filled : CSensorBase {
+        Filled() : CSensorBase(nullptr, 0x48) {
+            int32_t words[sizeof(SensorInfo) / 4];
+            for (size_t i = 0; i < std::size(words); ++i) words[i] = static_cast<int32_t>(100 + i);
+            std::memcpy(&info_, words, sizeof words);
+            info_.exposureSecondsMin = 0.25;
+            info_.exposureSecondsMax = 1.25;
+            info_.exposureSeconds = 2.25;
+            info_.exposureSecondsDefault = 3.25;
+        }
+    } sensor;
+    SensorInfo i{};
+    ASSERT_EQ(sensor.GetSensorInfo(&i), 1);
+    using Getter = int (CSensorBase::*)(int*);
+    const struct {
+        Getter getter;
+        int32_t value;
+        int32_t supported;
+    } ranges[] = {
+        {&CSensorBase::GetExposureLines, i.exposureLines.current, i.exposureLines.supported},
+        {&CSensorBase::GetExposureLinesMin, i.exposureLines.min, i.exposureLines.supported},
+        {&CSensorBase::GetExposureLinesMax, i.exposureLines.max, i.exposureLines.supported},
+        {&CSensorBase::GetExposureLinesDefault, i.exposureLines.defaultValue,
+         i.exposureLines.supported},
+        {&CSensorBase::GetGain, i.gain.current, i.gain.supported},
+        {&CSensorBase::GetGainMin, i.gain.min, i.gain.supported},
+        {&CSensorBase::GetGainMax, i.gain.max, i.gain.supported},
+        {&CSensorBase::GetGainDefault, i.gain.defaultValue, i.gain.supported},
+        {&CSensorBase::GetRedGain, i.redGain.current, i.redGain.supported},
+        {&CSensorBase::GetGreen1Gain, i.green1Gain.current, i.green1Gain.supported},
+        {&CSensorBase::GetGreen2Gain, i.green2Gain.current, i.green2Gain.supported},
+        {&CSensorBase::GetBlueGain, i.blueGain.current, i.blueGain.supported},
+        {&CSensorBase::GetColorGainMin, i.redGain.min, i.redGain.supported},
+        {&CSensorBase::GetColorGainMax, i.redGain.max, i.redGain.supported},
+        {&CSensorBase::GetColorGainDefault, i.redGain.defaultValue, i.redGain.supported},
+        {&CSensorBase::GetBlackLevel, i.blackLevel.current, i.blackLevel.supported},
+        {&CSensorBase::GetBlackLevelMin, i.blackLevel.min, i.blackLevel.supported},
+        {&CSensorBase::GetBlackLevelMax, i.blackLevel.max, i.blackLevel.supported},
+        {&CSensorBase::GetBlackLevelDefault, i.blackLevel.defaultValue, i.blackLevel.supported},
+        {&CSensorBase::GetSensorMode, i.sensorMode, i.sensorModeSupported},
+        {&CSensorBase::GetLevelPairMin, i.levelPairMin, i.levelPairSupported},
+        {&CSensorBase::GetLevelPairMax, i.levelPairMax, i.levelPairSupported},
+        {&CSensorBase::GetLevelADefault, i.levelADefault, i.levelPairSupported},
+        {&CSensorBase::GetLevelBDefault, i.levelBDefault, i.levelPairSupported},
+        {&CSensorBase::GetLevelA, i.levelA, i.levelPairSupported},
+        {&CSensorBase::GetLevelB, i.levelB, i.levelPairSupported},
+        {&CSensorBase::GetExposureTime, i.exposureTime.current, i.exposureTime.supported},
+        {&CSensorBase::GetExposureTimeMin, i.exposureTime.min, i.exposureTime.supported},
+        {&CSensorBase::GetExposureTimeMax, i.exposureTime.max, i.exposureTime.supported},
+        {&CSensorBase::GetExposureTimeDefault, i.exposureTime.defaultValue,
+         i.exposureTime.supported},
+        {&CSensorBase::GetMirrorV, i.mirrorV, i.mirrorVSupported},
+        {&CSensorBase::GetMirrorH, i.mirrorH, i.mirrorHSupported},
+    };
+    for (size_t row = 0; row < std::size(ranges); ++row) {
+        int value = -1;
+        EXPECT_EQ((sensor.*ranges[row].getter)(&value), ranges[row].supported) << "row " << row;
+        EXPECT_EQ(value, ranges[row].value) << "row " << row;
+        EXPECT_EQ((sensor.*ranges[row].getter)(nullptr), ranges[row].supported) << "row " << row;
+    }
+    EXPECT_EQ(sensor.IsBlackLevelSupported(), i.blackLevel.supported);
+    EXPECT_EQ(sensor.IsSensorModeSupported(), i.sensorModeSupported);
+    EXPECT_EQ(sensor.IsLevelPairSupported(), i.levelPairSupported);
+    EXPECT_EQ(sensor.IsMirrorVSupported(), i.mirrorVSupported);
+    EXPECT_EQ(sensor.IsMirrorHSupported(), i.mirrorHSupported);
+    EXPECT_EQ(sensor.GetMirrorVDefault(), i.mirrorVDefault);
+    EXPECT_EQ(sensor.GetMirrorHDefault(), i.mirrorHDefault);
+    EXPECT_EQ(sensor.IsExposureSecondsSupported(), i.exposureSecondsSupported);
+    // The bounds come back as doubles, the supported word as the result.
+    double seconds = 0;
+    EXPECT_EQ(sensor.GetExposureSecondsMin(&seconds), i.exposureSecondsSupported);
+    EXPECT_EQ(seconds, 0.25);
+    EXPECT_EQ(sensor.GetExposureSecondsMax(&seconds), i.exposureSecondsSupported);
+    EXPECT_EQ(seconds, 1.25);
+    EXPECT_EQ(sensor.GetExposureSeconds(&seconds), i.exposureSecondsSupported);
+    EXPECT_EQ(seconds, 2.25);
+    EXPECT_EQ(sensor.GetExposureSecondsDefault(&seconds), i.exposureSecondsSupported);
+    EXPECT_EQ(seconds, 3.25);
+    int x = 0, width = 0, y = 0, height = 0, mode = 0;
+    EXPECT_EQ(sensor.GetReadoutWindow(&x, &width, &y, &height, &mode), 0);
+    EXPECT_EQ(
+        std::vector<int>({x, width, y, height, mode}),
+        std::vector<int>({i.windowX, i.windowWidth, i.windowY, i.windowHeight, i.readoutMode}));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -43,10 +44,16 @@ protected:
         ASSERT_TRUE(c.WriteFpgaRegister(usb::kFpgaHeightHigh, height >> 8));
         ASSERT_TRUE(c.WriteFpgaRegister(usb::kFpgaDepth, depth));
     }
-    // Waits (without a deadline: ctest's time-out guards the suite) until the camera holds
-    // `count` unfinished transfers.
-    static void WaitForPending(sim::SimCamera& camera, size_t count) {
-        while (camera.PendingTransfers() != count) platform::Sleep(1);
+    // Waits until the camera holds `count` unfinished transfers; false if it still does not
+    // after a deadline generous enough for a loaded machine. A case that gets false fails at
+    // once: its reader is still blocked, and ending the process beats hanging the run.
+    [[nodiscard]] static bool WaitForPending(sim::SimCamera& camera, size_t count) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (camera.PendingTransfers() != count) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            platform::Sleep(1);
+        }
+        return true;
     }
 };
 
@@ -496,7 +503,7 @@ TEST_F(ControllerTest, AbortStreamEndpointReleasesAWaitingReader) {
         // No frame was kicked: the read waits until it is aborted.
         result = c->ReadFramePayload(&record, platform::kInfinite);
     });
-    WaitForPending(*Camera(0), 1);
+    ASSERT_TRUE(WaitForPending(*Camera(0), 1)) << "the read never reached the camera";
     EXPECT_EQ(c->AbortStreamEndpoint(), 1);
     reader.join();
     EXPECT_EQ(result.load(), 0);
@@ -515,7 +522,7 @@ TEST_F(ControllerTest, UnplugFailsAPendingTransferAndLaterRequests) {
         record.length = 64;
         result = c->ReadFramePayload(&record, platform::kInfinite);
     });
-    WaitForPending(*Camera(0), 1);
+    ASSERT_TRUE(WaitForPending(*Camera(0), 1)) << "the read never reached the camera";
     ASSERT_TRUE(sim::SimCameraSet::Instance().Unplug(0));
     reader.join();
     EXPECT_EQ(result.load(), 0);
