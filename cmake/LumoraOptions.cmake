@@ -4,6 +4,10 @@ target_compile_options(lumora_warnings INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align -Wformat=2
   -Wimplicit-fallthrough -Wnull-dereference
   $<$<BOOL:${LUMORA_WERROR}>:-Werror>)
+# Clang checks the locks against the fields and functions annotated with platform/ThreadSafety.h.
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  target_compile_options(lumora_warnings INTERFACE -Wthread-safety)
+endif()
 
 if(LUMORA_SANITIZE STREQUAL "address")
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)

@@ -10,9 +10,6 @@ namespace lumora {
 
 namespace {
 std::atomic<bool> gPausesEnabled{true};
-constexpr uint8_t kFpgaStatus = 0x02;
-constexpr uint8_t kFpgaSensorBusRequest = 0x9F;
-constexpr int kArbitrationPolls = 100;
 constexpr uint32_t kI2cTimeoutMs = 3000;
 }  // namespace
 

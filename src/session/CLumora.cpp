@@ -103,6 +103,7 @@ int CLumora::Initialize(HWND notifyWindow) {
     const OutputCapabilities caps = open ? Capabilities() : OutputCapabilities{};
     LoadSizeSettings(store_, device, caps, sizeEntry_, open);
     LoadCameraSettings(device, open);
+    platform::CriticalSectionLock run(runLock_);
     FormatSettings format{0, colorMode_.load(), subSample_, waitTime_.load(), clock_};
     if (LoadFormatSettings(store_, device, caps, format)) {
         colorMode_ = format.colorMode;

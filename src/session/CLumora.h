@@ -108,7 +108,10 @@ public:
     int GetCaptureWindowEx(int* hTotal, int* hStart, int* hEffective, int* vTotal, int* vStart,
                            int* vEffective) const;
     int SetSubSample(int mode);
-    int GetSubSample() const { return subSample_; }
+    int GetSubSample() const {
+        platform::CriticalSectionLock run(runLock_);
+        return subSample_;
+    }
     // The capture width and height (before subsampling). While a capture is prepared or a run
     // is active, those of the frames it delivers: a window set meanwhile takes effect only at
     // the next preparation.
@@ -263,9 +266,9 @@ private:
     AnalogSettings DriverAnalogValues() const;
 
     // Capture pieces.
-    int Prepare();
-    bool ValidateWindow() const;
-    bool CreatePreviewWindowForRun();
+    int Prepare() LUMORA_REQUIRES(runLock_);
+    bool ValidateWindow() const LUMORA_REQUIRES(runLock_);
+    bool CreatePreviewWindowForRun() LUMORA_REQUIRES(runLock_);
     // Takes the newest ring frame into the raw image; `frameCounter` gets the camera's number.
     // With `direct`, a frame the pipeline would leave as it is is taken over from the ring
     // without a copy into keptFrame_ instead, and the raw image is marked behind it.
@@ -330,7 +333,7 @@ private:
     // Serialises starting and stopping runs (Capture, SnapShot, the preview and trigger starts,
     // StopPreview, Close, a device change); taken before captureLock_, never by the capture
     // thread, so StopPreview may wait for that thread while holding it.
-    platform::CriticalSection runLock_;
+    mutable platform::CriticalSection runLock_;
     platform::CriticalSection captureLock_;
     platform::CriticalSection maskLock_;
     platform::SettingsStore store_;
@@ -353,7 +356,9 @@ private:
     StreamCounters streamCounters_;
 
     std::atomic<int> colorMode_{0};
-    int subSample_ = 0;
+    // Set by callers, read by capture preparation: both under runLock_, so a run is prepared
+    // with one readout mode throughout.
+    int subSample_ LUMORA_GUARDED_BY(runLock_) = 0;
     std::atomic<int> waitTime_{10};
     int clock_ = 0;
     std::atomic<int> imageAvailable_{0};

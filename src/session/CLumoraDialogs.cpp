@@ -38,6 +38,7 @@ void CLumora::ResumeCapture(int previousState) {
 }
 
 void CLumora::ReloadFormatSettings() {
+    platform::CriticalSectionLock run(runLock_);
     const int device = SettingsDevice();
     LoadSizeSettings(store_, device, Capabilities(), sizeEntry_);
     FormatSettings format{0, colorMode_, subSample_, waitTime_.load(), clock_};

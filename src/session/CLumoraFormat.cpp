@@ -42,6 +42,7 @@ int CLumora::GetColorMode() const {
 
 int CLumora::SetCaptureWindow(int width, int height) {
     if (!HasDriver()) return 0;
+    platform::CriticalSectionLock run(runLock_);
     const int device = deviceNumber_ >= 0 ? deviceNumber_ : 0;
     const auto preset = FindStoredSize(store_, device, width, height);
     if (!preset) {
@@ -66,6 +67,7 @@ int CLumora::SetCaptureWindow(int width, int height) {
 int CLumora::SetCaptureWindowEx(int hTotal, int hStart, int hEffective, int vTotal, int vStart,
                                 int vEffective) {
     if (!HasDriver()) return 0;
+    platform::CriticalSectionLock run(runLock_);
     if (!kHorizontalWindowing && hEffective != kSensorWidth) {
         RecordError(ERR_PARAMETER);
         return 0;
@@ -109,6 +111,7 @@ int CLumora::GetCaptureWindowEx(int* hTotal, int* hStart, int* hEffective, int* 
 
 int CLumora::SetSubSample(int mode) {
     if (mode != 0 && mode != 1) return 0;
+    platform::CriticalSectionLock run(runLock_);
     subSample_ = mode;
     return 1;
 }

@@ -36,11 +36,14 @@ int CLumora::Record(const char* fileName, int durationMs, int showWindow) {
         recordThread_.Join();
         recordThreadStarted_ = false;
     }
-    if (state_.load() == kStateIdle) {
-        SetCaller(nullptr, nullptr, 0, 0);
-        if (showWindow != 0 && !CreatePreviewWindowForRun()) {
-            RecordError(ERR_WINDOW);
-            return 0;
+    {
+        platform::CriticalSectionLock run(runLock_);
+        if (state_.load() == kStateIdle) {
+            SetCaller(nullptr, nullptr, 0, 0);
+            if (showWindow != 0 && !CreatePreviewWindowForRun()) {
+                RecordError(ERR_WINDOW);
+                return 0;
+            }
         }
     }
     if (StartPreview() == 0) {

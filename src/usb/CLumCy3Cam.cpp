@@ -28,7 +28,7 @@ CLumCy3Cam::CLumCy3Cam(const std::string& interfaceGuid) : CFx3Api(interfaceGuid
 
 CLumCy3Cam::~CLumCy3Cam() {
     CLumCy3Cam::CloseStreamHandle();
-    std::lock_guard lock(stagingMutex_);
+    platform::MutexLock lock(stagingMutex_);
     stagingReady_ = false;
     stagingBuffer_.reset();
 }
@@ -255,7 +255,7 @@ int CLumCy3Cam::SelectDevice(int row) {
 
 int CLumCy3Cam::Close() {
     CloseStreamHandle();
-    std::lock_guard lock(stagingMutex_);
+    platform::MutexLock lock(stagingMutex_);
     stagingReady_ = false;
     stagingBuffer_.reset();
     return 1;
@@ -263,7 +263,7 @@ int CLumCy3Cam::Close() {
 
 int CLumCy3Cam::AllocateStagingBuffer() {
     {
-        std::lock_guard lock(stagingMutex_);
+        platform::MutexLock lock(stagingMutex_);
         if (!stagingBuffer_) {
             stagingBuffer_.reset(new (std::nothrow) uint8_t[kStagingBufferSize]);
             if (!stagingBuffer_) return 0;
@@ -275,7 +275,7 @@ int CLumCy3Cam::AllocateStagingBuffer() {
 }
 
 std::shared_ptr<DeviceFile> CLumCy3Cam::StreamHandle() const {
-    std::lock_guard lock(streamMutex_);
+    platform::MutexLock lock(streamMutex_);
     return streamHandle_;
 }
 
@@ -290,7 +290,7 @@ int CLumCy3Cam::OpenStreamHandle() {
 
 bool CLumCy3Cam::EnsureStreamHandle(bool* opened) {
     *opened = false;
-    std::lock_guard lock(streamMutex_);
+    platform::MutexLock lock(streamMutex_);
     if (streamHandle_) return true;
     auto file = OpenDevicePath(SelectedRow(), true);
     if (!file) return false;
@@ -302,7 +302,7 @@ bool CLumCy3Cam::EnsureStreamHandle(bool* opened) {
 int CLumCy3Cam::CloseStreamHandle() {
     std::shared_ptr<DeviceFile> handle;
     {
-        std::lock_guard lock(streamMutex_);
+        platform::MutexLock lock(streamMutex_);
         handle.swap(streamHandle_);
     }
     return 1;
@@ -397,7 +397,7 @@ int CLumCy3Cam::BufferedTransfer(DeviceFile* handle, uint8_t* data, uint32_t len
                                  uint8_t endpoint, uint32_t* transferred) {
     if (transferred) *transferred = 0;
     if (length > kMaxTransferLength || !handle || (!data && length)) return 0;
-    std::lock_guard lock(stagingMutex_);
+    platform::MutexLock lock(stagingMutex_);
     if (!stagingBuffer_) return 0;
     uint8_t* staging = stagingBuffer_.get();
     const uint32_t total = length + static_cast<uint32_t>(SingleTransfer::kSize);

@@ -6,8 +6,9 @@
 // Threads: the acquisition thread runs the streaming reads while application and sensor
 // threads issue control requests and may abort the stream. registerLock_ serialises FPGA
 // register transactions, eepromLock_ EEPROM transactions; streamMutex_ guards the held
-// streaming handle and the staging buffer pointer (a transfer keeps its own reference to the
-// handle, so closing it never pulls it from under a transfer in flight).
+// streaming handle (a transfer keeps its own reference to the handle, so closing it never pulls
+// it from under a transfer in flight) and stagingMutex_ the staging buffer, which one buffered
+// transfer at a time uses.
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "platform/CriticalSection.h"
+#include "platform/Mutex.h"
 #include "usb/CControllerBase.h"
 #include "usb/CFx3Api.h"
 #include "usb/Fx3Protocol.h"
@@ -119,10 +121,10 @@ private:
 
     platform::CriticalSection registerLock_;
     platform::CriticalSection eepromLock_;
-    mutable std::mutex streamMutex_;
-    std::shared_ptr<platform::DeviceFile> streamHandle_;
-    std::mutex stagingMutex_;  // guards stagingBuffer_; one buffered transfer at a time uses it
-    std::unique_ptr<uint8_t[]> stagingBuffer_;
+    mutable platform::Mutex streamMutex_;
+    std::shared_ptr<platform::DeviceFile> streamHandle_ LUMORA_GUARDED_BY(streamMutex_);
+    platform::Mutex stagingMutex_;
+    std::unique_ptr<uint8_t[]> stagingBuffer_ LUMORA_GUARDED_BY(stagingMutex_);
     std::atomic<bool> stagingReady_{false};
     std::atomic<bool> claimedElsewhere_{false};
 };

@@ -36,7 +36,7 @@ void RaceFor(std::chrono::milliseconds duration, A a, B b) {
 }
 
 // ---- runs and images from several threads --------------------------------------------------
-// The two races below assert little beyond the final state: what they prove is what the
+// The races below assert little beyond the final state: what they prove is what the
 // sanitizer builds see while they run. Under AddressSanitizer an image freed or rebuilt under
 // a reader, or a run's buffers released while another run uses them, is a use after free;
 // under ThreadSanitizer two runs preparing the capture at once, or a reader copying while a
@@ -78,6 +78,23 @@ TEST_F(SimWorld, RunsStartedAndStoppedFromTwoThreadsNeverOverlap) {
     EXPECT_EQ(Lumora_StopPreview(h), 1);
     EXPECT_EQ(Session(h)->State(), kStateIdle);
     EXPECT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);  // still usable
+}
+
+TEST_F(SimWorld, ReadoutModeChangedDuringSnapshotsNeverReachesAPreparationHalfway) {
+    const int h = Open();
+    ASSERT_EQ(Lumora_SetCaptureWindowEx(h, 2560, 0, 256, 2048, 0, 128), 1);
+    std::atomic<int> shots{0};
+    RaceFor(
+        std::chrono::milliseconds(600),
+        [&] {
+            Lumora_SetSubSample(h, 1);
+            Lumora_SetSubSample(h, 0);
+        },
+        [&] { shots += Lumora_SnapShot(h, nullptr, 0, 1); });
+    EXPECT_GT(shots.load(), 0);
+    ASSERT_EQ(Lumora_SetSubSample(h, 0), 1);
+    EXPECT_EQ(Lumora_GetSubSample(h), 0);
+    EXPECT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);
 }
 
 // Only the picture of the last frame, and only in the colour mode asked for now: an image kept
