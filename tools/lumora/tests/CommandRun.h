@@ -59,11 +59,19 @@ public:
         for (auto& a : argv) argp.push_back(a.data());
         argp.push_back(nullptr);
         // The test's environment without what would choose cameras or settings for lumora.
+        // An entry given by the caller replaces the test's own.
         std::vector<std::string> env;
+        const auto given = [&](const std::string& entry) {
+            const std::string name = entry.substr(0, entry.find('=') + 1);
+            for (const auto& e : environment) {
+                if (e.rfind(name, 0) == 0) return true;
+            }
+            return false;
+        };
         for (char** e = environ; *e != nullptr; ++e) {
             const std::string entry = *e;
             if (entry.rfind("LUMORA_SIM_CAMERAS=", 0) == 0 ||
-                entry.rfind("LUMORA_CONFIG_HOME=", 0) == 0) {
+                entry.rfind("LUMORA_CONFIG_HOME=", 0) == 0 || given(entry)) {
                 continue;
             }
             env.push_back(entry);
@@ -221,7 +229,13 @@ inline std::vector<Result> RunEach(const std::filesystem::path& folder,
     for (size_t first = 0; first < argLists.size(); first += atOnce) {
         std::vector<std::unique_ptr<Command>> running;
         for (size_t i = first; i < std::min(first + atOnce, argLists.size()); ++i) {
-            running.push_back(std::make_unique<Command>(folder, argLists[i]));
+            // Commands side by side each get a simulated bus of their own: a camera is claimed
+            // by one process at a time, as on a real bus.
+            const char* bus = std::getenv("LUMORA_SIM_BUS");
+            const std::string own = "LUMORA_SIM_BUS=" + std::string(bus != nullptr ? bus : "cli") +
+                                    "-each" + std::to_string(i);
+            running.push_back(std::make_unique<Command>(folder, argLists[i],
+                                                        std::vector<std::string>{own}));
         }
         for (auto& command : running) results.push_back(command->Wait());
     }
