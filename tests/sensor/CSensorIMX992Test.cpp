@@ -457,11 +457,14 @@ TEST(SensorBase, RangeGettersReadTheirOwnGroupOfTheRecord) {
         {&CSensorBase::GetMirrorV, i.mirrorV, i.mirrorVSupported},
         {&CSensorBase::GetMirrorH, i.mirrorH, i.mirrorHSupported},
     };
-    for (size_t row = 0; row < std::size(ranges); ++row) {
+    int row = 0;
+    for (const auto& range : ranges) {
+        const auto getter = range.getter;
         int value = -1;
-        EXPECT_EQ((sensor.*ranges[row].getter)(&value), ranges[row].supported) << "row " << row;
-        EXPECT_EQ(value, ranges[row].value) << "row " << row;
-        EXPECT_EQ((sensor.*ranges[row].getter)(nullptr), ranges[row].supported) << "row " << row;
+        EXPECT_EQ((sensor.*getter)(&value), range.supported) << "row " << row;
+        EXPECT_EQ(value, range.value) << "row " << row;
+        EXPECT_EQ((sensor.*getter)(nullptr), range.supported) << "row " << row;
+        ++row;
     }
     EXPECT_EQ(sensor.IsBlackLevelSupported(), i.blackLevel.supported);
     EXPECT_EQ(sensor.IsSensorModeSupported(), i.sensorModeSupported);
