@@ -10,7 +10,8 @@
 //   c & 3 == 1  it comes back short: a 16-bit count below the requested length follows
 //   c & 3 == 2  it fails
 //   c & 3 == 3  a well-formed answer: a header announcing the frame size (plus the next byte
-//               as a signed delta when c has its top bit set) and the counter byte after it,
+//               as a signed delta when c has its top bit set: a longer payload that fits the
+//               buffer is the frame and a tail) and the counter byte after it,
 //               or, for a payload piece, bytes of a pattern seeded by the next byte
 // Five stream failures in a row end the run with the transfer-error flag, which the frame
 // waiter must then be told of.
@@ -82,8 +83,9 @@ public:
         AbortEndpoint(kStreamIn);
     }
 
-    void Load(const uint8_t* data, size_t size, uint32_t frameSize) {
+    void Load(const uint8_t* data, size_t size, uint32_t frameSize, uint32_t capacity) {
         std::lock_guard lock(mutex_);
+        capacity_ = capacity;
         script_.assign(data, data + size);
         used_ = 0;
         records_ = 0;
@@ -162,8 +164,9 @@ private:
         transfer->Complete(lumora::platform::kErrorSuccess, sent);
     }
 
-    // Follows the stream as a correct reader would: a whole header announcing the frame size,
-    // then whole pieces adding up to it, make one valid frame.
+    // Follows the stream as a correct reader would: a whole header announcing at least the frame
+    // size and no more than the buffer holds, then whole pieces adding up to it, make one valid
+    // frame: its first frame-size bytes (a longer payload carries padding or a trailer).
     void Track(std::span<const uint8_t> data, bool whole) {
         if (!whole) {
             expecting_ = 0;
@@ -171,9 +174,10 @@ private:
             return;
         }
         if (expecting_ == 0) {
-            if (data.size() == FrameHeader::kSize &&
-                FrameHeader::Read(data.data()).payloadLength == frameSize_) {
-                expecting_ = frameSize_;
+            if (data.size() != FrameHeader::kSize) return;
+            const uint32_t announced = FrameHeader::Read(data.data()).payloadLength;
+            if (announced >= frameSize_ && announced <= capacity_) {
+                expecting_ = announced;
                 gathered_.clear();
             }
             return;
@@ -182,7 +186,7 @@ private:
         if (gathered_.size() >= expecting_) {
             if (gathered_.size() == expecting_) {
                 ++validFrames_;
-                lastValid_ = gathered_;
+                lastValid_.assign(gathered_.begin(), gathered_.begin() + frameSize_);
             }
             expecting_ = 0;
             gathered_.clear();
@@ -198,6 +202,7 @@ private:
     size_t records_ = 0;
     bool exhausted_ = false;
     uint32_t frameSize_ = 0;
+    uint32_t capacity_ = 0;
     uint32_t expecting_ = 0;
     std::vector<uint8_t> gathered_;
     uint64_t validFrames_ = 0;
@@ -211,6 +216,7 @@ namespace {
 lumora::CLumoraV3U2Base* gDriver = nullptr;
 WireCamera* gWire = nullptr;
 uint32_t gFrameSize = 0;
+uint32_t gCapacity = 0;
 
 [[noreturn]] void Fail(const char* what) {
     std::fprintf(stderr, "frame_wire: %s\n", what);
@@ -243,6 +249,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (driver->SetCaptureWindow(0, 0, 64, 16, 0) != 1) Fail("the window is refused");
     if (driver->PrepareBuffers() != 1) Fail("no frame buffers");
     gFrameSize = driver->FrameSize();
+    gCapacity = driver->TransferCapacity();
     if (gFrameSize == 0 || gFrameSize == FrameHeader::kSize) Fail("unexpected frame size");
     return 0;
 }
@@ -250,7 +257,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const int mode = data[0] & 3;
-    gWire->Load(data + 1, size - 1, gFrameSize);
+    gWire->Load(data + 1, size - 1, gFrameSize, gCapacity);
     const uint64_t before = gDriver->FramesStored();
     if (gDriver->StartCapture(mode) != 1) Fail("the capture does not start");
     while (!gWire->WaitExhausted() && gDriver->IsCapturing()) {
