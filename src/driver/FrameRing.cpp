@@ -18,8 +18,10 @@ std::unique_ptr<uint8_t[]> AllocateFrameBuffer(size_t bytes) {
             break;
         }
     }
-    // Frames are megabytes: a failed allocation is a result, not an exception.
-    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes]());
+    // Frames are megabytes: a failed allocation is a result, not an exception. The bytes are
+    // left as they come: only a whole frame written by a transfer is ever read from a slot, and
+    // zeroing some 50 MB at every start would cost more than the start itself.
+    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes]);
 }
 
 void FailFrameBufferAllocationForTesting(int afterCount) {

@@ -1,8 +1,9 @@
 #include "imaging/ImageBuffer.h"
 
 #include <climits>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
-#include <new>
 #include <utility>
 
 namespace lumora {
@@ -10,18 +11,26 @@ namespace lumora {
 namespace {
 // Pixel rows start on cache-line boundaries when the stride allows, which keeps vector loads
 // aligned on full-width frames.
-constexpr std::align_val_t kPixelAlignment{64};
+constexpr size_t kPixelAlignment = 64;
 }  // namespace
 
+// The block's own start is kept in the word before the aligned pixels.
 void ImageBuffer::AlignedFree::operator()(uint8_t* p) const {
-    ::operator delete[](p, kPixelAlignment);
+    if (p != nullptr) std::free(reinterpret_cast<void**>(p)[-1]);
 }
 
 std::unique_ptr<uint8_t[], ImageBuffer::AlignedFree> ImageBuffer::Allocate(size_t bytes,
                                                                            bool zeroed) {
-    auto* raw = static_cast<uint8_t*>(::operator new[](bytes, kPixelAlignment, std::nothrow));
-    if (raw != nullptr && zeroed) std::memset(raw, 0, bytes);
-    return std::unique_ptr<uint8_t[], AlignedFree>(raw);
+    const size_t padding = kPixelAlignment + sizeof(void*);
+    if (bytes > SIZE_MAX - padding) return nullptr;
+    // A zeroed image comes from calloc: for frame-sized blocks the C library hands out fresh
+    // pages that are zero already, so megabytes are not written before a frame is.
+    void* block = zeroed ? std::calloc(1, bytes + padding) : std::malloc(bytes + padding);
+    if (block == nullptr) return nullptr;
+    const auto start = reinterpret_cast<uintptr_t>(block) + sizeof(void*);
+    auto* pixels = reinterpret_cast<uint8_t*>((start + kPixelAlignment - 1) & ~(kPixelAlignment - 1));
+    reinterpret_cast<void**>(pixels)[-1] = block;
+    return std::unique_ptr<uint8_t[], AlignedFree>(pixels);
 }
 
 ImageBuffer::ImageBuffer() {

@@ -308,16 +308,16 @@ TEST_F(FaultMatrix, UnplugDuringATriggerRunEndsItAndReleaseDoesNotHang) {
     EXPECT_EQ(Snap(again), 1);
 }
 
+// A failed transfer costs one of the frame header's retries, so a few in a row never fail the
+// snapshot nor record a code; the camera answers again at once.
 TEST_F(FaultMatrix, AFewFailedTransfersAreRiddenOutAndTheSnapshotSucceedsWhenTheyStop) {
     const int h = OpenEight();
     for (int failures = 1; failures <= 5; ++failures) {
         ASSERT_EQ(LumoraSim_InjectFault(0, LUMORA_SIM_FAULT_BULK_FAIL, failures, 0), 1);
         int result = 0;
         EXPECT_LT(Timed([&] { result = Snap(h); }), 15000) << failures;
-        const auto codes = Codes(h);
-        if (result == 0) {
-            EXPECT_FALSE(codes.empty()) << failures;
-        }
+        EXPECT_EQ(result, 1) << failures;
+        EXPECT_EQ(Codes(h), std::vector<int>{}) << failures;
         LumoraSim_ClearFaults(0);
         EXPECT_EQ(Snap(h), 1) << "after " << failures << " failed transfers";
         Codes(h);
