@@ -238,8 +238,8 @@ int CLumora::SetDeviceNumber(int number) {
         RecordError(ERR_DEVICE);
         return 0;
     }
-    // The same camera, still open, is not opened again; one that left the bus and came back
-    // has powered up afresh and is.
+    // The same camera, still open, is not opened again. One whose run ended on a transfer error
+    // is, and so is one that left the bus and came back: it has powered up afresh.
     if (number == deviceNumber_ && !deviceFailed_.load() && !driver_->OpenedCameraLeft()) return 1;
     // A device change under a running capture would pull the camera from under its thread.
     if (state_.load() != kStateIdle || captureThreadStarted_) Close();

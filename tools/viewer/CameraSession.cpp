@@ -1,5 +1,6 @@
 #include "CameraSession.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -86,7 +87,15 @@ bool CameraSession::Initialize(HWND notifications, int device, FrameFeed::Events
     feed_ = std::make_unique<FrameFeed>(handle_, std::move(events));
     const std::vector<DeviceEntry> devices = Devices();
     if (device >= 0) {
-        Open(device);
+        // A number no present camera has is the user's to correct, not an error of the SDK's,
+        // and another camera is not opened in its place.
+        const bool present = std::any_of(devices.begin(), devices.end(),
+                                         [device](const DeviceEntry& d) { return d.number == device; });
+        if (present) {
+            Open(device);
+        } else {
+            missingDevice_ = device;
+        }
     } else if (!devices.empty()) {
         Open(devices.front().number);
     }
@@ -125,6 +134,7 @@ bool CameraSession::Open(int number) {
         return false;
     }
     current_ = number;
+    missingDevice_ = -1;
     ApplyValueShift();
     return true;
 }

@@ -78,6 +78,8 @@ public:
     std::vector<DeviceEntry> Devices();
     bool Open(int number);
     bool IsOpen() const { return current_ >= 0; }
+    // The number asked for at start that no present camera had, or -1.
+    int MissingDevice() const { return missingDevice_; }
     int Current() const { return current_; }
     // Marks the camera as gone (the run has ended with it); Open chooses one again.
     void Lost();
@@ -151,6 +153,7 @@ private:
 
     int handle_ = 0;
     int current_ = -1;
+    int missingDevice_ = -1;
     RunMode mode_ = RunMode::kStopped;
     std::unique_ptr<FrameFeed> feed_;
     Error error_;

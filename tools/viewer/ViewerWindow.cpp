@@ -2,6 +2,7 @@
 
 #include <gdk/gdkx.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -148,6 +149,13 @@ ViewerWindow::ViewerWindow(const ViewerOptions& options) : options_(options) {
     FillCameraList();
     if (camera_.IsOpen()) {
         CameraOpened();
+    } else if (camera_.MissingDevice() >= 0) {
+        SetControlsSensitive();
+        ShowMessage(Format("%s: %d. %s", T("No camera with this number is connected"),
+                           camera_.MissingDevice(),
+                           T("It opens as soon as it arrives; another camera can be chosen "
+                             "from the list.")),
+                    GTK_MESSAGE_WARNING);
     } else if (!devices_.empty()) {
         SetControlsSensitive();
         ShowError(camera_.LastError());  // a camera is there, but it could not be opened
@@ -450,7 +458,15 @@ void ViewerWindow::CameraLost() {
 
 void ViewerWindow::CameraArrived() {
     if (devices_.empty()) return;
-    const int number = devices_.front().number;
+    int number = devices_.front().number;
+    if (const int awaited = camera_.MissingDevice(); awaited >= 0) {
+        // The camera asked for by number is awaited; another is not opened in its place.
+        if (std::none_of(devices_.begin(), devices_.end(),
+                         [awaited](const DeviceEntry& d) { return d.number == awaited; })) {
+            return;
+        }
+        number = awaited;
+    }
     if (!camera_.Open(number)) {
         // While a lost camera is awaited its message stays; it is tried again each second.
         if (!lost_) ShowError(camera_.LastError());

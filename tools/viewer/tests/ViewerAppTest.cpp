@@ -205,6 +205,21 @@ TEST_F(ViewerTest, WithoutACameraItSaysSoAndOpensOneThatArrives) {
     EXPECT_TRUE(WaitFrames(1));
 }
 
+// `--device N` for a number no camera has says so and opens no other camera in its place,
+// however long it waits; the camera chosen from the list then opens.
+TEST_F(ViewerTest, ACameraNumberThatIsNotPresentIsNamedAndNoOtherCameraOpens) {
+    OpenViewer(1, 7);
+    EXPECT_NE(Viewer().Message().find("No camera with this number is connected: 7"),
+              std::string::npos)
+        << Viewer().Message();
+    EXPECT_EQ(Viewer().Message().find("error"), std::string::npos) << Viewer().Message();
+    // The viewer looks for cameras every second.
+    PumpUntil([] { return false; }, 2.5);
+    EXPECT_FALSE(Viewer().Camera().IsOpen()) << Viewer().Message();
+    ASSERT_TRUE(Viewer().Camera().Open(Viewer().Camera().Devices().front().number));
+    EXPECT_EQ(Viewer().Camera().MissingDevice(), -1);
+}
+
 TEST_F(ViewerTest, TheFlatFieldAssistantTakesReferencesAndFlattensThePicture) {
     // Full-sensor 16-bit frames, copied, measured and drawn: slow under a sanitizer on a busy
     // machine, so their waits are generous.

@@ -119,9 +119,10 @@ void ViewerTest::TearDown() {
     SimCameraWorld::TearDown();
 }
 
-void ViewerTest::OpenViewer(int cameras) {
+void ViewerTest::OpenViewer(int cameras, int device) {
     LumoraSim_SetCameraCount(cameras);
     ViewerOptions options;
+    options.device = device;
     viewer_ = std::make_unique<ViewerWindow>(options);
     gtk_window_move(GTK_WINDOW(viewer_->Window()), 0, 0);
     gtk_widget_show(viewer_->Window());

@@ -21,7 +21,7 @@ protected:
     void TearDown() override;
 
     // Opens the viewer on `cameras` simulated cameras and waits until its window is mapped.
-    void OpenViewer(int cameras = 1);
+    void OpenViewer(int cameras = 1, int device = -1);
     ViewerWindow& Viewer() { return *viewer_; }
     GtkWidget* W(const char* name);
 
