@@ -219,7 +219,7 @@ void SimScene::CorrectDefects(const SceneSettings& s, std::vector<uint16_t>& v) 
     }
 }
 
-void SimScene::RebuildCache(const SceneSettings& s) {
+LUMORA_SIM_PIXEL_LOOP void SimScene::RebuildCache(const SceneSettings& s) {
     const int w = s.outWidth;
     const int h = s.outHeight;
     std::vector<int>& colMap = colMap_;
@@ -236,7 +236,10 @@ void SimScene::RebuildCache(const SceneSettings& s) {
     }
     const double k = Gain(s);
     const double black = std::clamp(s.blackLevel, 0, kMaxValue);
-    std::vector<uint16_t> values(static_cast<size_t>(w) * h);
+    // The sample values are worked out in place in the 16-bit frame, which stays (at 8 bits
+    // too) so that a rebuild reuses its memory rather than taking megabytes afresh.
+    std::vector<uint16_t>& values = base16_;
+    values.resize(static_cast<size_t>(w) * h);
     std::vector<double> columnSignal(w);  // gradient along x times shading along x
     for (int x = 0; x < w; ++x) {
         const int sx = colMap[x];
@@ -272,8 +275,6 @@ void SimScene::RebuildCache(const SceneSettings& s) {
     if (s.defectCorrection) CorrectDefects(s, values);
 
     base_.resize(FrameBytes(s));
-    base16_.clear();
-    if (s.bytesPerPixel == 2) base16_ = values;
     if (s.bytesPerPixel == 1) {
         for (size_t i = 0; i < values.size(); ++i) base_[i] = static_cast<uint8_t>(values[i] >> 4);
     } else {
