@@ -13,6 +13,7 @@
 // are atomics.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -121,6 +122,11 @@ public:
     // way out or no buffer could be had: the caller copies it with GetLatestFrameEx instead.
     int TakeLatestFrame(std::unique_ptr<uint8_t[]>& buffer, size_t& capacity, size_t* frameBytes,
                         int* counter);
+    // Tests: `hook` runs in each frame read between choosing the newest slot and reading it, as
+    // a reader held up there would see the writer move on.
+    void SetSlotReadHookForTesting(std::function<void(FrameRing&)> hook) {
+        slotReadHook_ = std::move(hook);
+    }
 
     // --- depth, clock, window, mirrors, trigger ---
     virtual int SetTransferBitDepth(int mode);
@@ -335,6 +341,9 @@ private:
     bool ReadFrameCounterRegister(uint8_t* value);
     FrameLayout Layout(bool topDown) const;
     int CopySlot(int slot, uint8_t* dst, uint32_t capacity, FrameRecord* record, bool topDown);
+    // Runs `read` on the newest slot and marks what it read as taken; true when it succeeded.
+    bool ReadNewestSlot(const std::function<bool(int slot)>& read);
+    std::function<void(FrameRing&)> slotReadHook_;
 
     // Guarded by deviceLock_ (recursive). The acquisition thread reads the pointers, never
     // changes them, and is joined before anyone else does.

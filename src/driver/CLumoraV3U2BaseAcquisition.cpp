@@ -475,36 +475,51 @@ uint32_t CLumoraV3U2Base::FirstFrameWithinMs() {
                : 0;
 }
 
+bool CLumoraV3U2Base::ReadNewestSlot(const std::function<bool(int slot)>& read) {
+    // A reader held up for several frame times can find the writer came round to the slot it
+    // chose: that frame is gone, but a newer one is there, and the newest is what is asked for.
+    // Only a slot refused while the writer stood still is a failure of its own.
+    constexpr int kAttempts = 4;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        const auto [write, stored] = ring_.Published();
+        const int newest = write == 0 ? ring_.SlotCount() - 1 : write - 1;
+        if (slotReadHook_) slotReadHook_(ring_);
+        const bool ok = read(newest);
+        ring_.MarkTaken(write, stored);
+        if (ok) return true;
+        if (ring_.StoredCount() == stored) return false;
+    }
+    return false;
+}
+
 int CLumoraV3U2Base::GetLatestFrame(uint8_t* dst, uint32_t capacity, int topDown) {
-    const auto [write, stored] = ring_.Published();
-    const int ok = CopySlot(write == 0 ? ring_.SlotCount() - 1 : write - 1, dst, capacity, nullptr,
-                            topDown != 0);
-    ring_.MarkTaken(write, stored);
-    return ok ? 0 : -1;
+    return ReadNewestSlot([&](int slot) {
+               return CopySlot(slot, dst, capacity, nullptr, topDown != 0) != 0;
+           })
+               ? 0
+               : -1;
 }
 
 int CLumoraV3U2Base::GetLatestFrameAux(uint8_t* dst, uint32_t capacity, uint64_t* auxWide,
                                        uint32_t* auxWord, int firstSlot) {
-    const auto [write, stored] = ring_.Published();
-    const int newest = write == 0 ? ring_.SlotCount() - 1 : write - 1;
     FrameRecord record;
-    const int ok = CopySlot(newest, dst, capacity, &record, true);
+    const bool ok = ReadNewestSlot(
+        [&](int slot) { return CopySlot(slot, dst, capacity, &record, true) != 0; });
     if (firstSlot) record = ring_.Record(0);
     if (auxWide != nullptr) *auxWide = record.auxWide;
     if (auxWord != nullptr) *auxWord = record.auxWord;
-    ring_.MarkTaken(write, stored);
     return ok ? 0 : -1;
 }
 
 int CLumoraV3U2Base::GetLatestFrameEx(uint8_t* dst, uint32_t capacity, int* counter,
                                       uint32_t* wordA, uint32_t* wordB, uint32_t* wordC,
                                       uint32_t* wordD, int topDown) {
-    const auto [write, stored] = ring_.Published();
     FrameRecord record;
-    const int ok = CopySlot(write == 0 ? ring_.SlotCount() - 1 : write - 1, dst, capacity, &record,
-                            topDown != 0);
-    ring_.MarkTaken(write, stored);
-    if (!ok) return -1;
+    if (!ReadNewestSlot([&](int slot) {
+            return CopySlot(slot, dst, capacity, &record, topDown != 0) != 0;
+        })) {
+        return -1;
+    }
     if (counter != nullptr) *counter = record.frameCounter;
     if (wordA != nullptr) *wordA = record.wordA;
     if (wordB != nullptr) *wordB = record.wordB;
@@ -524,11 +539,9 @@ int CLumoraV3U2Base::TakeLatestFrame(std::unique_ptr<uint8_t[]>& buffer, size_t&
     std::unique_ptr<uint8_t[]> spare = fresh ? AllocateFrameBuffer(slotBytes) : std::move(buffer);
     size_t spareCapacity = fresh ? slotBytes : capacity;
     if (!spare) return -2;
-    const auto [write, stored] = ring_.Published();
     FrameRecord record;
-    const bool ok = ring_.Exchange(write == 0 ? ring_.SlotCount() - 1 : write - 1, spare,
-                                   spareCapacity, &record);
-    ring_.MarkTaken(write, stored);
+    const bool ok = ReadNewestSlot(
+        [&](int slot) { return ring_.Exchange(slot, spare, spareCapacity, &record); });
     // A refused exchange leaves `spare` as it was: the caller's own buffer goes back to it.
     if (ok || !fresh) {
         buffer = std::move(spare);

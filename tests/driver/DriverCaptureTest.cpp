@@ -117,6 +117,49 @@ TEST_F(SimCameraTest, AFrameTooLongForTheBufferCostsOneFailureAndTheRunGoesOn) {
     EXPECT_FALSE(driver.TransferError());
 }
 
+// A reader held up between choosing the newest slot and reading it can find the writer, a lap of
+// the ring later, filling that very slot: it takes the frame that is newest by then instead of
+// failing, whether it copies the frame or takes the slot's buffer.
+TEST_F(SimCameraTest, AReaderLappedByTheWriterTakesTheNewerFrameInstead) {
+    CLumoraV3U2Base& driver = Open();
+    ASSERT_EQ(driver.StartCapture(kCaptureContinuous), 1);
+    ASSERT_EQ(WaitNewFrame(driver, 20000), 3);
+    driver.StopCapture(1);
+    auto frame = Buffer(driver);
+    const auto size = static_cast<uint32_t>(frame.size());
+    for (const bool take : {false, true}) {
+        SCOPED_TRACE(take ? "taken" : "copied");
+        FrameRing* ring = nullptr;
+        int newest = -1;
+        driver.SetSlotReadHookForTesting([&](FrameRing& r) {
+            if (ring != nullptr) return;
+            ring = &r;
+            for (int i = 0; i < r.SlotCount() - 1; ++i) {
+                FrameRecord record;
+                record.frameCounter = newest = 100 + i;
+                ASSERT_TRUE(r.Store(frame.data(), size, record));
+            }
+            ASSERT_NE(r.BeginStore(), nullptr);
+        });
+        int counter = -1;
+        if (take) {
+            std::unique_ptr<uint8_t[]> buffer;
+            size_t capacity = 0;
+            size_t bytes = 0;
+            EXPECT_EQ(driver.TakeLatestFrame(buffer, capacity, &bytes, &counter), 0);
+            EXPECT_EQ(bytes, size);
+        } else {
+            EXPECT_EQ(driver.GetLatestFrameEx(frame.data(), size, &counter, nullptr, nullptr,
+                                              nullptr, nullptr, 1),
+                      0);
+        }
+        driver.SetSlotReadHookForTesting(nullptr);
+        ASSERT_NE(ring, nullptr);
+        ring->AbandonStore();
+        EXPECT_EQ(counter, newest);
+    }
+}
+
 // A payload longer than the frame that fits the buffer (padding, a trailer) is the frame and
 // its tail; a shorter one would leave an older frame's bytes in this one's tail and is refused.
 TEST_F(SimCameraTest, APayloadWithATailIsStoredAsItsFrameAndAShortOneIsNot) {
