@@ -154,9 +154,11 @@ void CLumora::RecordThreadBody(int durationMs) {
     recordFrames_ = avi_.FrameCount();
     recordBytes_ = avi_.BytesWritten();
     recordRate_ = avi_.Rate();
+    // The reason is recorded before the recording shows as ended, so a caller that sees it end
+    // finds why.
+    if (failure != 0) RecordError(failure);
     recording_ = 0;
     ReleaseRecordFrames();
-    if (failure != 0) RecordError(failure);
 }
 
 void CLumora::StopRecording() {
