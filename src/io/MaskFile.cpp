@@ -166,8 +166,9 @@ bool ApplyMaskFile(const MaskFileContent& content, MaskSet& masks) {
 
 bool SaveMaskFile(const char* path, const MaskSet& masks) {
     MaskFileContent content;
-    return path != nullptr && *path != '\0' && EncodeMaskFile(masks, content) &&
-           WriteMaskFile(path, content);
+    // A path that cannot hold a file is refused before the 70 MB content is made for it.
+    return path != nullptr && *path != '\0' && platform::RegularFile::MayHoldAFile(path) &&
+           EncodeMaskFile(masks, content) && WriteMaskFile(path, content);
 }
 
 bool LoadMaskFile(const char* path, MaskSet& masks) {
