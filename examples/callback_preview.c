@@ -22,7 +22,8 @@ struct Run {
 
 /* [callback] */
 /* Runs on the callback window's own thread, one message at a time. The buffer and the frame
- * record hold this frame until the next one is processed: read them here. */
+ * record hold this frame until the callback returns (frames meanwhile are skipped): read them
+ * here. */
 static void OnMessage(const LumoraHostMessage* m, void* user) {
     struct Run* run = user;
     if (m->message != LUMORA_MSG_FRAME) return;

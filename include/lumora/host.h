@@ -134,7 +134,8 @@ typedef struct LumoraStreamStats {
     uint64_t framesSent;
     /** Frames processed and announced with a frame message. */
     uint64_t framesDelivered;
-    /** Frames sent but not delivered: the session was busy, or the frame was lost. */
+    /** Frames sent but not delivered: the session was busy, a callback window was still
+     *  handling the frame before, or the frame was lost. */
     uint64_t framesSkipped;
     /** Frames that reached the session but could not be read or copied. */
     uint64_t framesFailed;

@@ -1,5 +1,7 @@
 // The host interface: message targets a Linux application creates in place of windows.
 #include <atomic>
+#include <map>
+#include <mutex>
 #include <thread>
 
 #include "lumora/host.h"
@@ -36,7 +38,20 @@ public:
         // The thread keeps the window alive until it has seen the close.
         dispatcher_ = std::thread([self = shared_from_this()] { self->Run(); });
     }
-    bool Post(const LumoraHostMessage& message) override { return queue_.Push(message); }
+    bool Post(const LumoraHostMessage& message) override {
+        {
+            std::lock_guard lock(handMutex_);
+            ++inHand_[message.message];
+        }
+        if (queue_.Push(message)) return true;
+        Handled(message.message);
+        return false;
+    }
+    bool InHand(unsigned int message) override {
+        std::lock_guard lock(handMutex_);
+        const auto it = inHand_.find(message);
+        return it != inHand_.end() && it->second > 0;
+    }
     void Close() override {
         queue_.Close();
         if (!dispatcher_.joinable()) return;
@@ -50,13 +65,23 @@ public:
 private:
     void Run() {
         LumoraHostMessage message{};
-        while (queue_.Pop(-1, message)) callback_(&message, user_);
+        while (queue_.Pop(-1, message)) {
+            callback_(&message, user_);
+            Handled(message.message);
+        }
+    }
+    void Handled(unsigned int message) {
+        std::lock_guard lock(handMutex_);
+        --inHand_[message];
     }
 
     const Callback callback_;
     void* const user_;
     MessageQueue queue_{kMaxQueuedMessages};
     std::thread dispatcher_;
+    // Messages posted and not yet handled to the end of their callback, by kind.
+    std::mutex handMutex_;
+    std::map<unsigned int, int> inHand_;
 };
 
 }  // namespace

@@ -68,6 +68,12 @@ bool PostMessage(HWND window, unsigned int message, uintptr_t wParam, intptr_t l
     return target != nullptr && target->Post(copy);
 }
 
+bool MessageInHand(HWND window, unsigned int message) {
+    if (window == nullptr) return false;
+    auto target = FindTarget(window);
+    return target != nullptr && target->InHand(message);
+}
+
 bool WaitThreadMessage(int timeoutMs, LumoraHostMessage& message) {
     return ThreadQueue().Pop(timeoutMs, message);
 }

@@ -19,6 +19,9 @@ public:
     virtual bool Post(const LumoraHostMessage& message) = 0;
     // Called once when the HWND is destroyed; wakes waiters and stops dispatching.
     virtual void Close() = 0;
+    // True while a message of kind `message` posted here has not yet been handled to its end:
+    // known only where the target runs the application's code itself (a callback window).
+    virtual bool InHand(unsigned int /*message*/) { return false; }
 };
 
 // Registers a target and returns its new HWND (never null, never reused).
@@ -29,5 +32,10 @@ void UnregisterTarget(HWND window);
 // Posts to `window`, or to the calling thread's own queue when `window` is null. False when the
 // target is unknown or its queue is full; the message is then dropped.
 bool PostMessage(HWND window, unsigned int message, uintptr_t wParam, intptr_t lParam);
+
+// True while a message of kind `message` posted to `window` is still queued or being handled
+// there, as far as the target can tell; a poster that would overwrite what that message points
+// to holds back. Whoever asks after the handling ended sees everything it did.
+bool MessageInHand(HWND window, unsigned int message);
 
 }  // namespace lumora::platform

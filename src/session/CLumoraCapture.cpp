@@ -437,12 +437,19 @@ void CLumora::PreviewLoop() {
             frameCount_ = 0;
             rateTime_ = now;
         }
-        FillFrameInfo(frameRate10_);
+        // A callback still busy with the last frame keeps its buffer and frame record: this frame
+        // is not delivered to it (it counts as skipped), so nothing it reads changes under it.
+        const bool callerBusy = platform::MessageInHand(frameWindow_, LUMORA_MSG_FRAME);
+        if (!callerBusy) FillFrameInfo(frameRate10_);
         if (!rawStale_) ProcessFrameLocked();
         frameMode_ = preparedColorMode_;
         imageAvailable_ = 1;
         OfferFrameToRecorder();
         preview_.Draw(preparedColorMode_, images_, displayImage_);
+        if (callerBusy) {
+            streamCounters_.Discarded();
+            continue;
+        }
         if (!DeliverToCaller(true)) {
             streamCounters_.Failed();
             continue;

@@ -1,7 +1,10 @@
 // The capture modes and their state machine, driven through the exports on a simulated camera.
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "SimFixture.h"
 #include "platform/Clock.h"
@@ -150,6 +153,65 @@ TEST_F(SimWorld, CallBackPreviewDeliversFramesWithTheirInformation) {
         EXPECT_EQ(info->bitsPerPixel, 8);
         EXPECT_EQ(info->userBuffer, buffer.data());
     }
+    EXPECT_EQ(Codes(h), std::vector<int>{});
+    Lumora_Close(h);
+    LumoraHost_DestroyWindow(frames);
+}
+
+// A callback still busy with a frame keeps its buffer and frame record as they were: the frames
+// that arrive meanwhile are skipped and counted, not copied over what it reads.
+TEST_F(SimWorld, ABusyCallbackKeepsItsFrameAndTheFramesMeanwhileAreSkipped) {
+    struct Held {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<unsigned char> buffer = std::vector<unsigned char>(64 * 4);
+        std::vector<unsigned char> first;
+        bool release = false;
+        bool overwritten = false;
+        int frames = 0;
+    } held;
+    const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
+    ASSERT_EQ(Lumora_SetCaptureWindowEx(h, 2560, 0, 64, 2048, 0, 4), 1);
+    HWND frames = LumoraHost_CreateCallbackWindow(
+        [](const LumoraHostMessage* m, void* user) {
+            auto& run = *static_cast<Held*>(user);
+            if (m->message != LUMORA_MSG_FRAME || m->wParam == 0) return;
+            std::unique_lock lock(run.mutex);
+            if (++run.frames == 1) {
+                run.first = run.buffer;
+                run.changed.notify_all();
+                run.changed.wait(lock, [&run] { return run.release; });
+                run.overwritten = run.buffer != run.first;
+            }
+            run.changed.notify_all();
+        },
+        &held);
+    ASSERT_EQ(Lumora_CallBackPreview(h, frames, held.buffer.data(),
+                                     static_cast<int>(held.buffer.size()), 1),
+              1);
+    {
+        std::unique_lock lock(held.mutex);
+        ASSERT_TRUE(held.changed.wait_for(lock, std::chrono::seconds(30),
+                                          [&] { return held.frames == 1; }));
+    }
+    LumoraStreamStats stats{};
+    for (int i = 0; i < 600; ++i) {
+        ASSERT_EQ(LumoraHost_GetStreamStats(h, &stats), 1);
+        if (stats.framesSkipped >= 5) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_GE(stats.framesSkipped, 5u);
+    EXPECT_EQ(stats.framesDelivered, 1u);
+    {
+        std::unique_lock lock(held.mutex);
+        held.release = true;
+        held.changed.notify_all();
+        EXPECT_TRUE(held.changed.wait_for(lock, std::chrono::seconds(30),
+                                          [&] { return held.frames >= 3; }));
+    }
+    EXPECT_EQ(Lumora_StopPreview(h), 1);
+    EXPECT_FALSE(held.overwritten);
     EXPECT_EQ(Codes(h), std::vector<int>{});
     Lumora_Close(h);
     LumoraHost_DestroyWindow(frames);
