@@ -698,8 +698,12 @@ void SimCamera::CaptureFrameLocked() {
         --s.shortPayload;
         actual = announced > s.shortDelta ? announced - s.shortDelta : 0;
     }
-    s.payload.assign(static_cast<size_t>(announced), 0);
+    // The picture is rendered over the last frame's bytes; only a tail past it (a longer payload
+    // than the frame) is zeroed.
     const size_t rendered = static_cast<size_t>(std::min(announced, geometry.PayloadLength()));
+    s.payload.resize(static_cast<size_t>(announced));
+    std::fill(s.payload.begin() + static_cast<std::ptrdiff_t>(rendered), s.payload.end(),
+              uint8_t{0});
     model_->RenderPayload(*this, geometry, counter, {s.payload.data(), rendered});
     s.payload.resize(static_cast<size_t>(actual));
     const auto words = model_->HeaderWords(*this, counter);

@@ -193,7 +193,8 @@ void SimScene::MapToSensor(const SceneSettings& s, int outX, int outY, int* sx, 
     *sy = static_cast<int>(std::clamp<int64_t>(y, 0, kSensorHeight - 1));
 }
 
-void SimScene::CorrectDefects(const SceneSettings& s, std::vector<uint16_t>& v) const {
+LUMORA_SIM_PIXEL_LOOP void SimScene::CorrectDefects(const SceneSettings& s,
+                                                    SceneBuffer<uint16_t>& v) const {
     const int w = s.outWidth;
     const int h = s.outHeight;
     if (w < 3 || h < 3) return;
@@ -238,7 +239,7 @@ LUMORA_SIM_PIXEL_LOOP void SimScene::RebuildCache(const SceneSettings& s) {
     const double black = std::clamp(s.blackLevel, 0, kMaxValue);
     // The sample values are worked out in place in the 16-bit frame, which stays (at 8 bits
     // too) so that a rebuild reuses its memory rather than taking megabytes afresh.
-    std::vector<uint16_t>& values = base16_;
+    SceneBuffer<uint16_t>& values = base16_;
     values.resize(static_cast<size_t>(w) * h);
     std::vector<double> columnSignal(w);  // gradient along x times shading along x
     for (int x = 0; x < w; ++x) {

@@ -10,7 +10,9 @@
 // Threads: Render and the queries may be called from any thread; `mutex_` guards the cache.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace lumora::sim {
@@ -35,6 +37,29 @@ struct SceneSettings {
 
     bool operator==(const SceneSettings&) const = default;
 };
+
+// Leaves new elements unwritten when a vector grows: the scene's frames are written in full
+// right after, and zero-filling megabytes first only cost time.
+template <typename T>
+struct UnfilledAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = UnfilledAllocator<U>;
+    };
+    UnfilledAllocator() = default;
+    template <typename U>
+    UnfilledAllocator(const UnfilledAllocator<U>&) noexcept {}
+    template <typename U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+template <typename T>
+using SceneBuffer = std::vector<T, UnfilledAllocator<T>>;
 
 class SimScene {
 public:
@@ -78,7 +103,7 @@ private:
     // Maps a delivered pixel to the sensor pixel it shows.
     static void MapToSensor(const SceneSettings& settings, int outX, int outY, int* sx, int* sy);
     void RebuildCache(const SceneSettings& settings);
-    void CorrectDefects(const SceneSettings& settings, std::vector<uint16_t>& values) const;
+    void CorrectDefects(const SceneSettings& settings, SceneBuffer<uint16_t>& values) const;
 
     uint32_t seed_;
     std::vector<float> shadeX_;
@@ -92,8 +117,8 @@ private:
     std::mutex mutex_;
     bool cacheValid_ = false;
     SceneSettings cached_;
-    std::vector<uint8_t> base_;     // rendered frame without noise and mover, wire format
-    std::vector<uint16_t> base16_;  // the same 16-bit frame as sample values
+    SceneBuffer<uint8_t> base_;     // rendered frame without noise and mover, wire format
+    SceneBuffer<uint16_t> base16_;  // the same 16-bit frame as sample values
     std::vector<int> colMap_;       // sensor column of each delivered column
     std::vector<int> rowMap_;       // sensor row of each delivered line
 };
