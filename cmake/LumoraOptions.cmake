@@ -92,8 +92,19 @@ function(lumora_add_test subsystem)
   add_executable(${target} ${ARGN} ${PROJECT_SOURCE_DIR}/tests/PrivateSimBus.cpp)
   target_link_libraries(${target} PRIVATE lumora_core lumora_warnings GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-  # X11TestDisplay.h keeps test windows' contents apart through the Composite extension.
-  target_link_libraries(${target} PRIVATE X11::Xcomposite)
+  if(NOT WIN32)
+    # X11TestDisplay.h keeps test windows' contents apart through the Composite extension.
+    target_link_libraries(${target} PRIVATE X11::Xcomposite)
+  endif()
   lumora_discover_tests(${target} ${subsystem} SERIAL "${LUMORA_TEST_SERIAL_${subsystem}}"
     RACE "${LUMORA_TEST_RACE_${subsystem}}" ENVIRONMENT ${LUMORA_TEST_ENVIRONMENT_${subsystem}})
 endfunction()
+
+# Windows: the C and C++ runtimes and the thread library go inside each binary, so the DLL and
+# the programs import only DLLs every Windows has.
+# The DLL and every program land in one folder, where Windows (and Wine) look for a program's
+# DLLs first.
+if(WIN32)
+  add_link_options(-static)
+  set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+endif()

@@ -11,6 +11,15 @@
  * frames as the SDK announced them, so a gap between two buffers' offsets shows how many frames
  * this element had to skip because downstream was slower than the camera.
  *
+ * Frame rate: the caps carry the camera's own frame rate (the inverse of its frame period, which
+ * the window, the bit depth and an exposure longer than the readout set), and new caps follow
+ * when it changes, for instance when a live exposure change lengthens the frame. A trigger run
+ * has no rate of its own: 0/1, a variable rate.
+ *
+ * Metadata: each buffer carries a custom meta "LumoraFrameMeta" whose structure holds the
+ * frame's counter, exposure (seconds), gain, black level, bit depth, the frames skipped before
+ * it and, once read, the sensor temperature; no standard meta holds a camera's settings.
+ *
  * Threads: properties may be set at any time; the camera is opened on the way to PAUSED and its
  * settings are applied then; exposure, gain, black level, mirrors and cooler also change live. The streaming thread waits for
  * frames in short steps so that unlock (flushing, state changes) ends the wait at once.
@@ -29,6 +38,7 @@
 #define LUMORA_FILTER_BLACK_LEVEL 106
 #define LUMORA_WAIT_STEP_MS 20
 #define LUMORA_FRAME_TIMEOUT_MS 5000
+#define LUMORA_FRAME_META_NAME "LumoraFrameMeta"
 
 GST_DEBUG_CATEGORY_STATIC(lumora_src_debug);
 #define GST_CAT_DEFAULT lumora_src_debug
@@ -56,7 +66,12 @@ struct _GstLumoraSrc {
     volatile gint flushing;
     GstVideoInfo info;
     guint64 frame_number; /* frames announced by the SDK since the run started */
-    GstClockTime frame_period;
+    /* The camera's frames since the run's first buffer, unwrapped from its eight-bit counter:
+     * the buffer offsets, so a gap is frames the camera sent that no buffer carries. */
+    guint64 camera_frames;
+    guint32 last_counter;
+    gboolean counted;
+    GstClockTime frame_period; /* the camera's, of a free run; 0 in a trigger run or unknown */
 };
 
 enum {
@@ -275,16 +290,54 @@ static GstCaps* gst_lumora_src_get_caps(GstBaseSrc* src, GstCaps* filter) {
     return caps;
 }
 
+/* The camera's frame rate as a fraction: 0/1 (variable) in a trigger run or when the camera
+ * cannot tell. */
+static void camera_rate(GstLumoraSrc* self, gint* numerator, gint* denominator) {
+    gboolean trigger;
+    GST_OBJECT_LOCK(self);
+    trigger = self->trigger;
+    GST_OBJECT_UNLOCK(self);
+    double period = 0.0;
+    *numerator = 0;
+    *denominator = 1;
+    if (trigger || self->handle == 0 || !LumoraHost_GetFramePeriod(self->handle, &period) ||
+        !(period > 0.0))
+        return;
+    /* In thousandths of a frame per second, as readable fractions (71630/1000 is 7163/100)
+     * rather than the nearest of any size. */
+    gint n = (gint)(1000.0 / period + 0.5), d = 1000;
+    if (n <= 0) return;
+    gint a = n, b = d;
+    while (b != 0) {
+        gint r = a % b;
+        a = b;
+        b = r;
+    }
+    n /= a;
+    d /= a;
+    *numerator = n;
+    *denominator = d;
+}
+
 static GstCaps* gst_lumora_src_fixate(GstBaseSrc* src, GstCaps* caps) {
+    gint numerator, denominator;
+    camera_rate(GST_LUMORA_SRC(src), &numerator, &denominator);
     caps = gst_caps_make_writable(caps);
     GstStructure* s = gst_caps_get_structure(caps, 0);
-    gst_structure_fixate_field_nearest_fraction(s, "framerate", 0, 1);
+    gst_structure_fixate_field_nearest_fraction(s, "framerate", numerator, denominator);
     return GST_BASE_SRC_CLASS(gst_lumora_src_parent_class)->fixate(src, caps);
 }
 
 static gboolean gst_lumora_src_set_caps(GstBaseSrc* src, GstCaps* caps) {
     GstLumoraSrc* self = GST_LUMORA_SRC(src);
-    if (!gst_video_info_from_caps(&self->info, caps)) return FALSE;
+    GstVideoInfo info;
+    if (!gst_video_info_from_caps(&info, caps)) return FALSE;
+    /* Only the rate differs (the camera's frame period changed): the run goes on. */
+    gboolean same_frames = GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_INFO_FORMAT(&self->info) &&
+                           GST_VIDEO_INFO_WIDTH(&info) == GST_VIDEO_INFO_WIDTH(&self->info) &&
+                           GST_VIDEO_INFO_HEIGHT(&info) == GST_VIDEO_INFO_HEIGHT(&self->info);
+    self->info = info;
+    if (same_frames && self->running) return TRUE;
     int bits = GST_VIDEO_INFO_FORMAT(&self->info) == GST_VIDEO_FORMAT_GRAY8 ? 8 : 16;
     stop_run(self);
     if (!Lumora_SetColorMode(self->handle, bits)) return post_sdk_error(self, "bit depth refused");
@@ -319,6 +372,8 @@ static gboolean gst_lumora_src_decide_allocation(GstBaseSrc* src, GstQuery* quer
 static gboolean start_run(GstLumoraSrc* self) {
     self->frames = LumoraHost_CreateQueueWindow();
     self->frame_number = 0;
+    self->camera_frames = 0;
+    self->counted = FALSE;
     gboolean trigger;
     GST_OBJECT_LOCK(self);
     trigger = self->trigger;
@@ -340,7 +395,10 @@ static gboolean gst_lumora_src_query(GstBaseSrc* src, GstQuery* query) {
     GstLumoraSrc* self = GST_LUMORA_SRC(src);
     if (GST_QUERY_TYPE(query) == GST_QUERY_LATENCY && self->handle != 0) {
         /* A frame is out one exposure plus one frame period after its exposure began. */
-        GstClockTime period = self->frame_period != 0 ? self->frame_period : GST_SECOND / 70;
+        double seconds = 0.0;
+        GstClockTime period = LumoraHost_GetFramePeriod(self->handle, &seconds) && seconds > 0.0
+                                  ? (GstClockTime)(seconds * GST_SECOND)
+                                  : GST_SECOND / 70;
         GstClockTime latency = period + exposure_time(self);
         gst_query_set_latency(query, TRUE, latency, GST_CLOCK_TIME_NONE);
         return TRUE;
@@ -401,8 +459,6 @@ static GstFlowReturn wait_frame(GstLumoraSrc* self, gboolean* damaged, GstClockT
             *damaged = TRUE;
             return GST_FLOW_OK;
         }
-        const LUMORA_FRAME_INFO* info = (const LUMORA_FRAME_INFO*)message.wParam;
-        if (info->frameRate10 > 0) self->frame_period = GST_SECOND * 10 / info->frameRate10;
         /* Newer notices already queued: this element is behind, so take the newest. */
         LumoraHostMessage newer;
         while (LumoraHost_WaitMessage(self->frames, 0, &newer)) {
@@ -419,6 +475,42 @@ static GstFlowReturn wait_frame(GstLumoraSrc* self, gboolean* damaged, GstClockT
     }
 }
 
+/* New caps when the camera's frame rate is no longer the one downstream was told; also sets the
+ * buffers' duration. */
+static void follow_frame_rate(GstLumoraSrc* self) {
+    gint numerator, denominator;
+    camera_rate(self, &numerator, &denominator);
+    self->frame_period =
+        numerator > 0 ? gst_util_uint64_scale_int(GST_SECOND, denominator, numerator) : 0;
+    GstCaps* current = gst_pad_get_current_caps(GST_BASE_SRC_PAD(self));
+    if (current == NULL) return;
+    gint n = -1, d = -1;
+    gst_structure_get_fraction(gst_caps_get_structure(current, 0), "framerate", &n, &d);
+    if (n != numerator || d != denominator) {
+        GstCaps* caps = gst_caps_copy(current);
+        gst_caps_set_simple(caps, "framerate", GST_TYPE_FRACTION, numerator, denominator, NULL);
+        if (!gst_base_src_set_caps(GST_BASE_SRC(self), caps))
+            GST_WARNING_OBJECT(self, "downstream refused the frame rate %d/%d", numerator,
+                               denominator);
+        gst_caps_unref(caps);
+    }
+    gst_caps_unref(current);
+}
+
+static void add_frame_meta(GstBuffer* buffer, const LumoraFrameMeta* meta) {
+    GstCustomMeta* custom = gst_buffer_add_custom_meta(buffer, LUMORA_FRAME_META_NAME);
+    if (custom == NULL) return;
+    GstStructure* s = gst_custom_meta_get_structure(custom);
+    gst_structure_set(s, "frame-counter", G_TYPE_UINT, (guint)meta->frameCounter,
+                      "exposure", G_TYPE_DOUBLE, meta->exposureSeconds,
+                      "gain", G_TYPE_INT, (gint)meta->gain,
+                      "black-level", G_TYPE_INT, (gint)meta->blackLevel,
+                      "bit-depth", G_TYPE_INT, (gint)meta->bitDepth,
+                      "skipped-before", G_TYPE_UINT64, (guint64)meta->skippedBefore, NULL);
+    if (meta->temperatureValid)
+        gst_structure_set(s, "temperature", G_TYPE_DOUBLE, meta->temperature, NULL);
+}
+
 static GstFlowReturn gst_lumora_src_fill(GstPushSrc* src, GstBuffer* buffer) {
     GstLumoraSrc* self = GST_LUMORA_SRC(src);
     if (!self->running && !start_run(self)) return GST_FLOW_ERROR;
@@ -426,16 +518,36 @@ static GstFlowReturn gst_lumora_src_fill(GstPushSrc* src, GstBuffer* buffer) {
     GstClockTime arrival = GST_CLOCK_TIME_NONE;
     GstFlowReturn flow = wait_frame(self, &damaged, &arrival);
     if (flow != GST_FLOW_OK) return flow;
+    follow_frame_rate(self);
 
     GstMapInfo map;
     if (!gst_buffer_map(buffer, &map, GST_MAP_WRITE)) return GST_FLOW_ERROR;
+    LumoraFrameMeta meta;
+    memset(&meta, 0, sizeof meta);
     int copied = map.size >= GST_VIDEO_INFO_SIZE(&self->info) &&
-                 Lumora_GetImage(self->handle, map.data, (int)GST_VIDEO_INFO_SIZE(&self->info), 1);
+                 LumoraHost_GetImageWithMeta(self->handle, map.data,
+                                             (int)GST_VIDEO_INFO_SIZE(&self->info), 1, &meta);
     gst_buffer_unmap(buffer, &map);
     if (!copied || damaged) GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_CORRUPTED);
 
-    GST_BUFFER_OFFSET(buffer) = self->frame_number - 1;
-    GST_BUFFER_OFFSET_END(buffer) = self->frame_number;
+    if (copied && meta.valid) {
+        if (self->counted) self->camera_frames += (meta.frameCounter - self->last_counter) & 0xFF;
+        self->counted = TRUE;
+        self->last_counter = meta.frameCounter;
+        /* When the host had the frame, on the system clock and on the monotonic clock. */
+        static GstStaticCaps unix_caps = GST_STATIC_CAPS("timestamp/x-unix");
+        static GstStaticCaps monotonic_caps = GST_STATIC_CAPS("timestamp/x-monotonic");
+        gst_buffer_add_reference_timestamp_meta(buffer, gst_static_caps_get(&unix_caps),
+                                                (GstClockTime)meta.arrivalWallNs,
+                                                GST_CLOCK_TIME_NONE);
+        gst_buffer_add_reference_timestamp_meta(buffer, gst_static_caps_get(&monotonic_caps),
+                                                (GstClockTime)meta.arrivalNs, GST_CLOCK_TIME_NONE);
+        add_frame_meta(buffer, &meta);
+    } else {
+        ++self->camera_frames;  /* no number: counted as the next frame */
+    }
+    GST_BUFFER_OFFSET(buffer) = self->camera_frames;
+    GST_BUFFER_OFFSET_END(buffer) = self->camera_frames + 1;
     if (!gst_base_src_get_do_timestamp(GST_BASE_SRC(src))) {
         GST_BUFFER_PTS(buffer) = arrival;
         GST_BUFFER_DTS(buffer) = GST_CLOCK_TIME_NONE;
@@ -446,13 +558,24 @@ static GstFlowReturn gst_lumora_src_fill(GstPushSrc* src, GstBuffer* buffer) {
 
 static void software_trigger(GstLumoraSrc* self) {
     /* Only the simulated camera can be triggered from software; a real camera's trigger is its
-     * input line. */
-    int camera = 0;
-    GST_OBJECT_LOCK(self);
-    if (self->device > 0) camera = self->device;
-    GST_OBJECT_UNLOCK(self);
-    if (!LumoraSim_FireTrigger(camera))
-        GST_WARNING_OBJECT(self, "software trigger refused: not a simulated camera");
+     * input line. The simulated camera is the one with the open camera's serial number: device
+     * numbers need not be simulator indices (a camera replugged on a new port keeps its index). */
+    char open[64] = {0};
+    if (self->handle == 0 || !Lumora_ReadSerialNumberA(self->handle, open, sizeof open)) {
+        GST_WARNING_OBJECT(self, "software trigger: no camera open");
+        return;
+    }
+    int count = LumoraSim_GetCameraCount();
+    for (int i = 0; i < count; ++i) {
+        char serial[64] = {0};
+        if (LumoraSim_GetSerialNumber(i, serial, sizeof serial) && strcmp(serial, open) == 0) {
+            if (!LumoraSim_FireTrigger(i))
+                GST_WARNING_OBJECT(self, "software trigger refused: not in a trigger run, or "
+                                         "the previous frame is still under way");
+            return;
+        }
+    }
+    GST_WARNING_OBJECT(self, "software trigger refused: not a simulated camera");
 }
 
 static void gst_lumora_src_set_property(GObject* object, guint id, const GValue* value,
@@ -618,6 +741,9 @@ static void gst_lumora_src_init(GstLumoraSrc* self) {
 }
 
 static gboolean plugin_init(GstPlugin* plugin) {
+    /* No tags: the meta describes the frame, not its memory or layout, so conversions keep it. */
+    static const gchar* tags[] = {NULL};
+    gst_meta_register_custom(LUMORA_FRAME_META_NAME, tags, NULL, NULL, NULL);
     return gst_element_register(plugin, "lumorasrc", GST_RANK_NONE, GST_TYPE_LUMORA_SRC);
 }
 

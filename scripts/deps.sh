@@ -6,12 +6,21 @@ LUMORA_PACKAGES=(
   libcli11-dev libopencv-core-dev libopencv-imgproc-dev clang libclang-rt-14-dev
   libopencv-imgcodecs-dev libopencv-videoio-dev libtiff-tools imagemagick pngcheck ffmpeg
   dpkg-dev file abigail-tools python3 python3-numpy python3-pytest
+  python3-venv python3-pip python3-setuptools python3-mypy
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   libx11-dev libxext-dev libxcomposite-dev xvfb xauth libgtk-3-dev libopencv-imgproc-dev
   gettext fonts-noto-cjk
   umockdev libumockdev-dev
   doxygen graphviz
+)
+
+# The Windows stage only (scripts/test windows): the mingw-w64 cross compiler, Wine to run what
+# it builds, nasm for libjpeg-turbo's SIMD code, GoogleTest's sources to cross-build, and what
+# scripts/windows-deps needs to fetch and unpack Debian's source packages.
+LUMORA_WINDOWS_PACKAGES=(
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
+  wine wine64 nasm googletest dpkg-dev make xvfb xauth
 )
 
 lumora_install_deps() {

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "platform/LittleEndian.h"
+#include "platform/ProcessExit.h"
 #include "usb/Fx3Protocol.h"
 
 namespace lumora::sim {
@@ -179,13 +180,19 @@ SimCamera::SimCamera(SimCameraIdentity identity, std::unique_ptr<SimCameraModel>
 }
 
 SimCamera::~SimCamera() {
+    if (platform::ProcessIsExiting()) {
+        // The service thread is gone and may have died holding the lock: nothing to stop, and
+        // nobody left to complete transfers for.
+        if (service_.joinable()) service_.detach();
+        return;
+    }
     {
-        std::lock_guard lock(mutex_);
+        platform::CriticalSectionLock lock(mutex_);
         stopping_ = true;
     }
     wake_.notify_all();
     if (service_.joinable()) service_.join();
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     for (auto& t : state_->pending) t->Complete(platform::kErrorDeviceNotConnected, 0);
     for (auto& t : state_->stalled) t->Complete(platform::kErrorDeviceNotConnected, 0);
     state_->pending.clear();
@@ -193,14 +200,14 @@ SimCamera::~SimCamera() {
 }
 
 std::string SimCamera::InterfacePath() const {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     char instance[48];
     std::snprintf(instance, sizeof instance, "lum%05d_p%d", identity_.index + 1, state_->port);
     return platform::MakeInterfacePath(identity_.vendorId, identity_.productId, instance);
 }
 
 void SimCamera::PowerOn() {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     auto& s = *state_;
     s.connected = true;
     fpga_.ClearHooks();
@@ -229,68 +236,71 @@ void SimCamera::PowerOn() {
 }
 
 void SimCamera::InstallTransportHooksLocked() {
+    // The hooks run inside a register access, under the camera's lock.
     // 0x6C pulse: the FPGA's stream output restarts at a frame boundary. A partly sent frame is
     // dropped; the sensor's exposure and a frame not yet begun are not touched.
-    fpga_.OnWrite(usb::kFpgaStreamRestart, [this](uint32_t, uint8_t value, uint8_t) {
-        if (value & 1) RestartStreamLocked();
-    });
+    fpga_.OnWrite(usb::kFpgaStreamRestart,
+                  [this](uint32_t, uint8_t value, uint8_t) LUMORA_REQUIRES(mutex_) {
+                      if (value & 1) RestartStreamLocked();
+                  });
     // 0x82 bit 0 held and released: the camera starts up again.
-    fpga_.OnWrite(usb::kFpgaReset, [this](uint32_t, uint8_t value, uint8_t previous) {
-        if (value & 1) {
-            state_->resetHeld = true;
-        } else if ((previous & 1) || state_->resetHeld) {
-            state_->resetHeld = false;
-            state_->startupBegin = model_->NowMs();
-        }
-    });
+    fpga_.OnWrite(usb::kFpgaReset,
+                  [this](uint32_t, uint8_t value, uint8_t previous) LUMORA_REQUIRES(mutex_) {
+                      if (value & 1) {
+                          state_->resetHeld = true;
+                      } else if ((previous & 1) || state_->resetHeld) {
+                          state_->resetHeld = false;
+                          state_->startupBegin = model_->NowMs();
+                      }
+                  });
     // The status register reads 0 (idle) unless a model says otherwise.
     fpga_.OnRead(usb::kFpgaStatus, [](uint32_t, uint8_t) -> uint8_t { return 0; });
 }
 
 void SimCamera::MoveToNewPort() {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     ++state_->port;
 }
 
 int SimCamera::Port() const {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     return state_->port;
 }
 
 void SimCamera::SetStartupTimeMs(uint32_t ms) {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     state_->startupMs = ms;
 }
 
 void SimCamera::SetFrameCounterStart(uint32_t value) {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     state_->nextCounter = value & 0xFF;
     fpga_.Set(usb::kFpgaFrameCounter, static_cast<uint8_t>(state_->nextCounter - 1));
 }
 
 void SimCamera::SetFirmwareVersion(uint16_t version) {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     state_->firmwareVersion = version;
 }
 
 void SimCamera::SetEepromWriteCycleMs(uint32_t ms) {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     state_->eepromWriteCycle = std::chrono::milliseconds(ms);
     state_->eepromBusyUntil = {};
 }
 
 void SimCamera::SetLinkSpeedCode(uint32_t code) {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     state_->linkSpeed = code;
 }
 
 uint32_t SimCamera::LinkSpeedCode() const {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     return state_->linkSpeed;
 }
 
 void SimCamera::InjectFault(SimFault fault, int count, int param) {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     auto& s = *state_;
     const int n = std::max(count, 0);
     const uint32_t delta = param > 0 ? static_cast<uint32_t>(param) : kDefaultFaultPayloadDelta;
@@ -323,37 +333,37 @@ void SimCamera::InjectFault(SimFault fault, int count, int param) {
 }
 
 void SimCamera::ClearFaults() {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     auto& s = *state_;
     s.bulkFail = s.bulkStall = s.shortPayload = s.longPayload = s.i2cRefuse = 0;
     s.eepromWriteFail = 0;
 }
 
 int SimCamera::FaultsPending() const {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     const auto& s = *state_;
     return s.bulkFail + s.bulkStall + s.shortPayload + s.longPayload + s.i2cRefuse +
            s.eepromWriteFail;
 }
 
 bool SimCamera::IsReady() const {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     const auto& s = *state_;
     return !s.resetHeld && model_->NowMs() - s.startupBegin >= s.startupMs;
 }
 
 uint32_t SimCamera::FrameCounter() const {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     return state_->nextCounter;
 }
 
 uint64_t SimCamera::FramesSent() const {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     return state_->framesSent;
 }
 
 size_t SimCamera::PendingTransfers() const {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     return state_->pending.size() + state_->stalled.size();
 }
 
@@ -362,7 +372,7 @@ void SimCamera::ReleaseFrame() {
 }
 
 void SimCamera::ReleaseFrameAfter(std::chrono::microseconds delay) {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     if (state_->phase != State::Phase::Armed || !state_->waitingForRelease) return;
     state_->waitingForRelease = false;
     state_->readyAt = SteadyClock::now() + delay;
@@ -379,7 +389,7 @@ void SimCamera::RestartStreamLocked() {
 }
 
 void SimCamera::DropFrame() {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     auto& s = *state_;
     s.phase = State::Phase::Idle;
     s.zeroLengthPending = false;
@@ -392,7 +402,7 @@ void SimCamera::DropFrame() {
 // ---- Control transfers ----
 
 int SimCamera::ControlTransfer(const ControlSetup& setup, std::span<uint8_t> data) {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     if (!state_->connected) return -1;
     ++state_->log.controlRequests;
     if (setup.request == usb::kReqStreamKick) ++state_->log.kicks;
@@ -568,7 +578,7 @@ void SimCamera::StartFrameLocked() {
 }
 
 void SimCamera::SubmitBulk(std::shared_ptr<SimBulkTransfer> transfer) {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     auto& s = *state_;
     Append(s.log.bulkTransfers,
            std::pair<uint8_t, uint32_t>(transfer->Endpoint(),
@@ -800,7 +810,7 @@ void SimCamera::EnsureServiceThreadLocked() {
 void SimCamera::ServiceThread() {
     tOnServiceThread = true;
     uint64_t counted = ThreadCpuNs();
-    std::unique_lock lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     while (!stopping_) {
         const uint64_t now = ThreadCpuNs();
         gServiceCpuNs.fetch_add(now - counted);
@@ -829,15 +839,15 @@ void SimCamera::ServiceThread() {
             until = until ? std::min(*until, idleEnd) : idleEnd;
         }
         if (until) {
-            wake_.wait_until(lock, *until);
+            wake_.wait_until(mutex_, *until);
         } else {
-            wake_.wait(lock);
+            wake_.wait(mutex_);
         }
     }
 }
 
 uint32_t SimCamera::Claim() {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     if (!state_->connected) return platform::kErrorSuccess;  // the request fails as unplugged
     if (!claim_.Acquire()) return platform::kErrorBusy;
     state_->lastUse = SteadyClock::now();
@@ -847,7 +857,7 @@ uint32_t SimCamera::Claim() {
 }
 
 void SimCamera::AbortEndpoint(uint8_t endpoint) {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     auto& s = *state_;
     std::vector<std::shared_ptr<SimBulkTransfer>> aborted;
     for (auto it = s.pending.begin(); it != s.pending.end();) {
@@ -870,12 +880,12 @@ void SimCamera::AbortEndpoint(uint8_t endpoint) {
 }
 
 bool SimCamera::ResetEndpoint(uint8_t /*endpoint*/) {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     return state_->connected;
 }
 
 bool SimCamera::ResetPort() {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     if (!state_->connected) return false;
     AbortEndpoint(usb::kEndpointStreamIn);
     AbortEndpoint(usb::kEndpointCommandOut);
@@ -885,7 +895,7 @@ bool SimCamera::ResetPort() {
 }
 
 void SimCamera::Disconnect() {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     auto& s = *state_;
     s.connected = false;
     claim_.Release();  // a camera that left the bus is nobody's
@@ -899,17 +909,17 @@ void SimCamera::Disconnect() {
 }
 
 SimCamera::BusLog SimCamera::Log() const {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     return state_->log;
 }
 
 void SimCamera::ClearLog() {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     state_->log = BusLog{};
 }
 
 void SimCamera::WriteCameraMemory(uint64_t address, std::span<const uint8_t> data) {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     for (size_t i = 0; i < data.size();) {
         const uint64_t at = address + i;
         auto& page = state_->memory[at / kMemoryPageSize];  // new pages start zeroed
@@ -921,7 +931,7 @@ void SimCamera::WriteCameraMemory(uint64_t address, std::span<const uint8_t> dat
 }
 
 void SimCamera::ReadCameraMemory(uint64_t address, std::span<uint8_t> out) const {
-    std::lock_guard lock(mutex_);
+    platform::CriticalSectionLock lock(mutex_);
     for (size_t i = 0; i < out.size();) {
         const uint64_t at = address + i;
         const size_t offset = static_cast<size_t>(at % kMemoryPageSize);

@@ -7,7 +7,8 @@
 // Requests reach it only while this process holds its claim (SimBusClaim): a second process on
 // the same simulated bus finds it busy, as it would find a real camera another process claimed.
 //
-// Thread-safe: mutex_ (recursive, so register hooks may call back in) guards all camera state;
+// Thread-safe: mutex_ (recursive, so register hooks may call back in) guards all camera state
+// (the register files and the EEPROM too, which models and tests reach under Lock());
 // a service thread completes transfers that wait for a frame's ready time and lets the claim go
 // once the camera has been idle for a while.
 #include <chrono>
@@ -21,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/CriticalSection.h"
 #include "port/SimPort.h"
 #include "sim/SimBusClaim.h"
 #include "sim/SimCameraModel.h"
@@ -78,7 +80,7 @@ public:
     uint32_t Claim() override;
 
     // The camera's lock, for models and tests that work on the camera from their own threads.
-    std::recursive_mutex& Lock() const { return mutex_; }
+    platform::CriticalSection& Lock() const LUMORA_RETURN_CAPABILITY(mutex_) { return mutex_; }
     // Register files and memories (use under Lock()).
     SimRegisterFile& Fpga() { return fpga_; }
     SimRegisterFile& Sensor() { return sensor_; }
@@ -135,39 +137,42 @@ public:
     struct State;
 
 private:
-    int HandleVendorRequest(const platform::ControlSetup& setup, std::span<uint8_t> data);
-    bool I2cWrite(uint8_t busAddress, std::span<const uint8_t> bytes);
-    bool I2cRead(uint8_t busAddress, std::span<uint8_t> out);
-    void ServicePendingLocked();
-    void RestartStreamLocked();
+    int HandleVendorRequest(const platform::ControlSetup& setup, std::span<uint8_t> data)
+        LUMORA_REQUIRES(mutex_);
+    bool I2cWrite(uint8_t busAddress, std::span<const uint8_t> bytes) LUMORA_REQUIRES(mutex_);
+    bool I2cRead(uint8_t busAddress, std::span<uint8_t> out) LUMORA_REQUIRES(mutex_);
+    void ServicePendingLocked() LUMORA_REQUIRES(mutex_);
+    void RestartStreamLocked() LUMORA_REQUIRES(mutex_);
     void ServiceThread();
-    void EnsureServiceThreadLocked();
-    void StartFrameLocked();
-    bool EepromBusyLocked() const;
+    void EnsureServiceThreadLocked() LUMORA_REQUIRES(mutex_);
+    void StartFrameLocked() LUMORA_REQUIRES(mutex_);
+    bool EepromBusyLocked() const LUMORA_REQUIRES(mutex_);
     // Completes a bulk transfer now when the camera has its data (IN) or takes it (OUT); false
     // while an IN transfer has to wait.
-    bool TryCompleteLocked(platform::SimBulkTransfer& transfer, uint32_t* error, uint32_t* bytes);
-    void TakeOutLocked(std::span<uint8_t> data, uint32_t* error, uint32_t* bytes);
-    bool SendInLocked(std::span<uint8_t> data, uint32_t* bytes);
-    uint32_t SendMemoryReadLocked(std::span<uint8_t> data);
-    void CaptureFrameLocked();
-    uint32_t SendHeaderLocked(std::span<uint8_t> data);
-    uint32_t SendPayloadLocked(std::span<uint8_t> data);
-    void FinishFrameLocked();
-    void InstallTransportHooksLocked();
+    bool TryCompleteLocked(platform::SimBulkTransfer& transfer, uint32_t* error, uint32_t* bytes)
+        LUMORA_REQUIRES(mutex_);
+    void TakeOutLocked(std::span<uint8_t> data, uint32_t* error, uint32_t* bytes)
+        LUMORA_REQUIRES(mutex_);
+    bool SendInLocked(std::span<uint8_t> data, uint32_t* bytes) LUMORA_REQUIRES(mutex_);
+    uint32_t SendMemoryReadLocked(std::span<uint8_t> data) LUMORA_REQUIRES(mutex_);
+    void CaptureFrameLocked() LUMORA_REQUIRES(mutex_);
+    uint32_t SendHeaderLocked(std::span<uint8_t> data) LUMORA_REQUIRES(mutex_);
+    uint32_t SendPayloadLocked(std::span<uint8_t> data) LUMORA_REQUIRES(mutex_);
+    void FinishFrameLocked() LUMORA_REQUIRES(mutex_);
+    void InstallTransportHooksLocked() LUMORA_REQUIRES(mutex_);
 
     SimCameraIdentity identity_;
     std::unique_ptr<SimCameraModel> model_;
-    mutable std::recursive_mutex mutex_;
+    mutable platform::CriticalSection mutex_;
     std::condition_variable_any wake_;
     SimRegisterFile fpga_{256};
     SimRegisterFile sensor_{0x10000};
     SimRegisterFile aux_{256};
     std::vector<uint8_t> eeprom_;
-    std::unique_ptr<State> state_;
-    SimBusClaim claim_;  // this process's hold on the camera, guarded by mutex_
+    std::unique_ptr<State> state_ LUMORA_GUARDED_BY(mutex_);
+    SimBusClaim claim_ LUMORA_GUARDED_BY(mutex_);  // this process's hold on the camera
     std::thread service_;
-    bool stopping_ = false;
+    bool stopping_ LUMORA_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace lumora::sim

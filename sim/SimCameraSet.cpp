@@ -49,7 +49,7 @@ void JoinPort() {
 
 void SimCameraSet::ApplyEnvironment() {
     {
-        std::lock_guard lock(mutex_);
+        platform::MutexLock lock(mutex_);
         if (environmentApplied_) return;
         environmentApplied_ = true;
     }
@@ -60,10 +60,10 @@ bool SimCameraSet::SetCount(int count) {
     if (count < 0 || count > kMaxSimCameras) return false;
     std::vector<std::shared_ptr<SimCamera>> added;
     std::vector<std::shared_ptr<SimCamera>> removed;
-    std::lock_guard change(changeMutex_);  // one change of the set at a time
+    platform::MutexLock change(changeMutex_);  // one change of the set at a time
     int current = 0;
     {
-        std::lock_guard lock(mutex_);
+        platform::MutexLock lock(mutex_);
         // An explicit count wins over the environment from now on.
         environmentApplied_ = true;
         current = static_cast<int>(cameras_.size());
@@ -72,7 +72,7 @@ bool SimCameraSet::SetCount(int count) {
     for (int i = current; i < count; ++i)
         added.push_back(std::make_shared<SimCamera>(IdentityFor(i)));
     {
-        std::lock_guard lock(mutex_);
+        platform::MutexLock lock(mutex_);
         while (static_cast<int>(cameras_.size()) > count) {
             removed.push_back(std::move(cameras_.back()));
             cameras_.pop_back();
@@ -86,12 +86,12 @@ bool SimCameraSet::SetCount(int count) {
 }
 
 int SimCameraSet::Count() const {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return static_cast<int>(cameras_.size());
 }
 
 std::shared_ptr<SimCamera> SimCameraSet::Camera(int index) const {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     if (index < 0 || index >= static_cast<int>(cameras_.size())) return nullptr;
     return cameras_[static_cast<size_t>(index)];
 }

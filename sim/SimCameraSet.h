@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/Mutex.h"
 #include "port/SimPort.h"
 #include "sim/SimCamera.h"
 
@@ -46,10 +47,10 @@ public:
 
 private:
     SimCameraSet();
-    std::mutex changeMutex_;
-    mutable std::mutex mutex_;
-    std::vector<std::shared_ptr<SimCamera>> cameras_;
-    bool environmentApplied_ = false;
+    platform::Mutex changeMutex_ LUMORA_ACQUIRED_BEFORE(mutex_);
+    mutable platform::Mutex mutex_;
+    std::vector<std::shared_ptr<SimCamera>> cameras_ LUMORA_GUARDED_BY(mutex_);
+    bool environmentApplied_ LUMORA_GUARDED_BY(mutex_) = false;
 };
 
 // Makes the simulated cameras reachable through the port (their set attaches itself as the

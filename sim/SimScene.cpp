@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include "platform/Sanitizers.h"
 
 namespace lumora::sim {
 
@@ -59,16 +60,7 @@ constexpr int kBlock = 64;
 // The pixel loops read and write the simulator's own buffers under its lock, so the race
 // detector has nothing to find in them; instrumented per byte they made a simulated frame cost
 // half a second and starved the code it is there to check.
-#if defined(__SANITIZE_THREAD__)
-#define LUMORA_SIM_PIXEL_LOOP __attribute__((no_sanitize("thread")))
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define LUMORA_SIM_PIXEL_LOOP __attribute__((no_sanitize("thread")))
-#endif
-#endif
-#ifndef LUMORA_SIM_PIXEL_LOOP
-#define LUMORA_SIM_PIXEL_LOOP
-#endif
+#define LUMORA_SIM_PIXEL_LOOP LUMORA_NOT_RACE_CHECKED
 
 LUMORA_SIM_PIXEL_LOOP void AddNoise8(const uint8_t* __restrict in, const int8_t* __restrict noise,
                uint8_t* __restrict out, int n) {
@@ -292,7 +284,7 @@ size_t SimScene::Render(const SceneSettings& s, uint64_t frameIndex, bool static
                         size_t capacity) {
     const size_t bytes = FrameBytes(s);
     if (bytes == 0 || dst == nullptr || capacity < bytes) return 0;
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     if (!cacheValid_ || !(cached_ == s)) RebuildCache(s);
     if (staticScene) frameIndex = 0;
 

@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Mutex.h"
+
 namespace lumora::sim {
 
 // What the camera's registers say about one frame.
@@ -102,7 +104,7 @@ private:
     double Gain(const SceneSettings& settings) const;
     // Maps a delivered pixel to the sensor pixel it shows.
     static void MapToSensor(const SceneSettings& settings, int outX, int outY, int* sx, int* sy);
-    void RebuildCache(const SceneSettings& settings);
+    void RebuildCache(const SceneSettings& settings) LUMORA_REQUIRES(mutex_);
     void CorrectDefects(const SceneSettings& settings, SceneBuffer<uint16_t>& values) const;
 
     uint32_t seed_;
@@ -114,13 +116,15 @@ private:
     std::vector<int8_t> noise8_;
     std::vector<int16_t> noise16_;
 
-    std::mutex mutex_;
-    bool cacheValid_ = false;
-    SceneSettings cached_;
-    SceneBuffer<uint8_t> base_;     // rendered frame without noise and mover, wire format
-    SceneBuffer<uint16_t> base16_;  // the same 16-bit frame as sample values
-    std::vector<int> colMap_;       // sensor column of each delivered column
-    std::vector<int> rowMap_;       // sensor row of each delivered line
+    platform::Mutex mutex_;
+    bool cacheValid_ LUMORA_GUARDED_BY(mutex_) = false;
+    SceneSettings cached_ LUMORA_GUARDED_BY(mutex_);
+    // The rendered frame without noise and mover, wire format.
+    SceneBuffer<uint8_t> base_ LUMORA_GUARDED_BY(mutex_);
+    // The same 16-bit frame as sample values.
+    SceneBuffer<uint16_t> base16_ LUMORA_GUARDED_BY(mutex_);
+    std::vector<int> colMap_ LUMORA_GUARDED_BY(mutex_);  // sensor column of each delivered column
+    std::vector<int> rowMap_ LUMORA_GUARDED_BY(mutex_);  // sensor row of each delivered line
 };
 
 }  // namespace lumora::sim

@@ -13,7 +13,7 @@ extern "C" {
 LUMORA_API int LumoraSim_FireTrigger(int index) {
     const auto camera = SimCameraSet::Instance().Camera(index);
     if (!camera) return 0;
-    std::lock_guard lock(camera->Lock());
+    lumora::platform::CriticalSectionLock lock(camera->Lock());
     auto* model = dynamic_cast<SimSensorModel*>(&camera->Model());
     if (model == nullptr) return 0;
     return model->FireTrigger(*camera) ? 1 : 0;

@@ -49,7 +49,9 @@ LUMORA_API HWND LumoraHost_CreateQueueWindow(void);
  * Creates a callback window: a thread of its own (the dispatcher) calls callback for each
  * message posted to it, one at a time, in posting order. The callback may call any library
  * function, including Lumora_StopPreview(), Lumora_Close() and LumoraHost_DestroyWindow() of its
- * own window; a slow callback only delays later messages of this window, never the capture.
+ * own window; a slow callback only delays later messages of this window. While it is busy with
+ * a frame, a preview run skips (and counts) the frames meanwhile, and a trigger run holds its next
+ * frame until the callback returns.
  * @param callback Called with the message (valid during the call) and user; not null.
  * @param user Passed to every call of callback.
  * @return The target; null when callback is null or the thread cannot start.
@@ -187,6 +189,160 @@ typedef struct LumoraRecordStats {
  * Any thread; poll it to show progress or to learn when a recording has finished.
  */
 LUMORA_API int LumoraHost_GetRecordStats(int handle, LumoraRecordStats* stats);
+
+/** @} */
+/** @defgroup frames Frame metadata and the every-frame queue
+ * What is known of each frame besides its pixels, and a run that hands the application every
+ * frame the camera sends instead of the newest one.
+ * @{ */
+/** What is known of one frame besides its pixels (LumoraHost_GetFrameMeta() and friends). */
+typedef struct LumoraFrameMeta {
+    /** The camera's frame counter, from the frame's header. */
+    uint32_t frameCounter;
+    /** 1 when the record describes a frame; 0 when no frame has been taken yet. */
+    uint32_t valid;
+    /** When the host had the whole frame: the monotonic clock (CLOCK_MONOTONIC), nanoseconds. */
+    int64_t arrivalNs;
+    /** The same moment on the system clock: nanoseconds since 1970-01-01 UTC. */
+    int64_t arrivalWallNs;
+    /** Frames the camera numbered between the previous frame this run took and this one, which
+     * the application never got (0 for the first frame of a run). */
+    uint64_t skippedBefore;
+    /** The exposure in effect, in seconds. */
+    double exposureSeconds;
+    /** The sensor temperature at the last reading (Lumora_GetTemperatureEx()), in degrees
+     * Celsius; see temperatureValid. */
+    double temperature;
+    /** 1 when temperature holds a reading; 0 when none was made in this session. */
+    int32_t temperatureValid;
+    /** The global gain in effect (the units of Lumora_SetGlobalGain()). */
+    int32_t gain;
+    /** The black level in effect. */
+    int32_t blackLevel;
+    /** Bits per sample on the wire: 8, or 16 (each holding a 12-bit sample). */
+    int32_t bitDepth;
+    /** The capture window on the sensor: left column, top row, width and height (before
+     * subsampling), and the subsampling mode (Lumora_SetSubSample()). */
+    int32_t windowX;
+    /** Top row of the capture window. */
+    int32_t windowY;
+    /** Width of the capture window before subsampling. */
+    int32_t windowWidth;
+    /** Height of the capture window before subsampling. */
+    int32_t windowHeight;
+    /** The subsampling mode. */
+    int32_t subSample;
+    /** The frame's width and height in pixels as delivered. */
+    int32_t width;
+    /** The frame's height in pixels as delivered. */
+    int32_t height;
+} LumoraFrameMeta;
+
+/**
+ * Reads the metadata of the frame the latest ::LUMORA_MSG_FRAME of a preview or trigger run
+ * announced (the frame its buffer holds). A message taken late describes the newest frame
+ * announced, as the buffer then holds it.
+ * @param handle Session handle.
+ * @param meta Receives the record; valid is 0 when the session has announced no frame yet.
+ * @return 1 on success; 0 for an unknown handle or a null pointer.
+ * @par Threads
+ * Any thread, during a run too; a frame callback may call it.
+ */
+LUMORA_API int LumoraHost_GetFrameMeta(int handle, LumoraFrameMeta* meta);
+/**
+ * Lumora_GetImage() with the metadata of the frame it copies: the image and the record are
+ * taken together, so they belong to the same frame.
+ * @param handle Session handle.
+ * @param buffer As for Lumora_GetImage().
+ * @param size As for Lumora_GetImage().
+ * @param rowOrder As for Lumora_GetImage().
+ * @param meta Receives the record; may be null.
+ * @return 1 on success; 0 as Lumora_GetImage() fails, with the same codes.
+ */
+LUMORA_API int LumoraHost_GetImageWithMeta(int handle, unsigned char* buffer, int size,
+                                           int rowOrder, LumoraFrameMeta* meta);
+
+/**
+ * The camera's frame period in free run at its current timing: the time from the start of one
+ * frame to the start of the next while a preview runs. It follows the capture window, the bit
+ * depth and exposures longer than the readout as the camera holds them: an exposure at once, a
+ * window set while idle at once, a bit depth when the next run or snapshot is prepared. Frames
+ * delivered may be fewer (a busy application, a wait time); a trigger run has no period.
+ * @param handle Session handle.
+ * @param seconds Receives the period in seconds; not null.
+ * @return 1 on success; 0 for an unknown handle, a null pointer or a session without an open
+ *         camera (nothing recorded).
+ * @par Threads
+ * Any thread, during a run too.
+ */
+LUMORA_API int LumoraHost_GetFramePeriod(int handle, double* seconds);
+
+/** A frame taken from the every-frame queue (LumoraHost_WaitQueuedFrame()). */
+typedef struct LumoraQueuedFrame {
+    /** The frame's bytes, as Lumora_CallBackPreview() would copy them for rowOrder. */
+    unsigned char* buffer;
+    /** Bytes of the frame in buffer. */
+    uint64_t bytes;
+    /** Frames dropped because every buffer was in use, right before this one. */
+    uint64_t droppedBefore;
+    /** Frames dropped for a full queue since the run began, up to this one. */
+    uint64_t droppedTotal;
+    /** What to pass to LumoraHost_ReleaseQueuedFrame(). */
+    int32_t index;
+    /** Bits per pixel of the frame (those of the colour mode). */
+    int32_t bitsPerPixel;
+    /** The frame's metadata. */
+    LumoraFrameMeta meta;
+} LumoraQueuedFrame;
+
+/**
+ * Starts a preview run that delivers every frame the camera sends, in order, through a queue
+ * of count buffers, instead of announcing the newest frame with ::LUMORA_MSG_FRAME. A frame
+ * that comes while every buffer is queued or held by the application is dropped, and the next
+ * frame delivered says how many were (droppedBefore); dropped frames count as skipped in
+ * LumoraHost_GetStreamStats(). Lumora_StopPreview() and Lumora_Close() end the run.
+ * @param handle Session handle; the session must be idle (else code 1).
+ * @param count Buffers in the queue, 1..256.
+ * @param buffers count application buffers of size bytes each, which stay the application's
+ *        and must live until the run has ended; null: the library allocates count buffers of
+ *        the frame's size, valid until the next queued run starts or the session is released.
+ * @param size Bytes of each application buffer (ignored when buffers is null); a frame larger
+ *        than that fails with code 5 and counts as failed.
+ * @param rowOrder 1 top-down, 0 bottom-up, as for Lumora_CallBackPreview().
+ * @return 1 when the run started; 0 otherwise (code 9 for a bad argument, 6 without memory,
+ *         and the codes of Lumora_StartPreview()).
+ */
+LUMORA_API int LumoraHost_StartQueuedPreview(int handle, int count, unsigned char* const* buffers,
+                                             int size, int rowOrder);
+/**
+ * Takes the oldest frame of the queue, waiting for one if needed. The buffer is the
+ * application's until it gives it back with LumoraHost_ReleaseQueuedFrame().
+ * @param handle Session handle.
+ * @param timeoutMs Longest wait in milliseconds; 0 does not wait; below 0 waits without limit.
+ * @param frame Receives the frame; not null.
+ * @return 1 when a frame was taken; 0 when none came in time; -1 when the run has ended and no
+ *         frame is left (or the handle is unknown, or no queued run was started).
+ */
+LUMORA_API int LumoraHost_WaitQueuedFrame(int handle, int timeoutMs, LumoraQueuedFrame* frame);
+/**
+ * Gives a buffer taken with LumoraHost_WaitQueuedFrame() back to the queue.
+ * @param handle Session handle.
+ * @param index The frame's index.
+ * @param replacement Null: the same buffer goes back. Otherwise (application buffers only) a
+ *        buffer of the size given at the start takes its place, and the one taken stays the
+ *        application's: a frame kept without a copy.
+ * @return 1 on success; 0 for an index not held by the application, a replacement for library
+ *         buffers, or an unknown handle.
+ */
+LUMORA_API int LumoraHost_ReleaseQueuedFrame(int handle, int index, unsigned char* replacement);
+/**
+ * The frames dropped for a full queue in the current or last queued run, including those after
+ * the last frame delivered.
+ * @param handle Session handle.
+ * @param dropped Receives the count; not null.
+ * @return 1 on success; 0 for an unknown handle or a null pointer.
+ */
+LUMORA_API int LumoraHost_GetQueuedDrops(int handle, uint64_t* dropped);
 
 /*
  * The simulated camera. Without hardware the SDK talks to in-process simulated cameras; their

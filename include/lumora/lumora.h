@@ -50,9 +50,17 @@
 #include <stdint.h>
 
 #if defined(_WIN32)
+#if defined(LUMORA_BUILDING_SDK)
+/* The SDK's own sources take only the window handle type from here: <windows.h> would turn
+ * names such as PostMessage or RegisterClass into their A/W forms throughout the SDK. Only its
+ * Windows backend includes the system headers it calls. */
+#include <windef.h>
+#define LUMORA_API __declspec(dllexport)
+#else
 #include <windows.h>
-typedef wchar_t LUMORA_WCHAR;
 #define LUMORA_API __declspec(dllimport)
+#endif
+typedef wchar_t LUMORA_WCHAR;
 #else
 /* A message target: see lumora/host.h for how a Linux application creates one. */
 /**
@@ -978,7 +986,7 @@ LUMORA_API int Lumora_GetConfigFilter(int handle, int id, int* valid); /* -1 */
  * | 8 | Bayer gain green (Lumora_SetBayerGainGreen()) | 0..400 | 100 | percent | as id 7, green |
  * | 9 | Bayer gain blue (Lumora_SetBayerGainBlue()) | 0..400 | 100 | percent | as id 7, blue |
  * | 10 | automatic white balance (Lumora_SetBayerGainAuto()) | any; stored as 0 or 1 | 0 | flag | estimates ids 7..9 from each frame of a colour conversion |
- * | 11 | gamma (Lumora_SetGamma()) | 0..200 | 100 | 1/100 | exponent of the tone curve, 100 linear; lower brightens dark parts |
+ * | 11 | gamma (Lumora_SetGamma()) | 0..200 | 100 | 1/100 | the tone curve output = input^(100 / gamma) on the scale 0..1; 100 linear, higher brightens the dark parts, lower darkens them |
  * | 12 | Bayer phase (Lumora_SetBayerMode()) | 0..3 | 3 | phase | which corner of the 2 x 2 colour pattern is red, for colour conversion and gray-mode sites |
  * | 13 | global gain (Lumora_SetGlobalGain()) | camera: 0..420 | 0 | sensor gain steps | the sensor's analog gain; also stores the four colour gains |
  * | 14..17 | colour gains red, green 1, green 2, blue (Lumora_SetColorGainRed() ...) | camera: 0..0 | 0 | sensor steps | none on this monochrome camera (always refused) |

@@ -36,7 +36,8 @@ public:
     int32_t Size();
 
 private:
-    bool FindLocked(int32_t handle);
+    bool FindLocked(int32_t handle) LUMORA_REQUIRES(lock_);
+    // Guards the ring this registry is (the base class), which the analysis cannot mark.
     platform::CriticalSection lock_;
 };
 

@@ -62,7 +62,7 @@ int WithNarrowPath(CLumora& session, const LUMORA_WCHAR* wide, Body&& body) {
         return 0;
     }
     std::string narrow;
-    if (!platform::WideToNarrow(std::u16string_view(wide, platform::WideLength(wide)), narrow)) {
+    if (!platform::WideToNarrow(platform::WideStringView(wide, platform::WideLength(wide)), narrow)) {
         session.RecordError(ERR_TEXT);
         return 0;
     }

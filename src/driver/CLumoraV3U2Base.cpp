@@ -24,7 +24,7 @@ CLumoraV3U2Base::CLumoraV3U2Base() {
     hotplugToken_ =
         platform::SubscribeHotplug([this](platform::HotplugEvent event, const std::string& path) {
             if (event != platform::HotplugEvent::Removal) return;
-            std::lock_guard lock(openedPathMutex_);
+            platform::MutexLock lock(openedPathMutex_);
             if (!openedPath_.empty() && path == openedPath_) openedCameraLeft_.store(true);
         });
 }

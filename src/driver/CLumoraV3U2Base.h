@@ -23,6 +23,7 @@
 #include "lumora/lumora.h"
 #include "platform/CriticalSection.h"
 #include "platform/Event.h"
+#include "platform/Mutex.h"
 #include "platform/Thread.h"
 #include "sensor/CSensorBase.h"
 
@@ -39,6 +40,9 @@ enum CaptureMode : int {
     kCaptureCountedTrigger = 2,
     kCaptureCounterOnly = 3,
 };
+
+// What CLumoraV3U2Base::WaitFrame returns.
+enum FrameWait : int { kWaitTransferError = 1, kWaitNoFrame = 2, kWaitNewFrame = 3 };
 
 class CLumoraV3U2Base {
 public:
@@ -107,6 +111,9 @@ public:
     // frame under way, then a frame at the current timing); 0 when the sensor cannot tell. The
     // host's part (transfer, scheduling) is not in it.
     uint32_t FirstFrameWithinMs();
+    // The camera's frame period in free run at its current timing, in microseconds; 0 when
+    // there is no sensor or it cannot tell.
+    double FramePeriodUs();
     // The newest frame; 0 on success, -1 when it could not be copied. Marks everything taken.
     virtual int GetLatestFrame(uint8_t* dst, uint32_t capacity, int topDown);
     virtual int GetLatestFrameAux(uint8_t* dst, uint32_t capacity, uint64_t* auxWide,
@@ -121,7 +128,23 @@ public:
     // as GetLatestFrameEx does); -2, touching nothing, when the frame must be rearranged on the
     // way out or no buffer could be had: the caller copies it with GetLatestFrameEx instead.
     int TakeLatestFrame(std::unique_ptr<uint8_t[]>& buffer, size_t& capacity, size_t* frameBytes,
-                        int* counter);
+                        FrameRecord* record);
+    // GetLatestFrameEx with the whole record (counter, header words, arrival times): 0 or -1.
+    int CopyLatestFrame(uint8_t* dst, uint32_t capacity, int topDown, FrameRecord* record);
+    // Frames in the order they were stored, for a reader that wants every one: copies the frame
+    // stored as number `*next` (or, when the ring has lapped the reader, the oldest one it
+    // still holds) into `dst` (null: only its record) and moves `*next` past it. 1: a frame was
+    // taken; 0: none is pending (everything stored is marked taken, as for the newest-frame
+    // readers); -1: the frame could not be copied (too small a destination) and was passed
+    // over. Frames the ring lapped show as a gap in the frame counters.
+    int CopyNextFrame(uint64_t* next, uint8_t* dst, uint32_t capacity, int topDown,
+                      FrameRecord* record);
+    // The ring's count of frames stored so far: where a reader of CopyNextFrame starts.
+    uint64_t StoredFrames() const { return ring_.StoredCount(); }
+    // Ring slots for the next capture (1..8; a reader that wants every frame gets more slack
+    // with more); a running capture is stopped, and the buffers are made anew at the next start.
+    int SetRingSlots(int slots);
+    int RingSlots() const { return ring_.SlotCount(); }
     // Tests: `hook` runs in each frame read between choosing the newest slot and reading it, as
     // a reader held up there would see the writer move on.
     void SetSlotReadHookForTesting(std::function<void(FrameRing&)> hook) {
@@ -339,18 +362,21 @@ private:
     void AcquisitionThreadBody();
     // Reads FPGA register 0x08 on the acquisition thread.
     bool ReadFrameCounterRegister(uint8_t* value);
+    // Stamps the host clocks of a frame that has just arrived whole.
+    static void StampArrival(FrameRecord* record);
     FrameLayout Layout(bool topDown) const;
     int CopySlot(int slot, uint8_t* dst, uint32_t capacity, FrameRecord* record, bool topDown);
     // Runs `read` on the newest slot and marks what it read as taken; true when it succeeded.
     bool ReadNewestSlot(const std::function<bool(int slot)>& read);
     std::function<void(FrameRing&)> slotReadHook_;
 
-    // Guarded by deviceLock_ (recursive). The acquisition thread reads the pointers, never
-    // changes them, and is joined before anyone else does.
+    // Changed under deviceLock_ (recursive) only. The acquisition thread reads the pointers and
+    // fills the transfer buffer without it, never replaces them, and is joined before anyone
+    // else does; the analysis cannot see that hand-over, so only deviceInfo_ is marked.
     mutable platform::CriticalSection deviceLock_;
     std::unique_ptr<usb::CLumCy3Cam> controller_;
     std::unique_ptr<CSensorBase> sensor_;
-    uint8_t deviceInfo_[kDeviceInfoSize] = {};
+    uint8_t deviceInfo_[kDeviceInfoSize] LUMORA_GUARDED_BY(deviceLock_) = {};
     std::unique_ptr<uint8_t[]> transferBuffer_;
     uint32_t transferCapacity_ = 0;
 
@@ -361,8 +387,8 @@ private:
     std::atomic<int> deviceIndex_{-1};
     // The path of the camera opened last (openedPathMutex_) and whether it left the bus since;
     // a hot-plug subscription of this object watches for its removal.
-    std::mutex openedPathMutex_;
-    std::string openedPath_;
+    platform::Mutex openedPathMutex_;
+    std::string openedPath_ LUMORA_GUARDED_BY(openedPathMutex_);
     std::atomic<bool> openedCameraLeft_{false};
     int hotplugToken_ = 0;
     std::atomic<uint32_t> payloadTimeoutMs_{kDefaultPayloadTimeoutMs};
@@ -376,9 +402,9 @@ private:
     std::atomic<bool> firstFrame_{true};
 
     FrameRing ring_;
-    mutable std::mutex layoutMutex_;  // guards frameSize_ and layout_
-    uint32_t frameSize_ = 0;
-    FrameLayout layout_{};
+    mutable platform::Mutex layoutMutex_;
+    uint32_t frameSize_ LUMORA_GUARDED_BY(layoutMutex_) = 0;
+    FrameLayout layout_ LUMORA_GUARDED_BY(layoutMutex_){};
 
     // The frame-ready event lives as long as the driver; "closing" it marks it closed so a
     // WaitFrame without a new start answers "nothing new", as a closed handle would.

@@ -130,6 +130,13 @@ void CLumoraV3U2Base::AcquisitionThreadBody() {
     }
 }
 
+void CLumoraV3U2Base::StampArrival(FrameRecord* record) {
+    using namespace std::chrono;
+    record->arrivalNs = duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+    record->arrivalWallNs =
+        duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
+}
+
 bool CLumoraV3U2Base::ReadFrameCounterRegister(uint8_t* value) {
     return controller_->ReadFpgaRegister(imx992::kFpgaFrameCounter, value) != 0;
 }
@@ -149,7 +156,7 @@ int CLumoraV3U2Base::RunTransferLoop() {
     if (IsHeaderlessFamily()) return RunHeaderlessTransferLoop();
     uint32_t frameSize = 0;
     {
-        std::lock_guard layout(layoutMutex_);
+        platform::MutexLock layout(layoutMutex_);
         frameSize = frameSize_;
     }
     usb::FrameTransferRecord request;
@@ -238,6 +245,7 @@ int CLumoraV3U2Base::RunTransferLoop() {
             measuredFrameRate_.store(*rate);
 
         record.frameCounter = static_cast<int32_t>(lastFrameCounter_.load());
+        StampArrival(&record);
         if (slot != nullptr) {
             ring_.CommitStore(frameSize, record);
         } else {
@@ -289,7 +297,7 @@ int CLumoraV3U2Base::PrepareBuffersLocked() {
         transferBuffer_.reset();
         transferCapacity_ = 0;
         ring_.Free();
-        std::lock_guard layout(layoutMutex_);
+        platform::MutexLock layout(layoutMutex_);
         frameSize_ = 0;
         layout_ = FrameLayout{};
         buffersStale_.store(true);
@@ -315,7 +323,7 @@ int CLumoraV3U2Base::PrepareBuffersLocked() {
     SensorInfo info{};
     sensor_->GetSensorInfo(&info);
     {
-        std::lock_guard layout(layoutMutex_);
+        platform::MutexLock layout(layoutMutex_);
         frameSize_ =
             static_cast<uint32_t>(uint64_t{static_cast<uint32_t>(height)} * width * bytesPerPixel);
         layout_.frameSize = frameSize_;
@@ -347,6 +355,20 @@ int CLumoraV3U2Base::PrepareBuffersLocked() {
         controller_->WriteFpgaRegister(imx992::kFpgaAlignV2 + 1, static_cast<uint8_t>(v2 >> 8));
     }
     buffersStale_.store(false);
+    return 1;
+}
+
+int CLumoraV3U2Base::SetRingSlots(int slots) {
+    platform::CriticalSectionLock lock(deviceLock_);
+    if (slots < 1 || slots > FrameRing::kMaxSlots) return 0;
+    if (slots == ring_.SlotCount()) return 1;
+    // The ring belongs to the acquisition thread while it runs.
+    if (thread_.Joinable()) {
+        StopCaptureLocked(1);
+        JoinAcquisitionThread();
+    }
+    ring_.SetSlotCount(slots);
+    buffersStale_.store(true);
     return 1;
 }
 
@@ -393,6 +415,7 @@ int CLumoraV3U2Base::GrabSingleFrame() {
                 record.wordB = header.frameCounter;
                 record.wordC = header.wordC;
                 record.wordD = header.wordD;
+                StampArrival(&record);
                 ring_.StoreAt(0, transferBuffer_.get(), frameSize, record);
                 break;
             }
@@ -413,7 +436,7 @@ int CLumoraV3U2Base::Reserved1() {
 }
 
 uint32_t CLumoraV3U2Base::FrameSize() const {
-    std::lock_guard layout(layoutMutex_);
+    platform::MutexLock layout(layoutMutex_);
     return frameSize_;
 }
 
@@ -423,7 +446,7 @@ uint32_t CLumoraV3U2Base::TransferCapacity() const {
 }
 
 FrameLayout CLumoraV3U2Base::Layout(bool topDown) const {
-    std::lock_guard layout(layoutMutex_);
+    platform::MutexLock layout(layoutMutex_);
     FrameLayout copy = layout_;
     copy.topDown = topDown;
     return copy;
@@ -473,6 +496,13 @@ uint32_t CLumoraV3U2Base::FirstFrameWithinMs() {
     return WithSensor(0, [&](CSensorBase& s) { return s.GetFirstFrameWithin(&milliseconds); }) != 0
                ? milliseconds
                : 0;
+}
+
+double CLumoraV3U2Base::FramePeriodUs() {
+    double microseconds = 0.0;
+    return WithSensor(0, [&](CSensorBase& s) { return s.GetFramePeriod(&microseconds); }) != 0
+               ? microseconds
+               : 0.0;
 }
 
 bool CLumoraV3U2Base::ReadNewestSlot(const std::function<bool(int slot)>& read) {
@@ -528,8 +558,45 @@ int CLumoraV3U2Base::GetLatestFrameEx(uint8_t* dst, uint32_t capacity, int* coun
     return 0;
 }
 
+int CLumoraV3U2Base::CopyLatestFrame(uint8_t* dst, uint32_t capacity, int topDown,
+                                     FrameRecord* record) {
+    return ReadNewestSlot([&](int slot) {
+               return CopySlot(slot, dst, capacity, record, topDown != 0) != 0;
+           })
+               ? 0
+               : -1;
+}
+
+int CLumoraV3U2Base::CopyNextFrame(uint64_t* next, uint8_t* dst, uint32_t capacity, int topDown,
+                                   FrameRecord* record) {
+    const FrameLayout layout = Layout(topDown != 0);
+    for (;;) {
+        const FrameRing::Position now = ring_.Published();
+        if (*next >= now.storedCount) {
+            ring_.MarkTaken(now.writeIndex, now.storedCount);
+            return 0;
+        }
+        const uint64_t kept = static_cast<uint64_t>(ring_.SlotCount() - 1);
+        if (now.storedCount - *next > kept) *next = now.storedCount - kept;
+        const int slot = ring_.SlotOfStore(*next);
+        if (slot < 0) continue;  // the writer moved on meanwhile
+        FrameRecord taken;
+        const bool copied = (dst == nullptr || capacity >= layout.frameSize) &&
+                            ring_.CopyOut(slot, dst, capacity, layout, &taken);
+        if (copied && taken.storeNumber == *next) {
+            ++*next;
+            if (record != nullptr) *record = taken;
+            return 1;
+        }
+        // Overwritten between the choice and the copy: the next round starts at the oldest kept.
+        if (ring_.SlotOfStore(*next) < 0) continue;
+        ++*next;
+        return -1;
+    }
+}
+
 int CLumoraV3U2Base::TakeLatestFrame(std::unique_ptr<uint8_t[]>& buffer, size_t& capacity,
-                                     size_t* frameBytes, int* counter) {
+                                     size_t* frameBytes, FrameRecord* taken) {
     const FrameLayout layout = Layout(true);
     if (!layout.DeliveredAsStored() || layout.frameSize == 0) return -2;
     // A buffer too small for a slot is replaced, but only once the exchange has succeeded: the
@@ -549,7 +616,7 @@ int CLumoraV3U2Base::TakeLatestFrame(std::unique_ptr<uint8_t[]>& buffer, size_t&
     }
     if (!ok) return -1;
     if (frameBytes != nullptr) *frameBytes = layout.frameSize;
-    if (counter != nullptr) *counter = record.frameCounter;
+    if (taken != nullptr) *taken = record;
     return 0;
 }
 

@@ -100,7 +100,7 @@ int CLumoraV3U2Base::CloseCamera() {
     ring_.Free();
     ring_.ResetMarks();
     {
-        std::lock_guard layout(layoutMutex_);
+        platform::MutexLock layout(layoutMutex_);
         frameSize_ = 0;
         layout_ = FrameLayout{};
     }
@@ -161,7 +161,7 @@ int CLumoraV3U2Base::OpenDeviceLocked(int index) {
     }
     if (!controller_->SelectDevice(row)) return 0;
     {
-        std::lock_guard opened(openedPathMutex_);
+        platform::MutexLock opened(openedPathMutex_);
         openedPath_ = controller_->GetDeviceEntry(row).Path();
         openedCameraLeft_.store(false);
     }

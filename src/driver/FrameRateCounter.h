@@ -4,10 +4,10 @@
 //
 // Threads: any; mutex_ guards the count and the window start.
 #include <cstdint>
-#include <mutex>
 #include <optional>
 
 #include "platform/Clock.h"
+#include "platform/Mutex.h"
 
 namespace lumora {
 
@@ -17,7 +17,7 @@ public:
 
     // Counts one frame at `nowMs`; the rate when the window is complete.
     std::optional<float> Add(uint32_t nowMs) {
-        std::lock_guard lock(mutex_);
+        platform::MutexLock lock(mutex_);
         if (!started_) {
             started_ = true;
             windowStart_ = nowMs;
@@ -32,17 +32,17 @@ public:
     }
     std::optional<float> Add() { return Add(platform::GetTickCount()); }
     void Reset() {
-        std::lock_guard lock(mutex_);
+        platform::MutexLock lock(mutex_);
         started_ = false;
         count_ = 0;
     }
 
 private:
     const uint32_t windowMs_;
-    std::mutex mutex_;
-    bool started_ = false;
-    uint32_t count_ = 0;
-    uint32_t windowStart_ = 0;
+    platform::Mutex mutex_;
+    bool started_ LUMORA_GUARDED_BY(mutex_) = false;
+    uint32_t count_ LUMORA_GUARDED_BY(mutex_) = 0;
+    uint32_t windowStart_ LUMORA_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace lumora

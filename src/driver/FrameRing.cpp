@@ -37,7 +37,7 @@ bool FrameRing::Allocate(int slots, size_t capacity) {
         if (!buffers[i]) return false;  // the ones already had go with `buffers`
     }
     for (int i = 0; i < slots; ++i) {
-        std::lock_guard lock(slots_[i].mutex);
+        platform::MutexLock lock(slots_[i].mutex);
         slots_[i].data = std::move(buffers[i]);
         slots_[i].bytes = capacity;
         slots_[i].record = FrameRecord{};
@@ -49,7 +49,7 @@ bool FrameRing::Allocate(int slots, size_t capacity) {
 
 void FrameRing::Free() {
     for (Slot& slot : slots_) {
-        std::lock_guard lock(slot.mutex);
+        platform::MutexLock lock(slot.mutex);
         slot.data.reset();
         slot.bytes = 0;
         slot.filling = false;
@@ -72,7 +72,7 @@ void FrameRing::ResetMarks() {
     readMark_.store(0, std::memory_order_release);
     taken_.store(stored);
     for (Slot& slot : slots_) {
-        std::lock_guard lock(slot.mutex);
+        platform::MutexLock lock(slot.mutex);
         slot.record = FrameRecord{};
     }
 }
@@ -91,10 +91,20 @@ int FrameRing::NewestSlot() const {
     return write == 0 ? slotCount_.load() - 1 : write - 1;
 }
 
+int FrameRing::SlotOfStore(uint64_t storeNumber) const {
+    const Position now = Published();
+    const int slots = slotCount_.load();
+    // The slot at the write index is the next to be overwritten (or is being received into).
+    if (storeNumber >= now.storedCount || now.storedCount - storeNumber >= uint64_t(slots))
+        return -1;
+    const int back = static_cast<int>(now.storedCount - storeNumber);
+    return (now.writeIndex - back + slots) % slots;
+}
+
 bool FrameRing::StoreAt(int index, const uint8_t* frame, size_t bytes, const FrameRecord& record) {
     if (index < 0 || index >= size_ || frame == nullptr || bytes > capacity_) return false;
     Slot& slot = slots_[index];
-    std::lock_guard lock(slot.mutex);
+    platform::MutexLock lock(slot.mutex);
     if (!slot.data) return false;
     std::memcpy(slot.data.get(), frame, bytes);
     slot.vacated = false;
@@ -105,7 +115,9 @@ bool FrameRing::StoreAt(int index, const uint8_t* frame, size_t bytes, const Fra
 
 bool FrameRing::Store(const uint8_t* frame, size_t bytes, const FrameRecord& record) {
     const Position now = Published();
-    if (!StoreAt(now.writeIndex, frame, bytes, record)) return false;
+    FrameRecord numbered = record;
+    numbered.storeNumber = now.storedCount;
+    if (!StoreAt(now.writeIndex, frame, bytes, numbered)) return false;
     const int next = now.writeIndex + 1 >= slotCount_ ? 0 : now.writeIndex + 1;
     // Index and count move together: a reader between two separate stores would take the new
     // frame with the old count and be told of it again.
@@ -117,7 +129,7 @@ uint8_t* FrameRing::BeginStore() {
     const int index = Published().writeIndex;
     if (index < 0 || index >= size_) return nullptr;
     Slot& slot = slots_[index];
-    std::lock_guard lock(slot.mutex);
+    platform::MutexLock lock(slot.mutex);
     if (!slot.data) return nullptr;
     slot.filling = true;
     slot.vacated = false;
@@ -132,10 +144,11 @@ bool FrameRing::CommitStore(size_t bytes, const FrameRecord& record) {
     if (index < 0 || index >= size_ || bytes > capacity_) return false;
     {
         Slot& slot = slots_[index];
-        std::lock_guard lock(slot.mutex);
+        platform::MutexLock lock(slot.mutex);
         if (!slot.filling) return false;
         slot.filling = false;
         slot.record = record;
+        slot.record.storeNumber = now.storedCount;
         slot.sequence.fetch_add(1, std::memory_order_acq_rel);
     }
     const int next = index + 1 >= slotCount_ ? 0 : index + 1;
@@ -147,13 +160,13 @@ void FrameRing::AbandonStore() {
     const int index = Published().writeIndex;
     if (index < 0 || index >= kMaxSlots) return;
     Slot& slot = slots_[index];
-    std::lock_guard lock(slot.mutex);
+    platform::MutexLock lock(slot.mutex);
     slot.filling = false;
 }
 
 FrameRecord FrameRing::Record(int slot) {
     if (slot < 0 || slot >= kMaxSlots) return FrameRecord{};
-    std::lock_guard lock(slots_[slot].mutex);
+    platform::MutexLock lock(slots_[slot].mutex);
     return slots_[slot].record;
 }
 
@@ -162,7 +175,7 @@ bool FrameRing::CopyOut(int index, uint8_t* dst, size_t dstCapacity, const Frame
     if (index < 0 || index >= kMaxSlots) return false;
     Slot& slot = slots_[index];
     const uint64_t chosen = slot.sequence.load(std::memory_order_acquire);
-    std::lock_guard lock(slot.mutex);
+    platform::MutexLock lock(slot.mutex);
     // The writer came round to this slot after it was chosen: the frame we meant is gone.
     if (slot.sequence.load(std::memory_order_acquire) != chosen || slot.filling || slot.vacated)
         return false;
@@ -176,7 +189,7 @@ bool FrameRing::Exchange(int index, std::unique_ptr<uint8_t[]>& buffer, size_t& 
     if (index < 0 || index >= kMaxSlots || !buffer) return false;
     Slot& slot = slots_[index];
     const uint64_t chosen = slot.sequence.load(std::memory_order_acquire);
-    std::lock_guard lock(slot.mutex);
+    platform::MutexLock lock(slot.mutex);
     if (slot.sequence.load(std::memory_order_acquire) != chosen || slot.filling || slot.vacated ||
         !slot.data || bufferCapacity < capacity_) {
         return false;

@@ -16,6 +16,8 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/Mutex.h"
+
 namespace lumora {
 
 // What the driver keeps per ring slot beside the pixels.
@@ -28,6 +30,13 @@ struct FrameRecord {
     uint32_t wordD = kEmptyWord;
     uint64_t auxWide = 0;  // auxiliary words, filled only by camera families with a side channel
     uint32_t auxWord = 0;
+    // When the host had the whole frame: the monotonic clock and the system clock, in
+    // nanoseconds (0: not stamped).
+    int64_t arrivalNs = 0;
+    int64_t arrivalWallNs = 0;
+    // The ring's count of frames stored before this one: names the frame across slots, so a
+    // reader taking frames in order can tell the one it meant from a later one in the same slot.
+    uint64_t storeNumber = 0;
 };
 
 // How a stored frame is laid out and how it is to be delivered.
@@ -113,6 +122,9 @@ public:
     // Writer stopped only: both marks back to slot 0, records emptied.
     void ResetMarks();
     int NewestSlot() const;
+    // The slot holding the frame stored as number `storeNumber` (its record's storeNumber), or
+    // -1 when that frame is not stored yet or its slot may already be taken by a newer one.
+    int SlotOfStore(uint64_t storeNumber) const;
 
     // Copies slot `slot` into `dst` (capacity `dstCapacity`) as `layout` says and returns its
     // record. False when the slot holds no buffer, when the frame does not fit `dstCapacity` or
@@ -143,15 +155,19 @@ private:
         return {static_cast<int>(word & ((1u << kIndexBits) - 1)), word >> kIndexBits};
     }
     struct Slot {
-        std::mutex mutex;
-        std::unique_ptr<uint8_t[]> data;
-        size_t bytes = 0;  // of data: the capacity, or more for a buffer a reader exchanged in
-        FrameRecord record;
+        platform::Mutex mutex;
+        std::unique_ptr<uint8_t[]> data LUMORA_GUARDED_BY(mutex);
+        // Of data: the capacity, or more for a buffer a reader exchanged in.
+        size_t bytes LUMORA_GUARDED_BY(mutex) = 0;
+        FrameRecord record LUMORA_GUARDED_BY(mutex);
         std::atomic<uint64_t> sequence{0};  // counts stores; a changed value means overwritten
-        bool filling = false;               // the writer is receiving into it (BeginStore)
-        bool vacated = false;               // its frame went to a reader (Exchange)
+        // The writer is receiving into it (BeginStore).
+        bool filling LUMORA_GUARDED_BY(mutex) = false;
+        // Its frame went to a reader (Exchange).
+        bool vacated LUMORA_GUARDED_BY(mutex) = false;
     };
-    bool CopyLocked(Slot& slot, uint8_t* dst, size_t dstCapacity, const FrameLayout& layout) const;
+    bool CopyLocked(Slot& slot, uint8_t* dst, size_t dstCapacity, const FrameLayout& layout) const
+        LUMORA_REQUIRES(slot.mutex);
 
     std::array<Slot, kMaxSlots> slots_;
     std::atomic<int> size_{0};  // slots holding buffers

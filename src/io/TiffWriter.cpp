@@ -77,7 +77,8 @@ void UnmapNothing(thandle_t, void*, toff_t) {}
 
 // The library's errors and warnings go to the debug log, never to the application's standard
 // error; claiming them keeps libtiff's process-wide handlers out of it.
-int LogTiffMessage(TIFF*, void*, const char* module, const char* format, va_list arguments) {
+[[gnu::format(printf, 4, 0)]] int LogTiffMessage(TIFF*, void*, const char* module,
+                                                 const char* format, va_list arguments) {
     char text[512];
     std::vsnprintf(text, sizeof text, format, arguments);
     platform::Log(platform::LogCategory::kFile, 1, "libtiff: %s: %s\n",

@@ -19,4 +19,20 @@ inline uint32_t TicksSince(uint32_t start, uint32_t now) {
 // Shifts every tick count by `offset` so tests can run code across the 32-bit wrap.
 void SetTickOffsetForTesting(uint32_t offset);
 
+// While one lives, the system's timer runs at 1 ms resolution, so that short sleeps and waits
+// end on time: Windows otherwise rounds them up to its 15.6 ms tick. POSIX timers are fine
+// already, and there it changes nothing. Instances nest.
+class TimerResolution {
+public:
+    TimerResolution();
+    ~TimerResolution();
+    TimerResolution(const TimerResolution&) = delete;
+    TimerResolution& operator=(const TimerResolution&) = delete;
+    // True when the resolution was raised (Windows) or needs no raising.
+    bool Active() const { return active_; }
+
+private:
+    bool active_;
+};
+
 }  // namespace lumora::platform

@@ -11,6 +11,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/PrintfFormat.h"
+
 namespace lumora::platform {
 
 enum class LogCategory {
@@ -35,8 +37,7 @@ bool LogEnabled(LogCategory category, int level = 1);
 // Writes `text` as it is, as one piece, when it is wanted.
 void LogText(LogCategory category, int level, const char* text);
 // The same with printf-style formatting (cut at 1023 bytes).
-void Log(LogCategory category, int level, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+void Log(LogCategory category, int level, const char* format, ...) LUMORA_PRINTF_FORMAT(3, 4);
 
 // Tests replace the settings LUMORA_DEBUG gave and where lines go (null: the system's output).
 void SetLogSettingsForTesting(const LogSettings& settings);

@@ -1,5 +1,7 @@
 #include "platform/Memory.h"
 
+#include "platform/Sanitizers.h"
+
 #include <cstdint>
 #include <cstdlib>  // brings in the C library's identification
 #include <cstring>
@@ -17,17 +19,8 @@ namespace lumora::platform {
 // Under a sanitizer the C library's allocator is not the one in use: it holds nothing to hand
 // back, and it is still uninitialised, so two first calls at once race inside it (one walks the
 // arena list while the other is still building it).
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define LUMORA_FOREIGN_ALLOCATOR 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
-    __has_feature(memory_sanitizer)
-#define LUMORA_FOREIGN_ALLOCATOR 1
-#endif
-#endif
-
 void ReturnFreeMemory() {
-#if defined(__GLIBC__) && !defined(LUMORA_FOREIGN_ALLOCATOR)
+#if defined(__GLIBC__) && !defined(LUMORA_UNDER_SANITIZER)
     ::malloc_trim(0);
 #endif
 }

@@ -12,7 +12,13 @@ namespace {
 struct TargetTable {
     std::mutex mutex;
     std::map<uintptr_t, std::shared_ptr<MessageTarget>> targets;
+#if defined(_WIN32)
+    // Above 32 bits: a window handle of the system always fits in 32 (sign-extended), so the
+    // two kinds of HWND never meet.
+    uintptr_t next = (uintptr_t{1} << 40) | 0x1000;
+#else
     uintptr_t next = 0x1000;
+#endif
 };
 
 TargetTable& Table() {
@@ -65,6 +71,9 @@ bool PostMessage(HWND window, unsigned int message, uintptr_t wParam, intptr_t l
     const LumoraHostMessage copy{window, message, wParam, lParam};
     if (window == nullptr) return ThreadQueue().Push(copy);
     auto target = FindTarget(window);
+#if defined(_WIN32)
+    if (target == nullptr) return PostToSystemWindow(window, message, wParam, lParam);
+#endif
     return target != nullptr && target->Post(copy);
 }
 

@@ -30,8 +30,14 @@ std::shared_ptr<MessageTarget> FindTarget(HWND window);
 void UnregisterTarget(HWND window);
 
 // Posts to `window`, or to the calling thread's own queue when `window` is null. False when the
-// target is unknown or its queue is full; the message is then dropped.
+// target is unknown or its queue is full; the message is then dropped. On Windows a window of
+// the system (an application's HWND) gets the message through the system's own queue.
 bool PostMessage(HWND window, unsigned int message, uintptr_t wParam, intptr_t lParam);
+
+#if defined(_WIN32)
+// PostMessageA to a window of the system; false when `window` is none.
+bool PostToSystemWindow(HWND window, unsigned int message, uintptr_t wParam, intptr_t lParam);
+#endif
 
 // True while a message of kind `message` posted to `window` is still queued or being handled
 // there, as far as the target can tell; a poster that would overwrite what that message points

@@ -70,17 +70,22 @@ public:
     bool RemoveIfCreated();
 
     // For other pieces of the platform layer: the system's handle of the open file (a file
-    // descriptor here), and taking over one they opened themselves.
+    // descriptor on POSIX systems, a HANDLE on Windows), and taking over one they opened
+    // themselves.
     intptr_t Native() const { return fd_; }
     void Adopt(intptr_t native, const std::string& path, bool created);
 
 private:
     bool OpenChecked(const char* path, bool write, unsigned newFileMode);
 
+#if defined(_WIN32)
+    intptr_t fd_ = -1;  // the file's HANDLE; -1 (INVALID_HANDLE_VALUE) when closed
+#else
     int fd_ = -1;
+#endif
     bool created_ = false;
     std::string path_;
-    uint64_t device_ = 0;
+    uint64_t device_ = 0;  // with inode_, which file it is (on Windows: volume and file index)
     uint64_t inode_ = 0;
 };
 

@@ -1,5 +1,8 @@
 #pragma once
-// The per-user settings store: the stand-in for the current user's registry hive. The whole tree
+// The per-user settings store. On Windows it is the current user's registry: the path names the
+// key below HKEY_CURRENT_USER that is the tree's root (empty: HKEY_CURRENT_USER itself), and the
+// tree holds the vendor's key (kRegistryScope) below it. Elsewhere it is the stand-in for that
+// registry hive described here. The whole tree
 // lives in one human-readable text file (see SettingsKey.h for the form). Every access runs under
 // an exclusive lock on a companion ".lock" file, and a change is written to a temporary file,
 // flushed and renamed over the old one, so processes that update the store at the same time
@@ -20,11 +23,14 @@ namespace lumora::platform {
 class SettingsStore {
 public:
     static constexpr const char* kFileName = "LumoraM5XIRTEC3T2Sdk.conf";
+    // The part of the tree a registry-backed store reads and writes.
+    static constexpr const char* kRegistryScope = "Software\\Quenta";
 
     explicit SettingsStore(std::filesystem::path file) : path_(std::move(file)) {}
 
     // $LUMORA_CONFIG_HOME/<file>; else $XDG_CONFIG_HOME/quenta/<file>; else
-    // $HOME/.config/quenta/<file> (the password database when HOME is unset).
+    // $HOME/.config/quenta/<file> (the password database when HOME is unset). On Windows:
+    // $LUMORA_REGISTRY_ROOT (tests keep their settings apart with it), else HKEY_CURRENT_USER.
     static std::filesystem::path DefaultPath();
     static SettingsStore ForCurrentUser() { return SettingsStore(DefaultPath()); }
 

@@ -27,8 +27,13 @@ public:
     bool SetPriority(ThreadPriority priority);
 
 private:
-    mutable std::mutex mutex_;
+    mutable std::mutex mutex_;  // guards the thread's handle and id
+#if defined(_WIN32)
+    void* handle_ = nullptr;  // the thread's HANDLE
+    unsigned long id_ = 0;
+#else
     std::thread thread_;
+#endif
 };
 
 }  // namespace lumora::platform

@@ -24,5 +24,6 @@
 #define LUMORA_RELEASE(...) LUMORA_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
 #define LUMORA_TRY_ACQUIRE(...) LUMORA_THREAD_ANNOTATION(try_acquire_capability(__VA_ARGS__))
 #define LUMORA_EXCLUDES(...) LUMORA_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
+#define LUMORA_ASSERT_CAPABILITY(x) LUMORA_THREAD_ANNOTATION(assert_capability(x))
 #define LUMORA_RETURN_CAPABILITY(x) LUMORA_THREAD_ANNOTATION(lock_returned(x))
 #define LUMORA_NO_THREAD_SAFETY_ANALYSIS LUMORA_THREAD_ANNOTATION(no_thread_safety_analysis)

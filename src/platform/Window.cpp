@@ -5,8 +5,8 @@
 
 #include "platform/Log.h"
 #include "platform/Window.h"
+#include "platform/WindowNative.h"
 #include "platform/WindowOffscreen.h"
-#include "platform/WindowX11.h"
 
 namespace lumora::platform {
 namespace {
@@ -20,17 +20,13 @@ std::shared_ptr<WindowSystem> ChooseSystem() {
     if (choice != nullptr && std::strcmp(choice, "offscreen") == 0) {
         return std::make_shared<OffscreenWindowSystem>();
     }
-    if (debug && choice != nullptr && *choice != '\0' && std::strcmp(choice, "x11") != 0) {
+    if (debug && choice != nullptr && *choice != '\0' &&
+        std::strcmp(choice, kNativeWindowBackend) != 0) {
         Log(LogCategory::kWindow, 1,
-            "lumora: LUMORA_WINDOW=%s is neither x11 nor offscreen; trying x11\n", choice);
+            "lumora: LUMORA_WINDOW=%s is neither %s nor offscreen; trying %s\n", choice,
+            kNativeWindowBackend, kNativeWindowBackend);
     }
-    if (auto x11 = X11WindowSystem::Shared()) return x11;
-    if (debug) {
-        const char* display = std::getenv("DISPLAY");
-        Log(LogCategory::kWindow, 1,
-            "lumora: no X display reachable (DISPLAY=%s); preview windows are kept offscreen\n",
-            display != nullptr ? display : "");
-    }
+    if (auto native = NativeWindowSystem()) return native;
     return std::make_shared<OffscreenWindowSystem>();
 }
 

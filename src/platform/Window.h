@@ -1,8 +1,8 @@
 #pragma once
 // The window layer the preview draws into. A backend supplies windows that are children of an
 // application's window or free-standing top-level windows; the offscreen backend keeps each
-// window's client pixels so tests and the command can read back what was shown; the X11 backend
-// (WindowX11.h) shows them on a display.
+// window's client pixels so tests and the command can read back what was shown; the native
+// backend shows them on a display: X11 (WindowX11.h) on POSIX systems, GDI on Windows.
 //
 // Threads: windows are created and destroyed on the caller's thread; PutImage runs on a capture
 // thread while the creator may query the window. Implementations guard their state themselves.
@@ -69,8 +69,9 @@ public:
     virtual ~WindowSystem() = default;
 
     // The backend in use. Chosen at first use: LUMORA_WINDOW=offscreen forces the offscreen
-    // backend; otherwise (or with LUMORA_WINDOW=x11) the X11 backend when a display is
-    // reachable, offscreen when not (said once under LUMORA_DEBUG).
+    // backend; otherwise (or with LUMORA_WINDOW=x11, gdi on Windows) the native one: GDI on
+    // Windows; on POSIX systems X11 when a display is reachable, offscreen when not (said once
+    // under LUMORA_DEBUG).
     static WindowSystem& Current();
     // Replaces the backend (tests); null makes the next use choose again.
     static void Install(std::shared_ptr<WindowSystem> system);

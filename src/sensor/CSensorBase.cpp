@@ -36,12 +36,12 @@ int CSensorBase::RangeSeconds(double stored, int32_t supported, double* out) {
     return supported;
 }
 
-// The destructor and the table's rows: the 152 entries of the operation table, and the
-// first-frame estimate the snapshot wait asks for after them.
+// The destructor and the table's rows: the 152 entries of the operation table, and after them
+// the first-frame estimate the snapshot wait asks for and the frame period.
 #define LUMORA_SENSOR_COUNT(...) +1
 static_assert(1 LUMORA_SENSOR_OPERATIONS(LUMORA_SENSOR_COUNT, LUMORA_SENSOR_COUNT,
                                          LUMORA_SENSOR_COUNT, LUMORA_SENSOR_COUNT,
-                                         LUMORA_SENSOR_COUNT) == 153);
+                                         LUMORA_SENSOR_COUNT) == 154);
 #undef LUMORA_SENSOR_COUNT
 
 // The bodies the table gives; a "not implemented" body ignores its parameters.

@@ -78,18 +78,17 @@ protected:
     int RawWrite(int reg, int value);
     int RawRead(int reg, int* value);
 
-    // Guarded by opLock_.
-    SensorInfo info_{};
-    uint8_t scratch_[41] = {};
+    SensorInfo info_ LUMORA_GUARDED_BY(opLock_){};
+    uint8_t scratch_[41] LUMORA_GUARDED_BY(opLock_) = {};
     CControllerBase* const controller_;
     const uint8_t busAddress_;
     std::atomic<int> triggerModeWord_{15};
     std::atomic<uint16_t> capabilityWord_{0};
     std::atomic<int> typeCode_{0};
     std::atomic<bool> resetPulseEnable_{true};
-    int variantWord0_ = 300;
-    int variantWord1_ = 1;
-    mutable platform::CriticalSection opLock_;
+    int variantWord0_ LUMORA_GUARDED_BY(opLock_) = 300;
+    int variantWord1_ LUMORA_GUARDED_BY(opLock_) = 1;
+    mutable platform::CriticalSection opLock_ LUMORA_ACQUIRED_BEFORE(busLock_);
     // Serialises raw transfers on the sensor bus; recursive, so an arbitrated access holds it
     // from the bus request to the release.
     platform::CriticalSection busLock_;

@@ -625,6 +625,13 @@ int CSensorIMX992::GetFirstFrameWithin(uint32_t* milliseconds) {
     return 1;
 }
 
+int CSensorIMX992::GetFramePeriod(double* microseconds) {
+    if (microseconds == nullptr) return 0;
+    platform::CriticalSectionLock lock(opLock_);
+    *microseconds = FramePeriodUsLocked();
+    return 1;
+}
+
 int CSensorIMX992::FrameTimeMs() const {
     platform::CriticalSectionLock lock(opLock_);
     return frameTimeMs_;

@@ -55,6 +55,7 @@ public:
     int SetControlFlag(int flag) override;
     int SupportsOutputFormatC() override;
     int GetFirstFrameWithin(uint32_t* milliseconds) override;
+    int GetFramePeriod(double* microseconds) override;
 
     // The raw 12-bit temperature word; false when any read it is built from failed.
     bool ReadRawTemperature(uint16_t* raw);
@@ -67,26 +68,25 @@ public:
 private:
     int SetLineLength(int lineLength);
     int WriteWindowRegister(uint16_t reg, int value);
-    int WriteFrameLength(int frameLength, const uint16_t order[3]);
-    int WriteExposureFpga();
+    int WriteFrameLength(int frameLength, const uint16_t order[3]) LUMORA_REQUIRES(opLock_);
+    int WriteExposureFpga() LUMORA_REQUIRES(opLock_);
     // Microseconds to lines at the line length last written; then SetExposureLines.
-    int SetExposureMicroseconds(double microseconds);
-    int HoldOn(uint32_t firstPause, uint32_t secondPause);
-    int HoldOff(uint32_t firstPause, uint32_t secondPause);
+    int SetExposureMicroseconds(double microseconds) LUMORA_REQUIRES(opLock_);
+    int HoldOn(uint32_t firstPause, uint32_t secondPause) LUMORA_REQUIRES(opLock_);
+    int HoldOff(uint32_t firstPause, uint32_t secondPause) LUMORA_REQUIRES(opLock_);
     // Before a write that changes the frame period: the frame under way keeps the period it
     // began with, so until it ends a first frame can be that much later.
-    void NoteTimingChange();
-    double FramePeriodUsLocked() const;
+    void NoteTimingChange() LUMORA_REQUIRES(opLock_);
+    double FramePeriodUsLocked() const LUMORA_REQUIRES(opLock_);
 
-    // Guarded by opLock_.
-    int frameLengthWindow_ = 2140;
-    int frameLengthWritten_ = 2140;
-    int lineLengthWanted_ = 489;
-    int lineLengthWritten_ = 489;
-    int frameTimeMs_ = 0;
-    bool windowChanged_ = false;
+    int frameLengthWindow_ LUMORA_GUARDED_BY(opLock_) = 2140;
+    int frameLengthWritten_ LUMORA_GUARDED_BY(opLock_) = 2140;
+    int lineLengthWanted_ LUMORA_GUARDED_BY(opLock_) = 489;
+    int lineLengthWritten_ LUMORA_GUARDED_BY(opLock_) = 489;
+    int frameTimeMs_ LUMORA_GUARDED_BY(opLock_) = 0;
+    bool windowChanged_ LUMORA_GUARDED_BY(opLock_) = false;
     // Until when a frame begun at an earlier timing may still be under way.
-    std::chrono::steady_clock::time_point earlierTimingUntil_{};
+    std::chrono::steady_clock::time_point earlierTimingUntil_ LUMORA_GUARDED_BY(opLock_){};
 };
 
 }  // namespace lumora

@@ -168,4 +168,7 @@
     /* How long, from now, the sensor may take to finish its first whole frame in free run: \
        the frame under way and one frame at the current timing with its readout; 0 when the \
        sensor cannot tell. */                                                           \
-    FIXED(GetFirstFrameWithin, (uint32_t * milliseconds), 0)
+    FIXED(GetFirstFrameWithin, (uint32_t * milliseconds), 0)                             \
+    /* The time from the start of one frame to the next in free run at the timing written \
+       now (frame length x line time); 0 when the sensor cannot tell. */                 \
+    FIXED(GetFramePeriod, (double* microseconds), 0)

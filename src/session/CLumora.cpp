@@ -10,6 +10,7 @@
 #include "io/CameraSettings.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
+#include "platform/DeviceNotices.h"
 #include "platform/MessageTarget.h"
 #include "port/UsbPort.h"
 #include "session/PipelineHost.h"
@@ -28,11 +29,12 @@ void FormatDeviceName(char* out, size_t size, int number) {
 }
 
 // Converts narrow text into `size` UTF-16 units including the terminator.
-bool NarrowIntoWide(const char* text, char16_t* out, int size, const std::string& codeset) {
-    std::u16string wide;
+bool NarrowIntoWide(const char* text, platform::WideChar* out, int size,
+                    const std::string& codeset) {
+    platform::WideString wide;
     if (!platform::NarrowToWide(text, wide, codeset)) return false;
     if (static_cast<int>(wide.size()) + 1 > size) return false;
-    std::memcpy(out, wide.data(), wide.size() * sizeof(char16_t));
+    std::memcpy(out, wide.data(), wide.size() * sizeof(platform::WideChar));
     out[wide.size()] = 0;
     return true;
 }
@@ -57,31 +59,47 @@ CLumora::~CLumora() {
 }
 
 int CLumora::Initialize(HWND notifyWindow) {
+    platform::CriticalSectionLock run(runLock_);
     if (driver_ != nullptr) {
         Close();
         driver_->CloseCamera();
         driver_.reset();
     }
-    images_ = PipelineImages{};
-    rawStale_ = false;
-    frameMode_ = -1;
-    displayImage_.Reset();
-    masks_.Reset();
+    {
+        platform::CriticalSectionLock lock(captureLock_);
+        images_ = PipelineImages{};
+        rawStale_ = false;
+        frameMode_ = -1;
+        displayImage_.Reset();
+        platform::CriticalSectionLock masks(maskLock_);
+        masks_.Reset();
+    }
 
     driver_.reset(new (std::nothrow) CLumoraUSB3T2SimpleSdk());
     notifyWindow_ = notifyWindow;
 
     if (notifyWindow != nullptr) {
         if (hotplugToken_ != 0) platform::HotplugHub::Instance().Unsubscribe(hotplugToken_);
-        hotplugToken_ = platform::HotplugHub::Instance().Subscribe(
-            [notifyWindow](platform::HotplugEvent event, const std::string&) {
-                platform::PostMessage(
-                    notifyWindow, kDeviceChangeMessage,
-                    event == platform::HotplugEvent::Arrival ? kDeviceArrival : kDeviceRemoval, 0);
-            });
-        if (hotplugToken_ == 0) {
+        hotplugToken_ = 0;
+        if (!platform::RegisterDeviceNotices(notifyWindow, platform::kCameraInterfaceGuid)) {
             history_.Pop();
             return 0;
+        }
+        // A window of the system hears of cameras from the system, which sends the notice with
+        // its broadcast record (and refuses to post one); the SDK's own targets hear from the SDK.
+        if (!platform::SystemDeliversDeviceNotices(notifyWindow)) {
+            hotplugToken_ = platform::HotplugHub::Instance().Subscribe(
+                [notifyWindow](platform::HotplugEvent event, const std::string&) {
+                    platform::PostMessage(notifyWindow, kDeviceChangeMessage,
+                                          event == platform::HotplugEvent::Arrival
+                                              ? kDeviceArrival
+                                              : kDeviceRemoval,
+                                          0);
+                });
+            if (hotplugToken_ == 0) {
+                history_.Pop();
+                return 0;
+            }
         }
     }
     if (driver_ == nullptr) {
@@ -98,12 +116,12 @@ int CLumora::Initialize(HWND notifyWindow) {
     // Settings before any camera is chosen are device 0's, read but never judged or written
     // back through a driver that has no camera to ask: only an open camera says what it takes
     // and what it delivers.
-    const bool open = deviceNumber_ >= 0;
-    const int device = open ? deviceNumber_ : 0;
+    const bool open = deviceNumber_.load() >= 0;
+    const int device = open ? deviceNumber_.load() : 0;
     const OutputCapabilities caps = open ? Capabilities() : OutputCapabilities{};
     LoadSizeSettings(store_, device, caps, sizeEntry_, open);
+    PublishWindowLocked();
     LoadCameraSettings(device, open);
-    platform::CriticalSectionLock run(runLock_);
     FormatSettings format{0, colorMode_.load(), subSample_, waitTime_.load(), clock_};
     if (LoadFormatSettings(store_, device, caps, format)) {
         colorMode_ = format.colorMode;
@@ -162,7 +180,7 @@ AnalogSettings CLumora::DriverAnalogValues() const {
 }
 
 CLumora::SettingsGroups CLumora::SettingsSnapshot() const {
-    std::lock_guard lock(settingsLock_);
+    platform::MutexLock lock(settingsLock_);
     return {analog_, filter_, gray_};
 }
 
@@ -175,7 +193,7 @@ void CLumora::LoadCameraSettings(int device, bool open) {
     }
     LoadFilterSettings(store_, device, groups.filter);
     LoadGraySettings(store_, device, groups.gray);
-    std::lock_guard lock(settingsLock_);
+    platform::MutexLock lock(settingsLock_);
     analog_ = groups.analog;
     filter_ = groups.filter;
     gray_ = groups.gray;
@@ -184,16 +202,22 @@ void CLumora::LoadCameraSettings(int device, bool open) {
 }
 
 void CLumora::SaveCameraSettings() {
+    int device = -1;
+    SettingsGroups groups;
+    {
+        platform::MutexLock lock(settingsLock_);
+        device = settingsDevice_;
+        groups = {analog_, filter_, gray_};
+    }
     // Nothing to save before a camera was open: never under "Camera_-1".
-    if (settingsDevice_ < 0 || driver_ == nullptr) return;
-    const SettingsGroups groups = SettingsSnapshot();
-    SaveAnalogSettings(store_, settingsDevice_, groups.analog);
-    SaveFilterSettings(store_, settingsDevice_, groups.filter);
-    SaveGraySettings(store_, settingsDevice_, groups.gray);
+    if (device < 0 || driver_ == nullptr) return;
+    SaveAnalogSettings(store_, device, groups.analog);
+    SaveFilterSettings(store_, device, groups.filter);
+    SaveGraySettings(store_, device, groups.gray);
 }
 
 AnalogSettings CLumora::AnalogSnapshot() const {
-    std::lock_guard lock(settingsLock_);
+    platform::MutexLock lock(settingsLock_);
     return analog_;
 }
 
@@ -216,7 +240,7 @@ void CLumora::PushSettingsAfterOpen() {
     driver_->SetMirrorV(analog.mirrorV);
     driver_->SetMirrorH(analog.mirrorH);
     if (driver_->IsBlackLevelSupported() != 0) driver_->SetBlackLevel(analog.blackLevel);
-    std::lock_guard lock(settingsLock_);
+    platform::MutexLock lock(settingsLock_);
     if (driver_->IsPeltierAvailable() != 0) {
         driver_->SetPeltier(1);
         analog_.coolerOn = 1;
@@ -272,16 +296,17 @@ int CLumora::EnumDevice(char* names) {
     return count;
 }
 
-int CLumora::EnumDeviceW(char16_t* names) {
+int CLumora::EnumDeviceW(platform::WideChar* names) {
     if (names == nullptr) {
         RecordError(driver_ == nullptr ? ERR_NOT_READY : ERR_PARAMETER);
         return 0;
     }
     std::vector<char> narrow(kDeviceNameSlots * kDeviceNameSlotSize, 0);
     const int count = EnumDevice(narrow.data());
-    const std::string codeset = platform::LocaleCodeset();
+    // The list is converted with the process's code page, the single names with the thread's.
+    const std::string codeset = platform::ProcessCodeset();
     for (int slot = 0; slot < kDeviceNameSlots; ++slot) {
-        char16_t* out = names + slot * kDeviceNameSlotSize;
+        platform::WideChar* out = names + slot * kDeviceNameSlotSize;
         out[0] = 0;
         if (slot < count && !NarrowIntoWide(narrow.data() + slot * kDeviceNameSlotSize, out,
                                             kDeviceNameSlotSize, codeset)) {
@@ -308,7 +333,7 @@ int CLumora::GetDeviceName(int index, char* name, int size) {
     return 1;
 }
 
-int CLumora::GetDeviceNameW(int index, char16_t* name, int size) {
+int CLumora::GetDeviceNameW(int index, platform::WideChar* name, int size) {
     if (name == nullptr) {
         RecordError(driver_ == nullptr ? ERR_NOT_READY : ERR_PARAMETER);
         return 0;
@@ -350,7 +375,7 @@ int CLumora::ReadSerialNumber(char* text, int size) {
     return read > 0 || firstWasErased ? 1 : 0;
 }
 
-int CLumora::ReadSerialNumberW(char16_t* text, int size) {
+int CLumora::ReadSerialNumberW(platform::WideChar* text, int size) {
     if (text == nullptr) {
         RecordError(driver_ == nullptr ? ERR_NOT_READY : ERR_PARAMETER);
         return 0;

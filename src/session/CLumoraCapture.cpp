@@ -14,15 +14,14 @@
 namespace lumora {
 namespace {
 
-constexpr uint32_t kPreviewFrameWaitMs = 3000;
 // Frames from this size up are copied to the caller around the caches.
 constexpr size_t kStreamingCopyBytes = size_t{1} << 20;
 constexpr uint32_t kTriggerFrameWaitMs = 60000;
 constexpr int kTriggerFrameTimeoutMs = 6000;
 // The trigger run waits for a frame in slices so a stop takes effect promptly.
 constexpr uint32_t kTriggerWaitSliceMs = 200;
-
-enum WaitResult : int { kWaitTransferError = 1, kWaitNoFrame = 2, kWaitNewFrame = 3 };
+// How often a triggered run looks whether a busy callback has returned.
+constexpr uint32_t kCallbackPollMs = 2;
 
 }  // namespace
 
@@ -134,7 +133,7 @@ int CLumora::Prepare() {
     ok = ok && output != nullptr && ensure(images_.workImage, output->BitCount());
     bool corrections;
     {
-        std::lock_guard settings(settingsLock_);
+        platform::MutexLock settings(settingsLock_);
         corrections = maskFilter_ != 0 || dotFilter_ != 0;
     }
     if (ok && corrections) {
@@ -150,6 +149,7 @@ int CLumora::Prepare() {
     if (rebuilt) frameMode_ = -1;  // images made anew hold no frame yet
     preparedColorMode_ = mode;
     preparedGeometry_ = MaskGeometry{x, y, imageWidth, imageHeight};
+    preparedSubSample_ = subSample_;
     rawWidth_ = imageWidth;
     rawHeight_ = imageHeight;
     preparedWidth_ = sizeEntry_.hEffective;
@@ -160,7 +160,10 @@ int CLumora::Prepare() {
     driver_->SetMirrorH(analog.mirrorH);
     driver_->SetTriggerMode(0, 1);
     PushGainsAndExposure(analog);
-    realExposure_ = analog.exposure * 100;
+    {
+        platform::MutexLock settings(settingsLock_);
+        realExposure_ = analog.exposure * 100;
+    }
     if (driver_->CheckFpgaFeature() != 0) driver_->SetAuxBoardMode(0);
     driver_->SetControlFlag(0);
     if (driver_->IsStreamReady() != 0) driver_->SetControlFlag(analog.gainMode);
@@ -186,19 +189,41 @@ int CLumora::Capture() {
     return 1;
 }
 
-bool CLumora::DirectFramePossible() {
-    if (!directFramePath_.load() || preview_.Exists() || recording_.load() != 0) return false;
-    return FramePipeline::LeavesFrameUnchanged(pipelineHost_->CurrentSettings());
+FrameSettings CLumora::FrameSettingsLocked() {
+    FrameSettings s;
+    s.colorMode = preparedColorMode_;
+    s.geometry = preparedGeometry_;
+    s.sampleWidth = 12;
+    {
+        platform::MutexLock lock(settingsLock_);
+        s.autoIris = analog_.autoIris;
+        s.maskFilter = maskFilter_ != 0;
+        s.dotFilter = dotFilter_ != 0;
+        s.filter = filter_;
+        s.gray = gray_;
+        s.mirrors.horizontal = analog_.mirrorH != 0;
+        s.mirrors.vertical = analog_.mirrorV != 0;
+    }
+    // The camera mirrors the picture itself when it can.
+    if (driver_ != nullptr) {
+        s.mirrors.hardwareHorizontal = driver_->IsMirrorHSupported() != 0;
+        s.mirrors.hardwareVertical = driver_->IsMirrorVSupported() != 0;
+    }
+    return s;
 }
 
-bool CLumora::ReadFrameLocked(int* frameCounter, bool direct) {
+bool CLumora::DirectFramePossible() {
+    if (!directFramePath_.load() || preview_.Exists() || recording_.load() != 0) return false;
+    return FramePipeline::LeavesFrameUnchanged(FrameSettingsLocked());
+}
+
+bool CLumora::ReadFrameLocked(FrameRecord* record, bool direct) {
     ImageBuffer& raw = images_.RawSource(preparedColorMode_);
     if (!raw.IsValid()) return false;
     // Taken over only where the ring's rows are the image's rows: packed, top-down.
     if (direct && raw.Stride() == raw.Width() * raw.BytesPerPixel()) {
         size_t frameBytes = 0;
-        const int taken =
-            driver_->TakeLatestFrame(keptFrame_, keptCapacity_, &frameBytes, frameCounter);
+        const int taken = driver_->TakeLatestFrame(keptFrame_, keptCapacity_, &frameBytes, record);
         if (taken == -1) return false;
         if (taken == 0) {
             if (frameBytes == raw.SizeBytes()) {
@@ -216,10 +241,8 @@ bool CLumora::ReadFrameLocked(int* frameCounter, bool direct) {
     rawStale_ = false;
     // The ring holds frames of the programmed window and depth; never copy more than fits.
     const uint32_t capacity = static_cast<uint32_t>(raw.SizeBytes());
-    const int read = frameCounter != nullptr
-                         ? driver_->GetLatestFrameEx(raw.Pixels(), capacity, frameCounter, nullptr,
-                                                     nullptr, nullptr, nullptr, 1)
-                         : driver_->GetLatestFrame(raw.Pixels(), capacity, 1);
+    const int read = record != nullptr ? driver_->CopyLatestFrame(raw.Pixels(), capacity, 1, record)
+                                       : driver_->GetLatestFrame(raw.Pixels(), capacity, 1);
     if (read != 0) return false;
     if (raw.Stride() != raw.Width() * raw.BytesPerPixel()) RespreadRows(raw);
     return true;
@@ -255,11 +278,13 @@ int CLumora::SnapShot(unsigned char* buffer, int size, int rowOrder) {
         kWaitNewFrame) {
         return fail(ERR_FRAME);
     }
-    if (!ReadFrameLocked()) {
+    FrameRecord record;
+    if (!ReadFrameLocked(&record)) {
         PostFrame(0, ERR_FRAME);
         return fail(ERR_FRAME);
     }
     ProcessFrameLocked();
+    imageMeta_ = MakeMeta(record, 0);
     frameMode_ = preparedColorMode_;
     if (buffer != nullptr && size != 0) {
         ImageBuffer* output = OutputImage();
@@ -273,6 +298,11 @@ int CLumora::SnapShot(unsigned char* buffer, int size, int rowOrder) {
 }
 
 int CLumora::GetImage(unsigned char* buffer, int size, int rowOrder) {
+    return GetImageWithMeta(buffer, size, rowOrder, nullptr);
+}
+
+int CLumora::GetImageWithMeta(unsigned char* buffer, int size, int rowOrder,
+                              LumoraFrameMeta* meta) {
     if (!HasDriver()) return 0;
     platform::CriticalSectionLock lock(captureLock_);
     ImageBuffer* output = CurrentOutputImage();
@@ -281,7 +311,10 @@ int CLumora::GetImage(unsigned char* buffer, int size, int rowOrder) {
         return 0;
     }
     if (buffer != nullptr) {
-        if (CopyToCaller(*output, rowOrder, buffer, size) != 0) return 1;
+        if (CopyToCaller(*output, rowOrder, buffer, size) != 0) {
+            if (meta != nullptr) *meta = imageMeta_;
+            return 1;
+        }
         RecordError(ERR_MEMORY);
         return 0;
     }
@@ -370,6 +403,12 @@ int CLumora::StartPreview() {
         return 0;
     }
     if (Prepare() == 0) return 0;
+    if (queuedRun_.load()) {
+        queue_.Begin();
+        // Frames stored from here on belong to this run.
+        queueNext_ = driver_->StoredFrames();
+        queueSkipped_ = 0;
+    }
     if (driver_->StartCapture(0) == 0) {
         StopPreview();
         RecordError(ERR_IO);
@@ -391,12 +430,17 @@ bool CLumora::StartCaptureThread() {
     frameCount_ = 0;
     rateTime_ = platform::TimeGetTime();
     captureThreadStarted_ = captureThread_.Start([this] { CaptureThreadBody(); });
+    // A run that promises every frame must not be the first thread the host puts off.
+    if (captureThreadStarted_ && queuedRun_.load())
+        captureThread_.SetPriority(platform::ThreadPriority::AboveNormal);
     return captureThreadStarted_;
 }
 
 void CLumora::CaptureThreadBody() {
     if (state_.load() == kStateTriggered) {
         TriggerLoop();
+    } else if (queuedRun_.load()) {
+        QueuedLoop();
     } else {
         PreviewLoop();
     }
@@ -414,21 +458,25 @@ void CLumora::PreviewLoop() {
         if (waited == kWaitTransferError) {
             runFlag_ = kRunStop;
             deviceFailed_ = true;
-            PostFrame(0, ERR_DEVICE_LOST);
+            {
+                platform::CriticalSectionLock lock(captureLock_);
+                PostFrame(0, ERR_DEVICE_LOST);
+            }
             RecordError(ERR_DEVICE_LOST);
             break;
         }
         if (waited != kWaitNewFrame) continue;
 
         platform::CriticalSectionLock lock(captureLock_);
-        int counter = 0;
-        if (!ReadFrameLocked(&counter, DirectFramePossible())) {
+        FrameRecord record;
+        if (!ReadFrameLocked(&record, DirectFramePossible())) {
             streamCounters_.FailedUnnumbered();
             PostFrame(0, ERR_FRAME);
             RecordError(ERR_FRAME);
             continue;
         }
-        streamCounters_.Taken(counter);
+        const LumoraFrameMeta meta = MakeMeta(record, streamCounters_.Taken(record.frameCounter));
+        imageMeta_ = meta;
         ++frameCount_;
         const uint32_t now = platform::TimeGetTime();
         const uint32_t elapsed = platform::TicksSince(rateTime_, now);
@@ -455,6 +503,10 @@ void CLumora::PreviewLoop() {
             continue;
         }
         if (runFlag_.load() == kRunGo) {
+            {
+                std::lock_guard metaLock(metaLock_);
+                announcedMeta_ = meta;
+            }
             PostFrame(reinterpret_cast<uintptr_t>(&frameInfo_), 0);
             streamCounters_.Delivered();
         } else {
@@ -483,10 +535,26 @@ void CLumora::TriggerLoop() {
         }
         if (runFlag_.load() == kRunStop) break;
         if (waited != kWaitNewFrame) continue;
+        // Each frame of a triggered run answers a trigger of its own, so a callback still busy
+        // with the last one is waited for rather than skipped; the frame waits in the ring, and
+        // nothing the callback reads changes under it. A stop ends the wait.
+        HWND caller = nullptr;
+        {
+            platform::CriticalSectionLock lock(captureLock_);
+            caller = frameWindow_;
+        }
+        while (runFlag_.load() != kRunStop && platform::MessageInHand(caller, LUMORA_MSG_FRAME)) {
+            SleepUnlessStopped(kCallbackPollMs);
+        }
+        if (runFlag_.load() == kRunStop) break;
 
         platform::CriticalSectionLock lock(captureLock_);
-        int counter = 0;
-        if (ReadFrameLocked(&counter, DirectFramePossible())) streamCounters_.Taken(counter);
+        FrameRecord record;
+        LumoraFrameMeta meta{};
+        if (ReadFrameLocked(&record, DirectFramePossible())) {
+            meta = MakeMeta(record, streamCounters_.Taken(record.frameCounter));
+            imageMeta_ = meta;
+        }
         FillFrameInfo(0);
         if (!rawStale_) ProcessFrameLocked();
         frameMode_ = preparedColorMode_;
@@ -494,6 +562,10 @@ void CLumora::TriggerLoop() {
         if (!DeliverToCaller(false)) {
             streamCounters_.Failed();
             continue;
+        }
+        {
+            std::lock_guard metaLock(metaLock_);
+            announcedMeta_ = meta;
         }
         PostFrame(reinterpret_cast<uintptr_t>(&frameInfo_), 0);
         streamCounters_.Delivered();
@@ -504,6 +576,15 @@ void CLumora::TriggerLoop() {
 int CLumora::StopPreview() {
     if (!HasDriver()) return 0;
     platform::CriticalSectionLock run(runLock_);
+    // Waiters learn of the end once they have taken what is queued.
+    struct EndQueue {
+        CLumora* self;
+        ~EndQueue() {
+            if (!self->queuedRun_.exchange(false)) return;
+            self->queue_.End();
+            self->driver_->SetRingSlots(self->queueRestoreSlots_);
+        }
+    } endQueue{this};
     runFlag_ = kRunStop;
     stopRequested_.Set();
     const bool running = state_.load() != kStateIdle;
@@ -542,7 +623,10 @@ int CLumora::CallBackPreview(HWND frameWindow, unsigned char* buffer, int size, 
         return 1;
     }
     if (state == kStateIdle) {
-        SetCaller(frameWindow, buffer, size, rowOrder);
+        {
+            platform::CriticalSectionLock lock(captureLock_);
+            SetCaller(frameWindow, buffer, size, rowOrder);
+        }
         if (!CreatePreviewWindowForRun()) {
             RecordError(ERR_WINDOW);
             return 0;
@@ -565,7 +649,10 @@ int CLumora::Trigger(HWND frameWindow, unsigned char* buffer, int size, int rowO
         return 0;
     }
     if (state == kStateTriggered) return 1;
-    SetCaller(frameWindow, buffer, size, rowOrder);
+    {
+        platform::CriticalSectionLock lock(captureLock_);
+        SetCaller(frameWindow, buffer, size, rowOrder);
+    }
     if (!CreatePreviewWindowForRun()) {
         RecordError(ERR_WINDOW);
         return 0;
@@ -598,6 +685,7 @@ int CLumora::Close() {
     imageAvailable_ = 0;
     if (driver_ != nullptr) driver_->StopCapture(0);
     // The caller's buffer and frame window belong to the mode that ended.
+    platform::CriticalSectionLock lock(captureLock_);
     SetCaller(nullptr, nullptr, 0, 0);
     return 1;
 }
@@ -611,6 +699,7 @@ int CLumora::SetPreviewWindow(HWND parent, int x, int y, int width, int height) 
         RecordError(ERR_PARAMETER);
         return 0;
     }
+    platform::CriticalSectionLock run(runLock_);
     placement_ = wanted;
     return 1;
 }
@@ -630,7 +719,7 @@ void CLumora::AutoIrisAdjust(int mode, double factor) {
         if (gain < minimum) gain = minimum;
         if (gain >= maximum) gain = maximum;
         driver_->SetGlobalGain(gain);
-        std::lock_guard lock(settingsLock_);
+        platform::MutexLock lock(settingsLock_);
         analog_.globalGain = gain;
         analog_.colorGainG1 = analog_.colorGainR = analog_.colorGainB = analog_.colorGainG2 = gain;
     } else if (mode == 1) {
@@ -643,7 +732,7 @@ void CLumora::AutoIrisAdjust(int mode, double factor) {
         driver_->SetExposureTime(static_cast<uint32_t>(exposure));
         const bool haveSeconds = driver_->IsExposureTimeExAvailable() != 0;
         const double seconds = haveSeconds ? driver_->GetExposureTimeEx() : 0.0;
-        std::lock_guard lock(settingsLock_);
+        platform::MutexLock lock(settingsLock_);
         analog_.exposure = exposure;
         if (haveSeconds) analog_.exposureSeconds = seconds;
     }

@@ -129,11 +129,11 @@ int CLumora::GetFilterValue(int id, int* valid) {
     switch (row->kind) {
         case FilterKind::kSession:
         case FilterKind::kFlag: {
-            std::lock_guard lock(settingsLock_);
+            platform::MutexLock lock(settingsLock_);
             return *row->field(*this);
         }
         case FilterKind::kBayerPacked: {
-            std::lock_guard lock(settingsLock_);
+            platform::MutexLock lock(settingsLock_);
             return (filter_.bayerGainR & 0xFF) | (filter_.bayerGainG & 0xFF) << 8 |
                    (filter_.bayerGainB & 0xFF) << 16;
         }
@@ -183,7 +183,7 @@ int CLumora::GetFilterValue(int id, int* valid) {
             }
             const int level = d.GetBlackLevel();
             {
-                std::lock_guard lock(settingsLock_);
+                platform::MutexLock lock(settingsLock_);
                 analog_.blackLevel = level;
             }
             RecordError(ERR_NONE);
@@ -219,17 +219,17 @@ int CLumora::SetFilterValue(int id, int value) {
         case FilterKind::kSession:
         case FilterKind::kOption: {
             if (outside(value, row->min, row->max)) return 0;
-            std::lock_guard lock(settingsLock_);
+            platform::MutexLock lock(settingsLock_);
             *row->field(*this) = value;
             return 1;
         }
         case FilterKind::kFlag: {
-            std::lock_guard lock(settingsLock_);
+            platform::MutexLock lock(settingsLock_);
             *row->field(*this) = value != 0 ? 1 : 0;
             return 1;
         }
         case FilterKind::kBayerPacked: {
-            std::lock_guard lock(settingsLock_);
+            platform::MutexLock lock(settingsLock_);
             filter_.bayerGainR = value & 0xFF;
             filter_.bayerGainG = (value >> 8) & 0xFF;
             filter_.bayerGainB = (value >> 16) & 0xFF;
@@ -239,7 +239,7 @@ int CLumora::SetFilterValue(int id, int value) {
             if (outside(value, d.GetGlobalGainMin(), d.GetGlobalGainMax())) return 0;
             // Stored only once the camera took it: the getters report what the camera holds.
             if (applied(d.SetGlobalGain(value)) == 0) return 0;
-            std::lock_guard lock(settingsLock_);
+            platform::MutexLock lock(settingsLock_);
             analog_.globalGain = value;
             analog_.colorGainG1 = analog_.colorGainR = analog_.colorGainB = analog_.colorGainG2 =
                 value;
@@ -249,7 +249,7 @@ int CLumora::SetFilterValue(int id, int value) {
             if (outside(value, d.GetColorGainMin(), d.GetColorGainMax())) return 0;
             if (applied(row->setGain(d, value)) == 0) return 0;
             {
-                std::lock_guard lock(settingsLock_);
+                platform::MutexLock lock(settingsLock_);
                 switch (row->id) {
                     case 14:
                         analog_.colorGainR = value;
@@ -273,11 +273,11 @@ int CLumora::SetFilterValue(int id, int value) {
                 return 0;
             }
             if (applied(d.SetExposureTime(static_cast<uint32_t>(value))) == 0) return 0;
-            const double seconds = d.IsExposureTimeExAvailable() != 0 ? d.GetExposureTimeEx()
-                                                                      : analog_.exposureSeconds;
-            std::lock_guard lock(settingsLock_);
+            const bool haveSeconds = d.IsExposureTimeExAvailable() != 0;
+            const double seconds = haveSeconds ? d.GetExposureTimeEx() : 0.0;
+            platform::MutexLock lock(settingsLock_);
             analog_.exposure = value;
-            analog_.exposureSeconds = seconds;
+            if (haveSeconds) analog_.exposureSeconds = seconds;
             return 1;
         }
         case FilterKind::kPeltier:
@@ -289,7 +289,7 @@ int CLumora::SetFilterValue(int id, int value) {
         case FilterKind::kGainMode: {
             if (applied(d.SetControlFlag(value)) == 0) return 0;
             // Stored, so the next Prepare re-applies what the user chose.
-            std::lock_guard lock(settingsLock_);
+            platform::MutexLock lock(settingsLock_);
             analog_.gainMode = value;
             return 1;
         }
@@ -303,7 +303,7 @@ int CLumora::SetFilterValue(int id, int value) {
                 RecordError(ERR_IO);
                 return 0;
             }
-            std::lock_guard lock(settingsLock_);
+            platform::MutexLock lock(settingsLock_);
             analog_.responseMode = on;
             return 1;
         }
@@ -317,7 +317,7 @@ int CLumora::SetFilterValue(int id, int value) {
                 return 0;
             }
             {
-                std::lock_guard lock(settingsLock_);
+                platform::MutexLock lock(settingsLock_);
                 analog_.blackLevel = value;
             }
             RecordError(ERR_NONE);
@@ -356,7 +356,7 @@ int CLumora::SetExposureTimeEx(double seconds) {
         RecordError(ERR_IO);
         return 0;
     }
-    std::lock_guard lock(settingsLock_);
+    platform::MutexLock lock(settingsLock_);
     analog_.exposureSeconds = seconds;
     analog_.exposure = static_cast<int32_t>(seconds * 10000.0);
     return 1;
@@ -378,7 +378,7 @@ double CLumora::GetExposureTimeEx(int* valid) {
     }
     const double seconds = driver_->GetExposureTimeEx();
     setValid(1);
-    std::lock_guard lock(settingsLock_);
+    platform::MutexLock lock(settingsLock_);
     analog_.exposureSeconds = seconds;
     return seconds;
 }
@@ -401,7 +401,7 @@ int CLumora::GetRealExposureTime(int* valid) {
         return 0;
     }
     if (valid != nullptr) *valid = 1;
-    std::lock_guard lock(settingsLock_);
+    platform::MutexLock lock(settingsLock_);
     realExposure_ = analog_.exposure * 100;
     return realExposure_;
 }
@@ -413,7 +413,7 @@ int CLumora::SetMirrorH(int on) {
         RecordError(ERR_IO);
         return 0;
     }
-    std::lock_guard lock(settingsLock_);
+    platform::MutexLock lock(settingsLock_);
     analog_.mirrorH = flag;
     return 1;
 }
@@ -428,14 +428,14 @@ int CLumora::SetMirrorV(int on) {
         RecordError(ERR_IO);
         return 0;
     }
-    std::lock_guard lock(settingsLock_);
+    platform::MutexLock lock(settingsLock_);
     analog_.mirrorV = flag;
     return 1;
 }
 
 int CLumora::GetMirrorH() {
     if (!HasDriver()) return 0;
-    std::lock_guard lock(settingsLock_);
+    platform::MutexLock lock(settingsLock_);
     return analog_.mirrorH;
 }
 
@@ -444,7 +444,7 @@ int CLumora::GetMirrorV() {
         PostErrorOnly(ERR_NOT_READY);
         return 0;
     }
-    std::lock_guard lock(settingsLock_);
+    platform::MutexLock lock(settingsLock_);
     return analog_.mirrorV;
 }
 
@@ -453,14 +453,14 @@ int CLumora::SetAutoIris(int mode) {
         PostErrorOnly(ERR_PARAMETER);
         return 0;
     }
-    std::lock_guard lock(settingsLock_);
+    platform::MutexLock lock(settingsLock_);
     analog_.autoIris = mode;
     return 1;
 }
 
 int CLumora::GetAutoIris(int* valid) {
     if (valid != nullptr) *valid = 1;
-    std::lock_guard lock(settingsLock_);
+    platform::MutexLock lock(settingsLock_);
     return analog_.autoIris;
 }
 
@@ -481,6 +481,10 @@ double CLumora::GetTemperatureEx(int* valid) {
     double degrees = 0.0;
     const int ok = driver_->GetTemperature(&degrees);
     setValid(ok);
+    if (ok != 0) {
+        lastTemperature_ = degrees;
+        temperatureRead_ = true;
+    }
     // A read the camera did not answer is a transfer failure.
     RecordError(ok != 0 ? ERR_NONE : ERR_IO);
     return ok != 0 ? degrees : 0.0;

@@ -41,6 +41,7 @@ void CLumora::ReloadFormatSettings() {
     platform::CriticalSectionLock run(runLock_);
     const int device = SettingsDevice();
     LoadSizeSettings(store_, device, Capabilities(), sizeEntry_);
+    PublishWindowLocked();
     FormatSettings format{0, colorMode_, subSample_, waitTime_.load(), clock_};
     if (LoadFormatSettings(store_, device, Capabilities(), format)) {
         colorMode_ = format.colorMode;

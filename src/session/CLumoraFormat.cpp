@@ -43,7 +43,7 @@ int CLumora::GetColorMode() const {
 int CLumora::SetCaptureWindow(int width, int height) {
     if (!HasDriver()) return 0;
     platform::CriticalSectionLock run(runLock_);
-    const int device = deviceNumber_ >= 0 ? deviceNumber_ : 0;
+    const int device = SettingsDevice();
     const auto preset = FindStoredSize(store_, device, width, height);
     if (!preset) {
         RecordError(ERR_WINDOW);
@@ -56,6 +56,7 @@ int CLumora::SetCaptureWindow(int width, int height) {
         sizeEntry_ = SizeEntry{};
         sizeEntry_.bufferCount = buffers;
     }
+    PublishWindowLocked();
     // A running capture keeps its geometry; the window reaches the driver at the next Prepare.
     if (state_.load() == kStateIdle) {
         driver_->SetCaptureWindow(sizeEntry_.hStart, sizeEntry_.vStart, sizeEntry_.hEffective,
@@ -84,6 +85,7 @@ int CLumora::SetCaptureWindowEx(int hTotal, int hStart, int hEffective, int vTot
     sizeEntry_.vStart = vStart;
     sizeEntry_.vEffective = vEffective;
     if (!ValidateWindow()) {
+        PublishWindowLocked();
         RecordError(ERR_WINDOW_SIZE);
         return 0;
     }
@@ -95,17 +97,28 @@ int CLumora::SetCaptureWindowEx(int hTotal, int hStart, int hEffective, int vTot
         RecordError(ERR_IO);
         return 0;
     }
+    PublishWindowLocked();
     return 1;
+}
+
+void CLumora::PublishWindowLocked() {
+    platform::MutexLock view(windowViewLock_);
+    windowView_ = sizeEntry_;
 }
 
 int CLumora::GetCaptureWindowEx(int* hTotal, int* hStart, int* hEffective, int* vTotal, int* vStart,
                                 int* vEffective) const {
-    if (hTotal != nullptr) *hTotal = sizeEntry_.hTotal;
-    if (hStart != nullptr) *hStart = sizeEntry_.hStart;
-    if (hEffective != nullptr) *hEffective = sizeEntry_.hEffective;
-    if (vTotal != nullptr) *vTotal = sizeEntry_.vTotal;
-    if (vStart != nullptr) *vStart = sizeEntry_.vStart;
-    if (vEffective != nullptr) *vEffective = sizeEntry_.vEffective;
+    SizeEntry window;
+    {
+        platform::MutexLock view(windowViewLock_);
+        window = windowView_;
+    }
+    if (hTotal != nullptr) *hTotal = window.hTotal;
+    if (hStart != nullptr) *hStart = window.hStart;
+    if (hEffective != nullptr) *hEffective = window.hEffective;
+    if (vTotal != nullptr) *vTotal = window.vTotal;
+    if (vStart != nullptr) *vStart = window.vStart;
+    if (vEffective != nullptr) *vEffective = window.vEffective;
     return 1;
 }
 
@@ -117,11 +130,15 @@ int CLumora::SetSubSample(int mode) {
 }
 
 int CLumora::Width() const {
-    return state_.load() != kStateIdle ? preparedWidth_.load() : sizeEntry_.hEffective;
+    if (state_.load() != kStateIdle) return preparedWidth_.load();
+    platform::MutexLock view(windowViewLock_);
+    return windowView_.hEffective;
 }
 
 int CLumora::Height() const {
-    return state_.load() != kStateIdle ? preparedHeight_.load() : sizeEntry_.vEffective;
+    if (state_.load() != kStateIdle) return preparedHeight_.load();
+    platform::MutexLock view(windowViewLock_);
+    return windowView_.vEffective;
 }
 
 int CLumora::SetSamplingRate(int rate) {

@@ -28,6 +28,9 @@ int CLumora::Record(const char* fileName, int durationMs, int showWindow) {
         RecordError(ERR_PARAMETER);
         return 0;
     }
+    // Held throughout, as StopRecording holds it: a recording is started and stopped by one
+    // caller at a time, and its thread is joined once. The record thread never takes it.
+    platform::CriticalSectionLock run(runLock_);
     if (recording_.load() != 0) {
         RecordError(ERR_NOT_READY);  // one recording at a time; the running one goes on
         return 0;
@@ -36,14 +39,14 @@ int CLumora::Record(const char* fileName, int durationMs, int showWindow) {
         recordThread_.Join();
         recordThreadStarted_ = false;
     }
-    {
-        platform::CriticalSectionLock run(runLock_);
-        if (state_.load() == kStateIdle) {
+    if (state_.load() == kStateIdle) {
+        {
+            platform::CriticalSectionLock lock(captureLock_);
             SetCaller(nullptr, nullptr, 0, 0);
-            if (showWindow != 0 && !CreatePreviewWindowForRun()) {
-                RecordError(ERR_WINDOW);
-                return 0;
-            }
+        }
+        if (showWindow != 0 && !CreatePreviewWindowForRun()) {
+            RecordError(ERR_WINDOW);
+            return 0;
         }
     }
     if (StartPreview() == 0) {

@@ -11,40 +11,24 @@ class CLumora::PipelineHost final : public FramePipelineHost {
 public:
     explicit PipelineHost(CLumora& session) : session_(session) {}
 
-    FrameSettings CurrentSettings() override {
-        FrameSettings s;
-        CLumora& c = session_;
-        s.colorMode = c.preparedColorMode_;
-        s.geometry = c.preparedGeometry_;
-        s.sampleWidth = 12;
-        {
-            std::lock_guard lock(c.settingsLock_);
-            s.autoIris = c.analog_.autoIris;
-            s.maskFilter = c.maskFilter_ != 0;
-            s.dotFilter = c.dotFilter_ != 0;
-            s.filter = c.filter_;
-            s.gray = c.gray_;
-            s.mirrors.horizontal = c.analog_.mirrorH != 0;
-            s.mirrors.vertical = c.analog_.mirrorV != 0;
-        }
-        // The camera mirrors the picture itself when it can.
-        if (c.driver_ != nullptr) {
-            s.mirrors.hardwareHorizontal = c.driver_->IsMirrorHSupported() != 0;
-            s.mirrors.hardwareVertical = c.driver_->IsMirrorVSupported() != 0;
-        }
-        return s;
+    // The pipeline asks under the session's captureLock_ (ProcessFrameLocked), which the
+    // analysis cannot follow through the host interface.
+    FrameSettings CurrentSettings() override LUMORA_NO_THREAD_SAFETY_ANALYSIS {
+        return session_.FrameSettingsLocked();
     }
     // Called under MaskLock(), by a frame that needs the planes.
-    MaskSet* Masks() override { return session_.EnsureMasksLocked() ? &session_.masks_ : nullptr; }
+    MaskSet* Masks() override LUMORA_REQUIRES(session_.maskLock_) {
+        return session_.EnsureMasksLocked() ? &session_.masks_ : nullptr;
+    }
     platform::CriticalSection& MaskLock() override { return session_.maskLock_; }
     void AdjustIris(int mode, double factor) override { session_.AutoIrisAdjust(mode, factor); }
     void StoreGrayGains(const std::array<int, 4>& gains) override {
-        std::lock_guard lock(session_.settingsLock_);
+        platform::MutexLock lock(session_.settingsLock_);
         for (int i = 0; i < 4; ++i) session_.gray_.gain[i] = gains[i];
         if (session_.gray_.autoGainCounter > 0) --session_.gray_.autoGainCounter;
     }
     void StoreWhiteBalance(const BayerGains& gains, bool oneShotDone) override {
-        std::lock_guard lock(session_.settingsLock_);
+        platform::MutexLock lock(session_.settingsLock_);
         session_.filter_.bayerGainR = gains.r;
         session_.filter_.bayerGainG = gains.g;
         session_.filter_.bayerGainB = gains.b;

@@ -34,15 +34,19 @@ public:
     }
     // A frame was taken from the ring carrying `counter`; frames the camera numbered since the
     // previous one are skipped, except those already counted as failed without a number.
-    void Taken(int counter) {
+    // Returns the frames skipped right before this one.
+    uint64_t Taken(int counter) {
         std::lock_guard lock(mutex_);
+        uint64_t skipped = 0;
         if (lastCounter_ >= 0) {
             const uint64_t gap = static_cast<uint64_t>((counter - lastCounter_ - 1) & 0xFF);
             const uint64_t known = std::min<uint64_t>(gap, unnumberedFailures_);
-            figures_.skipped += gap - known;
+            skipped = gap - known;
+            figures_.skipped += skipped;
         }
         unnumberedFailures_ = 0;
         lastCounter_ = counter & 0xFF;
+        return skipped;
     }
     // The outcome of the frame last taken.
     void Delivered() {

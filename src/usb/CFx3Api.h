@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/PrintfFormat.h"
 #include "port/UsbPort.h"
 #include "usb/DeviceTable.h"
 
@@ -54,7 +55,7 @@ public:
     int32_t SharedReferenceCount() const;
 
     // The controller's trace (the usb log category at level 2); never affects the caller.
-    void WriteDebugLog(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void WriteDebugLog(const char* format, ...) LUMORA_PRINTF_FORMAT(2, 3);
 
 protected:
     // One synchronous request on a fresh plain handle to the selected row.

@@ -127,8 +127,9 @@ TEST_F(SimCameraTest, AReaderLappedByTheWriterTakesTheNewerFrameInstead) {
     driver.StopCapture(1);
     auto frame = Buffer(driver);
     const auto size = static_cast<uint32_t>(frame.size());
-    for (const bool take : {false, true}) {
-        SCOPED_TRACE(take ? "taken" : "copied");
+    // Each reader of the newest frame: copied (old record), exchanged, copied with its record.
+    for (const int reader : {0, 1, 2}) {
+        SCOPED_TRACE(reader);
         FrameRing* ring = nullptr;
         int newest = -1;
         driver.SetSlotReadHookForTesting([&](FrameRing& r) {
@@ -142,12 +143,17 @@ TEST_F(SimCameraTest, AReaderLappedByTheWriterTakesTheNewerFrameInstead) {
             ASSERT_NE(r.BeginStore(), nullptr);
         });
         int counter = -1;
-        if (take) {
+        FrameRecord record;
+        if (reader == 1) {
             std::unique_ptr<uint8_t[]> buffer;
             size_t capacity = 0;
             size_t bytes = 0;
-            EXPECT_EQ(driver.TakeLatestFrame(buffer, capacity, &bytes, &counter), 0);
+            EXPECT_EQ(driver.TakeLatestFrame(buffer, capacity, &bytes, &record), 0);
             EXPECT_EQ(bytes, size);
+            counter = record.frameCounter;
+        } else if (reader == 2) {
+            EXPECT_EQ(driver.CopyLatestFrame(frame.data(), size, 1, &record), 0);
+            counter = record.frameCounter;
         } else {
             EXPECT_EQ(driver.GetLatestFrameEx(frame.data(), size, &counter, nullptr, nullptr,
                                               nullptr, nullptr, 1),

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <new>
+#include "platform/Sanitizers.h"
 
 namespace {
 thread_local int countdown = 0;
@@ -26,7 +27,7 @@ bool AllocationFailed() {
     return failed;
 }
 bool AllocationFailureAvailable() {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(LUMORA_UNDER_ASAN)
     return false;
 #else
     return true;
@@ -36,7 +37,7 @@ bool AllocationFailureAvailable() {
 
 // AddressSanitizer keeps its own operator new, which a replacement here would mismatch; its
 // builds run without the hook and the tests that need it skip.
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(LUMORA_UNDER_ASAN)
 void* operator new(std::size_t size) {
     return Allocate(size);
 }

@@ -291,6 +291,98 @@ TEST_F(SimWorld, TriggerRunDeliversOneFramePerTrigger) {
     LumoraHost_DestroyWindow(frames);
 }
 
+// A triggered frame that arrives while the callback still holds the last one waits for it:
+// nothing is copied over what the callback reads, no trigger goes unanswered, and a stop ends
+// the wait even when the callback does not return.
+TEST_F(SimWorld, ATriggeredFrameWaitsForABusyCallbackAndAStopEndsTheWait) {
+    struct Held {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<unsigned char> buffer = std::vector<unsigned char>(64 * 4);
+        int released = 0;
+        int frames = 0;
+        int returned = 0;
+        bool overwritten = false;
+    } held;
+    const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
+    ASSERT_EQ(Lumora_SetCaptureWindowEx(h, 2560, 0, 64, 2048, 0, 4), 1);
+    // Each frame's callback holds on until the test releases that frame.
+    HWND frames = LumoraHost_CreateCallbackWindow(
+        [](const LumoraHostMessage* m, void* user) {
+            auto& run = *static_cast<Held*>(user);
+            if (m->message != LUMORA_MSG_FRAME || m->wParam == 0) return;
+            std::unique_lock lock(run.mutex);
+            const int frame = ++run.frames;
+            const auto first = run.buffer;
+            run.changed.notify_all();
+            run.changed.wait(lock, [&run, frame] { return run.released >= frame; });
+            run.overwritten |= run.buffer != first;
+            ++run.returned;
+            run.changed.notify_all();
+        },
+        &held);
+    ASSERT_EQ(Lumora_Trigger(h, frames, held.buffer.data(), static_cast<int>(held.buffer.size()),
+                             1),
+              1);
+    // Triggers before the run has armed the camera are not kept: the first is fired until it
+    // brings a frame. Later ones are kept by the camera until the run comes for their frames.
+    {
+        std::unique_lock lock(held.mutex);
+        for (int attempt = 0; attempt < 300 && held.frames == 0; ++attempt) {
+            lock.unlock();
+            LumoraSim_FireTrigger(0);
+            lock.lock();
+            held.changed.wait_for(lock, std::chrono::milliseconds(100),
+                                  [&] { return held.frames > 0; });
+        }
+        ASSERT_EQ(held.frames, 1);
+    }
+    const auto fire = [] {
+        for (int attempt = 0; attempt < 500; ++attempt) {
+            if (LumoraSim_FireTrigger(0) == 1) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    };
+    const auto frameCount = [&](int n) {
+        std::unique_lock lock(held.mutex);
+        return held.changed.wait_for(lock, std::chrono::seconds(30),
+                                     [&] { return held.frames >= n; });
+    };
+    ASSERT_TRUE(fire());
+    // Time for a frame copied over the held one to show.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    {
+        std::lock_guard lock(held.mutex);
+        EXPECT_EQ(held.frames, 1);
+        held.released = 1;
+        held.changed.notify_all();
+    }
+    ASSERT_TRUE(frameCount(2));
+    ASSERT_TRUE(fire());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    LumoraStreamStats stats{};
+    ASSERT_EQ(LumoraHost_GetStreamStats(h, &stats), 1);
+    EXPECT_EQ(stats.framesDelivered, 2u);
+    EXPECT_EQ(stats.framesSkipped, 0u);
+    // The third frame waits for the second's callback, which has not returned: the stop ends it.
+    EXPECT_EQ(Lumora_StopPreview(h), 1);
+    {
+        std::unique_lock lock(held.mutex);
+        EXPECT_EQ(held.frames, 2);
+        held.released = 1000;
+        held.changed.notify_all();
+        // What the callbacks found is read once each has returned.
+        EXPECT_TRUE(held.changed.wait_for(lock, std::chrono::seconds(30),
+                                          [&] { return held.returned == held.frames; }));
+        EXPECT_FALSE(held.overwritten);
+    }
+    EXPECT_EQ(Codes(h), std::vector<int>{});
+    Lumora_Close(h);
+    LumoraHost_DestroyWindow(frames);
+}
+
 TEST_F(SimWorld, UnplugDuringPreviewEndsTheRunWithOneDeviceLostMessage) {
     const int h = Open();
     ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);

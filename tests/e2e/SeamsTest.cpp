@@ -97,6 +97,29 @@ TEST_F(SimWorld, ReadoutModeChangedDuringSnapshotsNeverReachesAPreparationHalfwa
     EXPECT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);
 }
 
+TEST_F(SimWorld, CaptureWindowReadWhileAnotherThreadSetsItIsOneWindowOrTheOther) {
+    const int h = Open();
+    ASSERT_EQ(Lumora_SetCaptureWindowEx(h, 2560, 0, 256, 2048, 0, 128), 1);
+    std::atomic<int> torn{0}, reads{0};
+    RaceFor(
+        std::chrono::milliseconds(600),
+        [&] {
+            Lumora_SetCaptureWindowEx(h, 2560, 0, 256, 2048, 0, 128);
+            Lumora_SetCaptureWindowEx(h, 2560, 64, 512, 2048, 32, 256);
+        },
+        [&] {
+            int ht = 0, hs = 0, he = 0, vt = 0, vs = 0, ve = 0;
+            Lumora_GetCaptureWindowEx(h, &ht, &hs, &he, &vt, &vs, &ve);
+            const bool first = hs == 0 && he == 256 && vs == 0 && ve == 128;
+            const bool second = hs == 64 && he == 512 && vs == 32 && ve == 256;
+            const int width = Lumora_Width(h);
+            if (!(first || second) || (width != 256 && width != 512)) ++torn;
+            ++reads;
+        });
+    EXPECT_GT(reads.load(), 0);
+    EXPECT_EQ(torn.load(), 0);
+}
+
 // Only the picture of the last frame, and only in the colour mode asked for now: an image kept
 // from an earlier mode would be an older capture, in a format the application no longer expects.
 TEST_F(SimWorld, ImageReadIsTheLastFrameInTheCurrentColourModeOrNothing) {
@@ -161,6 +184,9 @@ TEST_F(SimWorld, WidthAndHeightDuringARunAreThoseOfTheFramesItDelivers) {
     EXPECT_EQ(info->height, 480);
     EXPECT_EQ(Lumora_Width(h), 320);
     EXPECT_EQ(Lumora_Height(h), 240);
+    // Frame messages the first run posted after the one read above must not pass for the
+    // second run's.
+    Messages(frames);
     ASSERT_EQ(Lumora_CallBackPreview(h, frames, nullptr, 0, 1), 1);
     info = waitFrame();
     ASSERT_NE(info, nullptr);

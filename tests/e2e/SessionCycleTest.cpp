@@ -7,6 +7,7 @@
 
 #include "ProcessEntries.h"
 #include "SimFixture.h"
+#include "platform/Sanitizers.h"
 
 namespace lumora::testing {
 namespace {
@@ -25,7 +26,7 @@ size_t LiveHeap() {
     return heap.uordblks + heap.hblkhd;
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if defined(LUMORA_UNDER_SANITIZER)
 constexpr bool kOwnAllocator = false;
 #else
 constexpr bool kOwnAllocator = true;

@@ -11,6 +11,23 @@
 namespace lumora::platform {
 namespace {
 
+#if defined(_WIN32)
+constexpr char kSeparator = '\\';
+constexpr const char* kProgram = "test_platform.exe";
+// A system module every process has, one of its exports, and what it answers.
+constexpr const char* kSystemModule = "kernel32.dll";
+constexpr const char* kSymbol = "lstrlenA";
+using LengthFunction = int(__stdcall*)(const char*);
+constexpr const char* kMissingModule = "C:\\nonexistent\\libnothing.dll";
+#else
+constexpr char kSeparator = '/';
+constexpr const char* kProgram = "test_platform";
+constexpr const char* kSystemModule = "libc.so.6";
+constexpr const char* kSymbol = "strlen";
+using LengthFunction = size_t (*)(const char*);
+constexpr const char* kMissingModule = "/nonexistent/libnothing.so";
+#endif
+
 bool FileExists(const std::string& path) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file != nullptr) std::fclose(file);
@@ -21,23 +38,23 @@ bool FileExists(const std::string& path) {
 TEST(ModulePathTest, FoldersEndInASeparatorAndHoldTheRunningFiles) {
     const std::string program = ExecutableFolder();
     ASSERT_FALSE(program.empty());
-    EXPECT_EQ(program.back(), '/');
-    EXPECT_TRUE(FileExists(program + "test_platform")) << program;
+    EXPECT_EQ(program.back(), kSeparator);
+    EXPECT_TRUE(FileExists(program + kProgram)) << program;
     // This program links the SDK statically: its module is the program itself (named as the
     // loader knows it, which may be relative to the working folder).
-    EXPECT_TRUE(FileExists(LibraryFolder() + "test_platform")) << LibraryFolder();
+    EXPECT_TRUE(FileExists(LibraryFolder() + kProgram)) << LibraryFolder();
 }
 
 TEST(DynamicModuleTest, LoadsByNameFindsSymbolsAndSaysWhyItCouldNot) {
     std::string error;
-    const auto libc = DynamicModule::Load("libc.so.6", &error);
-    ASSERT_TRUE(libc) << error;
-    const auto length = reinterpret_cast<size_t (*)(const char*)>(libc->Symbol("strlen"));
+    const auto system = DynamicModule::Load(kSystemModule, &error);
+    ASSERT_TRUE(system) << error;
+    const auto length = reinterpret_cast<LengthFunction>(system->Symbol(kSymbol));
     ASSERT_NE(length, nullptr);
-    EXPECT_EQ(length("four"), 4u);
-    EXPECT_EQ(libc->Symbol("no_such_symbol_anywhere"), nullptr);
+    EXPECT_EQ(length("four"), 4);
+    EXPECT_EQ(system->Symbol("no_such_symbol_anywhere"), nullptr);
 
-    EXPECT_FALSE(DynamicModule::Load("/nonexistent/libnothing.so", &error));
+    EXPECT_FALSE(DynamicModule::Load(kMissingModule, &error));
     EXPECT_NE(error.find("libnothing"), std::string::npos) << error;
 }
 

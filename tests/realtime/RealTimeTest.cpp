@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "driver/SimCameraFixture.h"
+#include "platform/Sanitizers.h"
 
 namespace lumora {
 namespace {
@@ -70,7 +71,7 @@ TEST_F(RealTimeTest, LongExposuresArriveAtTheirFramePeriodInFreeRun) {
 
 // How late a frame may come: a ThreadSanitizer build runs the host several times slower, and
 // the frame's readout and transfer with it.
-#if defined(__SANITIZE_THREAD__)
+#if defined(LUMORA_UNDER_TSAN)
 constexpr double kLateSlack = 2.0;
 #else
 constexpr double kLateSlack = 0.5;

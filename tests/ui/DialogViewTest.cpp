@@ -18,16 +18,9 @@
 #include "ui/CameraDialogModel.h"
 #include "ui/DialogFixture.h"
 #include "ui/ImageDialogModel.h"
+#include "platform/Sanitizers.h"
 
-#if defined(__SANITIZE_THREAD__)
-#define LUMORA_VIEW_UNDER_TSAN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define LUMORA_VIEW_UNDER_TSAN 1
-#endif
-#endif
-
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(LUMORA_UNDER_ASAN)
 // GTK, GLib, fontconfig and friends keep caches for the life of the process.
 extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_suppressions() {
     return "leak:libgtk-3\nleak:libgdk-3\nleak:libglib-2.0\nleak:libgobject-2.0\n"
@@ -188,7 +181,7 @@ protected:
         }
     }
     void SetUp() override {
-#if defined(LUMORA_VIEW_UNDER_TSAN)
+#if defined(LUMORA_UNDER_TSAN)
         GTEST_SKIP() << "GTK's own threads are not instrumented";
 #endif
         if (std::getenv("LUMORA_GTK_MODULE") == nullptr) GTEST_SKIP() << "no GTK view module";

@@ -130,6 +130,11 @@ void CheckWritable(const std::string& path);
 std::string ShortNumber(double value);
 // CPU time of the whole process so far, in seconds.
 double CpuSeconds();
+// True when standard output is a terminal (progress lines then redraw in place).
+bool OutputIsTerminal();
+int ProcessId();
+// Renames `from` over `to`, replacing the file there; false (with errno set) on failure.
+bool RenameOver(const std::string& from, const std::string& to);
 
 // SIGINT and SIGTERM for the life of the object: the handler only wakes whoever waits, so a
 // command stops its run through the SDK, prints its summary and exits with 128 + the signal.

@@ -2,7 +2,6 @@
 // with a progress bar on a terminal (plain progress lines otherwise) and, at the end, the frame
 // count, the measured rate and the file size. Ctrl-C (or SIGTERM) ends the recording early with
 // a finished file: the handler only wakes the main loop, which stops the run through the SDK.
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -123,7 +122,7 @@ int Record(const Options& options, const CaptureOptions& capture, const RecordOp
         }
         throw CommandError{"cannot record to " + record.path, cause};
     }
-    ProgressView view(record.seconds, ::isatty(STDOUT_FILENO) == 1);
+    ProgressView view(record.seconds, OutputIsTerminal());
     LumoraRecordStats stats{};
     bool interrupted = false;
     const auto elapsed = [&start] {

@@ -1,6 +1,5 @@
 #include "Settings.h"
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -474,11 +473,11 @@ void WriteProfile(const std::string& path, Camera& camera) {
     }
     CheckWritable(path);
     // Written beside it and renamed over it, so an interrupted save leaves the old profile whole.
-    const std::string part = path + ".part-" + std::to_string(::getpid());
+    const std::string part = path + ".part-" + std::to_string(ProcessId());
     std::ofstream file(part, std::ios::trunc);
     file << out.str();
     file.close();
-    if (!file || std::rename(part.c_str(), path.c_str()) != 0) {
+    if (!file || !RenameOver(part, path)) {
         const int error = errno;
         std::remove(part.c_str());
         throw CommandError{"cannot write " + path + ": " + std::strerror(error)};

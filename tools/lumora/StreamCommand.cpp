@@ -2,8 +2,8 @@
 // switched on, reporting as it runs (a bar on a terminal, a line a second otherwise) and at the
 // end the rate, the throughput, the CPU time per frame and, from the camera's frame counter, how
 // many frames it sent that were skipped or failed. SIGINT or SIGTERM ends the run early with the
-// same summary.
-#include <unistd.h>
+// same summary. --every-frame takes every frame through a queue instead of the newest one;
+// --verbose prints each frame's metadata.
 
 #include <atomic>
 #include <chrono>
@@ -35,16 +35,40 @@ struct StreamOptions {
     std::optional<int> waitTime;
     bool all = false;
     bool fast = false;
+    bool verbose = false;
+    bool everyFrame = false;
+    int queue = 8;
 };
 
 struct FrameTally {
     std::atomic<long> frames{0};
     std::atomic<long> errors{0};
     std::atomic<long> deviceLost{0};
+    int handle = 0;
+    bool verbose = false;
     // Written by the callback thread only; read after the window is destroyed.
     std::chrono::steady_clock::time_point first;
     std::chrono::steady_clock::time_point last;
 };
+
+// One line per frame: the camera's counter, the host's arrival (monotonic seconds and wall
+// time), the settings in effect and what was lost before it.
+void PrintMeta(const LumoraFrameMeta& m, uint64_t dropped) {
+    const auto wallSeconds = static_cast<double>(m.arrivalWallNs) / 1e9;
+    std::printf(
+        "frame %10u  t %.6f s  wall %.6f  exposure %.6f s  gain %d  black %d  bits %d  "
+        "window %d,%d %dx%d sub %d  ",
+        m.frameCounter, static_cast<double>(m.arrivalNs) / 1e9, wallSeconds, m.exposureSeconds,
+        m.gain, m.blackLevel, m.bitDepth, m.windowX, m.windowY, m.windowWidth, m.windowHeight,
+        m.subSample);
+    if (m.temperatureValid != 0) {
+        std::printf("temp %.3f C  ", m.temperature);
+    } else {
+        std::printf("temp -  ");
+    }
+    std::printf("skipped %llu  dropped %llu\n", static_cast<unsigned long long>(m.skippedBefore),
+                static_cast<unsigned long long>(dropped));
+}
 
 void OnFrame(const LumoraHostMessage* message, void* user) {
     auto* tally = static_cast<FrameTally*>(user);
@@ -54,6 +78,10 @@ void OnFrame(const LumoraHostMessage* message, void* user) {
         if (tally->frames.load() == 0) tally->first = now;
         tally->last = now;
         ++tally->frames;
+        LumoraFrameMeta meta{};
+        if (tally->verbose && LumoraHost_GetFrameMeta(tally->handle, &meta) == 1) {
+            PrintMeta(meta, 0);
+        }
     } else {
         ++tally->errors;
         if (message->lParam == ERR_DEVICE_LOST) ++tally->deviceLost;
@@ -180,26 +208,54 @@ int Stream(const Options& options, const CaptureOptions& capture, StreamOptions 
     std::vector<unsigned char> buffer(size.Bytes());
 
     FrameTally tally;
+    tally.handle = h;
+    tally.verbose = stream.verbose;
+    if (stream.verbose) {
+        // The temperature each line shows is the last one read.
+        int valid = 0;
+        Lumora_GetTemperatureEx(h, &valid);
+    }
+    if (stream.everyFrame && (stream.queue < 1 || stream.queue > 256)) {
+        throw UsageError{"--queue " + std::to_string(stream.queue) + ": allowed 1 to 256"};
+    }
     HWND frameWindow = LumoraHost_CreateCallbackWindow(&OnFrame, &tally);
     const double cpuStart = CpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     const auto elapsed = [&start] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     };
-    if (Lumora_CallBackPreview(h, frameWindow, buffer.data(), static_cast<int>(buffer.size()), 1) ==
-        0) {
+    const int started = stream.everyFrame
+                            ? LumoraHost_StartQueuedPreview(h, stream.queue, nullptr, 0, 1)
+                            : Lumora_CallBackPreview(h, frameWindow, buffer.data(),
+                                                     static_cast<int>(buffer.size()), 1);
+    if (started == 0) {
         LumoraHost_DestroyWindow(frameWindow);
         camera.Check(0, "cannot start the stream");
     }
     ProgressView view(stream.seconds, stream.frames, static_cast<double>(buffer.size()),
-                      ::isatty(STDOUT_FILENO) == 1);
+                      OutputIsTerminal() && !stream.verbose);
     LumoraStreamStats stats{};
     while ((stream.seconds <= 0 || elapsed() < stream.seconds) &&
            (stream.frames <= 0 || tally.frames.load() < stream.frames) &&
            tally.deviceLost.load() == 0) {
-        if (signals.Wait(stream.frames > 0 ? 5 : 50)) break;
+        if (stream.everyFrame) {
+            LumoraQueuedFrame frame{};
+            const int got = LumoraHost_WaitQueuedFrame(h, 50, &frame);
+            if (got < 0) break;  // the run ended (the camera was lost)
+            if (got == 1) {
+                const auto now = std::chrono::steady_clock::now();
+                if (tally.frames.load() == 0) tally.first = now;
+                tally.last = now;
+                ++tally.frames;
+                if (stream.verbose) PrintMeta(frame.meta, frame.droppedBefore);
+                LumoraHost_ReleaseQueuedFrame(h, frame.index, nullptr);
+            }
+            if (signals.Wait(0)) break;
+        } else if (signals.Wait(stream.frames > 0 ? 5 : 50)) {
+            break;
+        }
         LumoraHost_GetStreamStats(h, &stats);
-        view.Show(elapsed(), tally.frames.load(), stats.framesSkipped);
+        if (!stream.verbose) view.Show(elapsed(), tally.frames.load(), stats.framesSkipped);
     }
     const auto stopStart = std::chrono::steady_clock::now();
     Lumora_StopPreview(h);
@@ -260,6 +316,11 @@ CommandEntry AddStreamCommand(CLI::App& app, CommandContext& context) {
                       "flat field, dot filter, gamma 140, contrast 20, sharpness 10, brightness "
                       "10 (options given as well take precedence)");
     command->add_flag("--fast", stream->fast, "simulated cameras: no frame-period waits");
+    command->add_flag("-v,--verbose", stream->verbose,
+                      "print each frame's counter, arrival time and settings");
+    command->add_flag("--every-frame", stream->everyFrame,
+                      "take every frame in order through a queue, not the newest");
+    command->add_option("--queue", stream->queue, "buffers of the --every-frame queue (8)");
     Options& options = context.options;
     CaptureOptions& capture = context.capture;
     return CommandEntry{command,

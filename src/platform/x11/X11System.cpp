@@ -37,7 +37,7 @@ X11System::X11System(Display* display, bool useShm)
 X11System::~X11System() {
     events_.Stop();
     {
-        std::lock_guard lock(displayMutex_);
+        MutexLock lock(displayMutex_);
         if (!broken_) {
             XFreeColormap(display_, colormap_);
             XCloseDisplay(display_);
@@ -69,7 +69,7 @@ void X11System::OnConnectionLost() {
 // ---- the event thread -----------------------------------------------------------------------
 
 void X11System::EventTurn() {
-    std::lock_guard lock(displayMutex_);
+    MutexLock lock(displayMutex_);
     if (broken_.load()) {
         // Nothing more can be shown; keep the windows' states moving so nobody waits.
         for (auto& [id, window] : windows_) window->OnDestroyed();
@@ -127,7 +127,7 @@ void X11System::Dispatch(XEvent& event) {
 
 bool X11System::Flush(int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::unique_lock lock(displayMutex_);
+    MutexLock lock(displayMutex_);
     for (;;) {
         if (broken_) return false;
         bool busy = false;
@@ -138,27 +138,27 @@ bool X11System::Flush(int timeoutMs) {
         }
         if (std::chrono::steady_clock::now() > deadline) return false;
         Wake();
-        turnEnded_.wait_until(lock, deadline);
+        turnEnded_.wait_until(lock.Native(), deadline);
     }
 }
 
 // ---- windows --------------------------------------------------------------------------------
 
 bool X11System::RegisterClass(const std::string& name) {
-    std::lock_guard lock(classMutex_);
+    MutexLock lock(classMutex_);
     if (name.empty() || !classes_.emplace(name, 0).second) return false;
     offscreen_->RegisterClass(name);
     return true;
 }
 
 bool X11System::UnregisterClass(const std::string& name) {
-    std::lock_guard lock(classMutex_);
+    MutexLock lock(classMutex_);
     offscreen_->UnregisterClass(name);
     return classes_.erase(name) == 1;
 }
 
 bool X11System::KnownClass(const std::string& name) {
-    std::lock_guard lock(classMutex_);
+    MutexLock lock(classMutex_);
     return classes_.count(name) != 0;
 }
 
@@ -230,7 +230,7 @@ std::unique_ptr<Window> X11System::CreateChild(const std::string& className, HWN
     InstallErrorHandlers();
     std::unique_ptr<X11Window> made;
     {
-        std::lock_guard lock(displayMutex_);
+        MutexLock lock(displayMutex_);
         if (broken_) return nullptr;
         XSetWindowAttributes attributes{};
         attributes.border_pixel = 0;
@@ -245,22 +245,26 @@ std::unique_ptr<Window> X11System::CreateChild(const std::string& className, HWN
     return made;
 }
 
-void X11System::FrameExtents(std::unique_lock<std::mutex>& lock, long extents[4]) const {
+void X11System::FrameExtents(MutexLock& lock, long extents[4]) const {
     const auto deadline = std::chrono::steady_clock::now() + kFrameExtentsWait;
     if (frameExtents_.Progress() == X11FrameExtents::State::kUnknown) {
         if (frameExtents_.Ask()) {
             // The event thread takes the answer; the lock is free meanwhile.
             events_.Wake();
-            turnEnded_.wait_until(lock, deadline,
-                                  [&] { return frameExtents_.Answered() || broken_.load(); });
+            while (!frameExtents_.Answered() && !broken_.load()) {
+                if (turnEnded_.wait_until(lock.Native(), deadline) == std::cv_status::timeout)
+                    break;
+            }
             if (!broken_.load()) frameExtents_.Finish();
         }
         turnEnded_.notify_all();
     } else {
         // Another thread asked; it says when it is done.
-        turnEnded_.wait_until(lock, deadline + kFrameExtentsWait, [&] {
-            return frameExtents_.Progress() == X11FrameExtents::State::kKnown || broken_.load();
-        });
+        while (frameExtents_.Progress() != X11FrameExtents::State::kKnown && !broken_.load()) {
+            if (turnEnded_.wait_until(lock.Native(), deadline + kFrameExtentsWait) ==
+                std::cv_status::timeout)
+                break;
+        }
     }
     frameExtents_.Get(extents);
 }
@@ -268,7 +272,7 @@ void X11System::FrameExtents(std::unique_lock<std::mutex>& lock, long extents[4]
 bool X11System::AdjustWindowRect(Rect& rect, uint32_t /*style*/) const {
     long extents[4];
     {
-        std::unique_lock lock(displayMutex_);
+        MutexLock lock(displayMutex_);
         if (broken_) return false;
         FrameExtents(lock, extents);
     }
@@ -286,7 +290,7 @@ std::unique_ptr<Window> X11System::CreateTopLevel(const std::string& className,
     InstallErrorHandlers();
     std::unique_ptr<X11Window> made;
     {
-        std::unique_lock lock(displayMutex_);
+        MutexLock lock(displayMutex_);
         if (broken_) return nullptr;
         long extents[4];
         FrameExtents(lock, extents);
@@ -321,14 +325,14 @@ std::unique_ptr<Window> X11System::CreateTopLevel(const std::string& className,
 }
 
 X11Resources X11System::Resources() const {
-    std::lock_guard lock(displayMutex_);
+    MutexLock lock(displayMutex_);
     return X11Resources{windows_.size(), surfaces_.Images(), surfaces_.Segments(), gcs_};
 }
 
 bool X11System::WindowExists(unsigned long window) {
     if (window == 0) return false;
     InstallErrorHandlers();
-    std::lock_guard lock(displayMutex_);
+    MutexLock lock(displayMutex_);
     if (broken_) return false;
     XWindowAttributes attributes;
     const size_t before = errors_.load();

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/Mutex.h"
 #include "platform/WindowOffscreen.h"
 #include "platform/WindowX11.h"
 #include "platform/x11/X11ErrorSink.h"
@@ -42,7 +43,10 @@ public:
     int ScreenWidth() const override { return screenWidth_; }
     int ScreenHeight() const override { return screenHeight_; }
 
-    bool UsesSharedMemory() const override { return surfaces_.UsesSharedMemory(); }
+    // An atomic of the surfaces, readable without the display lock.
+    bool UsesSharedMemory() const override LUMORA_NO_THREAD_SAFETY_ANALYSIS {
+        return surfaces_.UsesSharedMemory();
+    }
     X11Resources Resources() const override;
     size_t ErrorCount() const override { return errors_.load(); }
     size_t SkippedFrames() const override { return skipped_.load(); }
@@ -53,31 +57,33 @@ public:
     void OnConnectionLost() override;
 
     // For the windows.
-    std::mutex& DisplayMutex() { return displayMutex_; }
+    Mutex& DisplayMutex() LUMORA_RETURN_CAPABILITY(displayMutex_) { return displayMutex_; }
     Display* Dpy() const { return display_; }
     bool Broken() const { return broken_.load(); }
     void Wake() { events_.Wake(); }
     void CountSkipped() { ++skipped_; }
     size_t ErrorsNow() const { return errors_.load(); }
     // Under the display lock.
-    X11Surfaces& Surfaces() { return surfaces_; }
-    void Forget(::Window window);
-    void FreeGc(GC gc);
+    X11Surfaces& Surfaces() LUMORA_REQUIRES(displayMutex_) { return surfaces_; }
+    void Forget(::Window window) LUMORA_REQUIRES(displayMutex_);
+    void FreeGc(GC gc) LUMORA_REQUIRES(displayMutex_);
 
 private:
     // One turn of the event thread: the server's events, then the windows' images.
-    void EventTurn();
-    void Dispatch(XEvent& event);
+    void EventTurn() LUMORA_EXCLUDES(displayMutex_);
+    void Dispatch(XEvent& event) LUMORA_REQUIRES(displayMutex_);
     // Under the display lock, which it may release while the window manager answers.
-    void FrameExtents(std::unique_lock<std::mutex>& lock, long extents[4]) const;
+    void FrameExtents(MutexLock& lock, long extents[4]) const LUMORA_REQUIRES(displayMutex_);
     // Under the display lock: a window of ours, created and named, or 0 after an X error.
     ::Window NewWindow(::Window parent, int x, int y, int width, int height,
                        XSetWindowAttributes& attributes, unsigned long valueMask,
-                       const std::string& title, const std::string& className);
+                       const std::string& title, const std::string& className)
+        LUMORA_REQUIRES(displayMutex_);
     // Under the display lock: the window object for `window`, with an image and a GC, listed
     // for the event thread; null (and `window` destroyed) without an image.
     std::unique_ptr<X11Window> Adopt(::Window window, const std::string& title, uint32_t style,
-                                     HWND parent, Rect frame, int clientWidth, int clientHeight);
+                                     HWND parent, Rect frame, int clientWidth, int clientHeight)
+        LUMORA_REQUIRES(displayMutex_);
     bool KnownClass(const std::string& name);
 
     Display* const display_;
@@ -99,16 +105,16 @@ private:
     Atom netWmName_;
     Atom utf8String_;
 
-    mutable std::mutex displayMutex_;
+    mutable Mutex displayMutex_;
     // Signalled at the end of each turn of the event thread, under the display lock.
     mutable std::condition_variable turnEnded_;
-    std::map<::Window, X11Window*> windows_;
-    X11Surfaces surfaces_;
-    size_t gcs_ = 0;
-    mutable X11FrameExtents frameExtents_;
+    std::map<::Window, X11Window*> windows_ LUMORA_GUARDED_BY(displayMutex_);
+    X11Surfaces surfaces_ LUMORA_GUARDED_BY(displayMutex_);
+    size_t gcs_ LUMORA_GUARDED_BY(displayMutex_) = 0;
+    mutable X11FrameExtents frameExtents_ LUMORA_GUARDED_BY(displayMutex_);
 
-    std::mutex classMutex_;  // guards classes_
-    std::map<std::string, int> classes_;
+    Mutex classMutex_;
+    std::map<std::string, int> classes_ LUMORA_GUARDED_BY(classMutex_);
     // Children of parents that are not X11 windows (a queue window) are kept here, unseen, so a
     // run that asked for one still starts and draws.
     const std::shared_ptr<OffscreenWindowSystem> offscreen_ =

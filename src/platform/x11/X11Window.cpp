@@ -33,7 +33,7 @@ X11Window::X11Window(std::shared_ptr<X11System> system, ::Window window, GC gc, 
 X11Window::~X11Window() {
     UnregisterTarget(handle_);
     {
-        std::lock_guard lock(system_->DisplayMutex());
+        MutexLock lock(system_->DisplayMutex());
         system_->Forget(window_);
         system_->Surfaces().Destroy(surface_, system_->Broken());
         if (!system_->Broken()) {
@@ -51,7 +51,7 @@ bool X11Window::IsVisible() const {
 
 bool X11Window::Show() {
     {
-        std::lock_guard lock(system_->DisplayMutex());
+        MutexLock lock(system_->DisplayMutex());
         if (system_->Broken() || gone_.load()) return false;
         const size_t before = system_->ErrorsNow();
         XMapRaised(system_->Dpy(), window_);
@@ -68,7 +68,7 @@ void X11Window::SetClientSize(int width, int height) {
     width = std::max(width, 1);
     height = std::max(height, 1);
     {
-        std::lock_guard lock(system_->DisplayMutex());
+        MutexLock lock(system_->DisplayMutex());
         if (system_->Broken() || gone_.load()) return;
         XResizeWindow(system_->Dpy(), window_, static_cast<unsigned>(width),
                       static_cast<unsigned>(height));
@@ -81,7 +81,7 @@ void X11Window::SetClientSize(int width, int height) {
 void X11Window::OnConfigure(int width, int height) {
     const int oldWidth = width_.exchange(width);
     const int oldHeight = height_.exchange(height);
-    std::lock_guard lock(frameMutex_);
+    MutexLock lock(frameMutex_);
     frame_.right += width - oldWidth;
     frame_.bottom += height - oldHeight;
 }
@@ -116,6 +116,7 @@ void X11Window::PutImage(const PixelView& image) {
 }
 
 void X11Window::Service() {
+    system_->DisplayMutex().AssertHeld();  // the event thread's turn holds it
     if (gone_.load()) return;
     int state = state_.load();
     const bool resize = surface_.width != width_.load() || surface_.height != height_.load();
@@ -146,7 +147,7 @@ std::vector<uint32_t> X11Window::ClientPixels() const {
     const int height = height_.load();
     std::vector<uint32_t> pixels(static_cast<size_t>(std::max(width, 0)) * std::max(height, 0), 0);
     system_->Flush(2000);
-    std::lock_guard lock(system_->DisplayMutex());
+    MutexLock lock(system_->DisplayMutex());
     if (system_->Broken() || gone_.load() || pixels.empty()) return pixels;
     const size_t before = system_->ErrorsNow();
     XImage* image = XGetImage(system_->Dpy(), window_, 0, 0, static_cast<unsigned>(width),

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/Mutex.h"
 #include "platform/Window.h"
 #include "platform/x11/X11Surface.h"
 
@@ -35,7 +36,7 @@ public:
     std::string Title() const override { return title_; }
     uint32_t Style() const override { return style_; }
     Rect Frame() const override {
-        std::lock_guard lock(frameMutex_);
+        MutexLock lock(frameMutex_);
         return frame_;
     }
     int ClientWidth() const override { return width_.load(); }
@@ -79,8 +80,8 @@ private:
     const uint32_t style_;
     const HWND parent_;
     HWND handle_ = nullptr;
-    mutable std::mutex frameMutex_;  // guards frame_
-    Rect frame_;
+    mutable Mutex frameMutex_;
+    Rect frame_ LUMORA_GUARDED_BY(frameMutex_);
     std::atomic<int> width_;
     std::atomic<int> height_;
     std::atomic<bool> mapped_{false};    // shown by us

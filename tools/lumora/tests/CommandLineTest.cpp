@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -174,6 +175,30 @@ TEST_F(CommandLineTest, StreamReportsAsItRunsAndStopsWithItsSummaryOnASignal) {
             << result.out;
         EXPECT_NE(result.out.find("frames lost      "), std::string::npos) << result.out;
         EXPECT_NE(result.out.find("frame rate       "), std::string::npos) << result.out;
+    }
+}
+
+// --verbose: a line per frame with its counter and settings; with --every-frame the counters
+// of a run that keeps up follow each other.
+TEST_F(CommandLineTest, StreamVerbosePrintsEachFramesMetadata) {
+    for (const bool every : {false, true}) {
+        SCOPED_TRACE(every);
+        std::vector<std::string> args = {"--sim", "1",           "stream",    "-n",    "6",
+                                         "-w",    "0,0,320,240", "--verbose", "--fast"};
+        if (every) args.push_back("--every-frame");
+        const Result result = Lumora(args);
+        ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+        std::istringstream lines(result.out);
+        int frames = 0;
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind("frame ", 0) != 0 || line.rfind("frame rate", 0) == 0) continue;
+            ++frames;
+            EXPECT_NE(line.find(" exposure "), std::string::npos) << line;
+            EXPECT_NE(line.find(" window 0,0 320x240 "), std::string::npos) << line;
+            EXPECT_NE(line.find(" temp "), std::string::npos) << line;
+            EXPECT_NE(line.find(" skipped "), std::string::npos) << line;
+        }
+        EXPECT_GE(frames, 6) << result.out;
     }
 }
 

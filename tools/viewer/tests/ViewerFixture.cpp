@@ -10,23 +10,6 @@
 #include "Text.h"
 #include "Widgets.h"
 
-#if defined(__SANITIZE_THREAD__)
-#define LUMORA_VIEWER_UNDER_TSAN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define LUMORA_VIEWER_UNDER_TSAN 1
-#endif
-#endif
-
-#if defined(__SANITIZE_ADDRESS__)
-// GTK, GLib, fontconfig and friends keep caches for the life of the process.
-extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_suppressions() {
-    return "leak:libgtk-3\nleak:libgdk-3\nleak:libglib-2.0\nleak:libgobject-2.0\n"
-           "leak:libfontconfig\nleak:libpango\nleak:libcairo\nleak:libharfbuzz\n"
-           "leak:libgio-2.0\nleak:libX11\nleak:libatk\nleak:libgdk_pixbuf\nleak:libpangoft2\n";
-}
-#endif
-
 namespace lumora_viewer::testing {
 namespace {
 
@@ -90,9 +73,6 @@ void ViewerTest::TearDownTestSuite() {
 }
 
 void ViewerTest::SetUp() {
-#if defined(LUMORA_VIEWER_UNDER_TSAN)
-    GTEST_SKIP() << "GTK's own threads are not instrumented";
-#endif
     if (!EnsureDisplay()) GTEST_SKIP() << "no display and no Xvfb";
     ::setenv("NO_AT_BRIDGE", "1", 1);
     ::setenv("GSETTINGS_BACKEND", "memory", 1);

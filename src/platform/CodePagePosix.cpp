@@ -40,7 +40,11 @@ std::string LocaleCodeset() {
     return codeset;
 }
 
-size_t WideLength(const char16_t* text) {
+std::string ProcessCodeset() {
+    return LocaleCodeset();
+}
+
+size_t WideLength(const WideChar* text) {
     size_t length = 0;
     if (text != nullptr) {
         while (text[length] != 0) ++length;
@@ -48,12 +52,12 @@ size_t WideLength(const char16_t* text) {
     return length;
 }
 
-bool WideToNarrow(std::u16string_view in, std::string& out, size_t maxBytes,
+bool WideToNarrow(WideStringView in, std::string& out, size_t maxBytes,
                   const std::string& codeset) {
     out.clear();
     std::vector<char> buffer;
     if (!Convert(codeset.c_str(), NativeUtf16(), reinterpret_cast<const char*>(in.data()),
-                 in.size() * sizeof(char16_t), buffer)) {
+                 in.size() * sizeof(WideChar), buffer)) {
         return false;
     }
     if (buffer.size() > maxBytes) return false;
@@ -61,11 +65,11 @@ bool WideToNarrow(std::u16string_view in, std::string& out, size_t maxBytes,
     return true;
 }
 
-bool NarrowToWide(std::string_view in, std::u16string& out, const std::string& codeset) {
+bool NarrowToWide(std::string_view in, WideString& out, const std::string& codeset) {
     out.clear();
     std::vector<char> buffer;
     if (!Convert(NativeUtf16(), codeset.c_str(), in.data(), in.size(), buffer)) return false;
-    out.assign(reinterpret_cast<const char16_t*>(buffer.data()), buffer.size() / sizeof(char16_t));
+    out.assign(reinterpret_cast<const WideChar*>(buffer.data()), buffer.size() / sizeof(WideChar));
     return true;
 }
 

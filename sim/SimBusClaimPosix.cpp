@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <mutex>
+#include <string>
+
+#include "platform/Mutex.h"
 
 namespace lumora::sim {
 namespace {
@@ -19,8 +21,8 @@ struct Holder {
     int users = 0;
 };
 
-std::mutex gMutex;
-std::map<std::string, Holder> gHolders;  // guarded by gMutex
+platform::Mutex gMutex;
+std::map<std::string, Holder> gHolders LUMORA_GUARDED_BY(gMutex);
 
 std::string BusName() {
     const char* bus = std::getenv("LUMORA_SIM_BUS");
@@ -49,7 +51,7 @@ bool SimBusClaim::Acquire() {
     if (held_) return true;
     const std::string name =
         "lumora-sim/" + std::to_string(::geteuid()) + "/" + BusName() + "/" + serialNumber_;
-    std::lock_guard lock(gMutex);
+    platform::MutexLock lock(gMutex);
     auto it = gHolders.find(name);
     if (it == gHolders.end()) {
         const int fd = BindAbstract(name);
@@ -65,7 +67,7 @@ bool SimBusClaim::Acquire() {
 void SimBusClaim::Release() {
     if (!held_) return;
     held_ = false;
-    std::lock_guard lock(gMutex);
+    platform::MutexLock lock(gMutex);
     auto it = gHolders.find(name_);
     if (it == gHolders.end() || --it->second.users > 0) return;
     ::close(it->second.socket);

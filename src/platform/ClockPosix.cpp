@@ -31,4 +31,8 @@ void SetTickOffsetForTesting(uint32_t offset) {
     gTickOffset.store(offset);
 }
 
+TimerResolution::TimerResolution() : active_(true) {}
+
+TimerResolution::~TimerResolution() = default;
+
 }  // namespace lumora::platform

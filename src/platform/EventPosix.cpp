@@ -5,6 +5,11 @@
 
 namespace lumora::platform {
 
+Event::Event(bool manualReset, bool initiallySet)
+    : manualReset_(manualReset), set_(initiallySet) {}
+
+Event::~Event() = default;
+
 void Event::Set() {
     // Notify under the lock: a waiter may destroy the event as soon as it sees it set.
     std::lock_guard lock(mutex_);

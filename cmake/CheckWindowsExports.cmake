@@ -1,0 +1,31 @@
+# Fails unless the DLL's export table holds exactly the names the Linux library exports (the
+# function symbols of the committed interface baseline, abi/LumoraSdk.abi.gz).
+execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objdump failed on ${LIBRARY}")
+endif()
+string(REGEX REPLACE ".*\\[Ordinal/Name Pointer\\] Table\n" "" dump "${dump}")
+string(REGEX REPLACE "\n\n.*" "" dump "${dump}")
+# Brackets would upset CMake's lists: drop the "[ n] " prefixes before taking the names.
+string(REGEX REPLACE "\\[ *[0-9]+\\]" "" dump "${dump}")
+string(REGEX MATCHALL "[A-Za-z_][A-Za-z0-9_@]*" exported "${dump}")
+list(SORT exported)
+
+execute_process(COMMAND gzip -dc ${BASELINE} OUTPUT_VARIABLE abi RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cannot read ${BASELINE}")
+endif()
+string(REGEX MATCHALL "<elf-symbol name='[A-Za-z0-9_]+'" expected "${abi}")
+list(TRANSFORM expected REPLACE "^<elf-symbol name='(.*)'$" "\\1")
+list(REMOVE_DUPLICATES expected)
+list(SORT expected)
+
+set(missing ${expected})
+list(REMOVE_ITEM missing ${exported})
+set(extra ${exported})
+list(REMOVE_ITEM extra ${expected})
+list(LENGTH exported count)
+if(missing OR extra)
+  message(FATAL_ERROR "export table differs from the Linux library's: missing ${missing}; extra ${extra}")
+endif()
+message(STATUS "${count} exports, the same names as the Linux library's")
