@@ -149,6 +149,10 @@ struct SimCamera::State {
     std::array<uint8_t, usb::FrameHeader::kSize> header{};
     std::vector<uint8_t> payload;  // what is actually sent
     size_t payloadSent = 0;
+    // The picture of the frame taken, drawn into the first `drawBytes` of the payload when the
+    // payload is first read.
+    SimCameraModel::PayloadDrawing drawing;
+    size_t drawBytes = 0;
     uint64_t framesSent = 0;
 
     // Memory streams.
@@ -227,6 +231,7 @@ void SimCamera::PowerOn() {
     s.phase = State::Phase::Idle;
     s.zeroLengthPending = false;
     s.payload.clear();
+    s.drawing = nullptr;
     s.memoryRead = s.memoryWrite = false;
     // Before the first frame the counter register holds the value just before it, so the
     // first frame is seen as a change.
@@ -385,6 +390,7 @@ void SimCamera::RestartStreamLocked() {
     if (s.phase != State::Phase::Header && s.phase != State::Phase::Payload) return;
     s.phase = State::Phase::Idle;
     s.payload.clear();
+    s.drawing = nullptr;
     s.payloadSent = 0;
 }
 
@@ -394,6 +400,7 @@ void SimCamera::DropFrame() {
     s.phase = State::Phase::Idle;
     s.zeroLengthPending = false;
     s.payload.clear();
+    s.drawing = nullptr;
     s.payloadSent = 0;
     s.memoryRead = s.memoryWrite = false;
     model_->OnStreamReset(*this);
@@ -708,14 +715,16 @@ void SimCamera::CaptureFrameLocked() {
         --s.shortPayload;
         actual = announced > s.shortDelta ? announced - s.shortDelta : 0;
     }
-    // The picture is rendered over the last frame's bytes; only a tail past it (a longer payload
-    // than the frame) is zeroed.
+    // The picture is drawn over the last frame's bytes; only a tail past it (a longer payload
+    // than the frame) is zeroed. It is drawn when the payload is first read: the header goes out
+    // now, as the camera's does when the frame is read out, whatever the drawing costs the host.
     const size_t rendered = static_cast<size_t>(std::min(announced, geometry.PayloadLength()));
     s.payload.resize(static_cast<size_t>(announced));
     std::fill(s.payload.begin() + static_cast<std::ptrdiff_t>(rendered), s.payload.end(),
               uint8_t{0});
-    model_->RenderPayload(*this, geometry, counter, {s.payload.data(), rendered});
     s.payload.resize(static_cast<size_t>(actual));
+    s.drawing = model_->CapturePayload(*this, geometry, counter);
+    s.drawBytes = std::min(rendered, s.payload.size());
     const auto words = model_->HeaderWords(*this, counter);
     usb::FrameHeader header;
     header.payloadLength = static_cast<uint32_t>(announced);
@@ -742,6 +751,11 @@ uint32_t SimCamera::SendHeaderLocked(std::span<uint8_t> data) {
 // the transfer short.
 uint32_t SimCamera::SendPayloadLocked(std::span<uint8_t> data) {
     auto& s = *state_;
+    if (s.drawing) {
+        const auto drawing = std::move(s.drawing);
+        s.drawing = nullptr;
+        drawing({s.payload.data(), s.drawBytes});
+    }
     const size_t n = std::min(data.size(), s.payload.size() - s.payloadSent);
     std::memcpy(data.data(), s.payload.data() + s.payloadSent, n);
     s.payloadSent += n;
@@ -756,6 +770,7 @@ void SimCamera::FinishFrameLocked() {
     s.zeroLengthPending = !s.payload.empty() && s.payload.size() % packet == 0;
     s.phase = State::Phase::Idle;
     s.payload.clear();
+    s.drawing = nullptr;
     ++s.framesSent;
 }
 
@@ -906,6 +921,7 @@ void SimCamera::Disconnect() {
     s.phase = State::Phase::Idle;
     s.zeroLengthPending = false;
     s.payload.clear();
+    s.drawing = nullptr;
 }
 
 SimCamera::BusLog SimCamera::Log() const {

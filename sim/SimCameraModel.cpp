@@ -44,6 +44,14 @@ void SimCameraModel::RenderPayload(SimCamera& /*camera*/, const FrameGeometry& g
     }
 }
 
+SimCameraModel::PayloadDrawing SimCameraModel::CapturePayload(SimCamera& camera,
+                                                              const FrameGeometry& geometry,
+                                                              uint32_t counter) {
+    return [this, &camera, geometry, counter](std::span<uint8_t> payload) {
+        RenderPayload(camera, geometry, counter, payload);
+    };
+}
+
 FrameHeaderWords SimCameraModel::HeaderWords(SimCamera& /*camera*/, uint32_t counter) {
     return {0x00005A5Au, counter, 0};
 }

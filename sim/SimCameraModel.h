@@ -7,6 +7,7 @@
 // Every call runs with the camera's lock held (SimCamera::Lock()); a model that works on its own
 // threads takes that lock before touching the camera.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -42,6 +43,13 @@ public:
     // Fills one frame's payload. `counter` is the header's frame counter.
     virtual void RenderPayload(SimCamera& camera, const FrameGeometry& geometry, uint32_t counter,
                                std::span<uint8_t> payload);
+    // The frame is taken now, with the settings in effect now; the returned drawing of its
+    // picture runs later, when the payload is first read. A camera sends the header as soon as
+    // the frame is read out; the simulator's own drawing time must not hold it up. Default:
+    // RenderPayload when the payload is read.
+    using PayloadDrawing = std::function<void(std::span<uint8_t> payload)>;
+    virtual PayloadDrawing CapturePayload(SimCamera& camera, const FrameGeometry& geometry,
+                                          uint32_t counter);
     virtual FrameHeaderWords HeaderWords(SimCamera& camera, uint32_t counter);
     // Pacing: milliseconds from now until the frame armed by a kick is ready to be sent; nothing
     // when it waits for an event (a trigger), which then calls SimCamera::ReleaseFrame().

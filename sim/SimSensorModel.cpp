@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "platform/Clock.h"
@@ -516,59 +517,73 @@ SceneSettings SimSensorModel::Settings(SimCamera& camera, const FrameGeometry& g
 
 void SimSensorModel::RenderPayload(SimCamera& camera, const FrameGeometry& geometry,
                                    uint32_t counter, std::span<uint8_t> payload) {
-    const auto started = std::chrono::steady_clock::now();
-    // A long render (the picture rebuilt after a settings change) is the simulator's own pause,
-    // not the camera's: the frame schedule moves on by it so no frame counts as lost for it.
-    struct ScheduleShift {
-        SimSensorModel& model;
-        std::chrono::steady_clock::time_point started;
-        ~ScheduleShift() {
-            const double ms = std::chrono::duration<double, std::milli>(
-                                  std::chrono::steady_clock::now() - started)
-                                  .count();
-            if (ms > 5.0 && model.timingValid_) model.dueFraction_ += ms;
-        }
-    } shift{*this, started};
+    CapturePayload(camera, geometry, counter)(payload);
+}
+
+// The registers are read now, when the frame is taken; the picture is drawn from them later.
+SimCameraModel::PayloadDrawing SimSensorModel::CapturePayload(SimCamera& camera,
+                                                              const FrameGeometry& geometry,
+                                                              uint32_t counter) {
     if (!SensorGeometry(camera) || !ShutterValid(camera)) {
         // A readout the sensor does not have, or an exposure it cannot make: what reaches the
         // FPGA is noise.
-        uint32_t x = counter * 2654435761u + 1;
-        for (auto& byte : payload) {
-            x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-            byte = static_cast<uint8_t>(x);
-        }
-        return;
+        return [counter](std::span<uint8_t> payload) {
+            uint32_t x = counter * 2654435761u + 1;
+            for (auto& byte : payload) {
+                x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+                byte = static_cast<uint8_t>(x);
+            }
+        };
     }
     const SceneSettings settings = Settings(camera, geometry);
-    const size_t bytes = SimScene::FrameBytes(settings);
-    if (!FramingAgrees(camera) && bytes > 0) {
-        // The FPGA cuts the sensor's sample stream at its own line length and frame size, and a
-        // wrong alignment moves where it starts.
-        std::vector<uint8_t> stream(bytes);
-        scene_.Render(settings, counter, StaticScene(), stream.data(), stream.size());
+    // The FPGA cuts the sensor's sample stream at its own line length and frame size, and a
+    // wrong alignment moves where it starts.
+    std::optional<size_t> skew;
+    if (!FramingAgrees(camera)) {
         const SimRegisterFile& fpga = camera.Fpga();
-        const size_t skew =
-            static_cast<size_t>(1 + (fpga.Get(kFpgaAlignV1) ^ fpga.Get(kFpgaAlignV2))) *
-            geometry.bytesPerPixel;
-        for (size_t i = 0; i < payload.size(); ++i) {
-            const size_t from = i + skew;
-            payload[i] = from < stream.size() ? stream[from] : 0;
+        skew = static_cast<size_t>(1 + (fpga.Get(kFpgaAlignV1) ^ fpga.Get(kFpgaAlignV2))) *
+               geometry.bytesPerPixel;
+    }
+    const bool still = StaticScene();
+    return [this, settings, skew, still, counter](std::span<uint8_t> payload) {
+        // A long drawing (the picture rebuilt after a settings change) is the simulator's own
+        // pause, not the camera's: the frame schedule moves on by it so no frame counts as lost
+        // for it.
+        struct ScheduleShift {
+            SimSensorModel& model;
+            std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+            ~ScheduleShift() {
+                const double ms = std::chrono::duration<double, std::milli>(
+                                      std::chrono::steady_clock::now() - started)
+                                      .count();
+                if (ms > 5.0 && model.timingValid_) model.dueFraction_ += ms;
+            }
+        } shift{*this};
+        const size_t bytes = SimScene::FrameBytes(settings);
+        if (skew && bytes > 0) {
+            std::vector<uint8_t> stream(bytes);
+            scene_.Render(settings, counter, still, stream.data(), stream.size());
+            for (size_t i = 0; i < payload.size(); ++i) {
+                const size_t from = i + *skew;
+                payload[i] = from < stream.size() ? stream[from] : 0;
+            }
+            return;
         }
-        return;
-    }
-    if (bytes == 0) {
-        std::fill(payload.begin(), payload.end(), uint8_t{0});
-        return;
-    }
-    if (payload.size() >= bytes) {
-        scene_.Render(settings, counter, StaticScene(), payload.data(), bytes);
-        std::fill(payload.begin() + static_cast<std::ptrdiff_t>(bytes), payload.end(), uint8_t{0});
-        return;
-    }
-    // A cut payload (fault injection) carries the beginning of the picture.
-    std::vector<uint8_t> whole(bytes);
-    scene_.Render(settings, counter, StaticScene(), whole.data(), whole.size());
-    std::copy_n(whole.begin(), payload.size(), payload.begin());
+        if (bytes == 0) {
+            std::fill(payload.begin(), payload.end(), uint8_t{0});
+            return;
+        }
+        if (payload.size() >= bytes) {
+            scene_.Render(settings, counter, still, payload.data(), bytes);
+            std::fill(payload.begin() + static_cast<std::ptrdiff_t>(bytes), payload.end(),
+                      uint8_t{0});
+            return;
+        }
+        // A cut payload (fault injection) carries the beginning of the picture.
+        std::vector<uint8_t> whole(bytes);
+        scene_.Render(settings, counter, still, whole.data(), whole.size());
+        std::copy_n(whole.begin(), payload.size(), payload.begin());
+    };
 }
 
 FrameHeaderWords SimSensorModel::HeaderWords(SimCamera& camera, uint32_t) {
@@ -577,12 +592,17 @@ FrameHeaderWords SimSensorModel::HeaderWords(SimCamera& camera, uint32_t) {
     const uint32_t frame = Sensor24(sensor, kSensorFrameLength);
     const uint32_t shutter = Sensor24(sensor, kSensorShutter);
     words.wordA = frame > shutter ? frame - shutter : 0;  // exposure lines of this frame
-    words.wordC = NowMs() - startMs_;                     // camera time stamp in milliseconds
+    // The camera's time stamp in milliseconds: when the frame's readout ended on the camera's
+    // clock, which for a frame the camera kept for a late host is before the host took it.
+    words.wordC = claimedEnd_ ? static_cast<uint32_t>(std::llround(*claimedEnd_))
+                              : NowMs() - startMs_;
+    claimedEnd_.reset();
     words.wordD = static_cast<uint32_t>(RawTemperature());
     return words;
 }
 
 std::optional<uint32_t> SimSensorModel::FrameDelayMs(SimCamera& camera) {
+    claimedEnd_.reset();
     const double now = static_cast<double>(static_cast<uint32_t>(NowMs() - startMs_));
     const SimRegisterFile& sensor = SensorInEffect(camera);
     const bool sensorTriggered = (sensor.Get(kSensorTriggerEnable) & 1) != 0 ||
@@ -594,6 +614,7 @@ std::optional<uint32_t> SimSensorModel::FrameDelayMs(SimCamera& camera) {
         if (Triggered(camera) && !triggeredDue_.empty()) {
             const double due = triggeredDue_.front();
             triggeredDue_.erase(triggeredDue_.begin());
+            claimedEnd_ = due;
             return static_cast<uint32_t>(std::ceil(std::max(0.0, due - now)));
         }
         frameWaitsForTrigger_ = true;
@@ -616,6 +637,7 @@ std::optional<uint32_t> SimSensorModel::FrameDelayMs(SimCamera& camera) {
     const double due = dueFraction_ + period;
     if (now < due) {
         dueFraction_ = due;
+        claimedEnd_ = due;
         return static_cast<uint32_t>(std::ceil(due - now));
     }
     // The host came late: frames were exposed meanwhile; the camera keeps a few, the rest are lost
@@ -628,6 +650,7 @@ std::optional<uint32_t> SimSensorModel::FrameDelayMs(SimCamera& camera) {
         camera.SetFrameCounterStart(camera.FrameCounter() + static_cast<uint32_t>(lost));
     }
     dueFraction_ += static_cast<double>(lost + 1) * period;
+    claimedEnd_ = dueFraction_;
     return 0;
 }
 

@@ -84,6 +84,8 @@ public:
     void PowerOn(SimCamera& camera) override;
     void RenderPayload(SimCamera& camera, const FrameGeometry& geometry, uint32_t counter,
                        std::span<uint8_t> payload) override;
+    PayloadDrawing CapturePayload(SimCamera& camera, const FrameGeometry& geometry,
+                                  uint32_t counter) override;
     FrameHeaderWords HeaderWords(SimCamera& camera, uint32_t counter) override;
     std::optional<uint32_t> FrameDelayMs(SimCamera& camera) override;
     uint32_t NowMs() override;
@@ -159,6 +161,9 @@ private:
     double clockFramePeriod_ = 0.0;        // its period (ms)
     double clockPeriod_ = 0.0;             // the period of frames that begin from now on (ms)
     double dueFraction_ = 0.0;             // end of the frame claimed last (ms, since startMs_)
+    // The readout end of the frame claimed for the next header (ms, since startMs_), which the
+    // header's time stamp carries; none in fast mode, where frames have no schedule.
+    std::optional<double> claimedEnd_;
     std::atomic<uint64_t> framesLost_{0};  // read by tests without the camera's lock
     uint32_t startMs_ = 0;
 };

@@ -419,9 +419,11 @@ public:
     void RenderPayload(SimCamera&, const FrameGeometry& geometry, uint32_t counter,
                        std::span<uint8_t> payload) override {
         lastGeometry = geometry;
+        ++draws;
         std::fill(payload.begin(), payload.end(), static_cast<uint8_t>(0xA0 + counter));
     }
     int powerOns = 0;
+    int draws = 0;
     FrameGeometry lastGeometry;
 };
 
@@ -438,7 +440,11 @@ TEST_F(SimCameraTest, AModelPacesFramesAndDrawsThem) {
     EXPECT_FALSE(header->Done());  // armed, waiting for the trigger
     ASSERT_TRUE(I2cWrite(0x40, {0x90, 0, 1}));
     EXPECT_TRUE(header->Done());
+    // The header goes out when the frame is taken; the picture is drawn only when the payload is
+    // read, so a slow drawing on a busy host cannot make the header late and the frame lost.
+    EXPECT_EQ(triggered->draws, 0);
     auto payload = Bulk(0x81, 16);
+    EXPECT_EQ(triggered->draws, 1);
     EXPECT_EQ(payload->Buffer()[5], 0xA0);
     EXPECT_EQ(triggered->lastGeometry.width, 4u);
     EXPECT_EQ(triggered->lastGeometry.PayloadLength(), 16u);
