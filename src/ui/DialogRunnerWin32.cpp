@@ -334,7 +334,9 @@ bool View::Build(HWND sheet) {
         pages_.push_back(window);
     }
     // A control the model shows but the template lacks would silently be missing; such a
-    // template is refused instead, and the dialog ends like Cancel.
+    // template is refused instead, and the dialog ends like Cancel. A trackbar may report the
+    // position its new range clamps: that is not the user's move.
+    updating_ = true;
     for (const Control& c : model_.Controls()) {
         if (!c.visible) continue;
         const bool slider = c.kind == ControlKind::kSlider;
@@ -347,12 +349,17 @@ bool View::Build(HWND sheet) {
         if (slider) {
             HWND trackbar = Item(c.page, c.id);
             ::SendMessageW(trackbar, TBM_SETRANGEMIN, FALSE, c.min);
-            ::SendMessageW(trackbar, TBM_SETRANGEMAX, TRUE, c.max);
+            ::SendMessageW(trackbar, TBM_SETRANGEMAX, FALSE, c.max);
             ::SendMessageW(trackbar, TBM_SETPAGESIZE, 0, c.pageStep);
+            // A new range moves the thumb, but some trackbars draw it anew only when the
+            // position changes: it goes to the other end first, unseen.
+            ::SendMessageW(trackbar, TBM_SETPOS, FALSE, c.value != c.min ? c.min : c.max);
+            ::SendMessageW(trackbar, TBM_SETPOS, TRUE, c.value);
             ::SendMessageW(Item(c.page, c.spinId), UDM_SETRANGE32, static_cast<WPARAM>(c.min),
                            c.max);
         }
     }
+    updating_ = false;
     Refresh();
     ShowPage(0);
     return true;

@@ -191,17 +191,29 @@ TEST_P(Win32SettingsDialog, AnalogDialogSendsTypedGainAndMirrorOnOkAndTakesThemB
 
 TEST_P(Win32SettingsDialog, ImageDialogKeepsFiltersOfBothPagesOnOkAndClosingItPutsThemBack) {
     ASSERT_EQ(Lumora_SetColorMode(handle_, 8), 1);  // monochrome: the gray page is there
+    ASSERT_EQ(Lumora_SetFilterValue(handle_, kFilterBrightness, 0), 1);
     std::wstring caption;
+    RECT channel{};
+    RECT thumb{};
     const int accepted = WithUser([&] { return Lumora_SetImageDlg(handle_, owner_); },
                                   [&](const User& user) {
                                       caption = TextOf(user.Control(
                                           0, LUMORA_CAPTION_ID + IDC_BRIGHTNESS));
+                                      HWND brightness = user.Control(0, IDC_BRIGHTNESS);
+                                      ::SendMessageW(brightness, TBM_GETCHANNELRECT, 0,
+                                                     reinterpret_cast<LPARAM>(&channel));
+                                      ::SendMessageW(brightness, TBM_GETTHUMBRECT, 0,
+                                                     reinterpret_cast<LPARAM>(&thumb));
                                       user.Type(0, IDC_BRIGHTNESS_EDIT, L"40");
                                       user.Click(1, IDC_GRAY_MODE_GRAYSCALE);
                                       user.Press(IDOK);
                                   });
     EXPECT_EQ(accepted, 1);
     EXPECT_EQ(caption, GetParam().brightness);
+    // Brightness 0 of -255..255 is drawn in the middle of its channel, not where 0 of the
+    // trackbar's initial range would be.
+    const int middle = (channel.left + channel.right) / 2;
+    EXPECT_NEAR((thumb.left + thumb.right) / 2, middle, (channel.right - channel.left) / 8);
     EXPECT_EQ(Lumora_GetFilterValue(handle_, kFilterBrightness, nullptr), 40);
     EXPECT_EQ(Lumora_GetFilterValue(handle_, kFilterGrayMode, nullptr), 2);
 
