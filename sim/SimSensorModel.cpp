@@ -202,7 +202,7 @@ void SimSensorModel::PowerOn(SimCamera& camera) {
     armStep_ = 0;
     armed_ = false;
     triggeredDue_.clear();
-    frameTriggeredLines_.reset();
+    frameExposureLines_.reset();
     triggerBusyUntil_ = 0.0;
     triggeredStarted_ = 0;
     busRequested_ = busGranted_ = grantPending_ = false;
@@ -509,9 +509,9 @@ SceneSettings SimSensorModel::Settings(SimCamera& camera, const FrameGeometry& g
     s.sensorHeight = std::max(1, static_cast<int>(Sensor13(sensor, kSensorWindowHeight)));
     s.mirrorV = (sensor.Get(kSensorMirror) & 1) != 0;
     s.mirrorH = (sensor.Get(kSensorMirror) & 2) != 0;
-    if (frameTriggeredLines_) {
+    if (frameExposureLines_) {
         const uint32_t line = std::max(1u, Sensor16(sensor, kSensorLineLength));
-        s.exposureUs = *frameTriggeredLines_ * LineTimeUs(line) + 14.802;
+        s.exposureUs = *frameExposureLines_ * LineTimeUs(line) + 14.802;
     } else {
         s.exposureUs = ExposureUs(camera);
     }
@@ -586,10 +586,10 @@ FrameHeaderWords SimSensorModel::HeaderWords(SimCamera& camera, uint32_t) {
     const SimRegisterFile& sensor = SensorInEffect(camera);
     const uint32_t frame = Sensor24(sensor, kSensorFrameLength);
     const uint32_t shutter = Sensor24(sensor, kSensorShutter);
-    // The exposure lines of this frame: those the FPGA timed a triggered frame with, else the
-    // sensor's frame length less its shutter line.
+    // The exposure lines of this frame (the sensor's frame length less its shutter line when it
+    // began, or those the FPGA timed a triggered frame with).
     words.wordA =
-        frameTriggeredLines_ ? *frameTriggeredLines_ : (frame > shutter ? frame - shutter : 0);
+        frameExposureLines_ ? *frameExposureLines_ : (frame > shutter ? frame - shutter : 0);
     words.wordC = NowMs() - startMs_;  // camera time stamp in milliseconds
     words.wordD = static_cast<uint32_t>(RawTemperature());
     return words;
@@ -604,17 +604,21 @@ std::optional<uint32_t> SimSensorModel::FrameDelayMs(SimCamera& camera) {
         Standby(camera)) {
         // Triggered (or set up halfway, when no trigger ever starts a frame): the oldest frame a
         // trigger started, when its readout is over.
-        frameTriggeredLines_.reset();
+        frameExposureLines_.reset();
         if (Triggered(camera) && !triggeredDue_.empty()) {
             const double due = triggeredDue_.front().due;
-            frameTriggeredLines_ = triggeredDue_.front().lines;
+            frameExposureLines_ = triggeredDue_.front().lines;
             triggeredDue_.erase(triggeredDue_.begin());
             return static_cast<uint32_t>(std::ceil(std::max(0.0, due - now)));
         }
         frameWaitsForTrigger_ = true;
         return std::nullopt;
     }
-    frameTriggeredLines_.reset();
+    // A free-running frame begins now with the sensor's exposure; a change from here on shows
+    // from the next frame.
+    const uint32_t frameLength = Sensor24(sensor, kSensorFrameLength);
+    const uint32_t shutter = Sensor24(sensor, kSensorShutter);
+    frameExposureLines_ = frameLength > shutter ? frameLength - shutter : 0;
     if (FastMode()) {
         timingValid_ = false;
         return 0;
@@ -650,7 +654,7 @@ std::optional<uint32_t> SimSensorModel::FrameDelayMs(SimCamera& camera) {
 void SimSensorModel::OnStreamReset(SimCamera&) {
     timingValid_ = false;
     frameWaitsForTrigger_ = false;  // the frame that waited was dropped with the stream
-    frameTriggeredLines_.reset();
+    frameExposureLines_.reset();
 }
 
 bool SimSensorModel::FireTrigger(SimCamera& camera) {
@@ -663,7 +667,7 @@ bool SimSensorModel::FireTrigger(SimCamera& camera) {
     ++triggeredStarted_;
     if (frameWaitsForTrigger_) {
         frameWaitsForTrigger_ = false;
-        frameTriggeredLines_ = TriggeredExposureLines(camera);
+        frameExposureLines_ = TriggeredExposureLines(camera);
         camera.ReleaseFrameAfter(std::chrono::microseconds(std::llround(delay * 1000.0)));
         return true;
     }

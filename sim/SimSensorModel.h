@@ -150,9 +150,10 @@ private:
     int armStep_ = 0;
     bool armed_ = false;
     std::vector<TriggeredFrame> triggeredDue_;
-    // The exposure lines of the frame armed now when a trigger started it (the FPGA timed it);
-    // nothing for a free-running frame, which the sensor's registers time.
-    std::optional<uint32_t> frameTriggeredLines_;
+    // The exposure lines the frame armed now is exposed for: in free run the sensor's as the
+    // frame began (a change shows from the next frame), for a triggered frame those the FPGA
+    // timed it with; nothing until a frame is armed.
+    std::optional<uint32_t> frameExposureLines_;
     double triggerBusyUntil_ = 0.0;
     uint32_t triggeredBase_ = 0;     // header counter of the first frame of this arming
     uint32_t triggeredReady_ = 0;    // frames of this arming whose readout has finished
