@@ -203,6 +203,7 @@ void SimSensorModel::PowerOn(SimCamera& camera) {
     armStep_ = 0;
     armed_ = false;
     triggeredDue_.clear();
+    frameExposureLines_.reset();
     triggerBusyUntil_ = 0.0;
     triggeredStarted_ = 0;
     busRequested_ = busGranted_ = grantPending_ = false;
@@ -402,10 +403,14 @@ bool SimSensorModel::WindowValid(SimCamera& camera, bool halved) const {
            height >= kRowStep && y + height <= kFullHeight;
 }
 
-double SimSensorModel::TriggeredExposureUs(SimCamera& camera) const {
+uint32_t SimSensorModel::TriggeredExposureLines(SimCamera& camera) const {
     const SimRegisterFile& fpga = camera.Fpga();
-    const uint32_t lines = fpga.Get(kFpgaExposureLow) | (fpga.Get(kFpgaExposureMiddle) << 8) |
-                           (fpga.Get(kFpgaExposureHigh) << 16);
+    return fpga.Get(kFpgaExposureLow) | (fpga.Get(kFpgaExposureMiddle) << 8) |
+           (fpga.Get(kFpgaExposureHigh) << 16);
+}
+
+double SimSensorModel::TriggeredExposureUs(SimCamera& camera) const {
+    const uint32_t lines = TriggeredExposureLines(camera);
     const uint32_t line = Sensor16(SensorInEffect(camera), kSensorLineLength);
     return lines * LineTimeUs(std::max(1u, line)) + 14.802;
 }
@@ -505,7 +510,12 @@ SceneSettings SimSensorModel::Settings(SimCamera& camera, const FrameGeometry& g
     s.sensorHeight = std::max(1, static_cast<int>(Sensor13(sensor, kSensorWindowHeight)));
     s.mirrorV = (sensor.Get(kSensorMirror) & 1) != 0;
     s.mirrorH = (sensor.Get(kSensorMirror) & 2) != 0;
-    s.exposureUs = ExposureUs(camera);
+    if (frameExposureLines_) {
+        const uint32_t line = std::max(1u, Sensor16(sensor, kSensorLineLength));
+        s.exposureUs = *frameExposureLines_ * LineTimeUs(line) + 14.802;
+    } else {
+        s.exposureUs = ExposureUs(camera);
+    }
     s.gain = sensor.Get(kSensorGain) | ((sensor.Get(kSensorGain + 1) & 1) << 8);
     s.highGain = (sensor.Get(kSensorGainMode) & 1) != 0;
     s.blackLevel =
@@ -591,7 +601,10 @@ FrameHeaderWords SimSensorModel::HeaderWords(SimCamera& camera, uint32_t) {
     const SimRegisterFile& sensor = SensorInEffect(camera);
     const uint32_t frame = Sensor24(sensor, kSensorFrameLength);
     const uint32_t shutter = Sensor24(sensor, kSensorShutter);
-    words.wordA = frame > shutter ? frame - shutter : 0;  // exposure lines of this frame
+    // The exposure lines of this frame (the sensor's frame length less its shutter line when it
+    // began, or those the FPGA timed a triggered frame with).
+    words.wordA =
+        frameExposureLines_ ? *frameExposureLines_ : (frame > shutter ? frame - shutter : 0);
     // The camera's time stamp in milliseconds: when the frame's readout ended on the camera's
     // clock, which for a frame the camera kept for a late host is before the host took it.
     words.wordC = claimedEnd_ ? static_cast<uint32_t>(std::llround(*claimedEnd_))
@@ -611,8 +624,10 @@ std::optional<uint32_t> SimSensorModel::FrameDelayMs(SimCamera& camera) {
         Standby(camera)) {
         // Triggered (or set up halfway, when no trigger ever starts a frame): the oldest frame a
         // trigger started, when its readout is over.
+        frameExposureLines_.reset();
         if (Triggered(camera) && !triggeredDue_.empty()) {
-            const double due = triggeredDue_.front();
+            const double due = triggeredDue_.front().due;
+            frameExposureLines_ = triggeredDue_.front().lines;
             triggeredDue_.erase(triggeredDue_.begin());
             claimedEnd_ = due;
             return static_cast<uint32_t>(std::ceil(std::max(0.0, due - now)));
@@ -620,6 +635,11 @@ std::optional<uint32_t> SimSensorModel::FrameDelayMs(SimCamera& camera) {
         frameWaitsForTrigger_ = true;
         return std::nullopt;
     }
+    // A free-running frame begins now with the sensor's exposure; a change from here on shows
+    // from the next frame.
+    const uint32_t frameLength = Sensor24(sensor, kSensorFrameLength);
+    const uint32_t shutter = Sensor24(sensor, kSensorShutter);
+    frameExposureLines_ = frameLength > shutter ? frameLength - shutter : 0;
     if (FastMode()) {
         timingValid_ = false;
         return 0;
@@ -657,6 +677,7 @@ std::optional<uint32_t> SimSensorModel::FrameDelayMs(SimCamera& camera) {
 void SimSensorModel::OnStreamReset(SimCamera&) {
     timingValid_ = false;
     frameWaitsForTrigger_ = false;  // the frame that waited was dropped with the stream
+    frameExposureLines_.reset();
 }
 
 bool SimSensorModel::FireTrigger(SimCamera& camera) {
@@ -669,10 +690,11 @@ bool SimSensorModel::FireTrigger(SimCamera& camera) {
     ++triggeredStarted_;
     if (frameWaitsForTrigger_) {
         frameWaitsForTrigger_ = false;
+        frameExposureLines_ = TriggeredExposureLines(camera);
         camera.ReleaseFrameAfter(std::chrono::microseconds(std::llround(delay * 1000.0)));
         return true;
     }
-    triggeredDue_.push_back(triggerBusyUntil_);
+    triggeredDue_.push_back({triggerBusyUntil_, TriggeredExposureLines(camera)});
     // The FPGA keeps only a few frames for a host that does not come for them.
     if (triggeredDue_.size() > static_cast<size_t>(kCameraFifoFrames)) {
         triggeredDue_.erase(triggeredDue_.begin());

@@ -102,6 +102,7 @@ public:
     double FramePeriodUs(SimCamera& camera) const;
     // What a trigger starts: the FPGA-timed exposure, and the readout of the window after it.
     double TriggeredExposureUs(SimCamera& camera) const;
+    uint32_t TriggeredExposureLines(SimCamera& camera) const;
     double ReadoutUs(SimCamera& camera) const;
     // Triggered operation is armed (a trigger now exposes a frame).
     bool Triggered(SimCamera& camera) const;
@@ -141,11 +142,20 @@ private:
     uint8_t latchedTemperatureHigh_ = 0;
     bool frameWaitsForTrigger_ = false;
     bool shutterLineValid_ = true;  // judged when the shutter's last byte (0x0442) is written
-    // Triggered operation: arming progress on 0x59, and the ready times (ms on the model's clock,
-    // since startMs_) of the frames triggers started and no kick has taken yet.
+    // Triggered operation: arming progress on 0x59, and the frames triggers started and no kick
+    // has taken yet: when each is ready (ms on the model's clock, since startMs_) and the
+    // exposure lines the FPGA timed it with, latched at its trigger.
+    struct TriggeredFrame {
+        double due = 0.0;
+        uint32_t lines = 0;
+    };
     int armStep_ = 0;
     bool armed_ = false;
-    std::vector<double> triggeredDue_;
+    std::vector<TriggeredFrame> triggeredDue_;
+    // The exposure lines the frame armed now is exposed for: in free run the sensor's as the
+    // frame began (a change shows from the next frame), for a triggered frame those the FPGA
+    // timed it with; nothing until a frame is armed.
+    std::optional<uint32_t> frameExposureLines_;
     double triggerBusyUntil_ = 0.0;
     uint32_t triggeredBase_ = 0;     // header counter of the first frame of this arming
     uint32_t triggeredReady_ = 0;    // frames of this arming whose readout has finished

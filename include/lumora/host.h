@@ -208,16 +208,29 @@ typedef struct LumoraFrameMeta {
     /** Frames the camera numbered between the previous frame this run took and this one, which
      * the application never got (0 for the first frame of a run). */
     uint64_t skippedBefore;
-    /** The exposure in effect, in seconds. */
+    /** The exposure the frame was taken with, in seconds, from the exposure lines its header
+     * carries at the line time in effect when its header arrived. Lines that an exposure setting
+     * gave report that setting exactly as Lumora_GetExposureTimeEx() reported it (when two
+     * settings gave the same lines, the one in place last before the header arrived); other
+     * lines (a frame exposed while a change was being written) report lines x line time plus the
+     * sensor's fixed offset. A frame under way, waiting in the camera or in the library when the
+     * exposure changes reports the exposure it was exposed with, not the new one. A frame of a
+     * trigger run reports the exposure the camera timed it with at its trigger. Without
+     * exposure lines in the header, or for a sensor that cannot convert lines, the setting in
+     * place when the header arrived. */
     double exposureSeconds;
     /** The sensor temperature at the last reading (Lumora_GetTemperatureEx()), in degrees
      * Celsius; see temperatureValid. */
     double temperature;
     /** 1 when temperature holds a reading; 0 when none was made in this session. */
     int32_t temperatureValid;
-    /** The global gain in effect (the units of Lumora_SetGlobalGain()). */
+    /** The global gain (the units of Lumora_SetGlobalGain()) the library had given the camera
+     * when the frame's header arrived: a change completed before then. The header does not
+     * carry the gain, so a frame exposed before a change and arriving after it reports the new
+     * gain. */
     int32_t gain;
-    /** The black level in effect. */
+    /** The black level the library had given the camera when the frame's header arrived, as for
+     * gain. */
     int32_t blackLevel;
     /** Bits per sample on the wire: 8, or 16 (each holding a 12-bit sample). */
     int32_t bitDepth;

@@ -186,7 +186,11 @@ class FrameMeta:
     frame_counter: the camera's counter from the frame's header.
     arrival_ns: when the host had the whole frame, on the monotonic clock (time.monotonic_ns).
     arrival_wall_ns: the same moment on the system clock (time.time_ns).
-    exposure_s, gain, black_level, bit_depth: the settings in effect.
+    exposure_s: the exposure the frame was taken with, from the exposure lines in its header (a
+    frame exposed before a change and delivered after it keeps the old exposure); exactly the
+    setting Camera.exposure_s reported when the lines are those of a setting.
+    gain, black_level: those the library had given the camera when the frame's header arrived.
+    bit_depth: bits per sample on the wire.
     window: (x, y, width, height) on the sensor before subsampling; subsample: the mode.
     temperature: the sensor temperature at the last reading (Camera.temperature), or None.
     skipped_before: frames the camera sent since the previous frame of the run that never

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <string>
 
+#include "driver/AnalogHistory.h"
 #include "driver/FrameRateCounter.h"
 #include "driver/FrameRing.h"
 #include "lumora/lumora.h"
@@ -141,6 +142,11 @@ public:
                       FrameRecord* record);
     // The ring's count of frames stored so far: where a reader of CopyNextFrame starts.
     uint64_t StoredFrames() const { return ring_.StoredCount(); }
+    // The exposure, gain and black level `record`'s frame was taken with (AnalogHistory says
+    // how); false when no setting was noted since the camera was opened.
+    bool DescribeFrameAnalog(const FrameRecord& record, FrameAnalog* out) const {
+        return analogHistory_.Describe(record, out);
+    }
     // Ring slots for the next capture (1..8; a reader that wants every frame gets more slack
     // with more); a running capture is stopped, and the buffers are made anew at the next start.
     int SetRingSlots(int slots);
@@ -362,6 +368,17 @@ private:
     void AcquisitionThreadBody();
     // Reads FPGA register 0x08 on the acquisition thread.
     bool ReadFrameCounterRegister(uint8_t* value);
+    // Notes the exposure, gain, black level and line timing the sensor holds now.
+    void NoteAnalogLocked();
+    // Runs a sensor setter and notes what it left in place.
+    template <typename Op>
+    int AnalogChange(Op&& op) {
+        platform::CriticalSectionLock lock(deviceLock_);
+        if (!sensor_) return 0;
+        const int result = op(*sensor_);
+        NoteAnalogLocked();
+        return result;
+    }
     // Stamps the host clocks of a frame that has just arrived whole.
     static void StampArrival(FrameRecord* record);
     FrameLayout Layout(bool topDown) const;
@@ -402,6 +419,7 @@ private:
     std::atomic<bool> firstFrame_{true};
 
     FrameRing ring_;
+    AnalogHistory analogHistory_;
     mutable platform::Mutex layoutMutex_;
     uint32_t frameSize_ LUMORA_GUARDED_BY(layoutMutex_) = 0;
     FrameLayout layout_ LUMORA_GUARDED_BY(layoutMutex_){};

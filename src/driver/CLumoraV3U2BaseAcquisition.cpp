@@ -205,6 +205,7 @@ int CLumoraV3U2Base::RunTransferLoop() {
         }
         const usb::FrameHeader header = usb::FrameHeader::Read(request.header.bytes.data());
         FrameRecord record;
+        record.headerNs = AnalogHistory::NowNs();
         record.wordA = header.wordA;
         record.wordB = header.frameCounter;
         record.wordC = header.wordC;
@@ -403,6 +404,7 @@ int CLumoraV3U2Base::GrabSingleFrame() {
     for (int attempt = 1;; ++attempt) {
         if (controller_->ReadFrameHeader(&request.header)) {
             const usb::FrameHeader header = usb::FrameHeader::Read(request.header.bytes.data());
+            const int64_t headerNs = AnalogHistory::NowNs();
             request.length = header.payloadLength;
             const bool taken =
                 header.payloadLength >= frameSize && controller_->ReadFramePayload(&request, 3000);
@@ -411,6 +413,7 @@ int CLumoraV3U2Base::GrabSingleFrame() {
             if (taken) {
                 FrameRecord record;
                 record.frameCounter = static_cast<int32_t>(header.frameCounter);
+                record.headerNs = headerNs;
                 record.wordA = header.wordA;
                 record.wordB = header.frameCounter;
                 record.wordC = header.wordC;

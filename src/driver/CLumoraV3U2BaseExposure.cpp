@@ -23,7 +23,10 @@ using namespace driver_detail;
 int CLumoraV3U2Base::SetTransferBitDepth(int mode) {
     platform::CriticalSectionLock lock(deviceLock_);
     if (!controller_) return 0;
-    if (sensor_) sensor_->SetHighBitDepth(mode);
+    if (sensor_) {
+        sensor_->SetHighBitDepth(mode);
+        NoteAnalogLocked();
+    }
     if (!FpgaWriteLocked(imx992::kFpgaPixelWidth, mode == 1 ? 2 : 1)) return 0;
     if (mode == bitDepthMode_.load()) return 1;
     bitDepthMode_.store(mode);
@@ -55,7 +58,9 @@ int CLumoraV3U2Base::SetCaptureWindow(int x, int y, int width, int height, int m
     sensor_->GetReadoutWindow(&cx, &cw, &cy, &ch, &cm);
     if (cx == x && cy == y && cw == width && ch == height && cm == mode && !IsHeaderlessFamily())
         return 1;
-    if (!sensor_->SetReadoutWindow(x, width, y, height, mode)) return 0;
+    const int taken = sensor_->SetReadoutWindow(x, width, y, height, mode);
+    NoteAnalogLocked();
+    if (taken == 0) return 0;
     buffersStale_.store(true);
     return 1;
 }
@@ -132,7 +137,7 @@ LUMORA_INFO_GETTER(GetWindowHeight, windowHeight)
 #undef LUMORA_INFO_GETTER
 
 int CLumoraV3U2Base::SetGlobalGain(int gain) {
-    return WithSensor(0, [&](CSensorBase& s) { return s.SetGain(gain); });
+    return AnalogChange([&](CSensorBase& s) { return s.SetGain(gain); });
 }
 int CLumoraV3U2Base::GetGlobalGain() {
     return SensorCell(&CSensorBase::GetGain);
@@ -152,11 +157,34 @@ int CLumoraV3U2Base::SetExposureTime(uint32_t tenthsOfMs) {
     if (!sensor_) return 0;
     // Long exposures need a payload wait of twice the exposure.
     payloadTimeoutMs_.store(tenthsOfMs <= 50000 ? kDefaultPayloadTimeoutMs : tenthsOfMs / 5);
-    return sensor_->SetExposureTime(static_cast<int>(std::min<uint32_t>(tenthsOfMs, 0x7FFFFFFF)));
+    const int result =
+        sensor_->SetExposureTime(static_cast<int>(std::min<uint32_t>(tenthsOfMs, 0x7FFFFFFF)));
+    NoteAnalogLocked();
+    return result;
 }
 int CLumoraV3U2Base::GetExposureTime() {
     return SensorCell(&CSensorBase::GetExposureTime);
 }
+void CLumoraV3U2Base::NoteAnalogLocked() {
+    if (!sensor_) return;
+    AnalogEntry entry;
+    int lines = 0;
+    sensor_->GetExposureLines(&lines);
+    entry.exposureLines = static_cast<uint32_t>(lines);
+    double seconds = 0.0;
+    int tenths = 0;
+    if (sensor_->IsExposureSecondsSupported() != 0 && sensor_->GetExposureSeconds(&seconds) != 0) {
+        entry.exposureSeconds = seconds;
+    } else {
+        sensor_->GetExposureTime(&tenths);
+        entry.exposureSeconds = tenths * 1e-4;
+    }
+    if (sensor_->GetExposureTiming(&entry.lineTimeUs, &entry.offsetUs) == 0) entry.lineTimeUs = 0.0;
+    sensor_->GetGain(&entry.gain);
+    sensor_->GetBlackLevel(&entry.blackLevel);
+    analogHistory_.Note(entry);
+}
+
 int CLumoraV3U2Base::GetExposureTimeMin() {
     return SensorCell(&CSensorBase::GetExposureTimeMin);
 }
@@ -168,7 +196,7 @@ int CLumoraV3U2Base::GetExposureTimeDefault() {
 }
 
 int CLumoraV3U2Base::SetExposureLines(uint32_t lines) {
-    return WithSensor(0, [&](CSensorBase& s) { return s.SetExposureLines(lines); });
+    return AnalogChange([&](CSensorBase& s) { return s.SetExposureLines(lines); });
 }
 int CLumoraV3U2Base::GetExposureLines() {
     return SensorCell(&CSensorBase::GetExposureLines);
@@ -195,7 +223,9 @@ int CLumoraV3U2Base::SetExposureTimeEx(double seconds) {
     sensor_->GetExposureSecondsMin(&minimum);
     sensor_->GetExposureSecondsMax(&maximum);
     if (seconds < minimum || seconds > maximum) return 0;
-    if (!sensor_->SetExposureSeconds(seconds)) return 0;
+    const int result = sensor_->SetExposureSeconds(seconds);
+    NoteAnalogLocked();
+    if (result == 0) return 0;
     if (seconds > 2.0) payloadTimeoutMs_.store(static_cast<uint32_t>((seconds + 1.0) * 1000.0));
     return 1;
 }
@@ -285,7 +315,7 @@ int CLumoraV3U2Base::IsBlackLevelSupported() {
     return WithSensor(0, [](CSensorBase& s) { return s.IsBlackLevelSupported(); });
 }
 int CLumoraV3U2Base::SetBlackLevel(int level) {
-    return WithSensor(0, [&](CSensorBase& s) { return s.SetBlackLevel(level); });
+    return AnalogChange([&](CSensorBase& s) { return s.SetBlackLevel(level); });
 }
 int CLumoraV3U2Base::GetBlackLevel() {
     return SensorCell(&CSensorBase::GetBlackLevel);

@@ -105,6 +105,7 @@ int CLumoraV3U2Base::CloseCamera() {
         layout_ = FrameLayout{};
     }
     sensor_.reset();
+    analogHistory_.Clear();
     CloseFrameEvent();
     threadEnd_.Reset();
     transferError_.store(false);
@@ -170,7 +171,11 @@ int CLumoraV3U2Base::OpenDeviceLocked(int index) {
     if (!sensor_) return 0;
     deviceIndex_.store(index);
     buffersStale_.store(true);
-    return InitializeCameraLocked();
+    // Another camera, or the same one anew: what the last one was given describes no frame.
+    analogHistory_.Clear();
+    const int initialized = InitializeCameraLocked();
+    NoteAnalogLocked();
+    return initialized;
 }
 
 int CLumoraV3U2Base::Reserved0() {

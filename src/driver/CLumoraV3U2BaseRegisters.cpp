@@ -26,6 +26,7 @@ int CLumoraV3U2Base::SetTriggerMode(int mode, int force) {
     StopCaptureLocked(0);
     OpenFrameEvent();
     const int accepted = sensor_->SetTriggerMode(mode);
+    NoteAnalogLocked();
     if (mode >= 1 && mode <= 3) {
         if (!accepted) return 0;
         // The acquisition thread waits for the next change of the counter from here.

@@ -34,6 +34,9 @@ struct FrameRecord {
     // nanoseconds (0: not stamped).
     int64_t arrivalNs = 0;
     int64_t arrivalWallNs = 0;
+    // When the frame's header arrived, on the monotonic clock (0: not stamped): places the frame
+    // among the settings changes the driver noted.
+    int64_t headerNs = 0;
     // The ring's count of frames stored before this one: names the frame across slots, so a
     // reader taking frames in order can tell the one it meant from a later one in the same slot.
     uint64_t storeNumber = 0;

@@ -170,4 +170,8 @@ uint16_t CSensorBase::CapabilityWord() {
     return 0;
 }
 
+int CSensorBase::GetExposureTiming(double*, double*) {
+    return 0;
+}
+
 }  // namespace lumora

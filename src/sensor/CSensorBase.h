@@ -58,6 +58,9 @@ public:
     // The FPGA capability word, read once (up to ten tries, 100 ms apart) and cached; 0 when
     // it could not be read.
     uint16_t CapabilityWord();
+    // How the sensor turns exposure lines into time at the timing in effect now: microseconds =
+    // lines x lineTimeUs + offsetUs. 0 when the variant cannot tell.
+    virtual int GetExposureTiming(double* lineTimeUs, double* offsetUs);
 
     int TypeCode() const {
         return typeCode_;

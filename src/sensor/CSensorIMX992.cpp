@@ -632,6 +632,14 @@ int CSensorIMX992::GetFramePeriod(double* microseconds) {
     return 1;
 }
 
+int CSensorIMX992::GetExposureTiming(double* lineTimeUs, double* offsetUs) {
+    if (lineTimeUs == nullptr || offsetUs == nullptr) return 0;
+    platform::CriticalSectionLock lock(opLock_);
+    *lineTimeUs = imx992::LineTimeUs(lineLengthWritten_);
+    *offsetUs = kExposureOffsetUs;
+    return *lineTimeUs > 0.0 ? 1 : 0;
+}
+
 int CSensorIMX992::FrameTimeMs() const {
     platform::CriticalSectionLock lock(opLock_);
     return frameTimeMs_;

@@ -56,6 +56,7 @@ public:
     int SupportsOutputFormatC() override;
     int GetFirstFrameWithin(uint32_t* milliseconds) override;
     int GetFramePeriod(double* microseconds) override;
+    int GetExposureTiming(double* lineTimeUs, double* offsetUs) override;
 
     // The raw 12-bit temperature word; false when any read it is built from failed.
     bool ReadRawTemperature(uint16_t* raw);

@@ -19,12 +19,21 @@ LumoraFrameMeta CLumora::MakeMeta(const FrameRecord& record, uint64_t skippedBef
     meta.arrivalNs = record.arrivalNs;
     meta.arrivalWallNs = record.arrivalWallNs;
     meta.skippedBefore = skippedBefore;
-    meta.exposureSeconds =
-        analog.exposureSeconds > 0.0 ? analog.exposureSeconds : analog.exposure * 1e-4;
+    // What the frame was taken with, as far as the driver can tell; without a camera's record of
+    // its settings, what the host holds now.
+    FrameAnalog taken;
+    if (driver_ != nullptr && driver_->DescribeFrameAnalog(record, &taken)) {
+        meta.exposureSeconds = taken.exposureSeconds;
+        meta.gain = taken.gain;
+        meta.blackLevel = taken.blackLevel;
+    } else {
+        meta.exposureSeconds =
+            analog.exposureSeconds > 0.0 ? analog.exposureSeconds : analog.exposure * 1e-4;
+        meta.gain = analog.globalGain;
+        meta.blackLevel = analog.blackLevel;
+    }
     meta.temperatureValid = temperatureRead_.load() ? 1 : 0;
     meta.temperature = meta.temperatureValid != 0 ? lastTemperature_.load() : 0.0;
-    meta.gain = analog.globalGain;
-    meta.blackLevel = analog.blackLevel;
     const int mode = preparedColorMode_;
     meta.bitDepth = (mode == 1 || mode == 4 || mode == 5) ? 16 : 8;
     meta.windowX = preparedGeometry_.windowX;

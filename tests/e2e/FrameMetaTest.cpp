@@ -1,6 +1,7 @@
 // What the application learns of each frame, and the run that hands it every frame in order.
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "SimFixture.h"
@@ -240,6 +241,181 @@ TEST_F(SimWorld, FramePeriodFollowsWindowBitDepthAndLongExposures) {
     EXPECT_GT(exposed, 0.25);
     EXPECT_LT(exposed, 0.25 + quarter16);
     EXPECT_TRUE(Codes(h).empty());
+}
+
+// One frame as the application received it: its picture's mean sample and what its meta says.
+struct SeenFrame {
+    uint32_t counter = 0;
+    double exposure = 0.0;
+    double mean = 0.0;
+};
+
+double MeanSample16(const unsigned char* bytes, size_t size) {
+    double sum = 0.0;
+    for (size_t i = 0; i + 1 < size; i += 2) sum += bytes[i] | (bytes[i + 1] << 8);
+    return sum / static_cast<double>(size / 2);
+}
+
+enum class Delivery { kNewestFrame, kEveryFrame };
+
+class ExposureChangeMidStream : public SimWorld, public ::testing::WithParamInterface<Delivery> {};
+
+// The camera takes an exposure from the next frame it begins, and frames already under way, in
+// its FIFO or in the ring were exposed before: each frame must say the exposure its own picture
+// shows, whichever path hands it out and however late. The scene holds still, so a frame's
+// brightness is a straight line in its exposure; transitional frames (the camera between the
+// register writes of a change) must say what they were exposed for too.
+TEST_P(ExposureChangeMidStream, EachFrameSaysTheExposureItsPictureWasTakenWith) {
+    LumoraSim_SetFastMode(0);
+    LumoraSim_SetStaticScene(1);
+    const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 16), 1);
+    ASSERT_EQ(Lumora_SetCaptureWindowEx(h, 2560, 64, 256, 2048, 32, 128), 1);
+    const double before = 0.002;
+    const double after = 0.006;
+    ASSERT_EQ(Lumora_SetExposureTimeEx(h, before), 1);
+    const size_t frameBytes = size_t{256} * 128 * 2;
+    std::vector<unsigned char> image(frameBytes);
+    HWND announced = LumoraHost_CreateQueueWindow();
+    const bool everyFrame = GetParam() == Delivery::kEveryFrame;
+    if (everyFrame) {
+        ASSERT_EQ(LumoraHost_StartQueuedPreview(h, 8, nullptr, 0, 1), 1);
+    } else {
+        ASSERT_EQ(Lumora_CallBackPreview(h, announced, nullptr, 0, 1), 1);
+    }
+    // The next frame the path hands out; false once the deadline passed.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    auto next = [&](SeenFrame* seen) {
+        while (std::chrono::steady_clock::now() < deadline) {
+            LumoraFrameMeta meta{};
+            if (everyFrame) {
+                LumoraQueuedFrame frame{};
+                if (LumoraHost_WaitQueuedFrame(h, 200, &frame) != 1) continue;
+                EXPECT_EQ(frame.bytes, frameBytes);
+                std::memcpy(image.data(), frame.buffer, frameBytes);
+                meta = frame.meta;
+                EXPECT_EQ(LumoraHost_ReleaseQueuedFrame(h, frame.index, nullptr), 1);
+            } else {
+                LumoraHostMessage m{};
+                if (LumoraHost_WaitMessage(announced, 200, &m) != 1 ||
+                    m.message != LUMORA_MSG_FRAME || m.wParam == 0) {
+                    continue;
+                }
+                // The image and its record together: the buffer behind a message may be newer.
+                if (LumoraHost_GetImageWithMeta(h, image.data(), static_cast<int>(frameBytes), 1,
+                                                &meta) != 1) {
+                    continue;
+                }
+            }
+            seen->counter = meta.frameCounter;
+            seen->exposure = meta.exposureSeconds;
+            seen->mean = MeanSample16(image.data(), frameBytes);
+            return true;
+        }
+        return false;
+    };
+    std::vector<SeenFrame> frames;
+    SeenFrame seen;
+    while (frames.size() < 5 && next(&seen)) {
+        if (!frames.empty() && frames.back().counter == seen.counter) continue;
+        frames.push_back(seen);
+    }
+    ASSERT_EQ(frames.size(), 5u);
+    const size_t takenBefore = frames.size();
+    ASSERT_EQ(Lumora_SetExposureTimeEx(h, after), 1);
+    int valid = 0;
+    const double reported = Lumora_GetExposureTimeEx(h, &valid);
+    ASSERT_EQ(valid, 1);
+    int withNew = 0;
+    while (withNew < 5 && next(&seen)) {
+        if (frames.back().counter == seen.counter) continue;
+        frames.push_back(seen);
+        if (seen.exposure == reported) ++withNew;
+    }
+    ASSERT_EQ(withNew, 5);
+    ASSERT_EQ(Lumora_StopPreview(h), 1);
+    LumoraHost_DestroyWindow(announced);
+
+    // Frames handed out before the change was asked for were all taken before it, exactly as
+    // the getter says the setting was.
+    for (size_t i = 0; i < takenBefore; ++i) EXPECT_EQ(frames[i].exposure, before) << "frame " << i;
+    const double dark = frames.front().mean;
+    const double bright = frames.back().mean;
+    ASSERT_GT(bright, dark * 1.5) << "the two exposures must look different";
+    // Once a frame was taken with the new exposure, every later one was too; and each frame's
+    // picture agrees with the exposure it reports.
+    bool changed = false;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const SeenFrame& f = frames[i];
+        if (changed) {
+            EXPECT_EQ(f.exposure, reported) << "frame " << i;
+        }
+        changed |= f.exposure == reported;
+        EXPECT_GE(f.exposure, before) << "frame " << i;
+        EXPECT_LE(f.exposure, after + 1e-4) << "frame " << i;
+        const double expected = dark + (f.exposure - before) / (after - before) * (bright - dark);
+        EXPECT_NEAR(f.mean, expected, 0.02 * (bright - dark))
+            << "frame " << i << " (counter " << f.counter << ") says " << f.exposure << " s";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, ExposureChangeMidStream,
+                         ::testing::Values(Delivery::kNewestFrame, Delivery::kEveryFrame),
+                         [](const ::testing::TestParamInfo<Delivery>& param) {
+                             return param.param == Delivery::kNewestFrame ? "NewestFrame"
+                                                                          : "EveryFrame";
+                         });
+
+// A triggered frame is timed by the camera's own exposure registers, latched at its trigger: it
+// reports that exposure, also when the setting changed before the frame was read out.
+TEST_F(SimWorld, TriggeredFramesReportTheExposureTheirTriggerStarted) {
+    LumoraSim_SetStaticScene(1);
+    const int h = Open();
+    ASSERT_EQ(Lumora_SetColorMode(h, 16), 1);
+    ASSERT_EQ(Lumora_SetCaptureWindowEx(h, 2560, 64, 256, 2048, 32, 128), 1);
+    const double settings[] = {0.002, 0.006};
+    ASSERT_EQ(Lumora_SetExposureTimeEx(h, settings[0]), 1);
+    HWND announced = LumoraHost_CreateQueueWindow();
+    ASSERT_EQ(Lumora_Trigger(h, announced, nullptr, 0, 1), 1);
+    const size_t frameBytes = size_t{256} * 128 * 2;
+    std::vector<unsigned char> image(frameBytes);
+    std::vector<SeenFrame> frames;
+    // Fires until a frame comes that was taken with `seconds`; every frame on the way is kept.
+    auto takeWith = [&](double seconds) {
+        for (int attempt = 0; attempt < 600; ++attempt) {
+            LumoraSim_FireTrigger(0);
+            LumoraHostMessage m{};
+            while (LumoraHost_WaitMessage(announced, 100, &m) == 1) {
+                if (m.message != LUMORA_MSG_FRAME || m.wParam == 0) continue;
+                LumoraFrameMeta meta{};
+                if (LumoraHost_GetImageWithMeta(h, image.data(), static_cast<int>(frameBytes), 1,
+                                                &meta) != 1) {
+                    continue;
+                }
+                if (!frames.empty() && frames.back().counter == meta.frameCounter) continue;
+                frames.push_back({meta.frameCounter, meta.exposureSeconds,
+                                  MeanSample16(image.data(), frameBytes)});
+                if (meta.exposureSeconds == seconds) return true;
+            }
+        }
+        return false;
+    };
+    ASSERT_TRUE(takeWith(settings[0]));
+    // Fired at once after the change: the frame that trigger starts is the first with it.
+    ASSERT_EQ(Lumora_SetExposureTimeEx(h, settings[1]), 1);
+    ASSERT_TRUE(takeWith(settings[1]));
+    ASSERT_EQ(Lumora_Close(h), 1);
+    LumoraHost_DestroyWindow(announced);
+    const double dark = frames.front().mean;
+    const double bright = frames.back().mean;
+    ASSERT_GT(bright, dark * 1.5);
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const SeenFrame& f = frames[i];
+        EXPECT_TRUE(f.exposure == settings[0] || f.exposure == settings[1])
+            << "frame " << i << " says " << f.exposure << " s";
+        const double expected = f.exposure == settings[0] ? dark : bright;
+        EXPECT_NEAR(f.mean, expected, 0.02 * (bright - dark)) << "frame " << i;
+    }
 }
 
 TEST_F(SimWorld, QueuedRunRefusesBadArgumentsAndABusySession) {
