@@ -36,7 +36,7 @@
 #include "imaging/FlatField.h"
 #include "imaging/FramePipeline.h"
 #include "imaging/RawFrame.h"
-#include "imaging/SimdLevel.h"
+#include "platform/SimdLevel.h"
 #include "io/AviWriter.h"
 #include "session/FrameHandOver.h"
 #include "platform/WindowPixels.h"

@@ -1,6 +1,6 @@
 #include "imaging/SampleRows.h"
 
-#include "imaging/SimdTargets.h"
+#include "platform/SimdTargets.h"
 
 namespace lumora {
 

@@ -4,7 +4,7 @@
 // blue, green, red bytes of a 24-bit frame.
 #include <cstdint>
 
-#include "imaging/SimdLevel.h"
+#include "platform/SimdLevel.h"
 
 namespace lumora {
 
