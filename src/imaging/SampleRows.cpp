@@ -42,6 +42,12 @@ int PixelsBeforeLine(const uint8_t* out, int bytes, int n) {
     return std::min(static_cast<int>(pixels), n);
 }
 
+// The streamed kernels keep more of the source on its way than the prefetchers alone do: each
+// step asks for the line this far ahead (a hint: never a fault, past the row or the image).
+inline void ReadAhead(const void* at) {
+    _mm_prefetch(static_cast<const char*>(at) + 1024, _MM_HINT_T0);
+}
+
 // ---- SSE2 -----------------------------------------------------------------------------------
 // Sixteen samples a step: shifted, limited to 255 (for the top bytes: x − sat(x − 255)) or
 // masked to the low byte, then packed.
@@ -65,6 +71,7 @@ void Reduce16Sse2(uint8_t* out, const uint16_t* in, int n, int shift) {
         auto* o = reinterpret_cast<__m128i*>(out + i);
         const __m128i bytes = _mm_packus_epi16(reduce(a), reduce(b));
         if (kStream) {
+            ReadAhead(in + i);
             _mm_stream_si128(o, bytes);
         } else {
             _mm_storeu_si128(o, bytes);
@@ -117,6 +124,7 @@ LUMORA_TARGET_AVX2 void Reduce16RowAvx2(uint8_t* out, const uint16_t* in, int n,
     for (; i + 32 <= n; i += 32) {
         auto* o = reinterpret_cast<__m256i*>(out + i);
         if (kStream) {
+            ReadAhead(in + i);
             _mm256_stream_si256(o, Reduce32Avx2<kSaturate>(in + i, count));
         } else {
             _mm256_storeu_si256(o, Reduce32Avx2<kSaturate>(in + i, count));
@@ -158,6 +166,22 @@ LUMORA_TARGET_AVX2 inline void GrayToBgr16Avx2(uint8_t* out, __m128i v) {
     }
 }
 
+// 32 gray bytes to 96 bytes of blue, green, red in three 256-bit stores. A byte shuffle stays
+// in its 128-bit lane, so store k takes both lanes from one 16-byte window of the source, at
+// pixel 8 k, repeated in each.
+struct BgrLanes {
+    __m256i order[3];
+};
+LUMORA_TARGET_AVX2 inline BgrLanes BgrLanesAvx2() {
+    alignas(32) uint8_t order[3][32];
+    for (int k = 0; k < 3; ++k) {
+        for (int j = 0; j < 32; ++j) order[k][j] = static_cast<uint8_t>((32 * k + j) / 3 - 8 * k);
+    }
+    return {{_mm256_load_si256(reinterpret_cast<const __m256i*>(order[0])),
+             _mm256_load_si256(reinterpret_cast<const __m256i*>(order[1])),
+             _mm256_load_si256(reinterpret_cast<const __m256i*>(order[2]))}};
+}
+
 template <bool kStream = false>
 LUMORA_TARGET_AVX2 void GrayToBgrAvx2(uint8_t* out, const uint8_t* in, int n) {
     int i = 0;
@@ -165,7 +189,22 @@ LUMORA_TARGET_AVX2 void GrayToBgrAvx2(uint8_t* out, const uint8_t* in, int n) {
         i = PixelsBeforeLine(out, 3, n);
         GrayToBgrAvx2(out, in, i);
     }
+    const BgrLanes lanes = BgrLanesAvx2();
+    for (; i + 32 <= n; i += 32) {
+        if (kStream) ReadAhead(in + i);
+        for (int k = 0; k < 3; ++k) {
+            const __m256i v = _mm256_broadcastsi128_si256(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 8 * k)));
+            auto* o = reinterpret_cast<__m256i*>(out + 3 * i + 32 * k);
+            if (kStream) {
+                _mm256_stream_si256(o, _mm256_shuffle_epi8(v, lanes.order[k]));
+            } else {
+                _mm256_storeu_si256(o, _mm256_shuffle_epi8(v, lanes.order[k]));
+            }
+        }
+    }
     for (; i + 16 <= n; i += 16) {
+        if (kStream) ReadAhead(in + i);
         GrayToBgr16Avx2<kStream>(out + 3 * i,
                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)));
     }
@@ -182,6 +221,7 @@ LUMORA_TARGET_AVX2 void TopBytesToBgrStreamedAvx2(uint8_t* out, const uint16_t* 
     TopBytesToBgrPortable(out, in, i, shift);
     const __m128i count = _mm_cvtsi32_si128(shift);
     for (; i + 32 <= n; i += 32) {
+        ReadAhead(in + i);
         const __m256i gray = Reduce32Avx2<true>(in + i, count);
         GrayToBgr16Avx2<true>(out + 3 * i, _mm256_castsi256_si128(gray));
         GrayToBgr16Avx2<true>(out + 3 * i + 48, _mm256_extracti128_si256(gray, 1));
@@ -199,6 +239,21 @@ LUMORA_TARGET_AVX512 void Reduce16RowAvx512(uint8_t* out, const uint16_t* in, in
     if (kStream) {
         i = PixelsBeforeLine(out, 1, n);
         Reduce16RowAvx512<kSaturate>(out, in, i, shift);
+    }
+    auto reduce = [&](const uint16_t* at) LUMORA_TARGET_AVX512 {
+        const __m512i v = _mm512_srl_epi16(_mm512_loadu_si512(at), count);
+        return _mm512_cvtepi16_epi8(kSaturate ? _mm512_min_epu16(v, byteMax)
+                                              : _mm512_and_si512(v, byteMax));
+    };
+    if (kStream) {
+        // Whole cache lines a store.
+        for (; i + 64 <= n; i += 64) {
+            ReadAhead(in + i);
+            ReadAhead(in + i + 32);
+            _mm512_stream_si512(
+                reinterpret_cast<__m512i*>(out + i),
+                _mm512_inserti64x4(_mm512_castsi256_si512(reduce(in + i)), reduce(in + i + 32), 1));
+        }
     }
     for (; i + 32 <= n; i += 32) {
         __m512i v = _mm512_srl_epi16(_mm512_loadu_si512(in + i), count);
@@ -261,6 +316,7 @@ LUMORA_TARGET_AVX512VBMI void GrayToBgrVbmi(uint8_t* out, const uint8_t* in, int
         GrayToBgrAvx2(out, in, i);
     }
     for (; i + 64 <= n; i += 64) {
+        if (kStream) ReadAhead(in + i);
         const __m512i v = _mm512_loadu_si512(in + i);
         uint8_t* o = out + 3 * i;
         Store64<kStream>(o, _mm512_permutexvar_epi8(order.part[0], v));
@@ -283,6 +339,8 @@ LUMORA_TARGET_AVX512VBMI void TopBytesToBgrStreamedVbmi(uint8_t* out, const uint
     int i = PixelsBeforeLine(out, 3, n);
     TopBytesToBgrPortable(out, in, i, shift);
     for (; i + 64 <= n; i += 64) {
+        ReadAhead(in + i);
+        ReadAhead(in + i + 32);
         const __m512i a =
             _mm512_min_epu16(_mm512_srl_epi16(_mm512_loadu_si512(in + i), count), byteMax);
         const __m512i b =

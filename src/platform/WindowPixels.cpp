@@ -35,6 +35,12 @@ int AlignForStreaming(uint32_t* dst, const uint8_t* src, int count, uintptr_t al
     return x;
 }
 
+// Streamed rows keep more of the source on its way than the prefetchers alone do: each step asks
+// for the line this far ahead (a hint: never a fault, past the row or the picture).
+inline void ReadAhead(const uint8_t* at) {
+    _mm_prefetch(reinterpret_cast<const char*>(at) + 1024, _MM_HINT_T0);
+}
+
 // Interleaving a vector with itself twice repeats each byte four times; the top byte of each
 // word is then cleared.
 void ExpandGraySse2(uint32_t* dst, const uint8_t* src, int count) {
@@ -53,6 +59,7 @@ void ExpandGraySse2(uint32_t* dst, const uint8_t* src, int count) {
     if (count >= kStreamingRow) {
         x = AlignForStreaming(dst, src, count, 16);
         for (; x + 16 <= count; x += 16) {
+            ReadAhead(src + x);
             expand(x, [](__m128i* p, __m128i v) { _mm_stream_si128(p, v); });
         }
     }
@@ -77,10 +84,10 @@ template <bool kStream>
 LUMORA_TARGET_AVX2 int ExpandGrayRunAvx2(uint32_t* dst, const uint8_t* src, int x, int count) {
     const __m256i low = _mm256_setr_m128i(GrayWordsOrder(0), GrayWordsOrder(4));
     const __m256i high = _mm256_setr_m128i(GrayWordsOrder(8), GrayWordsOrder(12));
-    for (; x + 16 <= count; x += 16) {
-        const __m256i v =
-            _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x)));
-        auto* out = reinterpret_cast<__m256i*>(dst + x);
+    auto sixteen = [&](int at) LUMORA_TARGET_AVX2 {
+        const __m256i v = _mm256_broadcastsi128_si256(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + at)));
+        auto* out = reinterpret_cast<__m256i*>(dst + at);
         if (kStream) {
             _mm256_stream_si256(out, _mm256_shuffle_epi8(v, low));
             _mm256_stream_si256(out + 1, _mm256_shuffle_epi8(v, high));
@@ -88,7 +95,14 @@ LUMORA_TARGET_AVX2 int ExpandGrayRunAvx2(uint32_t* dst, const uint8_t* src, int 
             _mm256_storeu_si256(out, _mm256_shuffle_epi8(v, low));
             _mm256_storeu_si256(out + 1, _mm256_shuffle_epi8(v, high));
         }
+    };
+    // Two sources of sixteen pixels a step, then one.
+    for (; x + 32 <= count; x += 32) {
+        if (kStream) ReadAhead(src + x);
+        sixteen(x);
+        sixteen(x + 16);
     }
+    for (; x + 16 <= count; x += 16) sixteen(x);
     return x;
 }
 
@@ -107,16 +121,22 @@ LUMORA_TARGET_AVX512 int ExpandGrayRunAvx512(uint32_t* dst, const uint8_t* src, 
     const __m512i order = _mm512_inserti64x4(
         _mm512_castsi256_si512(_mm256_setr_m128i(GrayWordsOrder(0), GrayWordsOrder(4))),
         _mm256_setr_m128i(GrayWordsOrder(8), GrayWordsOrder(12)), 1);
-    for (; x + 16 <= count; x += 16) {
+    auto sixteen = [&](int at) LUMORA_TARGET_AVX512 {
         const __m512i v = _mm512_shuffle_epi8(
-            _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x))),
+            _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + at))),
             order);
         if (kStream) {
-            _mm512_stream_si512(reinterpret_cast<__m512i*>(dst + x), v);
+            _mm512_stream_si512(reinterpret_cast<__m512i*>(dst + at), v);
         } else {
-            _mm512_storeu_si512(dst + x, v);
+            _mm512_storeu_si512(dst + at, v);
         }
+    };
+    // One line of the source a step, then sixteen pixels a step.
+    for (; x + 64 <= count; x += 64) {
+        if (kStream) ReadAhead(src + x);
+        for (int q = 0; q < 64; q += 16) sixteen(x + q);
     }
+    for (; x + 16 <= count; x += 16) sixteen(x);
     return x;
 }
 
