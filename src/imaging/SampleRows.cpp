@@ -42,6 +42,13 @@ int PixelsBeforeLine(const uint8_t* out, int bytes, int n) {
     return std::min(static_cast<int>(pixels), n);
 }
 
+// Where a streamed run of bytes starts: one whole line after the first boundary. Measured on the
+// machine these kernels were tuned on, rows streamed from their first line on ran a third slower
+// than rows that begin with one plainly written line.
+int BytesBeforeStreaming(const uint8_t* out, int n) {
+    return std::min(PixelsBeforeLine(out, 1, n) + 64, n);
+}
+
 // The streamed kernels keep more of the source on its way than the prefetchers alone do: each
 // step asks for the line this far ahead (a hint: never a fault, past the row or the image).
 inline void ReadAhead(const void* at) {
@@ -62,7 +69,7 @@ void Reduce16Sse2(uint8_t* out, const uint16_t* in, int n, int shift) {
     };
     int i = 0;
     if (kStream) {
-        i = PixelsBeforeLine(out, 1, n);
+        i = BytesBeforeStreaming(out, n);
         Reduce16Sse2<kSaturate>(out, in, i, shift);
     }
     for (; i + 16 <= n; i += 16) {
@@ -118,7 +125,7 @@ LUMORA_TARGET_AVX2 void Reduce16RowAvx2(uint8_t* out, const uint16_t* in, int n,
     const __m128i count = _mm_cvtsi32_si128(shift);
     int i = 0;
     if (kStream) {
-        i = PixelsBeforeLine(out, 1, n);
+        i = BytesBeforeStreaming(out, n);
         Reduce16RowAvx2<kSaturate>(out, in, i, shift);
     }
     for (; i + 32 <= n; i += 32) {
@@ -237,7 +244,7 @@ LUMORA_TARGET_AVX512 void Reduce16RowAvx512(uint8_t* out, const uint16_t* in, in
     const __m512i byteMax = _mm512_set1_epi16(255);
     int i = 0;
     if (kStream) {
-        i = PixelsBeforeLine(out, 1, n);
+        i = BytesBeforeStreaming(out, n);
         Reduce16RowAvx512<kSaturate>(out, in, i, shift);
     }
     auto reduce = [&](const uint16_t* at) LUMORA_TARGET_AVX512 {
