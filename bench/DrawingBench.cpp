@@ -16,6 +16,7 @@
 #include "imaging/Converters.h"
 #include "imaging/FramePipeline.h"
 #include "lumora/host.h"
+#include "platform/SimdLevel.h"
 #include "platform/WindowOffscreen.h"
 #include "platform/WindowPixels.h"
 #include "platform/WindowX11.h"
@@ -59,6 +60,7 @@ void BM_ExpandGrayFrame(benchmark::State& state) {
             platform::ExpandGrayRow(out.data() + static_cast<size_t>(y) * kWidth,
                                     gray.data() + static_cast<size_t>(y) * kWidth, kWidth);
         }
+        FenceStreamedStores();
         benchmark::DoNotOptimize(out.data());
     }
 }

@@ -36,10 +36,10 @@
 #include "imaging/FlatField.h"
 #include "imaging/FramePipeline.h"
 #include "imaging/RawFrame.h"
-#include "imaging/SimdLevel.h"
 #include "io/AviWriter.h"
-#include "session/FrameHandOver.h"
+#include "platform/SimdLevel.h"
 #include "platform/WindowPixels.h"
+#include "session/FrameHandOver.h"
 
 namespace {
 
@@ -398,6 +398,7 @@ int main(int argc, char** argv) {
                 platform::ExpandGrayRow(d.window.data() + static_cast<size_t>(y) * kW,
                                         d.Frame(8).Row(y), kW);
             }
+            FenceStreamedStores();
         },
         [&](int) { cv::cvtColor(View(d.Frame(8)), d.outBgra, cv::COLOR_GRAY2BGRA); }, {8}, {8});
     stage(

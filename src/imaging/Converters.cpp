@@ -13,13 +13,18 @@ namespace lumora {
 namespace {
 
 // Runs `rowFn(destinationRow, sourceRow, width)` over the rectangle; `reversed` takes the source
-// rows bottom first.
+// rows bottom first. `sourceOrder` walks the source top down even then (filling the destination
+// from its last row): with streamed stores only the reads need the prefetchers, and they follow
+// ascending addresses far better.
 template <class RowFn>
 void ForRows(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY, int dstBpp,
-             int srcBpp, int dstStride, int srcStride, bool reversed, RowFn rowFn) {
+             int srcBpp, int dstStride, int srcStride, bool reversed, RowFn rowFn,
+             bool sourceOrder = false) {
     const int width = r.Width();
     const int height = r.Height();
-    for (int i = 0; i < height; ++i) {
+    const bool backwards = reversed && sourceOrder;
+    for (int k = 0; k < height; ++k) {
+        const int i = backwards ? height - 1 - k : k;
         const int sy = reversed ? r.bottom - 1 - i : r.top + i;
         uint8_t* d = dst + static_cast<ptrdiff_t>(dstY + i) * dstStride +
                      static_cast<ptrdiff_t>(dstX) * dstBpp;
@@ -32,9 +37,15 @@ void ForRows(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int
 template <int kShift, bool kReversed>
 int Word16To8(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY, int dstBpp,
               int srcBpp, int dstStride, int srcStride) {
-    const auto lowBytes = SampleRows().lowBytes;
-    ForRows(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, kReversed,
-            [lowBytes](uint8_t* d, const uint8_t* s, int w) { lowBytes(d, Words(s), w, kShift); });
+    const SampleRowKernels rows = SampleRows();
+    const size_t outBytes = static_cast<size_t>(r.Width()) * static_cast<size_t>(r.Height());
+    const bool streamed = outBytes >= kStreamedOutputBytes;
+    const auto lowBytes = streamed ? rows.lowBytesStreamed : rows.lowBytes;
+    ForRows(
+        dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, kReversed,
+        [lowBytes](uint8_t* d, const uint8_t* s, int w) { lowBytes(d, Words(s), w, kShift); },
+        streamed);
+    if (streamed) FenceStreamedStores();
     return 1;
 }
 

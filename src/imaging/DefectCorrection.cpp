@@ -6,7 +6,7 @@
 #include "imaging/FlatField.h"
 #include "imaging/PixelAccess.h"
 #include "imaging/RowBands.h"
-#include "imaging/SimdTargets.h"
+#include "platform/SimdTargets.h"
 
 namespace lumora {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "imaging/MaskSet.h"
-#include "imaging/SimdLevel.h"
+#include "platform/SimdLevel.h"
 
 namespace lumora {
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "imaging/PixelAccess.h"
-#include "imaging/SimdLevel.h"
-#include "imaging/SimdTargets.h"
+#include "platform/SimdLevel.h"
+#include "platform/SimdTargets.h"
 
 namespace lumora {
 

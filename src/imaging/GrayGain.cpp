@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "imaging/PixelAccess.h"
-#include "imaging/SimdLevel.h"
-#include "imaging/SimdTargets.h"
+#include "platform/SimdLevel.h"
+#include "platform/SimdTargets.h"
 
 namespace lumora {
 

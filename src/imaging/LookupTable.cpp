@@ -4,7 +4,7 @@
 
 #include "imaging/PixelAccess.h"
 #include "imaging/RowBands.h"
-#include "imaging/SimdTargets.h"
+#include "platform/SimdTargets.h"
 
 namespace lumora {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "imaging/PixelAccess.h"
-#include "imaging/SimdTargets.h"
+#include "platform/SimdTargets.h"
 
 namespace lumora {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "imaging/ImageBuffer.h"
-#include "imaging/SimdLevel.h"
+#include "platform/SimdLevel.h"
 
 namespace lumora {
 

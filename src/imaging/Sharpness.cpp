@@ -7,7 +7,7 @@
 #include "imaging/LookupTable.h"
 #include "imaging/PixelAccess.h"
 #include "imaging/RowBands.h"
-#include "imaging/SimdTargets.h"
+#include "platform/SimdTargets.h"
 
 namespace lumora {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "imaging/PixelConverter.h"
-#include "imaging/SimdLevel.h"
+#include "platform/SimdLevel.h"
 
 namespace lumora {
 

@@ -127,16 +127,24 @@ void ToAviFrame(const ImageBuffer& image, uint8_t* out) {
     const RgbQuad* palette = image.Palette();
     const SampleRowKernels rows = SampleRows();
     const bool grayPalette = image.BitCount() == 8 && IsGrayRamp(palette);
-    // 16-bit gray rows go through their top bytes, one row at a time, kept in the cache.
-    std::vector<uint8_t> gray(image.BitCount() == 16 ? static_cast<size_t>(width) : 0);
+    // A frame this large is not read again before the file write: written around the caches.
+    const bool streamed = pitch * static_cast<size_t>(height) >= kStreamedOutputBytes;
+    const auto grayToBgr = streamed ? rows.grayToBgrStreamed : rows.grayToBgr;
+    // Otherwise 16-bit gray rows go through their top bytes, one row at a time, kept in the
+    // cache.
+    std::vector<uint8_t> gray(image.BitCount() == 16 && !streamed ? static_cast<size_t>(width) : 0);
     const int shift = (bits >= 8 && bits <= 16 ? bits : 12) - 8;
-    for (int r = 0; r < height; ++r) {
+    // Frames written by streamed stores are filled from their last row, so the source is read top
+    // down: only the reads need the prefetchers, and they follow ascending addresses far better.
+    const bool sourceOrder = streamed && (grayPalette || image.BitCount() == 16);
+    for (int k = 0; k < height; ++k) {
+        const int r = sourceOrder ? height - 1 - k : k;
         const uint8_t* src = image.Row(height - 1 - r);
         uint8_t* dst = out + pitch * static_cast<size_t>(r);
         switch (image.BitCount()) {
             case 8:
                 if (grayPalette) {
-                    rows.grayToBgr(dst, src, width);
+                    grayToBgr(dst, src, width);
                     break;
                 }
                 for (int x = 0; x < width; ++x, dst += 3) {
@@ -147,6 +155,10 @@ void ToAviFrame(const ImageBuffer& image, uint8_t* out) {
                 }
                 break;
             case 16:
+                if (streamed) {
+                    rows.topBytesToBgrStreamed(dst, Words(src), width, shift);
+                    break;
+                }
                 rows.topBytes(gray.data(), Words(src), width, shift);
                 rows.grayToBgr(dst, gray.data(), width);
                 break;
@@ -177,6 +189,7 @@ void ToAviFrame(const ImageBuffer& image, uint8_t* out) {
         }
         std::memset(out + pitch * static_cast<size_t>(r) + used, 0, pitch - used);
     }
+    if (streamed) FenceStreamedStores();
 }
 
 AviWriter::~AviWriter() {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/SimdLevel.h"
 #include "platform/WindowPixels.h"
 
 namespace lumora::platform {
@@ -70,6 +71,7 @@ public:
                 ExpandBgrRow(dst, src, cols);
             }
         }
+        FenceStreamedStores();
     }
     std::vector<uint32_t> ClientPixels() const override {
         std::lock_guard lock(mutex_);

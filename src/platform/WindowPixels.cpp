@@ -3,9 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "platform/SimdLevel.h"
+#include "platform/SimdTargets.h"
 
 namespace lumora::platform {
 
@@ -17,11 +16,34 @@ bool IsGrayPalette(const uint8_t* palette) {
     return true;
 }
 
-void ExpandGrayRow(uint32_t* dst, const uint8_t* src, int count) {
+namespace {
+
+void ExpandGrayPortable(uint32_t* dst, const uint8_t* src, int count) {
+    for (int x = 0; x < count; ++x) dst[x] = uint32_t{src[x]} * 0x010101u;
+}
+
+#if LUMORA_X86_SIMD
+
+// Rows this long belong to pictures far larger than the caches, read next by the display
+// server: written past the caches, they need no read of the old contents. The words up to the
+// first aligned one are written plainly. Returns how many pixels that took.
+int AlignForStreaming(uint32_t* dst, const uint8_t* src, int count, uintptr_t alignment) {
     int x = 0;
-#if defined(__SSE2__)
-    // Interleaving a vector with itself twice repeats each byte four times; the top byte of
-    // each word is then cleared.
+    for (; x < count && (reinterpret_cast<uintptr_t>(dst + x) & (alignment - 1)) != 0; ++x) {
+        dst[x] = uint32_t{src[x]} * 0x010101u;
+    }
+    return x;
+}
+
+// Streamed rows keep more of the source on its way than the prefetchers alone do: each step asks
+// for the line this far ahead (a hint: never a fault, past the row or the picture).
+inline void ReadAhead(const uint8_t* at) {
+    _mm_prefetch(reinterpret_cast<const char*>(at) + 1024, _MM_HINT_T0);
+}
+
+// Interleaving a vector with itself twice repeats each byte four times; the top byte of each
+// word is then cleared.
+void ExpandGraySse2(uint32_t* dst, const uint8_t* src, int count) {
     const __m128i lowThree = _mm_set1_epi32(0x00FFFFFF);
     auto expand = [&](int at, auto store) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + at));
@@ -33,22 +55,121 @@ void ExpandGrayRow(uint32_t* dst, const uint8_t* src, int count) {
         store(out + 2, _mm_and_si128(_mm_unpacklo_epi16(hi, hi), lowThree));
         store(out + 3, _mm_and_si128(_mm_unpackhi_epi16(hi, hi), lowThree));
     };
+    int x = 0;
     if (count >= kStreamingRow) {
-        // Rows this long belong to pictures far larger than the caches, read next by the
-        // display server: written past the caches, they need no read of the old contents.
-        for (; x < count && (reinterpret_cast<uintptr_t>(dst + x) & 15) != 0; ++x) {
-            dst[x] = uint32_t{src[x]} * 0x010101u;
-        }
+        x = AlignForStreaming(dst, src, count, 16);
         for (; x + 16 <= count; x += 16) {
+            ReadAhead(src + x);
             expand(x, [](__m128i* p, __m128i v) { _mm_stream_si128(p, v); });
         }
-        _mm_sfence();
     }
     for (; x + 16 <= count; x += 16) {
         expand(x, [](__m128i* p, __m128i v) { _mm_storeu_si128(p, v); });
     }
+    ExpandGrayPortable(dst + x, src + x, count - x);
+}
+
+// Sixteen gray bytes repeated in each 128-bit lane; one byte shuffle a lane then picks four
+// pixels from them, three copies of each and a zero.
+inline __m128i GrayWordsOrder(int first) {
+    const auto a = static_cast<char>(first);
+    const auto b = static_cast<char>(first + 1);
+    const auto c = static_cast<char>(first + 2);
+    const auto d = static_cast<char>(first + 3);
+    const auto z = static_cast<char>(0x80);
+    return _mm_setr_epi8(a, a, a, z, b, b, b, z, c, c, c, z, d, d, d, z);
+}
+
+template <bool kStream>
+LUMORA_TARGET_AVX2 int ExpandGrayRunAvx2(uint32_t* dst, const uint8_t* src, int x, int count) {
+    const __m256i low = _mm256_setr_m128i(GrayWordsOrder(0), GrayWordsOrder(4));
+    const __m256i high = _mm256_setr_m128i(GrayWordsOrder(8), GrayWordsOrder(12));
+    auto sixteen = [&](int at) LUMORA_TARGET_AVX2 {
+        const __m256i v = _mm256_broadcastsi128_si256(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + at)));
+        auto* out = reinterpret_cast<__m256i*>(dst + at);
+        if (kStream) {
+            _mm256_stream_si256(out, _mm256_shuffle_epi8(v, low));
+            _mm256_stream_si256(out + 1, _mm256_shuffle_epi8(v, high));
+        } else {
+            _mm256_storeu_si256(out, _mm256_shuffle_epi8(v, low));
+            _mm256_storeu_si256(out + 1, _mm256_shuffle_epi8(v, high));
+        }
+    };
+    // Two sources of sixteen pixels a step, then one.
+    for (; x + 32 <= count; x += 32) {
+        if (kStream) ReadAhead(src + x);
+        sixteen(x);
+        sixteen(x + 16);
+    }
+    for (; x + 16 <= count; x += 16) sixteen(x);
+    return x;
+}
+
+LUMORA_TARGET_AVX2 void ExpandGrayAvx2(uint32_t* dst, const uint8_t* src, int count) {
+    int x = 0;
+    if (count >= kStreamingRow) {
+        x = ExpandGrayRunAvx2<true>(dst, src, AlignForStreaming(dst, src, count, 32), count);
+    }
+    x = ExpandGrayRunAvx2<false>(dst, src, x, count);
+    ExpandGrayPortable(dst + x, src + x, count - x);
+}
+
+// The same with four lanes: one shuffle makes sixteen pixels.
+template <bool kStream>
+LUMORA_TARGET_AVX512 int ExpandGrayRunAvx512(uint32_t* dst, const uint8_t* src, int x, int count) {
+    const __m512i order = _mm512_inserti64x4(
+        _mm512_castsi256_si512(_mm256_setr_m128i(GrayWordsOrder(0), GrayWordsOrder(4))),
+        _mm256_setr_m128i(GrayWordsOrder(8), GrayWordsOrder(12)), 1);
+    auto sixteen = [&](int at) LUMORA_TARGET_AVX512 {
+        const __m512i v = _mm512_shuffle_epi8(
+            _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + at))),
+            order);
+        if (kStream) {
+            _mm512_stream_si512(reinterpret_cast<__m512i*>(dst + at), v);
+        } else {
+            _mm512_storeu_si512(dst + at, v);
+        }
+    };
+    // One line of the source a step, then sixteen pixels a step.
+    for (; x + 64 <= count; x += 64) {
+        if (kStream) ReadAhead(src + x);
+        for (int q = 0; q < 64; q += 16) sixteen(x + q);
+    }
+    for (; x + 16 <= count; x += 16) sixteen(x);
+    return x;
+}
+
+LUMORA_TARGET_AVX512 void ExpandGrayAvx512(uint32_t* dst, const uint8_t* src, int count) {
+    int x = 0;
+    if (count >= kStreamingRow) {
+        x = ExpandGrayRunAvx512<true>(dst, src, AlignForStreaming(dst, src, count, 64), count);
+    }
+    x = ExpandGrayRunAvx512<false>(dst, src, x, count);
+    ExpandGrayPortable(dst + x, src + x, count - x);
+}
+
+#endif  // LUMORA_X86_SIMD
+
+}  // namespace
+
+void ExpandGrayRow(uint32_t* dst, const uint8_t* src, int count) {
+#if LUMORA_X86_SIMD
+    switch (ActiveSimdLevel()) {
+        case SimdLevel::kAvx512:
+            ExpandGrayAvx512(dst, src, count);
+            return;
+        case SimdLevel::kAvx2:
+            ExpandGrayAvx2(dst, src, count);
+            return;
+        case SimdLevel::kSse2:
+            ExpandGraySse2(dst, src, count);
+            return;
+        case SimdLevel::kScalar:
+            break;
+    }
 #endif
-    for (; x < count; ++x) dst[x] = uint32_t{src[x]} * 0x010101u;
+    ExpandGrayPortable(dst, src, count);
 }
 
 void ExpandPaletteRow(uint32_t* dst, const uint8_t* src, int count, const uint32_t* table) {

@@ -8,7 +8,8 @@ namespace lumora::platform {
 
 // True when the 256 entries (blue, green, red, reserved) map every index i to gray level i.
 bool IsGrayPalette(const uint8_t* palette);
-// Rows from this many pixels on are written around the caches.
+// Rows from this many pixels on are written around the caches: FenceStreamedStores() after the
+// last of them, before the words are handed on.
 constexpr int kStreamingRow = 2048;
 // Gray level v becomes 0x00vvvvvv.
 void ExpandGrayRow(uint32_t* dst, const uint8_t* src, int count);

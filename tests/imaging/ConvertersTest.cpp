@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
 #include "ImageTestUtil.h"
 #include "imaging/Converters.h"
+#include "io/AviWriter.h"
+#include "platform/WindowPixels.h"
 
 namespace lumora {
 namespace {
@@ -178,6 +184,113 @@ TEST(Converters, NearestNeighbourScaleIsRowReversed) {
     EXPECT_EQ(Byte(small, 1, 0, 0), 10);  // ⌊1 × 3 / 2⌋ = 1
     EXPECT_EQ(Byte(small, 1, 0, 2), 12);
     EXPECT_EQ(ScaleImageNearest(src, color), 0);  // 32 → 8 is not a scaling pair
+}
+
+// The vector variants at every level against the rule: awkward widths, a rectangle inside the
+// source, strides that are no multiple of four (odd for the bytes), a destination offset, and
+// frames large enough to be streamed, in which every 16-bit value occurs.
+TEST(ConverterLevels, TwelveToEightBitFileConversionFollowsTheRule) {
+    struct Shape {
+        int width;
+        int height;
+    };
+    for (Shape shape : {Shape{1, 3}, Shape{7, 4}, Shape{15, 2}, Shape{33, 5}, Shape{2560, 6},
+                        Shape{2560, 2048}, Shape{2563, 1700}}) {
+        const PixelRect rect{3, 2, 3 + shape.width, 2 + shape.height};
+        const int srcWords = rect.right + 3;  // 2 (mod 4) bytes a row
+        const int dstStride = (shape.width + 4) | 1;
+        const int dstX = 1;
+        const int dstY = 1;
+        std::vector<uint16_t> src(static_cast<size_t>(srcWords) * (rect.bottom + 1));
+        for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint16_t>(i * 40503u);
+        std::vector<uint8_t> expected(static_cast<size_t>(dstStride) * (dstY + shape.height + 1),
+                                      0xA5);
+        for (int i = 0; i < shape.height; ++i) {
+            for (int j = 0; j < shape.width; ++j) {
+                const uint16_t v =
+                    src[static_cast<size_t>(rect.bottom - 1 - i) * srcWords + rect.left + j];
+                expected[static_cast<size_t>(dstY + i) * dstStride + dstX + j] =
+                    static_cast<uint8_t>((v >> 4) & 0xFF);
+            }
+        }
+        test::ForEachSimdLevel([&](SimdLevel level) {
+            std::vector<uint8_t> dst(expected.size(), 0xA5);
+            ConvertBits12To8Reversed(dst.data(), reinterpret_cast<const uint8_t*>(src.data()), rect,
+                                     dstX, dstY, 1, 2, dstStride, 2 * srcWords, nullptr);
+            ASSERT_EQ(dst, expected)
+                << SimdLevelName(level) << " " << shape.width << "x" << shape.height;
+        });
+    }
+}
+
+// Gray rows for the window, short ones and ones long enough to be streamed, from every start
+// within a cache line; nothing is written past the row.
+TEST(ConverterLevels, GrayWindowRowsFollowTheRule) {
+    std::vector<uint8_t> gray(4200);
+    for (size_t i = 0; i < gray.size(); ++i) gray[i] = static_cast<uint8_t>(i * 37 + 11);
+    constexpr uint32_t kGuard = 0xDEADBEEF;
+    for (int count : {0, 1, 7, 15, 16, 17, 33, 2047, 2048, 2049, 2560, 2561, 4099}) {
+        for (int offset = 0; offset < 16; ++offset) {
+            const uint8_t* in = gray.data() + (offset * 7) % 16;
+            std::vector<uint32_t> expected(static_cast<size_t>(count) + 40, kGuard);
+            for (int x = 0; x < count; ++x) {
+                expected[static_cast<size_t>(offset + x)] = uint32_t{in[x]} * 0x010101u;
+            }
+            test::ForEachSimdLevel([&](SimdLevel level) {
+                std::vector<uint32_t> out(expected.size(), kGuard);
+                platform::ExpandGrayRow(out.data() + offset, in, count);
+                FenceStreamedStores();
+                ASSERT_EQ(out, expected)
+                    << SimdLevelName(level) << " count " << count << " offset " << offset;
+            });
+        }
+    }
+}
+
+// Recorder frames large enough to be streamed: bottom row first, padding zeroed, nothing
+// written past the frame, every sample value.
+TEST(ConverterLevels, LargeGrayRecorderFramesFollowTheRule) {
+    struct Case {
+        int width;
+        int height;
+        int bits;
+        int significant;
+    };
+    for (Case c : {Case{2563, 600, 8, 0}, Case{2560, 2048, 8, 0}, Case{2563, 600, 16, 12},
+                   Case{2560, 2048, 16, 12}, Case{2563, 600, 16, 16}}) {
+        ImageBuffer image;
+        ASSERT_TRUE(image.Create(c.width, c.height, c.bits));
+        image.SetSignificantBits(c.significant);
+        uint32_t n = 0;
+        for (int y = 0; y < c.height; ++y) {
+            for (int x = 0; x < c.width; ++x, ++n) {
+                if (c.bits == 8) {
+                    test::SetByte(image, x, y, static_cast<uint8_t>(n * 151u));
+                } else {
+                    test::SetWord(image, x, y, static_cast<uint16_t>(n * 40503u));
+                }
+            }
+        }
+        const size_t pitch = static_cast<size_t>(StrideFor(c.width, 24));
+        std::vector<uint8_t> expected(AviWriter::FrameBytes(c.width, c.height) + 64, 0);
+        std::fill(expected.end() - 64, expected.end(), 0xEE);
+        for (int r = 0; r < c.height; ++r) {
+            for (int x = 0; x < c.width; ++x) {
+                const int y = c.height - 1 - r;
+                const unsigned v =
+                    c.bits == 8 ? test::Byte(image, x, y)
+                                : std::min(test::Word(image, x, y) >> (c.significant - 8), 255);
+                std::fill_n(expected.begin() + static_cast<ptrdiff_t>(pitch * r + 3 * x), 3,
+                            static_cast<uint8_t>(v));
+            }
+        }
+        test::ForEachSimdLevel([&](SimdLevel level) {
+            std::vector<uint8_t> out(expected.size(), 0xEE);
+            ToAviFrame(image, out.data());
+            ASSERT_EQ(out, expected)
+                << SimdLevelName(level) << " " << c.bits << "-bit " << c.width << "x" << c.height;
+        });
+    }
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "imaging/ImageBuffer.h"
-#include "imaging/SimdLevel.h"
+#include "platform/SimdLevel.h"
 
 namespace lumora::test {
 

@@ -74,6 +74,50 @@ TEST(SampleRowKernels, EveryLevelStaysInsideRowsOfAnyLengthAndOffset) {
     }
 }
 
+// The streamed kernels write plainly up to a cache line boundary and stream from there: every
+// start within a line, rows shorter and longer than the plain head, any sample value.
+TEST(SampleRowKernels, StreamedKernelsGiveThePlainResultsFromEveryStartInALine) {
+    TestRandom random(53);
+    for (SimdLevel level : test::SimdLevels()) {
+        const SampleRowKernels k = SampleRowKernelsFor(level);
+        for (int offset = 0; offset < 64; ++offset) {
+            for (int n : {0, 1, 15, 16, 31, 33, 63, 64, 65, 127, 129, 200, 2560 + offset}) {
+                const auto size = static_cast<size_t>(n);
+                std::vector<uint16_t> in(size);
+                std::vector<uint8_t> gray(size);
+                for (auto& v : in) v = static_cast<uint16_t>(random.Next());
+                for (auto& v : gray) v = static_cast<uint8_t>(random.Next());
+                const int shift = static_cast<int>(random.Next() % 9);
+                // 64-byte aligned storage, written from `offset` on, guards after the row.
+                std::vector<uint8_t> low(3 * size + 256, 0xC3);
+                std::vector<uint8_t> bgr(low.size(), 0xC3);
+                std::vector<uint8_t> topBgr(low.size(), 0xC3);
+                auto line = [offset](std::vector<uint8_t>& v) {
+                    const auto at = reinterpret_cast<uintptr_t>(v.data());
+                    return v.data() + ((64 - at % 64) % 64) + static_cast<size_t>(offset);
+                };
+                const uint8_t* lowOut = line(low);
+                const uint8_t* bgrOut = line(bgr);
+                const uint8_t* topBgrOut = line(topBgr);
+                k.lowBytesStreamed(line(low), in.data(), n, shift);
+                k.grayToBgrStreamed(line(bgr), gray.data(), n);
+                k.topBytesToBgrStreamed(line(topBgr), in.data(), n, shift);
+                FenceStreamedStores();
+                for (size_t i = 0; i < 3 * size + 64; ++i) {
+                    const size_t px = i / 3;
+                    const unsigned shifted = px < size ? in[px] >> shift : 0;
+                    ASSERT_EQ(lowOut[i], i < size ? (in[i] >> shift) & 0xFF : 0xC3)
+                        << SimdLevelName(level) << " n " << n << " offset " << offset;
+                    ASSERT_EQ(bgrOut[i], px < size ? gray[px] : 0xC3)
+                        << SimdLevelName(level) << " n " << n << " offset " << offset;
+                    ASSERT_EQ(topBgrOut[i], px < size ? std::min(shifted, 255u) : 0xC3)
+                        << SimdLevelName(level) << " n " << n << " offset " << offset;
+                }
+            }
+        }
+    }
+}
+
 template <class T>
 void CompareReversals(bool pair) {
     TestRandom random(sizeof(T) == 1 ? 61u : 67u);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/SimdLevel.h"
 #include "platform/WindowPixels.h"
 
 namespace lumora::platform {
@@ -69,6 +70,7 @@ void PackImage(XImage* target, const PixelView& image) {
         if (direct) continue;
         for (int x = 0; x < cols; ++x) XPutPixel(target, x, y, layout.Pack(scratch[x]));
     }
+    FenceStreamedStores();
 }
 
 std::vector<uint32_t> UnpackImage(XImage* image, int width, int height) {

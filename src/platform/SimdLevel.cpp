@@ -1,8 +1,12 @@
-#include "imaging/SimdLevel.h"
+#include "platform/SimdLevel.h"
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace lumora {
 namespace {
@@ -80,6 +84,14 @@ SimdLevel SetSimdLevelForTesting(SimdLevel level) {
     const SimdLevel set = Limit(level);
     Active().store(static_cast<int>(set), std::memory_order_relaxed);
     return set;
+}
+
+void FenceStreamedStores() {
+#if defined(__x86_64__)
+    _mm_sfence();
+#else
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+#endif
 }
 
 const char* SimdLevelName(SimdLevel level) {

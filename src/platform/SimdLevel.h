@@ -33,4 +33,10 @@ SimdLevel SetSimdLevelForTesting(SimdLevel level);
 
 const char* SimdLevelName(SimdLevel level);
 
+// Kernels that write large outputs around the caches (streamed stores) leave those stores
+// unordered with the ones that follow, so a loop over rows fences once at its end: after this,
+// every earlier store is visible before any later one (before a flag or lock hands the output to
+// another thread or process). The writing thread itself always reads its own stores back.
+void FenceStreamedStores();
+
 }  // namespace lumora
