@@ -18,10 +18,14 @@ std::unique_ptr<uint8_t[]> AllocateFrameBuffer(size_t bytes) {
             break;
         }
     }
-    // Frames are megabytes: a failed allocation is a result, not an exception. The bytes are
-    // left as they come: only a whole frame written by a transfer is ever read from a slot, and
-    // zeroing some 50 MB at every start would cost more than the start itself.
-    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes]);
+    // Frames are megabytes: a failed allocation is a result, not an exception. The pages are
+    // written once here, before any frame is due: left to the first transfer into them, their
+    // faults made each of the first frames of a run several times slower than the camera's
+    // period, and the camera, which keeps only a couple of frames for a late host, lost frames
+    // at the start of every run.
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bytes]);
+    if (buffer) std::memset(buffer.get(), 0, bytes);
+    return buffer;
 }
 
 void FailFrameBufferAllocationForTesting(int afterCount) {
@@ -29,11 +33,18 @@ void FailFrameBufferAllocationForTesting(int afterCount) {
 }
 
 bool FrameRing::Allocate(int slots, size_t capacity) {
+    // Buffers of the same size are kept: their pages are already there.
+    std::array<std::unique_ptr<uint8_t[]>, kMaxSlots> kept;
+    int keptCount = 0;
+    for (Slot& slot : slots_) {
+        platform::MutexLock lock(slot.mutex);
+        if (slot.data && slot.bytes == capacity) kept[keptCount++] = std::move(slot.data);
+    }
     Free();
     if (slots <= 0 || slots > kMaxSlots || capacity == 0) return false;
     std::array<std::unique_ptr<uint8_t[]>, kMaxSlots> buffers;
     for (int i = 0; i < slots; ++i) {
-        buffers[i] = AllocateFrameBuffer(capacity);
+        buffers[i] = keptCount > 0 ? std::move(kept[--keptCount]) : AllocateFrameBuffer(capacity);
         if (!buffers[i]) return false;  // the ones already had go with `buffers`
     }
     for (int i = 0; i < slots; ++i) {

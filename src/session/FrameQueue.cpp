@@ -1,6 +1,7 @@
 #include "session/FrameQueue.h"
 
 #include <chrono>
+#include <cstring>
 #include <new>
 
 namespace lumora {
@@ -18,8 +19,10 @@ bool FrameQueue::Setup(int count, unsigned char* const* buffers, size_t bytes) {
         if (buffers != nullptr) {
             data = buffers[i];
         } else {
+            // Written once now, so the first frames of the run do not pay for the pages.
             owned_.emplace_back(new (std::nothrow) unsigned char[bytes]);
             data = owned_.back().get();
+            if (data != nullptr) std::memset(data, 0, bytes);
         }
         if (data == nullptr) {
             buffers_.clear();

@@ -133,13 +133,49 @@ TEST(FrameRing, OrientationFourTurnsTheFrameHalfAround) {
 TEST(FrameRing, FailedAllocationLeavesNothing) {
     FrameRing ring;
     ASSERT_TRUE(ring.Allocate(4, 64));
-    FailFrameBufferAllocationForTesting(2);  // the third buffer fails
-    EXPECT_FALSE(ring.Allocate(4, 64));
+    FailFrameBufferAllocationForTesting(2);  // the third new buffer fails
+    EXPECT_FALSE(ring.Allocate(4, 128));
     FailFrameBufferAllocationForTesting(-1);
     EXPECT_FALSE(ring.IsAllocated());
     EXPECT_EQ(ring.Capacity(), 0u);
     const auto f = Frame(16, 0);
     EXPECT_FALSE(ring.Store(f.data(), f.size(), {}));
+}
+
+// A new run after a settings change reallocates the ring: buffers of the size it already has are
+// kept (their pages are in place), each goes to one slot only, and a new size gets new buffers.
+TEST(FrameRing, ReallocatingKeepsBuffersOfTheSameSizeOncePerSlot) {
+    FrameRing ring;
+    ring.SetSlotCount(3);
+    ASSERT_TRUE(ring.Allocate(3, 64));
+    auto slotBuffers = [&ring] {
+        std::vector<uint8_t*> buffers;
+        for (int i = 0; i < ring.SlotCount(); ++i) {
+            buffers.push_back(ring.BeginStore());
+            EXPECT_NE(buffers.back(), nullptr);
+            EXPECT_TRUE(ring.CommitStore(16, {}));
+        }
+        return buffers;
+    };
+    auto before = slotBuffers();
+    ring.SetSlotCount(4);
+    ASSERT_TRUE(ring.Allocate(4, 64));
+    auto after = slotBuffers();
+    ASSERT_EQ(after.size(), 4u);
+    EXPECT_EQ(std::count_if(after.begin(), after.end(),
+                            [&](uint8_t* p) {
+                                return std::find(before.begin(), before.end(), p) != before.end();
+                            }),
+              3);
+    std::sort(after.begin(), after.end());
+    EXPECT_EQ(std::adjacent_find(after.begin(), after.end()), after.end()) << "a buffer in two slots";
+
+    // A fresh buffer is handed out written through (all zero), not as the allocator left it.
+    ASSERT_TRUE(ring.Allocate(4, 4096));
+    const uint8_t* fresh = ring.BeginStore();
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_TRUE(std::all_of(fresh, fresh + 4096, [](uint8_t b) { return b == 0; }));
+    ring.AbandonStore();
 }
 
 TEST(FrameRing, DroppingPendingFramesMovesTheWriteIndexToTheReadMark) {
