@@ -271,8 +271,11 @@ TEST_P(ExposureChangeMidStream, EachFrameSaysTheExposureItsPictureWasTakenWith) 
     const int h = Open();
     ASSERT_EQ(Lumora_SetColorMode(h, 16), 1);
     ASSERT_EQ(Lumora_SetCaptureWindowEx(h, 2560, 64, 256, 2048, 32, 128), 1);
-    const double before = 0.002;
-    const double after = 0.006;
+    // Frames long enough that the one under way when the change is asked for is still read out
+    // after it: with frames of a few milliseconds the newest-frame path rarely hands out such a
+    // frame, and a labelling by the setting at read time went unnoticed.
+    const double before = 0.030;
+    const double after = 0.090;
     ASSERT_EQ(Lumora_SetExposureTimeEx(h, before), 1);
     const size_t frameBytes = size_t{256} * 128 * 2;
     std::vector<unsigned char> image(frameBytes);
