@@ -6,6 +6,7 @@
 // process every camera object of a serial number shares it.
 //
 // Threads: the process-wide table has its own lock; each object is used under its camera's.
+#include <cstdint>
 #include <string>
 
 namespace lumora::sim {
@@ -23,6 +24,12 @@ public:
     bool Held() const { return held_; }
 
 private:
+    // Each system's half: the bus's name for a camera, taking that name (the system's handle of
+    // the claim, or -1 while another process holds it) and letting it go.
+    static std::string ClaimName(const std::string& bus, const std::string& serialNumber);
+    static intptr_t Take(const std::string& name);
+    static void Drop(intptr_t claim);
+
     std::string serialNumber_;
     std::string name_;  // the bus's name for the camera while held
     bool held_ = false;

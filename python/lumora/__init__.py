@@ -36,6 +36,7 @@ the build tree beside this source tree, then in the system's library path.
 
 from __future__ import annotations
 
+import contextlib
 import ctypes
 import importlib
 import os
@@ -342,8 +343,10 @@ def library() -> ctypes.CDLL:
     return lib
 
 
-def device_count(sim: Optional[int] = None) -> int:
-    """How many cameras are present (sim=N first selects N simulated cameras)."""
+@contextlib.contextmanager
+def _bare_session(sim: Optional[int]) -> Iterator[Tuple[ctypes.CDLL, int]]:
+    """A session on no camera yet, for looking at what is present (sim=N first selects N
+    simulated cameras); released on leaving."""
     lib = library()
     if sim is not None:
         lib.LumoraSim_SetCameraCount(int(sim))
@@ -351,10 +354,16 @@ def device_count(sim: Optional[int] = None) -> int:
     if handle == 0:
         raise Error("cannot create a session", 5)
     try:
-        names = ctypes.create_string_buffer(10 * 256)
-        return int(lib.Lumora_EnumDevice(handle, names))
+        yield lib, handle
     finally:
         lib.Lumora_Release(handle)
+
+
+def device_count(sim: Optional[int] = None) -> int:
+    """How many cameras are present (sim=N first selects N simulated cameras)."""
+    with _bare_session(sim) as (lib, handle):
+        names = ctypes.create_string_buffer(10 * 256)
+        return int(lib.Lumora_EnumDevice(handle, names))
 
 
 def _frame_class() -> Any:
@@ -469,14 +478,8 @@ class Camera:
         """The cameras present: a list of dicts with `device` (the number to open), `name` and
         `serial`. Each camera is opened briefly to read its serial number; one in use by
         another program shows with serial None."""
-        lib = library()
-        if sim is not None:
-            lib.LumoraSim_SetCameraCount(int(sim))
-        handle = lib.Lumora_Initialize(None)
-        if handle == 0:
-            raise Error("cannot create a session", 5)
         cameras: List[CameraEntry] = []
-        try:
+        with _bare_session(sim) as (lib, handle):
             name = ctypes.create_string_buffer(256)
             text = ctypes.create_string_buffer(64)
             for device in range(32):
@@ -489,8 +492,6 @@ class Camera:
                 cameras.append({"device": device, "name": name.value.decode(), "serial": serial})
             while lib.Lumora_GetLastError(handle) != 0:
                 pass
-        finally:
-            lib.Lumora_Release(handle)
         return cameras
 
     def __init__(self, device: Optional[int] = None, sim: Optional[int] = None,

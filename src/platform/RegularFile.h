@@ -77,6 +77,10 @@ public:
 
 private:
     bool OpenChecked(const char* path, bool write, unsigned newFileMode);
+    // Each system's half. True when `path` names a regular file or nothing yet.
+    static bool IsRegularOrAbsent(const char* path);
+    // Opens a path that passed the first look, checks what the open found and takes it.
+    bool OpenNative(const char* path, bool write, unsigned newFileMode);
 
 #if defined(_WIN32)
     intptr_t fd_ = -1;  // the file's HANDLE; -1 (INVALID_HANDLE_VALUE) when closed

@@ -14,36 +14,14 @@ namespace {
 
 constexpr int kCommonFlags = O_CLOEXEC | O_NOCTTY;
 
-bool IsRegular(const char* path) {
+}  // namespace
+
+bool RegularFile::IsRegularOrAbsent(const char* path) {
     struct stat info {};
     return ::stat(path, &info) != 0 || S_ISREG(info.st_mode);  // absent: it will be a file
 }
 
-}  // namespace
-
-RegularFile::~RegularFile() {
-    Close();
-}
-
-bool RegularFile::MayHoldAFile(const char* path) {
-    return path != nullptr && *path != '\0' && IsRegular(path);
-}
-
-bool RegularFile::OpenForReading(const char* path) {
-    return OpenChecked(path, false, 0);
-}
-
-bool RegularFile::OpenForWriting(const char* path, unsigned newFileMode) {
-    return OpenChecked(path, true, newFileMode);
-}
-
-bool RegularFile::OpenChecked(const char* path, bool write, unsigned newFileMode) {
-    Close();
-    created_ = false;
-    if (path == nullptr || *path == '\0') return false;
-    // Opening some devices already acts on them (a tape rewinds, a modem line rises): whatever
-    // is not a file is refused before the open, and what the open found is checked again below.
-    if (!IsRegular(path)) return false;
+bool RegularFile::OpenNative(const char* path, bool write, unsigned newFileMode) {
     // Non-blocking: a pipe put in the file's place between the two checks cannot hang the open.
     const int access = (write ? O_WRONLY : O_RDONLY) | kCommonFlags | O_NONBLOCK;
     const auto mode = static_cast<mode_t>(newFileMode);
@@ -119,11 +97,6 @@ bool RegularFile::Read(void* data, size_t size, size_t* got) {
         *got += static_cast<size_t>(n);
     }
     return true;
-}
-
-bool RegularFile::ReadExact(void* data, size_t size) {
-    size_t got = 0;
-    return Read(data, size, &got) && got == size;
 }
 
 bool RegularFile::Write(const void* data, size_t size) {

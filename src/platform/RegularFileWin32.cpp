@@ -34,17 +34,6 @@ bool NamesADevice(const char* path) {
     return std::string_view(full.data(), got).starts_with("\\\\.\\");
 }
 
-// A regular file, or nothing yet (it will be one).
-bool IsRegular(const char* path) {
-    if (NamesADevice(path)) return false;
-    const DWORD attributes = ::GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = ::GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-    }
-    return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
-}
-
 struct Identity {
     uint64_t volume = 0;
     uint64_t index = 0;
@@ -94,29 +83,17 @@ bool WriteAllAt(HANDLE handle, uint64_t offset, const void* data, size_t size) {
 
 }  // namespace
 
-RegularFile::~RegularFile() {
-    Close();
+bool RegularFile::IsRegularOrAbsent(const char* path) {
+    if (NamesADevice(path)) return false;
+    const DWORD attributes = ::GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
-bool RegularFile::MayHoldAFile(const char* path) {
-    return path != nullptr && *path != '\0' && IsRegular(path);
-}
-
-bool RegularFile::OpenForReading(const char* path) {
-    return OpenChecked(path, false, 0);
-}
-
-bool RegularFile::OpenForWriting(const char* path, unsigned newFileMode) {
-    return OpenChecked(path, true, newFileMode);
-}
-
-bool RegularFile::OpenChecked(const char* path, bool write, unsigned newFileMode) {
-    Close();
-    created_ = false;
-    if (path == nullptr || *path == '\0') return false;
-    // Opening a device already acts on it: whatever is not a file is refused before the open,
-    // and what the open found is checked again below.
-    if (!IsRegular(path)) return false;
+bool RegularFile::OpenNative(const char* path, bool write, unsigned newFileMode) {
     HANDLE handle = INVALID_HANDLE_VALUE;
     bool created = false;
     if (!write) {
@@ -205,11 +182,6 @@ bool RegularFile::Read(void* data, size_t size, size_t* got) {
         *got += done;
     }
     return true;
-}
-
-bool RegularFile::ReadExact(void* data, size_t size) {
-    size_t got = 0;
-    return Read(data, size, &got) && got == size;
 }
 
 bool RegularFile::Write(const void* data, size_t size) {

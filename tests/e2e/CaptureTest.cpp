@@ -2,6 +2,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -29,6 +30,53 @@ std::vector<LumoraHostMessage> FrameMessages(HWND window, size_t atLeast, int ti
     }
     return frames;
 }
+
+// A frame callback that holds on to each frame until the test lets it go, as a slow application
+// would, and notes whether the buffer it was given changed under it meanwhile.
+struct HeldFrames {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<unsigned char> buffer = std::vector<unsigned char>(64 * 4);
+    int released = 0;  // frames up to this one may return
+    int frames = 0;    // frames the callback was given
+    int returned = 0;  // of those, callbacks that have returned
+    bool overwritten = false;
+
+    // Sets session `h` to the 64 x 4 window at 8 bits that the buffer holds.
+    static bool FitSession(int h) {
+        return Lumora_SetColorMode(h, 8) == 1 &&
+               Lumora_SetCaptureWindowEx(h, 2560, 0, 64, 2048, 0, 4) == 1;
+    }
+    // A callback window whose frame messages go to this callback.
+    HWND NewWindow() { return LumoraHost_CreateCallbackWindow(&OnMessage, this); }
+    int BufferSize() const { return static_cast<int>(buffer.size()); }
+    // Lets every frame return, those to come too.
+    void ReleaseAll() {
+        std::lock_guard lock(mutex);
+        released = std::numeric_limits<int>::max();
+        changed.notify_all();
+    }
+    // Waits up to 30 s for `done`, checked under the lock.
+    template <class Done>
+    bool WaitFor(Done done) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(30), done);
+    }
+
+private:
+    static void OnMessage(const LumoraHostMessage* m, void* user) {
+        auto& run = *static_cast<HeldFrames*>(user);
+        if (m->message != LUMORA_MSG_FRAME || m->wParam == 0) return;
+        std::unique_lock lock(run.mutex);
+        const int frame = ++run.frames;
+        const auto first = run.buffer;
+        run.changed.notify_all();
+        run.changed.wait(lock, [&run, frame] { return run.released >= frame; });
+        run.overwritten |= run.buffer != first;
+        ++run.returned;
+        run.changed.notify_all();
+    }
+};
 
 TEST_F(SimWorld, SnapShotDeliversAFrameIntoTheBufferOrProcessesItWithoutOne) {
     const int h = Open();
@@ -161,40 +209,12 @@ TEST_F(SimWorld, CallBackPreviewDeliversFramesWithTheirInformation) {
 // A callback still busy with a frame keeps its buffer and frame record as they were: the frames
 // that arrive meanwhile are skipped and counted, not copied over what it reads.
 TEST_F(SimWorld, ABusyCallbackKeepsItsFrameAndTheFramesMeanwhileAreSkipped) {
-    struct Held {
-        std::mutex mutex;
-        std::condition_variable changed;
-        std::vector<unsigned char> buffer = std::vector<unsigned char>(64 * 4);
-        std::vector<unsigned char> first;
-        bool release = false;
-        bool overwritten = false;
-        int frames = 0;
-    } held;
+    HeldFrames held;
     const int h = Open();
-    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
-    ASSERT_EQ(Lumora_SetCaptureWindowEx(h, 2560, 0, 64, 2048, 0, 4), 1);
-    HWND frames = LumoraHost_CreateCallbackWindow(
-        [](const LumoraHostMessage* m, void* user) {
-            auto& run = *static_cast<Held*>(user);
-            if (m->message != LUMORA_MSG_FRAME || m->wParam == 0) return;
-            std::unique_lock lock(run.mutex);
-            if (++run.frames == 1) {
-                run.first = run.buffer;
-                run.changed.notify_all();
-                run.changed.wait(lock, [&run] { return run.release; });
-                run.overwritten = run.buffer != run.first;
-            }
-            run.changed.notify_all();
-        },
-        &held);
-    ASSERT_EQ(Lumora_CallBackPreview(h, frames, held.buffer.data(),
-                                     static_cast<int>(held.buffer.size()), 1),
-              1);
-    {
-        std::unique_lock lock(held.mutex);
-        ASSERT_TRUE(held.changed.wait_for(lock, std::chrono::seconds(30),
-                                          [&] { return held.frames == 1; }));
-    }
+    ASSERT_TRUE(HeldFrames::FitSession(h));
+    HWND frames = held.NewWindow();
+    ASSERT_EQ(Lumora_CallBackPreview(h, frames, held.buffer.data(), held.BufferSize(), 1), 1);
+    ASSERT_TRUE(held.WaitFor([&] { return held.frames == 1; }));
     LumoraStreamStats stats{};
     for (int i = 0; i < 600; ++i) {
         ASSERT_EQ(LumoraHost_GetStreamStats(h, &stats), 1);
@@ -203,13 +223,8 @@ TEST_F(SimWorld, ABusyCallbackKeepsItsFrameAndTheFramesMeanwhileAreSkipped) {
     }
     EXPECT_GE(stats.framesSkipped, 5u);
     EXPECT_EQ(stats.framesDelivered, 1u);
-    {
-        std::unique_lock lock(held.mutex);
-        held.release = true;
-        held.changed.notify_all();
-        EXPECT_TRUE(held.changed.wait_for(lock, std::chrono::seconds(30),
-                                          [&] { return held.frames >= 3; }));
-    }
+    held.ReleaseAll();
+    EXPECT_TRUE(held.WaitFor([&] { return held.frames >= 3; }));
     EXPECT_EQ(Lumora_StopPreview(h), 1);
     EXPECT_FALSE(held.overwritten);
     EXPECT_EQ(Codes(h), std::vector<int>{});
@@ -295,36 +310,12 @@ TEST_F(SimWorld, TriggerRunDeliversOneFramePerTrigger) {
 // nothing is copied over what the callback reads, no trigger goes unanswered, and a stop ends
 // the wait even when the callback does not return.
 TEST_F(SimWorld, ATriggeredFrameWaitsForABusyCallbackAndAStopEndsTheWait) {
-    struct Held {
-        std::mutex mutex;
-        std::condition_variable changed;
-        std::vector<unsigned char> buffer = std::vector<unsigned char>(64 * 4);
-        int released = 0;
-        int frames = 0;
-        int returned = 0;
-        bool overwritten = false;
-    } held;
+    HeldFrames held;
     const int h = Open();
-    ASSERT_EQ(Lumora_SetColorMode(h, 8), 1);
-    ASSERT_EQ(Lumora_SetCaptureWindowEx(h, 2560, 0, 64, 2048, 0, 4), 1);
+    ASSERT_TRUE(HeldFrames::FitSession(h));
     // Each frame's callback holds on until the test releases that frame.
-    HWND frames = LumoraHost_CreateCallbackWindow(
-        [](const LumoraHostMessage* m, void* user) {
-            auto& run = *static_cast<Held*>(user);
-            if (m->message != LUMORA_MSG_FRAME || m->wParam == 0) return;
-            std::unique_lock lock(run.mutex);
-            const int frame = ++run.frames;
-            const auto first = run.buffer;
-            run.changed.notify_all();
-            run.changed.wait(lock, [&run, frame] { return run.released >= frame; });
-            run.overwritten |= run.buffer != first;
-            ++run.returned;
-            run.changed.notify_all();
-        },
-        &held);
-    ASSERT_EQ(Lumora_Trigger(h, frames, held.buffer.data(), static_cast<int>(held.buffer.size()),
-                             1),
-              1);
+    HWND frames = held.NewWindow();
+    ASSERT_EQ(Lumora_Trigger(h, frames, held.buffer.data(), held.BufferSize(), 1), 1);
     // Triggers before the run has armed the camera are not kept: the first is fired until it
     // brings a frame. Later ones are kept by the camera until the run comes for their frames.
     {
@@ -345,11 +336,6 @@ TEST_F(SimWorld, ATriggeredFrameWaitsForABusyCallbackAndAStopEndsTheWait) {
         }
         return false;
     };
-    const auto frameCount = [&](int n) {
-        std::unique_lock lock(held.mutex);
-        return held.changed.wait_for(lock, std::chrono::seconds(30),
-                                     [&] { return held.frames >= n; });
-    };
     ASSERT_TRUE(fire());
     // Time for a frame copied over the held one to show.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -359,7 +345,7 @@ TEST_F(SimWorld, ATriggeredFrameWaitsForABusyCallbackAndAStopEndsTheWait) {
         held.released = 1;
         held.changed.notify_all();
     }
-    ASSERT_TRUE(frameCount(2));
+    ASSERT_TRUE(held.WaitFor([&] { return held.frames >= 2; }));
     ASSERT_TRUE(fire());
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     LumoraStreamStats stats{};

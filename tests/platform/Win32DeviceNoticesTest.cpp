@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "Win32TestWindow.h"
 #include "lumora/host.h"
 #include "lumora/lumora.h"
 #include "platform/DeviceNotices.h"
@@ -25,62 +26,18 @@
 namespace lumora::platform {
 namespace {
 
-constexpr DWORD kDeadlineMs = 60000;  // the machine may be loaded; waits are for events
 constexpr UINT kDeviceChange = 0x0219;
 constexpr UINT kMarker = WM_APP + 7;  // logged as kMarkerEntry
 constexpr WPARAM kMarkerEntry = 0xFFFF;
 
-LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == kDeviceChange || message == kMarker) {
-        auto* log =
-            reinterpret_cast<std::vector<WPARAM>*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
-        if (log != nullptr) log->push_back(message == kMarker ? kMarkerEntry : wParam);
-        return TRUE;
-    }
-    return ::DefWindowProcA(window, message, wParam, lParam);
-}
-
 // An application's window that keeps the device notices its procedure saw.
-class AppWindow {
-public:
-    AppWindow() {
-        WNDCLASSA windowClass{};
-        windowClass.lpfnWndProc = &RecordingProc;
-        windowClass.hInstance = ::GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = "LumoraNoticeTestApp";
-        ::RegisterClassA(&windowClass);
-        window_ = ::CreateWindowExA(0, windowClass.lpszClassName, "", WS_OVERLAPPEDWINDOW, 0, 0,
-                                    100, 100, nullptr, nullptr, windowClass.hInstance, nullptr);
-        if (window_ != nullptr) {
-            ::SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&log_));
-        }
-    }
-    ~AppWindow() {
-        if (window_ != nullptr) ::DestroyWindow(window_);
-    }
-    AppWindow(const AppWindow&) = delete;
-    AppWindow& operator=(const AppWindow&) = delete;
-
-    HWND Handle() const { return window_; }
-    const std::vector<WPARAM>& Log() const { return log_; }
-
-    template <class Done>
-    bool PumpUntil(Done done) {
-        const ULONGLONG end = ::GetTickCount64() + kDeadlineMs;
-        while (!done()) {
-            const ULONGLONG now = ::GetTickCount64();
-            if (now >= end) return false;
-            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now),
-                                        QS_ALLINPUT);
-            MSG msg;
-            while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
-        }
-        return true;
-    }
-
-private:
-    HWND window_ = nullptr;
-    std::vector<WPARAM> log_;
+struct AppWindow : RecordingWindow<WPARAM> {
+    AppWindow()
+        : RecordingWindow([](UINT message, WPARAM wParam, LPARAM) -> std::optional<WPARAM> {
+              if (message == kMarker) return kMarkerEntry;
+              if (message == kDeviceChange) return wParam;
+              return std::nullopt;
+          }) {}
 };
 
 // The system's notice of an interface of `classGuid` at `path`; `size` overrides the size the
@@ -236,7 +193,8 @@ TEST(Win32DeviceNotices, TheSdksTargetsHearFromTheSdkAndTheSystemsWindowsFromThe
     // record would mislead a handler that reads it. Everything posted before the marker has
     // been handled once the marker is.
     ASSERT_TRUE(::PostMessageA(app.Handle(), kMarker, 0, 0));
-    ASSERT_TRUE(app.PumpUntil([&] { return !app.Log().empty() && app.Log().back() == kMarkerEntry; }));
+    ASSERT_TRUE(
+        PumpMessagesUntil([&] { return !app.Log().empty() && app.Log().back() == kMarkerEntry; }));
     EXPECT_EQ(app.Log(), std::vector<WPARAM>{kMarkerEntry});
 
     Lumora_Release(forApp);

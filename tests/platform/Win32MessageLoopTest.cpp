@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "Win32TestWindow.h"
 #include "lumora/host.h"
 #include "lumora/lumora.h"
 #include "platform/MessageTarget.h"
@@ -15,8 +16,6 @@
 namespace lumora::platform {
 namespace {
 
-constexpr DWORD kDeadlineMs = 60000;  // the machine may be loaded; the loop waits for events
-
 struct Received {
     UINT message;
     WPARAM wParam;
@@ -24,63 +23,16 @@ struct Received {
     DWORD thread;
 };
 
-LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == LUMORA_MSG_FRAME || message == LUMORA_MSG_ERROR) {
-        auto* log =
-            reinterpret_cast<std::vector<Received>*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
-        if (log != nullptr) log->push_back({message, wParam, lParam, ::GetCurrentThreadId()});
-        return 0;
-    }
-    return ::DefWindowProcA(window, message, wParam, lParam);
-}
-
-// An application's top-level window of its own class, never shown, with the messages its
-// window procedure saw.
-class AppWindow {
-public:
-    AppWindow() {
-        WNDCLASSA windowClass{};
-        windowClass.lpfnWndProc = &RecordingProc;
-        windowClass.hInstance = ::GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = kClassName;
-        ::RegisterClassA(&windowClass);  // a second registration in the process fails harmlessly
-        window_ = ::CreateWindowExA(0, kClassName, "Lumora test", WS_OVERLAPPEDWINDOW, 0, 0, 320,
-                                    240, nullptr, nullptr, windowClass.hInstance, nullptr);
-        if (window_ != nullptr) {
-            ::SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&log_));
-        }
-    }
-    ~AppWindow() {
-        if (window_ != nullptr) ::DestroyWindow(window_);
-    }
-    AppWindow(const AppWindow&) = delete;
-    AppWindow& operator=(const AppWindow&) = delete;
-
-    HWND Handle() const { return window_; }
-    const std::vector<Received>& Log() const { return log_; }
-
-    // Runs the message loop until `done` holds or the deadline passes.
-    template <class Done>
-    bool PumpUntil(Done done) {
-        const ULONGLONG end = ::GetTickCount64() + kDeadlineMs;
-        while (!done()) {
-            const ULONGLONG now = ::GetTickCount64();
-            if (now >= end) return false;
-            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now),
-                                        QS_ALLINPUT);
-            MSG msg;
-            while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                ::TranslateMessage(&msg);
-                ::DispatchMessageA(&msg);
-            }
-        }
-        return true;
-    }
-
-private:
-    static constexpr const char* kClassName = "LumoraTestAppWindow";
-    HWND window_ = nullptr;
-    std::vector<Received> log_;
+// An application's top-level window, never shown, with the messages its window procedure saw.
+struct AppWindow : RecordingWindow<Received> {
+    AppWindow()
+        : RecordingWindow(
+              [](UINT message, WPARAM wParam, LPARAM lParam) -> std::optional<Received> {
+                  if (message == LUMORA_MSG_FRAME || message == LUMORA_MSG_ERROR) {
+                      return Received{message, wParam, lParam, ::GetCurrentThreadId()};
+                  }
+                  return std::nullopt;
+              }) {}
 };
 
 size_t CountOf(const std::vector<Received>& log, UINT message) {
@@ -100,7 +52,7 @@ TEST(Win32Messages, PostedFromAnotherThreadAndDispatchedByTheWindowsOwnLoop) {
     });
     poster.join();
     EXPECT_TRUE(app.Log().empty());
-    ASSERT_TRUE(app.PumpUntil([&] { return app.Log().size() >= 2; }));
+    ASSERT_TRUE(PumpMessagesUntil([&] { return app.Log().size() >= 2; }));
     ASSERT_EQ(app.Log().size(), 2u);
     EXPECT_EQ(app.Log()[0].message, static_cast<UINT>(LUMORA_MSG_FRAME));
     EXPECT_EQ(app.Log()[0].wParam, 0x1234u);
@@ -130,7 +82,7 @@ TEST(Win32Messages, TheSdkPostsFramesAndErrorsToTheApplicationsWindows) {
 
     // A refused setting is an error message to the notification window.
     EXPECT_EQ(Lumora_SetColorMode(handle, 99), 0);
-    ASSERT_TRUE(notify.PumpUntil([&] { return CountOf(notify.Log(), LUMORA_MSG_ERROR) >= 1; }));
+    ASSERT_TRUE(PumpMessagesUntil([&] { return CountOf(notify.Log(), LUMORA_MSG_ERROR) >= 1; }));
     EXPECT_EQ(notify.Log()[0].lParam, ERR_PARAMETER);
 
     // Frames of a callback preview go to the frame window, each with its frame information.
@@ -140,7 +92,8 @@ TEST(Win32Messages, TheSdkPostsFramesAndErrorsToTheApplicationsWindows) {
     ASSERT_NE(Lumora_CallBackPreview(handle, frames.Handle(), buffer.data(),
                                      static_cast<int>(buffer.size()), 1),
               0);
-    const bool got = frames.PumpUntil([&] { return CountOf(frames.Log(), LUMORA_MSG_FRAME) >= 3; });
+    const bool got =
+        PumpMessagesUntil([&] { return CountOf(frames.Log(), LUMORA_MSG_FRAME) >= 3; });
     Lumora_Close(handle);
     Lumora_Release(handle);
     ASSERT_TRUE(got);

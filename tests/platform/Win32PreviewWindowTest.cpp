@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "Win32TestWindow.h"
 #include "imaging/Converters.h"
 #include "imaging/ImageBuffer.h"
 #include "lumora/host.h"
@@ -19,66 +20,26 @@
 namespace lumora::platform {
 namespace {
 
-constexpr DWORD kDeadlineMs = 60000;  // the machine may be loaded; waits are for events
 constexpr uint32_t kPreviewStyle = 0x16CF0000u;
-
-LRESULT CALLBACK CountingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == LUMORA_MSG_FRAME) {
-        auto* frames = reinterpret_cast<int*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
-        if (frames != nullptr && wParam != 0) ++*frames;
-        return 0;
-    }
-    return ::DefWindowProcA(window, message, wParam, lParam);
-}
 
 // An application's top-level window that counts the frame messages it is sent.
 class AppWindow {
 public:
-    explicit AppWindow(bool visible, int width = 700, int height = 560) {
-        WNDCLASSA windowClass{};
-        windowClass.lpfnWndProc = &CountingProc;
-        windowClass.hInstance = ::GetModuleHandleA(nullptr);
-        windowClass.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
-        windowClass.lpszClassName = kClassName;
-        ::RegisterClassA(&windowClass);  // a second registration in the process fails harmlessly
-        const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | (visible ? WS_VISIBLE : 0);
-        window_ = ::CreateWindowExA(0, kClassName, "Lumora test", style, 20, 20, width, height,
-                                    nullptr, nullptr, windowClass.hInstance, nullptr);
-        if (window_ != nullptr) {
-            ::SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&frames_));
-        }
-    }
-    ~AppWindow() {
-        if (window_ != nullptr) ::DestroyWindow(window_);
-    }
-    AppWindow(const AppWindow&) = delete;
-    AppWindow& operator=(const AppWindow&) = delete;
+    explicit AppWindow(bool visible, int width = 700, int height = 560)
+        : window_(
+              [this](UINT message, WPARAM wParam, LPARAM) {
+                  if (message != LUMORA_MSG_FRAME) return false;
+                  if (wParam != 0) ++frames_;
+                  return true;
+              },
+              visible, width, height) {}
 
-    HWND Handle() const { return window_; }
+    HWND Handle() const { return window_.Handle(); }
     int Frames() const { return frames_; }
 
-    // Runs the thread's message loop until `done` holds or the deadline passes.
-    template <class Done>
-    static bool PumpUntil(Done done) {
-        const ULONGLONG end = ::GetTickCount64() + kDeadlineMs;
-        while (!done()) {
-            const ULONGLONG now = ::GetTickCount64();
-            if (now >= end) return false;
-            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now),
-                                        QS_ALLINPUT);
-            MSG msg;
-            while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                ::TranslateMessage(&msg);
-                ::DispatchMessageA(&msg);
-            }
-        }
-        return true;
-    }
-
 private:
-    static constexpr const char* kClassName = "LumoraPreviewTestApp";
-    HWND window_ = nullptr;
     int frames_ = 0;
+    TestAppWindow window_;  // after frames_: gone before it
 };
 
 std::string ClassOf(HWND window) {
@@ -196,7 +157,7 @@ protected:
     bool RunUntilFrames(int count) {
         const int target = frames_.Frames() + count;
         if (Lumora_CallBackPreview(handle_, frames_.Handle(), nullptr, 0, 1) != 1) return false;
-        const bool got = AppWindow::PumpUntil([&] { return frames_.Frames() >= target; });
+        const bool got = PumpMessagesUntil([&] { return frames_.Frames() >= target; });
         return Lumora_StopPreview(handle_) == 1 && got;
     }
 
@@ -316,14 +277,14 @@ TEST_F(Win32Preview, ASecondWindowGetsAClassOfItsOwnAndTheFirstIsGone) {
 TEST_F(Win32Preview, AWindowClosedByTheUserLeavesTheRunGoingWithoutAPicture) {
     ASSERT_EQ(Lumora_SetPreviewWindow(handle_, nullptr, 1, 1, 1, 1), 1);
     ASSERT_EQ(Lumora_CallBackPreview(handle_, frames_.Handle(), nullptr, 0, 1), 1);
-    ASSERT_TRUE(AppWindow::PumpUntil([&] { return frames_.Frames() >= 1; }));
+    ASSERT_TRUE(PumpMessagesUntil([&] { return frames_.Frames() >= 1; }));
     HWND window = FindOwnTopLevel("Active Window");
     ASSERT_NE(window, nullptr);
     // The user's close reaches the default procedure on this thread, which destroys the window.
     ::PostMessageA(window, WM_CLOSE, 0, 0);
-    ASSERT_TRUE(AppWindow::PumpUntil([&] { return !::IsWindow(window); }));
+    ASSERT_TRUE(PumpMessagesUntil([&] { return !::IsWindow(window); }));
     const int before = frames_.Frames();
-    EXPECT_TRUE(AppWindow::PumpUntil([&] { return frames_.Frames() >= before + 3; }));
+    EXPECT_TRUE(PumpMessagesUntil([&] { return frames_.Frames() >= before + 3; }));
     EXPECT_EQ(Lumora_StopPreview(handle_), 1);
     EXPECT_EQ(Lumora_Close(handle_), 1);
 }

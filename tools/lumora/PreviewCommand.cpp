@@ -1,20 +1,14 @@
 // lumora preview: the live picture in a window of the desktop. The command does what an
-// application would: it makes its own X11 window, wraps it for the SDK and lets the SDK draw
-// the picture into a child covering it, while the title shows the frame rate and temperature.
-// CLI11 first: Xlib defines macros (Success, Status, Bool) that collide with its names.
-#include "Command.h"
-// clang-format off
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-// clang-format on
-#include <poll.h>
-
+// application would: it makes its own window (DesktopWindow, each system's) and lets the SDK
+// draw the picture into a child covering it, while the title shows the frame rate and
+// temperature.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
+
+#include "DesktopWindow.h"
 
 namespace lumora_cli {
 namespace {
@@ -36,95 +30,11 @@ void OnFrame(const LumoraHostMessage* message, void* user) {
     }
 }
 
-// The application's side of the display: one top-level window of a fixed size.
-class DesktopWindow {
-public:
-    DesktopWindow() {
-        const char* name = std::getenv("DISPLAY");
-        if (name != nullptr && *name != '\0') display_ = XOpenDisplay(name);
-    }
-    ~DesktopWindow() {
-        if (display_ == nullptr) return;
-        if (window_ != 0) XDestroyWindow(display_, window_);
-        XCloseDisplay(display_);
-    }
-    DesktopWindow(const DesktopWindow&) = delete;
-    DesktopWindow& operator=(const DesktopWindow&) = delete;
-
-    bool Reachable() const { return display_ != nullptr; }
-    int ScreenWidth() const { return DisplayWidth(display_, DefaultScreen(display_)); }
-    int ScreenHeight() const { return DisplayHeight(display_, DefaultScreen(display_)); }
-
-    unsigned long Create(int width, int height) {
-        const int screen = DefaultScreen(display_);
-        window_ =
-            XCreateSimpleWindow(display_, RootWindow(display_, screen), 0, 0,
-                                static_cast<unsigned>(width), static_cast<unsigned>(height), 0,
-                                BlackPixel(display_, screen), BlackPixel(display_, screen));
-        XSizeHints* hints = XAllocSizeHints();
-        if (hints != nullptr) {
-            hints->flags = PMinSize | PMaxSize;
-            hints->min_width = hints->max_width = width;
-            hints->min_height = hints->max_height = height;
-            XSetWMNormalHints(display_, window_, hints);
-            XFree(hints);
-        }
-        XClassHint classHint;
-        char resName[] = "lumora";
-        char resClass[] = "Lumora";
-        classHint.res_name = resName;
-        classHint.res_class = resClass;
-        XSetClassHint(display_, window_, &classHint);
-        deleteAtom_ = XInternAtom(display_, "WM_DELETE_WINDOW", False);
-        XSetWMProtocols(display_, window_, &deleteAtom_, 1);
-        XSelectInput(display_, window_, StructureNotifyMask);
-        SetTitle("Lumora preview");
-        XMapWindow(display_, window_);
-        XSync(display_, False);
-        return window_;
-    }
-    void SetTitle(const std::string& title) {
-        XStoreName(display_, window_, title.c_str());
-        const Atom utf8 = XInternAtom(display_, "UTF8_STRING", False);
-        XChangeProperty(display_, window_, XInternAtom(display_, "_NET_WM_NAME", False), utf8, 8,
-                        PropModeReplace, reinterpret_cast<const unsigned char*>(title.data()),
-                        static_cast<int>(title.size()));
-        XFlush(display_);
-    }
-    // Handles what arrived within timeoutMs; false once the user closed the window.
-    bool Pump(int timeoutMs) {
-        pollfd fd{ConnectionNumber(display_), POLLIN, 0};
-        if (XPending(display_) == 0) poll(&fd, 1, timeoutMs);
-        while (XPending(display_) > 0) {
-            XEvent event;
-            XNextEvent(display_, &event);
-            if (event.type == ClientMessage &&
-                static_cast<Atom>(event.xclient.data.l[0]) == deleteAtom_) {
-                return false;
-            }
-            if (event.type == DestroyNotify && event.xdestroywindow.window == window_) {
-                window_ = 0;
-                return false;
-            }
-        }
-        return true;
-    }
-
-private:
-    Display* display_ = nullptr;
-    unsigned long window_ = 0;
-    Atom deleteAtom_ = 0;
-};
-
 int PreviewCommand(const Options& options, const CaptureOptions& capture, int scale,
                    double seconds) {
-    DesktopWindow desktop;
-    if (!desktop.Reachable()) {
-        std::fprintf(stderr,
-                     "lumora: preview needs a display, and none is reachable (DISPLAY=%s)\n",
-                     std::getenv("DISPLAY") != nullptr ? std::getenv("DISPLAY") : "");
-        return 1;
-    }
+    // Declared before the camera, so that a failure closes the camera before the window goes.
+    const std::unique_ptr<DesktopWindow> desktop = OpenDesktopWindow();
+    if (desktop == nullptr) return kExitFailure;
     StopSignals signals;
     Camera camera(options);
     const int h = camera.Handle();
@@ -135,17 +45,15 @@ int PreviewCommand(const Options& options, const CaptureOptions& capture, int sc
     if (scale <= 0) {
         // The smallest reduction that fits the screen, with room for the window's frame.
         scale = 1;
-        while (pictureWidth / scale > desktop.ScreenWidth() - 64 ||
-               pictureHeight / scale > desktop.ScreenHeight() - 96) {
+        while (pictureWidth / scale > desktop->ScreenWidth() - 64 ||
+               pictureHeight / scale > desktop->ScreenHeight() - 96) {
             ++scale;
         }
     }
     const int width = std::max(pictureWidth / scale, 1);
     const int height = std::max(pictureHeight / scale, 1);
 
-    const unsigned long window = desktop.Create(width, height);
-    HWND parent = LumoraHost_WrapX11Window(window);
-    if (parent == nullptr) throw CommandError{"cannot reach the preview window", ERR_WINDOW};
+    HWND parent = desktop->Create(width, height);
     FrameCounter counter;
     HWND frames = LumoraHost_CreateCallbackWindow(&OnFrame, &counter);
     camera.Check(Lumora_SetPreviewWindow(h, parent, 0, 0, width, height),
@@ -176,16 +84,15 @@ int PreviewCommand(const Options& options, const CaptureOptions& capture, int sc
                 std::snprintf(title, sizeof title, "Lumora preview - %d x %d - %.1f fps",
                               pictureWidth, pictureHeight, (total - lastFrames) / sinceTitle);
             }
-            desktop.SetTitle(title);
+            desktop->SetTitle(title);
             lastFrames = total;
             lastTitle = now;
         }
-        open = desktop.Pump(50);
+        open = desktop->Pump(50);
     }
     Lumora_StopPreview(h);
     Lumora_Close(h);
     LumoraHost_DestroyWindow(frames);
-    LumoraHost_DestroyWindow(parent);
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("%ld frames in %.1f s (%.1f fps), %ld failed\n", counter.frames.load(), elapsed,
