@@ -56,8 +56,30 @@ inline __m128i Mean4Sse2(__m128i a, __m128i b, __m128i c, __m128i d) {
     return _mm_add_epi16(quarters, _mm_srli_epi16(rests, 2));
 }
 
+// The row below is the one the test meets first (the two above were read by the rows before),
+// and it comes from memory: each step asks for it this far ahead, past the page boundaries where
+// the hardware prefetchers stop (a hint: never a fault, past the row or the image).
+constexpr int kReadAheadBytes = 2048;
+inline void ReadAhead(const void* at) {
+    _mm_prefetch(static_cast<const char*>(at) + kReadAheadBytes, _MM_HINT_T0);
+}
+
 inline __m128i Load128(const void* p) {
     return _mm_loadu_si128(static_cast<const __m128i*>(p));
+}
+
+// 16-bit samples below 2^13 take a shorter test: four times a sample and the sum of four fit a
+// 16-bit lane. With e = 4c − (l + r + u + d), c − ⌊sum / 4⌋ ≥ t exactly where e ≥ 4t − 3, and
+// ⌊sum / 4⌋ − c ≥ t exactly where e ≤ −4t; so a sample passes exactly where e + 4t − 1, taken
+// unsigned modulo 2^16, is at most 8t − 5 (for 1 ≤ t ≤ 8192, where neither side wraps into the
+// other). A step with any sample at or above 2^13 takes the exact mean instead.
+constexpr int kNarrowMaxThreshold = 8192;
+constexpr int kNarrowHighBits = 0xE000;
+constexpr int NarrowBias(int threshold) {
+    return 4 * threshold - 1;
+}
+constexpr int NarrowPassMax(int threshold) {
+    return 8 * threshold - 5;
 }
 
 // ---- SSE2 -----------------------------------------------------------------------------------
@@ -83,6 +105,7 @@ int Detect8Sse2(const uint8_t* up, const uint8_t* row, const uint8_t* down, int 
     int n = 0;
     int x = begin;
     for (; x + 16 <= end; x += 16) {
+        ReadAhead(down + x);
         const __m128i c = Load128(row + x);
         const __m128i mean = Mean4Bytes(Load128(row + x - 1), Load128(row + x + 1), Load128(up + x),
                                         Load128(down + x));
@@ -94,38 +117,64 @@ int Detect8Sse2(const uint8_t* up, const uint8_t* row, const uint8_t* down, int 
     return n + DetectPortable(up, row, down, x, end, threshold, hits + n);
 }
 
+// The flags of eight 16-bit samples from the exact mean (any sample values).
+inline __m128i Flags16Sse2(const uint16_t* up, const uint16_t* row, const uint16_t* down, int at,
+                           __m128i limit) {
+    const __m128i c = Load128(row + at);
+    const __m128i mean = Mean4Sse2(Load128(row + at - 1), Load128(row + at + 1), Load128(up + at),
+                                   Load128(down + at));
+    const __m128i diff = _mm_or_si128(_mm_subs_epu16(c, mean), _mm_subs_epu16(mean, c));
+    // diff ≥ threshold exactly where threshold − diff saturates to 0.
+    return _mm_cmpeq_epi16(_mm_subs_epu16(limit, diff), _mm_setzero_si128());
+}
+
 int Detect16Sse2(const uint16_t* up, const uint16_t* row, const uint16_t* down, int begin, int end,
                  int threshold, int32_t* hits) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i limit = _mm_set1_epi16(static_cast<short>(threshold));
+    const bool narrowTest = threshold <= kNarrowMaxThreshold;
+    const __m128i high = _mm_set1_epi16(static_cast<short>(kNarrowHighBits));
+    const __m128i bias = _mm_set1_epi16(static_cast<short>(NarrowBias(threshold)));
+    const __m128i passMax = _mm_set1_epi16(static_cast<short>(NarrowPassMax(threshold)));
     int n = 0;
     int x = begin;
     for (; x + 16 <= end; x += 16) {
-        __m128i flagged[2];
+        ReadAhead(down + x);
+        __m128i l[2], r[2], u[2], d[2];
+        __m128i any = zero;
         for (int half = 0; half < 2; ++half) {
             const int at = x + 8 * half;
-            const __m128i c = Load128(row + at);
-            const __m128i mean = Mean4Sse2(Load128(row + at - 1), Load128(row + at + 1),
-                                           Load128(up + at), Load128(down + at));
-            const __m128i diff = _mm_or_si128(_mm_subs_epu16(c, mean), _mm_subs_epu16(mean, c));
-            // diff ≥ threshold exactly where threshold − diff saturates to 0.
-            flagged[half] = _mm_cmpeq_epi16(_mm_subs_epu16(limit, diff), zero);
+            l[half] = Load128(row + at - 1);
+            r[half] = Load128(row + at + 1);
+            u[half] = Load128(up + at);
+            d[half] = Load128(down + at);
+            any = _mm_or_si128(
+                any, _mm_or_si128(_mm_or_si128(l[half], r[half]), _mm_or_si128(u[half], d[half])));
         }
-        const int bits = _mm_movemask_epi8(_mm_packs_epi16(flagged[0], flagged[1]));
-        n = AppendBits(static_cast<uint32_t>(bits), x, hits, n);
+        uint32_t bits;
+        if (narrowTest &&
+            _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(any, high), zero)) == 0xFFFF) {
+            __m128i passes[2];
+            for (int half = 0; half < 2; ++half) {
+                const __m128i sum =
+                    _mm_add_epi16(_mm_add_epi16(l[half], r[half]), _mm_add_epi16(u[half], d[half]));
+                const __m128i c = Load128(row + x + 8 * half);
+                const __m128i e = _mm_add_epi16(_mm_sub_epi16(_mm_slli_epi16(c, 2), sum), bias);
+                passes[half] = _mm_cmpeq_epi16(_mm_subs_epu16(e, passMax), zero);
+            }
+            bits =
+                ~static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(passes[0], passes[1]))) &
+                0xFFFFu;
+        } else {
+            bits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(
+                Flags16Sse2(up, row, down, x, limit), Flags16Sse2(up, row, down, x + 8, limit))));
+        }
+        n = AppendBits(bits, x, hits, n);
     }
     return n + DetectPortable(up, row, down, x, end, threshold, hits + n);
 }
 
 // ---- AVX2 -----------------------------------------------------------------------------------
-
-// The sign bits of sixteen 16-bit compare results, one bit per lane.
-LUMORA_TARGET_AVX2 inline uint32_t LaneBits16Avx2(__m256i mask) {
-    // The pack works within 128-bit lanes: lanes 0..7 land in bytes 0..7, 8..15 in 16..23.
-    const uint32_t bits = static_cast<uint32_t>(
-        _mm256_movemask_epi8(_mm256_packs_epi16(mask, _mm256_setzero_si256())));
-    return (bits & 0xFFu) | ((bits >> 8) & 0xFF00u);
-}
 
 LUMORA_TARGET_AVX2 inline __m256i LoadBytes256(const uint8_t* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
@@ -143,51 +192,125 @@ LUMORA_TARGET_AVX2 inline __m256i Mean4BytesAvx2(__m256i l, __m256i r, __m256i u
     return _mm256_sub_epi8(_mm256_avg_epu8(a, b), roundDown);
 }
 
+// The flags of the 32 samples from x on.
+LUMORA_TARGET_AVX2 inline uint32_t Flags8Avx2(const uint8_t* up, const uint8_t* row,
+                                              const uint8_t* down, int x, __m256i limit) {
+    const __m256i c = LoadBytes256(row + x);
+    const __m256i mean = Mean4BytesAvx2(LoadBytes256(row + x - 1), LoadBytes256(row + x + 1),
+                                        LoadBytes256(up + x), LoadBytes256(down + x));
+    const __m256i diff = _mm256_or_si256(_mm256_subs_epu8(c, mean), _mm256_subs_epu8(mean, c));
+    return static_cast<uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_max_epu8(diff, limit), diff)));
+}
+
 LUMORA_TARGET_AVX2 int Detect8Avx2(const uint8_t* up, const uint8_t* row, const uint8_t* down,
                                    int begin, int end, int threshold, int32_t* hits) {
+    if (end - begin < 32) return DetectPortable(up, row, down, begin, end, threshold, hits);
     const __m256i limit = _mm256_set1_epi8(static_cast<char>(threshold));
     int n = 0;
     int x = begin;
     for (; x + 32 <= end; x += 32) {
-        const __m256i c = LoadBytes256(row + x);
-        const __m256i mean = Mean4BytesAvx2(LoadBytes256(row + x - 1), LoadBytes256(row + x + 1),
-                                            LoadBytes256(up + x), LoadBytes256(down + x));
-        const __m256i diff = _mm256_or_si256(_mm256_subs_epu8(c, mean), _mm256_subs_epu8(mean, c));
-        const __m256i flagged = _mm256_cmpeq_epi8(_mm256_max_epu8(diff, limit), diff);
-        n = AppendBits(static_cast<uint32_t>(_mm256_movemask_epi8(flagged)), x, hits, n);
+        ReadAhead(down + x);
+        n = AppendBits(Flags8Avx2(up, row, down, x, limit), x, hits, n);
     }
-    return n + DetectPortable(up, row, down, x, end, threshold, hits + n);
+    // The last samples in a step that ends with the row, overlapping the one before.
+    if (x < end) {
+        n = AppendBits(Flags8Avx2(up, row, down, end - 32, limit) >> (32 - (end - x)), x, hits, n);
+    }
+    return n;
 }
 
 LUMORA_TARGET_AVX2 inline __m256i Load256(const uint16_t* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
 
+// The flags of sixteen 16-bit samples from the exact mean (any sample values).
+LUMORA_TARGET_AVX2 inline __m256i Flags16Avx2(const uint16_t* up, const uint16_t* row,
+                                              const uint16_t* down, int at, __m256i limit) {
+    const __m256i three = _mm256_set1_epi16(3);
+    const __m256i l = Load256(row + at - 1);
+    const __m256i r = Load256(row + at + 1);
+    const __m256i u = Load256(up + at);
+    const __m256i d = Load256(down + at);
+    const __m256i quarters =
+        _mm256_add_epi16(_mm256_add_epi16(_mm256_srli_epi16(l, 2), _mm256_srli_epi16(r, 2)),
+                         _mm256_add_epi16(_mm256_srli_epi16(u, 2), _mm256_srli_epi16(d, 2)));
+    const __m256i rests =
+        _mm256_add_epi16(_mm256_add_epi16(_mm256_and_si256(l, three), _mm256_and_si256(r, three)),
+                         _mm256_add_epi16(_mm256_and_si256(u, three), _mm256_and_si256(d, three)));
+    const __m256i mean = _mm256_add_epi16(quarters, _mm256_srli_epi16(rests, 2));
+    const __m256i c = Load256(row + at);
+    const __m256i diff = _mm256_or_si256(_mm256_subs_epu16(c, mean), _mm256_subs_epu16(mean, c));
+    return _mm256_cmpeq_epi16(_mm256_max_epu16(diff, limit), diff);
+}
+
+// One bit per lane of two sixteen-lane masks, a's lanes first.
+LUMORA_TARGET_AVX2 inline uint32_t LaneBits32Avx2(__m256i a, __m256i b) {
+    // The pack works within 128-bit lanes; the permute puts the quarters back in order.
+    return static_cast<uint32_t>(
+        _mm256_movemask_epi8(_mm256_permute4x64_epi64(_mm256_packs_epi16(a, b), 0xD8)));
+}
+
+// The flags of the 32 samples from x on.
+struct Detect16StepAvx2 {
+    const uint16_t* up;
+    const uint16_t* row;
+    const uint16_t* down;
+    __m256i limit;
+    __m256i high;
+    __m256i bias;
+    __m256i passMax;
+    bool narrowTest;
+
+    LUMORA_TARGET_AVX2 uint32_t operator()(int x) const {
+        __m256i l[2], r[2], u[2], d[2];
+        for (int half = 0; half < 2; ++half) {
+            const int at = x + 16 * half;
+            l[half] = Load256(row + at - 1);
+            r[half] = Load256(row + at + 1);
+            u[half] = Load256(up + at);
+            d[half] = Load256(down + at);
+        }
+        const __m256i any = _mm256_or_si256(
+            _mm256_or_si256(_mm256_or_si256(l[0], r[0]), _mm256_or_si256(u[0], d[0])),
+            _mm256_or_si256(_mm256_or_si256(l[1], r[1]), _mm256_or_si256(u[1], d[1])));
+        if (narrowTest && _mm256_testz_si256(any, high)) {
+            __m256i passes[2];
+            for (int half = 0; half < 2; ++half) {
+                const __m256i sum = _mm256_add_epi16(_mm256_add_epi16(l[half], r[half]),
+                                                     _mm256_add_epi16(u[half], d[half]));
+                const __m256i c = Load256(row + x + 16 * half);
+                const __m256i e =
+                    _mm256_add_epi16(_mm256_sub_epi16(_mm256_slli_epi16(c, 2), sum), bias);
+                passes[half] = _mm256_cmpeq_epi16(_mm256_max_epu16(e, passMax), passMax);
+            }
+            return ~LaneBits32Avx2(passes[0], passes[1]);
+        }
+        return LaneBits32Avx2(Flags16Avx2(up, row, down, x, limit),
+                              Flags16Avx2(up, row, down, x + 16, limit));
+    }
+};
+
 LUMORA_TARGET_AVX2 int Detect16Avx2(const uint16_t* up, const uint16_t* row, const uint16_t* down,
                                     int begin, int end, int threshold, int32_t* hits) {
-    const __m256i limit = _mm256_set1_epi16(static_cast<short>(threshold));
-    const __m256i three = _mm256_set1_epi16(3);
+    const Detect16StepAvx2 step{up,
+                                row,
+                                down,
+                                _mm256_set1_epi16(static_cast<short>(threshold)),
+                                _mm256_set1_epi16(static_cast<short>(kNarrowHighBits)),
+                                _mm256_set1_epi16(static_cast<short>(NarrowBias(threshold))),
+                                _mm256_set1_epi16(static_cast<short>(NarrowPassMax(threshold))),
+                                threshold <= kNarrowMaxThreshold};
+    if (end - begin < 32) return DetectPortable(up, row, down, begin, end, threshold, hits);
     int n = 0;
     int x = begin;
-    for (; x + 16 <= end; x += 16) {
-        const __m256i l = Load256(row + x - 1);
-        const __m256i r = Load256(row + x + 1);
-        const __m256i u = Load256(up + x);
-        const __m256i d = Load256(down + x);
-        const __m256i quarters =
-            _mm256_add_epi16(_mm256_add_epi16(_mm256_srli_epi16(l, 2), _mm256_srli_epi16(r, 2)),
-                             _mm256_add_epi16(_mm256_srli_epi16(u, 2), _mm256_srli_epi16(d, 2)));
-        const __m256i rests = _mm256_add_epi16(
-            _mm256_add_epi16(_mm256_and_si256(l, three), _mm256_and_si256(r, three)),
-            _mm256_add_epi16(_mm256_and_si256(u, three), _mm256_and_si256(d, three)));
-        const __m256i mean = _mm256_add_epi16(quarters, _mm256_srli_epi16(rests, 2));
-        const __m256i c = Load256(row + x);
-        const __m256i diff =
-            _mm256_or_si256(_mm256_subs_epu16(c, mean), _mm256_subs_epu16(mean, c));
-        const __m256i flagged = _mm256_cmpeq_epi16(_mm256_max_epu16(diff, limit), diff);
-        n = AppendBits(LaneBits16Avx2(flagged), x, hits, n);
+    for (; x + 32 <= end; x += 32) {
+        ReadAhead(down + x);
+        n = AppendBits(step(x), x, hits, n);
     }
-    return n + DetectPortable(up, row, down, x, end, threshold, hits + n);
+    // The last samples in a step that ends with the row, overlapping the one before.
+    if (x < end) n = AppendBits(step(end - 32) >> (32 - (end - x)), x, hits, n);
+    return n;
 }
 
 // ---- AVX-512 --------------------------------------------------------------------------------
@@ -230,6 +353,7 @@ LUMORA_TARGET_AVX512 int Detect8Avx512(const uint8_t* up, const uint8_t* row, co
     for (int x = begin; x < end; x += 64) {
         const int left = end - x;
         const __mmask64 lanes = left >= 64 ? ~__mmask64{0} : (__mmask64{1} << left) - 1;
+        ReadAhead(down + x);
         const __m512i c = LoadBytes512(lanes, row + x);
         const __m512i mean =
             Mean4BytesAvx512(LoadBytes512(lanes, row + x - 1), LoadBytes512(lanes, row + x + 1),
@@ -249,24 +373,43 @@ LUMORA_TARGET_AVX512 int Detect16Avx512(const uint16_t* up, const uint16_t* row,
                                         int32_t* hits) {
     const __m512i limit = _mm512_set1_epi16(static_cast<short>(threshold));
     const __m512i three = _mm512_set1_epi16(3);
+    const __m512i high = _mm512_set1_epi16(static_cast<short>(kNarrowHighBits));
+    const __m512i bias = _mm512_set1_epi16(static_cast<short>(NarrowBias(threshold)));
+    // Flagged from one past the largest passing value on.
+    const __m512i flagFrom = _mm512_set1_epi16(static_cast<short>(NarrowPassMax(threshold) + 1));
+    const bool narrowTest = threshold <= kNarrowMaxThreshold;
     int n = 0;
     for (int x = begin; x < end; x += 32) {
         const __mmask32 lanes = StepLanes(end - x);
+        ReadAhead(down + x);
         const __m512i l = Load16Avx512(lanes, row + x - 1);
         const __m512i r = Load16Avx512(lanes, row + x + 1);
         const __m512i u = Load16Avx512(lanes, up + x);
         const __m512i d = Load16Avx512(lanes, down + x);
-        const __m512i quarters =
-            _mm512_add_epi16(_mm512_add_epi16(_mm512_srli_epi16(l, 2), _mm512_srli_epi16(r, 2)),
-                             _mm512_add_epi16(_mm512_srli_epi16(u, 2), _mm512_srli_epi16(d, 2)));
-        const __m512i rests = _mm512_add_epi16(
-            _mm512_add_epi16(_mm512_and_si512(l, three), _mm512_and_si512(r, three)),
-            _mm512_add_epi16(_mm512_and_si512(u, three), _mm512_and_si512(d, three)));
-        const __m512i mean = _mm512_add_epi16(quarters, _mm512_srli_epi16(rests, 2));
         const __m512i c = Load16Avx512(lanes, row + x);
-        const __m512i diff =
-            _mm512_or_si512(_mm512_subs_epu16(c, mean), _mm512_subs_epu16(mean, c));
-        n = AppendBits(_mm512_mask_cmpge_epu16_mask(lanes, diff, limit), x, hits, n);
+        // 0xFE: A | B | C. The centre is among its row's neighbours only where the step has
+        // more than one lane.
+        const __m512i any =
+            _mm512_ternarylogic_epi32(_mm512_ternarylogic_epi32(l, r, u, 0xFE), d, c, 0xFE);
+        __mmask32 flagged;
+        if (narrowTest && _mm512_test_epi16_mask(any, high) == 0) {
+            const __m512i sum = _mm512_add_epi16(_mm512_add_epi16(l, r), _mm512_add_epi16(u, d));
+            const __m512i e =
+                _mm512_add_epi16(_mm512_sub_epi16(_mm512_slli_epi16(c, 2), sum), bias);
+            flagged = _mm512_mask_cmpge_epu16_mask(lanes, e, flagFrom);
+        } else {
+            const __m512i quarters = _mm512_add_epi16(
+                _mm512_add_epi16(_mm512_srli_epi16(l, 2), _mm512_srli_epi16(r, 2)),
+                _mm512_add_epi16(_mm512_srli_epi16(u, 2), _mm512_srli_epi16(d, 2)));
+            const __m512i rests = _mm512_add_epi16(
+                _mm512_add_epi16(_mm512_and_si512(l, three), _mm512_and_si512(r, three)),
+                _mm512_add_epi16(_mm512_and_si512(u, three), _mm512_and_si512(d, three)));
+            const __m512i mean = _mm512_add_epi16(quarters, _mm512_srli_epi16(rests, 2));
+            const __m512i diff =
+                _mm512_or_si512(_mm512_subs_epu16(c, mean), _mm512_subs_epu16(mean, c));
+            flagged = _mm512_mask_cmpge_epu16_mask(lanes, diff, limit);
+        }
+        n = AppendBits(flagged, x, hits, n);
     }
     return n;
 }
@@ -276,12 +419,28 @@ LUMORA_TARGET_AVX512 int Detect16Avx512(const uint16_t* up, const uint16_t* row,
 // ---- detection over a frame ------------------------------------------------------------------
 
 // The defect flags of one frame, a bit per pixel: small enough to stay in the cache while the
-// replacement looks up its neighbours, and cleared as a whole for each frame.
+// replacement looks up its neighbours. A frame's flags are few: they are cleared one by one
+// after it (Release), so the next frame of the same size starts without clearing the whole.
 class FlagBits {
 public:
     void Reset(int width, int height) {
+        if (clear_ && width == width_ && height == height_) {
+            clear_ = false;
+            return;
+        }
+        width_ = width;
+        height_ = height;
+        clear_ = false;
         wordsPerRow_ = (static_cast<size_t>(width) + 63) / 64;
         words_.assign(wordsPerRow_ * static_cast<size_t>(height), 0);
+    }
+    // Clears the flags of `positions` (every flag set since Reset must be among them).
+    template <class Positions>
+    void Release(const Positions& positions) {
+        for (const auto& p : positions) {
+            Row(p.y)[static_cast<size_t>(p.x) / 64] &= ~(uint64_t{1} << (p.x % 64));
+        }
+        clear_ = true;
     }
     bool Test(int x, int y) const {
         return ((Row(y)[static_cast<size_t>(x) / 64] >> (x % 64)) & 1) != 0;
@@ -295,6 +454,9 @@ private:
     }
     uint64_t* Row(int y) { return words_.data() + static_cast<size_t>(y) * wordsPerRow_; }
 
+    int width_ = 0;
+    int height_ = 0;
+    bool clear_ = false;  // every bit is 0
     size_t wordsPerRow_ = 0;
     std::vector<uint64_t> words_;
 };
@@ -685,7 +847,10 @@ bool DefectCorrect(ImageBuffer& frame, MaskSet& masks, const MaskGeometry& geome
     Detection d;
     if (!StartDetection(frame, masks, geometry, threshold, d)) return false;
     const bool wide = frame.BitCount() == 16;
-    if (!HasDetectionRows(frame)) return true;
+    if (!HasDetectionRows(frame)) {
+        d.flags->Release(std::vector<PlanePosition>{});
+        return true;
+    }
     // The detection rows 4..height − 5 in bands; both passes use the same bands, so band i's
     // list holds the flagged pixels of its rows. The pool is handed band numbers, not rows.
     const int rows = frame.Height() - 8;
@@ -698,6 +863,7 @@ bool DefectCorrect(ImageBuffer& frame, MaskSet& masks, const MaskGeometry& geome
         } else {
             DetectAndReplace<uint8_t>(d, frame, flagged, [](int) {});
         }
+        d.flags->Release(flagged);
         return true;
     }
     const std::vector<int> starts = RowBandPool::Split(rows, bands, 1);
@@ -736,6 +902,7 @@ bool DefectCorrect(ImageBuffer& frame, MaskSet& masks, const MaskGeometry& geome
             }
         },
         1);
+    for (const std::vector<PlanePosition>& list : flagged) d.flags->Release(list);
     return true;
 }
 
@@ -758,6 +925,7 @@ bool FlatFieldAndDefectCorrect(ImageBuffer& frame, MaskSet& masks, const MaskGeo
     } else {
         DetectAndReplace<uint8_t>(d, frame, flagged, [&](int y) { flat.Run(y); });
     }
+    d.flags->Release(flagged);
     return true;
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -192,6 +193,119 @@ TEST(DefectKernels, EveryLevelFlagsWhatThePortableTestFlags) {
     CompareDetection<uint16_t>(65535, {1, 480, 7680, 32768, 65535});
 }
 
+// Every level against the outlier rule itself on one row set.
+template <class T>
+void ExpectEveryLevelFollowsTheRule(const std::vector<T>& up, const std::vector<T>& row,
+                                    const std::vector<T>& down, int threshold) {
+    const int width = static_cast<int>(row.size());
+    std::vector<int32_t> expected;
+    for (int x = 4; x < width - 4; ++x) {
+        const int mean = (row[x - 1] + row[x + 1] + up[x] + down[x]) / 4;
+        if (std::abs(row[x] - mean) >= threshold) expected.push_back(x);
+    }
+    std::vector<int32_t> hits(static_cast<size_t>(width));
+    for (SimdLevel level : test::SimdLevels()) {
+        const DefectKernels kernels = DefectKernelsFor(level);
+        int m = 0;
+        if constexpr (sizeof(T) == 1) {
+            m = kernels.detect8(up.data(), row.data(), down.data(), 4, width - 4, threshold,
+                                hits.data());
+        } else {
+            m = kernels.detect16(up.data(), row.data(), down.data(), 4, width - 4, threshold,
+                                 hits.data());
+        }
+        ASSERT_EQ(std::vector<int32_t>(hits.begin(), hits.begin() + m), expected)
+            << SimdLevelName(level) << " width " << width << " threshold " << threshold;
+    }
+}
+
+// 16-bit samples below 2^13 take a shorter test than larger ones, step by step: one large
+// sample anywhere a step reads (its own columns, the columns just outside it, the row ends)
+// must switch that step to the exact mean, and samples just below the limit must not.
+TEST(DefectKernels, SamplesAtTheEdgeOfTheShortTestAreFlaggedAsTheRuleSays) {
+    TestRandom random(23);
+    for (int width : {9, 40, 41, 72, 100}) {
+        for (int threshold : {1, 3, 480, 7680, 8191, 8192, 8193, 20000}) {
+            // Samples around 8191 .. 8192 and far from them, centres both sides of the mean.
+            auto sample = [&] {
+                switch (random.Below(4)) {
+                    case 0:
+                        return 8191 - random.Below(3);
+                    case 1:
+                        return random.Below(8192);
+                    case 2:
+                        return 8192 + random.Below(3);
+                    default:
+                        return random.Below(65536);
+                }
+            };
+            for (int large = -1; large < width; ++large) {
+                std::vector<uint16_t> up(static_cast<size_t>(width)), row(up.size()),
+                    down(up.size());
+                for (size_t i = 0; i < up.size(); ++i) {
+                    up[i] = static_cast<uint16_t>(random.Below(8192));
+                    row[i] = static_cast<uint16_t>(random.Below(8192));
+                    down[i] = static_cast<uint16_t>(random.Below(8192));
+                }
+                if (large >= 0) {
+                    std::vector<uint16_t>& target =
+                        large % 3 == 0 ? up : (large % 3 == 1 ? row : down);
+                    target[static_cast<size_t>(large)] = static_cast<uint16_t>(sample());
+                }
+                ExpectEveryLevelFollowsTheRule(up, row, down, threshold);
+            }
+        }
+    }
+}
+
+// A lone sample exactly the threshold away from the mean of its neighbours is flagged, one
+// closer is not, on either side and for every remainder of the neighbours' sum.
+TEST(DefectKernels, OnlySamplesAtLeastTheThresholdAwayAreFlagged) {
+    for (int bits : {8, 16}) {
+        const int maxValue = bits == 8 ? 255 : 65535;
+        for (int threshold : {1, 30, 480, 4000, 8192, 30000}) {
+            if (threshold > maxValue) continue;
+            for (int base : {0, 1, 100, 4094, 8190, maxValue / 2, maxValue - 1, maxValue}) {
+                base = std::min(base, maxValue);
+                for (int rest = 0; rest < 4; ++rest) {
+                    const int width = 73;
+                    std::vector<int> up(width, base), row(width, base), down(width, base);
+                    // Neighbour sums base·4 + rest at the odd columns (kept in range).
+                    for (int x = 5; x < width - 4; x += 2) {
+                        if (base + rest <= maxValue) {
+                            up[x] = base + rest;
+                        } else {
+                            up[x] = base - (4 - rest) % 4;
+                        }
+                    }
+                    for (int x = 4; x < width - 4; ++x) {
+                        const int mean = (row[x - 1] + row[x + 1] + up[x] + down[x]) / 4;
+                        const int offset = (x / 2) % 4;  // +t, +t − 1, −t, −t + 1
+                        const int v = offset == 0   ? mean + threshold
+                                      : offset == 1 ? mean + threshold - 1
+                                      : offset == 2 ? mean - threshold
+                                                    : mean - threshold + 1;
+                        if (x % 2 == 0 && v >= 0 && v <= maxValue) row[x] = v;
+                    }
+                    if (bits == 8) {
+                        auto narrow = [](const std::vector<int>& v) {
+                            return std::vector<uint8_t>(v.begin(), v.end());
+                        };
+                        ExpectEveryLevelFollowsTheRule(narrow(up), narrow(row), narrow(down),
+                                                       threshold);
+                    } else {
+                        auto narrow = [](const std::vector<int>& v) {
+                            return std::vector<uint16_t>(v.begin(), v.end());
+                        };
+                        ExpectEveryLevelFollowsTheRule(narrow(up), narrow(row), narrow(down),
+                                                       threshold);
+                    }
+                }
+            }
+        }
+    }
+}
+
 // Whole frames at every level against the portable level: windows that are not multiples of
 // any vector width, a single row or column, both depths, maps, and the fused pass.
 TEST(Corrections, EveryLevelCorrectsFramesAsThePortableCodeDoes) {
@@ -259,6 +373,110 @@ TEST(Corrections, EveryLevelCorrectsFramesAsThePortableCodeDoes) {
                         << SimdLevelName(level) << " " << bits << "-bit " << s.w << "x" << s.h
                         << " step " << which;
                 }
+            }
+        }
+    }
+}
+
+// Frames of awkward widths at every level: a flat field of one value (saturated, zero or in
+// between) with single hot and cold pixels at the corners of the tested area and next to its
+// edges. Each lone outlier takes the field's value; nothing else changes.
+TEST(Corrections, LoneOutliersAtTheCornersTakeTheFieldsValueAtEveryLevel) {
+    const test::ScopedSimdLevel restore;
+    for (int bits : {8, 16}) {
+        const int maxValue = bits == 8 ? 255 : 65535;
+        const int threshold = bits == 8 ? 30 : 480;
+        for (int width : {1, 2, 3, 7, 9, 33, 2560}) {
+            const int height = 16;
+            MaskSet masks;
+            ASSERT_TRUE(masks.Create(width, height));
+            const MaskGeometry geometry{0, 0, width, height};
+            for (int field : {0, maxValue / 3, maxValue}) {
+                const int outlier = field < maxValue / 2 ? maxValue : 0;
+                std::vector<std::pair<int, int>> spots;
+                // Outliers outside the tested area are placed where no tested pixel sees them.
+                if (width >= 9) {
+                    spots = {{4, 4}, {width - 5, 4}, {4, height - 5}, {width - 5, height - 5},
+                             {1, 8}, {width - 2, 8}, {width / 2, 1},  {width / 2, height - 2}};
+                }
+                for (SimdLevel level : test::SimdLevels()) {
+                    SetSimdLevelForTesting(level);
+                    ImageBuffer frame;
+                    ASSERT_TRUE(frame.Create(width, height, bits));
+                    test::FillMono(frame, [&](int, int) { return field; });
+                    for (auto [x, y] : spots) {
+                        if (bits == 8) {
+                            test::SetByte(frame, x, y, static_cast<uint8_t>(outlier));
+                        } else {
+                            test::SetWord(frame, x, y, static_cast<uint16_t>(outlier));
+                        }
+                    }
+                    ASSERT_TRUE(DefectCorrect(frame, masks, geometry, threshold));
+                    for (int y = 0; y < height; ++y) {
+                        for (int x = 0; x < width; ++x) {
+                            // Outliers outside the tested area (4 .. size − 5) stay.
+                            const bool tested =
+                                x >= 4 && x <= width - 5 && y >= 4 && y <= height - 5;
+                            const bool spot = std::find(spots.begin(), spots.end(),
+                                                        std::make_pair(x, y)) != spots.end();
+                            ASSERT_EQ(Mono(frame, x, y), spot && !tested ? outlier : field)
+                                << SimdLevelName(level) << " " << bits << "-bit width " << width
+                                << " field " << field << " at " << x << "," << y;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
+// The flags of a frame are not left behind for the next one: a frame full of defects, then a
+// clean frame of the same size (which must come out as it went in), then one of another size,
+// in both the dot filter and the one pass with the flat field.
+TEST(Corrections, FlagsOfOneFrameAreGoneForTheNext) {
+    for (int bits : {8, 16}) {
+        const int maxValue = bits == 8 ? 255 : 4095;
+        MaskSet masks;
+        ASSERT_TRUE(masks.Create(64, 40));
+        for (int fused = 0; fused < 2; ++fused) {
+            for (auto [w, h] :
+                 {std::pair{64, 40}, std::pair{64, 40}, std::pair{37, 21}, std::pair{64, 40}}) {
+                const MaskGeometry geometry{0, 0, w, h};
+                auto correct = [&](ImageBuffer& frame) {
+                    const int t = DefectThresholdFor(bits, 12);
+                    if (fused == 1) {
+                        return FlatFieldAndDefectCorrect(frame, masks, geometry,
+                                                         DefectThresholdFor(bits, 16), t);
+                    }
+                    return DefectCorrect(frame, masks, geometry, t);
+                };
+                // Every other pixel an outlier: thousands of flags.
+                ImageBuffer noisy;
+                ASSERT_TRUE(noisy.Create(w, h, bits));
+                test::FillMono(noisy, [&](int x, int y) { return (x + y) % 2 ? maxValue : 0; });
+                ASSERT_TRUE(correct(noisy));
+                // A faint checkerboard with one hot pixel: its four neighbours are alike and
+                // it takes their value, unless a flag left over hid them from the search.
+                ImageBuffer clean;
+                ASSERT_TRUE(clean.Create(w, h, bits));
+                test::FillMono(clean, [&](int x, int y) {
+                    if (x == 20 && y == 12) return maxValue;
+                    return maxValue / 2 + ((x + y) % 2) * (bits == 8 ? 20 : 400);
+                });
+                ImageBuffer expected;
+                ASSERT_TRUE(expected.CreateLike(clean));
+                std::memcpy(expected.Pixels(), clean.Pixels(), clean.SizeBytes());
+                if (fused == 1) {
+                    ASSERT_TRUE(FlatFieldCorrect(expected, masks, geometry));
+                }
+                if (bits == 8) {
+                    test::SetByte(expected, 20, 12, static_cast<uint8_t>(Mono(expected, 19, 12)));
+                } else {
+                    test::SetWord(expected, 20, 12, static_cast<uint16_t>(Mono(expected, 19, 12)));
+                }
+                ASSERT_TRUE(correct(clean));
+                EXPECT_EQ(std::memcmp(clean.Pixels(), expected.Pixels(), clean.SizeBytes()), 0)
+                    << bits << "-bit " << (fused == 1 ? "one pass " : "") << w << "x" << h;
             }
         }
     }
