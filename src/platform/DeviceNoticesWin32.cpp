@@ -8,6 +8,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Event.h"
+#include "platform/KernelDriverCalls.h"
 #include "platform/MessageTarget.h"
 #include "platform/ProcessExit.h"
 #include "platform/Thread.h"
@@ -30,8 +31,28 @@ int HexValue(char c) {
     return -1;
 }
 
-// "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" to a GUID; false for anything else.
-bool ParseGuid(const std::string& text, GUID& guid) {
+HDEVNOTIFY Register(HWND window, const GUID& interfaceClass) {
+    DEV_BROADCAST_DEVICEINTERFACE_A filter{};
+    filter.dbcc_size = sizeof filter;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = interfaceClass;
+    return ::RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+}
+
+constexpr const char* kListenerClass = "LumoraDeviceNotices";
+
+// The module holding this code (the SDK's DLL, or the program it is linked into).
+HINSTANCE OwnModule() {
+    HMODULE module = nullptr;
+    ::GetModuleHandleExA(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCSTR>(&OwnModule), &module);
+    return module;
+}
+
+}  // namespace
+
+bool ParseInterfaceClass(const std::string& text, GUID& guid) {
     static constexpr char kShape[] = "{........-....-....-....-............}";
     if (text.size() != sizeof kShape - 1) return false;
     unsigned char bytes[16] = {};
@@ -47,30 +68,18 @@ bool ParseGuid(const std::string& text, GUID& guid) {
         ++nibble;
     }
     // The first three groups are numbers (stored little-endian), the last eight bytes as read.
-    guid.Data1 = static_cast<unsigned long>(bytes[0]) << 24 | bytes[1] << 16 | bytes[2] << 8 |
-                 bytes[3];
+    guid.Data1 =
+        static_cast<unsigned long>(bytes[0]) << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3];
     guid.Data2 = static_cast<unsigned short>(bytes[4] << 8 | bytes[5]);
     guid.Data3 = static_cast<unsigned short>(bytes[6] << 8 | bytes[7]);
     for (int i = 0; i < 8; ++i) guid.Data4[i] = bytes[8 + i];
     return true;
 }
 
-HDEVNOTIFY Register(HWND window, const GUID& interfaceClass) {
-    DEV_BROADCAST_DEVICEINTERFACE_A filter{};
-    filter.dbcc_size = sizeof filter;
-    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    filter.dbcc_classguid = interfaceClass;
-    return ::RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-}
-
-constexpr const char* kListenerClass = "LumoraDeviceNotices";
-
-}  // namespace
-
 bool RegisterDeviceNotices(HWND window, const std::string& interfaceClass) {
     if (!SystemDeliversDeviceNotices(window)) return true;
     GUID guid{};
-    if (!ParseGuid(interfaceClass, guid)) return false;
+    if (!ParseInterfaceClass(interfaceClass, guid)) return false;
     // The notification handle is not kept: the registration ends with the window.
     return Register(window, guid) != nullptr;
 }
@@ -87,6 +96,10 @@ struct DeviceNoticeListener::Impl {
     std::atomic<HWND> window{nullptr};
     std::atomic<bool> registered{false};
     HDEVNOTIFY notification = nullptr;
+    // Set by the thread, inside the system's wait, when it has let go of everything of the
+    // module while the module is unloaded; `never` is the event it then waits on for good.
+    HANDLE parked = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE never = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         auto* impl = reinterpret_cast<Impl*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
@@ -115,12 +128,14 @@ struct DeviceNoticeListener::Impl {
         const auto* notice = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(header);
         if (!::IsEqualGUID(notice->dbcc_classguid, interfaceClass)) return;
         // The name runs to a terminator within the size the sender gave, never past it.
-        const size_t room = header->dbch_size - offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
+        const size_t room =
+            header->dbch_size - offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
         std::string path;
         for (size_t i = 0; i < room && notice->dbcc_name[i] != '\0'; ++i) {
             // Device paths are case-insensitive; the system's notices spell them in upper case
             // where its enumeration gives lower case.
-            path += static_cast<char>(std::tolower(static_cast<unsigned char>(notice->dbcc_name[i])));
+            path +=
+                static_cast<char>(std::tolower(static_cast<unsigned char>(notice->dbcc_name[i])));
         }
         handler(wParam == DBT_DEVICEARRIVAL, path);
     }
@@ -128,9 +143,12 @@ struct DeviceNoticeListener::Impl {
     void Run() {
         WNDCLASSA windowClass{};
         windowClass.lpfnWndProc = &Procedure;
-        windowClass.hInstance = ::GetModuleHandleA(nullptr);
+        // The class belongs to the module whose procedure it names, and leaves with the last
+        // listener: a class left behind by an unloaded DLL would send a later listener's
+        // messages to code that is gone.
+        windowClass.hInstance = OwnModule();
         windowClass.lpszClassName = kListenerClass;
-        ::RegisterClassA(&windowClass);  // once per process; later attempts fail harmlessly
+        ::RegisterClassA(&windowClass);  // fails harmlessly while another listener holds it
         // A message-only window: never shown, never enumerated, but registered notices reach it.
         HWND created = ::CreateWindowExA(0, kListenerClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE,
                                          nullptr, windowClass.hInstance, nullptr);
@@ -145,12 +163,19 @@ struct DeviceNoticeListener::Impl {
         MSG msg;
         while (::GetMessageA(&msg, nullptr, 0, 0) > 0) ::DispatchMessageA(&msg);
         if (notification != nullptr) ::UnregisterDeviceNotification(notification);
+        ::UnregisterClassA(kListenerClass, windowClass.hInstance);
+        if (ModuleIsUnloading()) {
+            // The loader's lock is held by the unloading thread, and a thread cannot end without
+            // it. This one signals and waits in one system call, so no instruction of the
+            // module runs after the unloader hears it, and stays there until the process ends.
+            ::SignalObjectAndWait(parked, never, INFINITE, FALSE);
+        }
     }
 };
 
 DeviceNoticeListener::DeviceNoticeListener(const std::string& interfaceClass, Handler handler)
     : impl_(std::make_unique<Impl>()) {
-    if (!ParseGuid(interfaceClass, impl_->interfaceClass)) return;
+    if (!ParseInterfaceClass(interfaceClass, impl_->interfaceClass)) return;
     impl_->handler = std::move(handler);
     Impl* impl = impl_.get();
     if (impl->thread.Start([impl] { impl->Run(); })) impl->ready.Wait(kInfinite);
@@ -162,8 +187,19 @@ DeviceNoticeListener::~DeviceNoticeListener() {
         (void)impl_.release();
         return;
     }
-    if (HWND window = impl_->window.load()) ::PostMessageA(window, WM_CLOSE, 0, 0);
+    HWND window = impl_->window.load();
+    if (window != nullptr) ::PostMessageA(window, WM_CLOSE, 0, 0);
+    if (ModuleIsUnloading() && window != nullptr) {
+        // The DLL is being unloaded (its static destructors run under the loader's lock): the
+        // thread can let go of its window but not end. Once it waits inside the system it
+        // runs no more of the module's code, and it is left there with what it holds.
+        ::WaitForSingleObject(impl_->parked, INFINITE);
+        (void)impl_.release();
+        return;
+    }
     impl_->thread.Join();
+    ::CloseHandle(impl_->parked);
+    ::CloseHandle(impl_->never);
 }
 
 HWND DeviceNoticeListener::Window() const {

@@ -10,4 +10,10 @@ namespace lumora::platform {
 
 bool ProcessIsExiting();
 
+// Whether the SDK's own DLL is being unloaded while the process goes on (FreeLibrary on
+// Windows). Its static destructors then run under the loader's lock, which every thread needs
+// to end: a destructor that waits for one of its threads to end would wait forever. Always
+// false on POSIX systems and where the SDK is linked into the program.
+bool ModuleIsUnloading();
+
 }  // namespace lumora::platform

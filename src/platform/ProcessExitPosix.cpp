@@ -6,4 +6,8 @@ bool ProcessIsExiting() {
     return false;
 }
 
+bool ModuleIsUnloading() {
+    return false;
+}
+
 }  // namespace lumora::platform

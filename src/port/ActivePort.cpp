@@ -1,8 +1,8 @@
 // The one place that decides which backend serves a request.
 #include "port/ActivePort.h"
 
-#include "port/LibusbPort.h"
 #include "port/SimPort.h"
+#include "port/SystemCameraPort.h"
 
 namespace lumora::platform {
 namespace {
@@ -11,7 +11,7 @@ class CombinedPort final : public UsbPort {
 public:
     std::vector<std::string> EnumerateInterfaces(const std::string& guid) override {
         auto paths = SimPort::Instance().EnumerateInterfaces(guid);
-        auto real = LibusbPort::Instance().EnumerateInterfaces(guid);
+        auto real = SystemCameraPort().EnumerateInterfaces(guid);
         paths.insert(paths.end(), real.begin(), real.end());
         return paths;
     }
@@ -26,7 +26,7 @@ public:
             if (error) *error = simError;
             return nullptr;
         }
-        return LibusbPort::Instance().Open(path, overlapped, error);
+        return SystemCameraPort().Open(path, overlapped, error);
     }
 };
 

@@ -4,8 +4,9 @@
 
 namespace lumora::platform {
 
-// Simulated cameras first, then real ones through libusb. A path is tried on the simulated bus
-// and, when nothing answers there, on libusb.
+// Simulated cameras first, then real ones (libusb on POSIX systems, the kernel driver on
+// Windows). A path is tried on the simulated bus and, when nothing answers there, on the
+// system's.
 UsbPort& ActivePort();
 
 }  // namespace lumora::platform

@@ -1,5 +1,6 @@
 // Real cameras through libusb.
 #include "port/LibusbPort.h"
+#include "port/SystemCameraPort.h"
 
 #include <libusb.h>
 
@@ -502,6 +503,10 @@ struct LibusbPort::Impl {
 LibusbPort& LibusbPort::Instance() {
     static LibusbPort port;
     return port;
+}
+
+UsbPort& SystemCameraPort() {
+    return LibusbPort::Instance();
 }
 
 LibusbPort::LibusbPort() : impl_(std::make_unique<Impl>()) {

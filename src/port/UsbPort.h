@@ -2,8 +2,8 @@
 // The USB port: what the transport expects of the camera's kernel driver. It lists the
 // device-interface paths of a class GUID, opens a path, and carries out the driver's I/O control
 // requests, synchronously or with overlapped completion (an event, a result to poll, an abort
-// that completes what is pending). Backends: simulated cameras (SimPort) and libusb
-// (LibusbPort); ActivePort() joins both.
+// that completes what is pending). Backends: simulated cameras (SimPort) and real ones
+// (libusb on POSIX systems, the kernel driver on Windows); ActivePort() joins both.
 #include <condition_variable>
 #include <cstdint>
 #include <functional>

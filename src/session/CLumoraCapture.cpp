@@ -458,11 +458,13 @@ void CLumora::PreviewLoop() {
         if (waited == kWaitTransferError) {
             runFlag_ = kRunStop;
             deviceFailed_ = true;
+            // Recorded before it is announced: a caller that reads the history when the message
+            // comes finds the code there.
+            RecordError(ERR_DEVICE_LOST);
             {
                 platform::CriticalSectionLock lock(captureLock_);
                 PostFrame(0, ERR_DEVICE_LOST);
             }
-            RecordError(ERR_DEVICE_LOST);
             break;
         }
         if (waited != kWaitNewFrame) continue;
