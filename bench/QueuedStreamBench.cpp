@@ -3,7 +3,10 @@
 // consumer that gives each buffer straight back, or through today's newest-frame callback
 // preview. Reports frames delivered, skipped and dropped, whether the queued counters were
 // consecutive, and the process's CPU time per frame delivered (the simulated camera renders in
-// this process too, so compare the two modes, not the absolute figure).
+// this process too, so compare the two modes, not the absolute figure). At each counter gap it
+// says what the acquisition thread did over the frames before it (time on a CPU, time waiting
+// for one, time asleep) and the process's page faults and involuntary switches, so a stall can
+// be told from a cost of the library's own.
 //
 //   build/bench/bench_queued_stream [seconds (60)] [8|16 (8)] [queued|newest (queued)] [queue (8)]
 #include <sys/resource.h>
@@ -13,6 +16,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -26,6 +31,61 @@ double CpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// What the process and its acquisition thread had done when a frame arrived.
+struct Sample {
+    int64_t arrivalNs = 0;
+    uint64_t runNs = 0;   // the acquisition thread on a CPU
+    uint64_t waitNs = 0;  // the acquisition thread ready but waiting for a CPU
+    long minorFaults = 0;
+    long majorFaults = 0;
+    long involuntary = 0;
+};
+
+// The id of the library's acquisition thread, 0 while there is none.
+std::string AcquisitionTask() {
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        if (std::getline(comm, name) && name == "lumora-acquire")
+            return task.path().filename().string();
+    }
+    return {};
+}
+
+Sample Take(const std::string& task, int64_t arrivalNs) {
+    Sample sample;
+    sample.arrivalNs = arrivalNs;
+    if (!task.empty()) {
+        std::ifstream schedstat("/proc/self/task/" + task + "/schedstat");
+        schedstat >> sample.runNs >> sample.waitNs;
+    }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    sample.minorFaults = usage.ru_minflt;
+    sample.majorFaults = usage.ru_majflt;
+    sample.involuntary = usage.ru_nivcsw;
+    return sample;
+}
+
+void TellGap(const std::vector<Sample>& recent, size_t newest) {
+    const size_t n = recent.size();
+    for (size_t back = n - 1; back >= 1; --back) {
+        const Sample& a = recent[(newest + n - back) % n];
+        const Sample& b = recent[(newest + n - back + 1) % n];
+        if (a.arrivalNs == 0) continue;
+        const double wall = (b.arrivalNs - a.arrivalNs) / 1e6;
+        const double run = static_cast<double>(b.runNs - a.runNs) / 1e6;
+        const double wait = static_cast<double>(b.waitNs - a.waitNs) / 1e6;
+        std::fprintf(stderr,
+                     "  frame -%zu: %6.1f ms apart; acquisition thread %5.1f ms on a CPU, %5.1f ms "
+                     "waiting for one, %5.1f ms asleep; faults %ld minor %ld major; %ld involuntary "
+                     "switches\n",
+                     back - 1, wall, run, wait, wall - run - wait, b.minorFaults - a.minorFaults,
+                     b.majorFaults - a.majorFaults, b.involuntary - a.involuntary);
+    }
 }
 
 void CountFrame(const LumoraHostMessage* message, void* user) {
@@ -69,6 +129,9 @@ int main(int argc, char** argv) {
     long gaps = 0;
     uint64_t dropped = 0;
     uint32_t lastCounter = 0;
+    std::string task;
+    std::vector<Sample> recent(5);
+    size_t newest = 0;
     while (std::chrono::steady_clock::now() < end) {
         if (!queued) {
             LumoraHostMessage message{};
@@ -79,11 +142,17 @@ int main(int argc, char** argv) {
         const int got = LumoraHost_WaitQueuedFrame(h, 100, &frame);
         if (got < 0) break;
         if (got == 0) continue;
+        if (task.empty()) task = AcquisitionTask();
+        newest = (newest + 1) % recent.size();
+        recent[newest] = Take(task, frame.meta.arrivalNs);
         if (delivered > 0 && ((frame.meta.frameCounter - lastCounter) & 0xFF) != 1 &&
             ++gaps <= 10) {
             // Where the gaps fall tells a cost at the start of a run from one in its course.
-            std::fprintf(stderr, "gap after frame %ld: counter %u then %u\n", delivered,
-                         lastCounter, frame.meta.frameCounter);
+            std::fprintf(stderr,
+                         "gap after frame %ld: counter %u then %u; the time up to each frame "
+                         "(0: the first after the gap):\n",
+                         delivered, lastCounter, frame.meta.frameCounter);
+            TellGap(recent, newest);
         }
         lastCounter = frame.meta.frameCounter;
         dropped += frame.droppedBefore;

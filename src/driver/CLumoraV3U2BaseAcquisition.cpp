@@ -123,6 +123,7 @@ int CLumoraV3U2Base::ResetTransferLocked() {
 }
 
 void CLumoraV3U2Base::AcquisitionThreadBody() {
+    platform::NameCurrentThread("lumora-acquire");
     if (cameraType_.load() == kTypeSideChannel) {
         RunSideChannelTransferLoop();
     } else {

@@ -3,9 +3,18 @@
 #include <pthread.h>
 #include <sched.h>
 
+#include <cstring>
+#include <string>
 #include <system_error>
 
 namespace lumora::platform {
+
+bool NameCurrentThread(const char* name) {
+    if (name == nullptr) return false;
+    // The kernel refuses names of 16 bytes or more rather than shortening them.
+    const std::string shortened(name, strnlen(name, 15));
+    return pthread_setname_np(pthread_self(), shortened.c_str()) == 0;
+}
 
 Thread::~Thread() {
     Join();

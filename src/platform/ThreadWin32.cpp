@@ -5,6 +5,7 @@
 #include <process.h>
 
 #include <memory>
+#include <string>
 
 #include "platform/Win32Api.h"
 
@@ -25,6 +26,20 @@ unsigned __stdcall RunThread(void* argument) {
 }
 
 }  // namespace
+
+bool NameCurrentThread(const char* name) {
+    if (name == nullptr) return false;
+    // SetThreadDescription came with Windows 10 1607; looked up so older systems still load us.
+    using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+    HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+    auto set = kernel != nullptr ? reinterpret_cast<SetDescription>(reinterpret_cast<void (*)()>(
+                                       ::GetProcAddress(kernel, "SetThreadDescription")))
+                                 : nullptr;
+    if (set == nullptr) return false;
+    std::wstring wide;
+    for (const char* c = name; *c != '\0'; ++c) wide.push_back(static_cast<unsigned char>(*c));
+    return SUCCEEDED(set(::GetCurrentThread(), wide.c_str()));
+}
 
 Thread::~Thread() {
     Join();

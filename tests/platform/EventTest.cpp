@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/CriticalSection.h"
 #include "platform/Event.h"
 #include "platform/Thread.h"
+
+#if !defined(_WIN32)
+#include <pthread.h>
+#endif
 
 namespace lumora::platform {
 namespace {
@@ -111,6 +116,25 @@ TEST(Thread, StartsOnceJoinsAndMayEndFromItsOwnBody) {
     }));
     EXPECT_TRUE(done.Wait(5000));
     selfJoining.reset();
+}
+
+// Names show in the system's thread lists; a name too long for Linux is shortened, not refused.
+TEST(Thread, NamesItselfAndLongNamesAreShortened) {
+    EXPECT_FALSE(NameCurrentThread(nullptr));
+#if !defined(_WIN32)
+    std::string seen;
+    std::thread named([&] {
+        if (!NameCurrentThread("lumora-a-rather-long-name")) return;
+        char name[64] = "";
+        pthread_getname_np(pthread_self(), name, sizeof name);
+        seen = name;
+    });
+    named.join();
+    EXPECT_EQ(seen, "lumora-a-rather");
+#else
+    std::thread named([] { NameCurrentThread("lumora-a-rather-long-name"); });  // must not fail
+    named.join();
+#endif
 }
 
 }  // namespace

@@ -563,7 +563,11 @@ TEST_F(ControllerTest, RegisterTrafficRunsAlongsideTheFrameStream) {
 
 TEST_F(ControllerTest, DebugLogPathSitsNextToTheExecutable) {
     CLumCy3Cam c;
-    EXPECT_TRUE(c.DebugLogPath().ends_with("/DEBUGLOG.txt"));
+#if defined(_WIN32)
+    EXPECT_TRUE(c.DebugLogPath().ends_with("\\DEBUGLOG.txt")) << c.DebugLogPath();
+#else
+    EXPECT_TRUE(c.DebugLogPath().ends_with("/DEBUGLOG.txt")) << c.DebugLogPath();
+#endif
     c.WriteDebugLog("%d\n", 1);  // harmless whatever LUMORA_DEBUG says
 }
 

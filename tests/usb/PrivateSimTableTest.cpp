@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "TestEnvironment.h"
 #include "lumora/host.h"
 #include "usb/DeviceTable.h"
 
@@ -14,18 +15,18 @@ TEST(SharedBlockName, SimulatedCamerasKeepTheTablePrivateUnlessANameIsGiven) {
     const char* named = std::getenv("LUMORA_SHM_NAME");
     const std::string namedBlock = named ? named : "";
     SetSharedBlockNameForTesting("");
-    ::unsetenv("LUMORA_SHM_NAME");
+    testing::RemoveEnvironment("LUMORA_SHM_NAME");
     LumoraSim_SetCameraCount(0);
     EXPECT_EQ(SharedBlockName(), kSharedBlockName);
     LumoraSim_SetCameraCount(2);
     EXPECT_EQ(SharedBlockName(), "");
-    ::setenv("LUMORA_SHM_NAME", "/lumora-chosen", 1);
+    testing::SetEnvironment("LUMORA_SHM_NAME", "/lumora-chosen");
     EXPECT_EQ(SharedBlockName(), "/lumora-chosen");
-    ::unsetenv("LUMORA_SHM_NAME");
+    testing::RemoveEnvironment("LUMORA_SHM_NAME");
     LumoraSim_SetCameraCount(0);
     // The later tests of this program keep their own block, never the system's.
     SetSharedBlockNameForTesting(programBlock);
-    if (!namedBlock.empty()) ::setenv("LUMORA_SHM_NAME", namedBlock.c_str(), 1);
+    if (!namedBlock.empty()) testing::SetEnvironment("LUMORA_SHM_NAME", namedBlock);
 }
 
 }  // namespace

@@ -3,8 +3,13 @@
 // program's own (so parallel test programs never see each other's tables) and a clean set of
 // simulated cameras around each test.
 #include <gtest/gtest.h>
+
+#if defined(_WIN32)
+#include <process.h>
+#else
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <string>
 
@@ -15,7 +20,19 @@
 namespace lumora::testing {
 
 inline std::string TestBlockName() {
+#if defined(_WIN32)
+    return "/V3U2-MemMap-test-" + std::to_string(::_getpid());
+#else
     return "/V3U2-MemMap-test-" + std::to_string(::getpid());
+#endif
+}
+
+// A named block outlives its holders on POSIX systems until it is unlinked; a Windows mapping
+// goes with its last handle.
+inline void RemoveTestBlock([[maybe_unused]] const std::string& name) {
+#if !defined(_WIN32)
+    shm_unlink(name.c_str());
+#endif
 }
 
 // Installed once per test program (see the registration in each suite's support file).
@@ -24,9 +41,9 @@ public:
     void SetUp() override {
         name_ = TestBlockName();
         usb::SetSharedBlockNameForTesting(name_);
-        shm_unlink(name_.c_str());
+        RemoveTestBlock(name_);
     }
-    void TearDown() override { shm_unlink(name_.c_str()); }
+    void TearDown() override { RemoveTestBlock(name_); }
 
 private:
     std::string name_;
