@@ -8,10 +8,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ui/AnalogDialogModel.h"
@@ -167,6 +169,19 @@ double MeanOfImage(int handle, std::vector<unsigned char>& buffer) {
     return sum / static_cast<double>((buffer.size() + 96) / 97);
 }
 
+// The picture's mean once `holds` says yes of it, or the last one seen (-1: no frame) after
+// `timeoutMs`: frames come at the camera's pace, slower still on a loaded machine.
+double MeanOnceItHolds(int handle, std::vector<unsigned char>& buffer,
+                       const std::function<bool(double)>& holds, int timeoutMs = 10000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    double mean = MeanOfImage(handle, buffer);
+    while (!holds(mean) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        mean = MeanOfImage(handle, buffer);
+    }
+    return mean;
+}
+
 class DialogViewTest : public DialogWorld {
 protected:
     static void SetUpTestSuite() {
@@ -198,9 +213,10 @@ TEST_F(DialogViewTest, ImageDialogChangesBrightnessLiveWhileThePreviewRuns) {
     ASSERT_EQ(Lumora_SetColorMode(handle_, 8), 1);
     ASSERT_EQ(Lumora_StartPreview(handle_), 1);
     std::vector<unsigned char> buffer(static_cast<size_t>(session_->Width()) * session_->Height());
-    double before = -1, after = -1;
+    // The picture before the change comes from a frame the preview has processed.
+    const double before = MeanOnceItHolds(handle_, buffer, [](double mean) { return mean >= 0; });
+    double after = -1;
     ViewScript script({
-        [&](GtkWidget*) { before = MeanOfImage(handle_, buffer); },
         [&](GtkWidget* w) {
             GtkWidget* tabs = Widget(w, ui::kIdTab);
             EXPECT_EQ(gtk_notebook_get_n_pages(GTK_NOTEBOOK(tabs)), 2);  // the gray page
@@ -209,9 +225,10 @@ TEST_F(DialogViewTest, ImageDialogChangesBrightnessLiveWhileThePreviewRuns) {
             EXPECT_EQ(Settings().filter.brightness, 120);
             EXPECT_EQ(gtk_spin_button_get_value_as_int(GTK_SPIN_BUTTON(Widget(w, 2002))), 120);
         },
-        [&](GtkWidget*) {},  // a few frames with the new brightness
         [&](GtkWidget* w) {
-            after = MeanOfImage(handle_, buffer);
+            // The first frames processed with the new brightness.
+            after = MeanOnceItHolds(handle_, buffer,
+                                    [&](double mean) { return mean > before + 30.0; });
             gtk_spin_button_set_value(GTK_SPIN_BUTTON(Widget(w, 2012)), -30);
             EXPECT_EQ(Settings().filter.contrast, -30);
             EXPECT_EQ(std::lround(gtk_range_get_value(GTK_RANGE(Widget(w, 2011)))), -30);
