@@ -6,13 +6,17 @@
 // The library's CPU time is the process's CPU time less what the simulated camera spent
 // rendering frames and moving their bytes (it measures that on every thread that does it, the
 // library's acquisition thread included) and less this program's main thread, which only
-// sleeps. Drawing into an X server counts only on the client side: the server is another
-// process. Each setting runs `--runs` times; min and median are printed.
+// sleeps. Drawing into an X server counts on the client side; the window rows print the local
+// server's CPU time per frame beside it (the server found through the peer of a connection to it),
+// as the server widens gray frames itself where it can. Each setting runs `--runs` times; min and
+// median are printed.
 //
 // Usage: bench_frame_path [--seconds S] [--runs N] [--only SUBSTRING] [--exposure E]
 // --exposure (in 0.1 ms) slows the camera, so the library's work per frame can be seen without
 // the simulated camera rendering the next frame at the same time.
 // The window rows need a display (scripts/measure-frame-path starts Xvfb when none is set).
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <algorithm>
 #include <atomic>
@@ -80,8 +84,49 @@ struct Result {
     long sent = 0;
     long skipped = 0;  // sent by the camera in the window, never delivered
     double cpuMsPerFrame = 0;
+    double serverMsPerFrame = -1;  // -1: no local server to ask
     bool ok = false;
 };
+
+// The process of a local display's server (DISPLAY ":N"), the peer of its socket; 0 otherwise.
+pid_t DisplayServer() {
+    const char* name = std::getenv("DISPLAY");
+    if (name == nullptr || name[0] != ':') return 0;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "/tmp/.X11-unix/X%d",
+                  std::atoi(name + 1));
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0) return 0;
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    const bool known =
+        connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0;
+    close(fd);
+    return known ? peer.pid : 0;
+}
+
+// A process's user and system time so far, in ms (a clock tick's resolution); -1 unreadable.
+double ProcessCpuMs(pid_t pid) {
+    if (pid <= 0) return -1;
+    FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+    if (f == nullptr) return -1;
+    char text[1024] = "";
+    const size_t n = std::fread(text, 1, sizeof text - 1, f);
+    std::fclose(f);
+    text[n] = '\0';
+    // Fields after the command name, which may hold spaces: state is the third, utime the 14th.
+    const char* rest = std::strrchr(text, ')');
+    unsigned long user = 0;
+    unsigned long system = 0;
+    if (rest == nullptr ||
+        std::sscanf(rest + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user,
+                    &system) != 2) {
+        return -1;
+    }
+    return static_cast<double>(user + system) * 1e3 / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
 
 void Check(int result, const char* what) {
     if (result == 0) {
@@ -103,7 +148,7 @@ void TakeReferences(int h, int bits) {
     Check(Lumora_UpdateMaskData(h, 1), "bright reference");
 }
 
-Result RunOnce(const Row& row, double seconds, int exposure, const char* folder) {
+Result RunOnce(const Row& row, double seconds, int exposure, const char* folder, pid_t server) {
     Result r;
     // Each run from the defaults: the last one's settings were saved as its session ended.
     std::filesystem::remove_all(folder);
@@ -136,7 +181,9 @@ Result RunOnce(const Row& row, double seconds, int exposure, const char* folder)
     const double process0 = Nanoseconds(CLOCK_PROCESS_CPUTIME_ID);
     const double main0 = Nanoseconds(CLOCK_THREAD_CPUTIME_ID);
     const double sim0 = static_cast<double>(lumora::sim::SimCamera::CpuNanoseconds());
+    const double server0 = row.window ? ProcessCpuMs(server) : -1;
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    const double server1 = row.window ? ProcessCpuMs(server) : -1;
     const double process1 = Nanoseconds(CLOCK_PROCESS_CPUTIME_ID);
     const double main1 = Nanoseconds(CLOCK_THREAD_CPUTIME_ID);
     const double sim1 = static_cast<double>(lumora::sim::SimCamera::CpuNanoseconds());
@@ -157,6 +204,9 @@ Result RunOnce(const Row& row, double seconds, int exposure, const char* folder)
     const double sdkNs = (process1 - process0) - (main1 - main0) - (sim1 - sim0);
     const long announced = framesAfter - framesBefore;
     r.cpuMsPerFrame = announced > 0 ? sdkNs / 1e6 / static_cast<double>(announced) : 0;
+    if (server0 >= 0 && server1 >= 0 && announced > 0) {
+        r.serverMsPerFrame = (server1 - server0) / static_cast<double>(announced);
+    }
     r.ok = tally.errors.load() == 0;
     return r;
 }
@@ -225,22 +275,27 @@ int main(int argc, char** argv) {
     const double cold16 = ColdMemcpyMs(static_cast<size_t>(kWidth) * kHeight * 2);
     std::printf("cold memcpy of a frame: %.2f ms at 8 bits, %.2f ms at 16 bits\n", cold8, cold16);
     std::printf("%d runs of %.1f s per setting; min / median\n\n", runs, seconds);
-    std::printf("| setting | delivered / sent by the camera | skipped | SDK's own CPU per frame |\n");
-    std::printf("|---|---|---|---|\n");
+    const pid_t server = display ? DisplayServer() : 0;
+    std::printf(
+        "| setting | delivered / sent by the camera | skipped | SDK's own CPU per frame | X "
+        "server's CPU per frame |\n");
+    std::printf("|---|---|---|---|---|\n");
     for (const Row& row : kRows) {
         if (!only.empty() && std::string(row.name).find(only) == std::string::npos) continue;
         if (row.window && !display) {
-            std::printf("| %s | no display | - | - |\n", row.name);
+            std::printf("| %s | no display | - | - | - |\n", row.name);
             continue;
         }
         std::vector<double> cpu;
+        std::vector<double> serverCpu;
         std::string counts;  // delivered/sent of each run
         long skipped = 0;
         bool ok = true;
         for (int run = 0; run < runs; ++run) {
-            const Result r = RunOnce(row, seconds, exposure, folder);
+            const Result r = RunOnce(row, seconds, exposure, folder, server);
             ok = ok && r.ok;
             cpu.push_back(r.cpuMsPerFrame);
+            if (r.serverMsPerFrame >= 0) serverCpu.push_back(r.serverMsPerFrame);
             skipped += r.skipped;
             counts += (counts.empty() ? "" : ", ") + std::to_string(r.delivered) + "/" +
                       std::to_string(r.sent);
@@ -248,9 +303,15 @@ int main(int argc, char** argv) {
         const double cold = row.bits == 8 ? cold8 : cold16;
         const double minCpu = *std::min_element(cpu.begin(), cpu.end());
         const double median = Median(cpu);
-        std::printf("| %s | %s%s | %ld | %.2f / %.2f ms = %.1fx / %.1fx cold memcpy |\n",
+        char serverText[64] = "-";
+        if (!serverCpu.empty()) {
+            std::snprintf(serverText, sizeof serverText, "%.2f / %.2f ms",
+                          *std::min_element(serverCpu.begin(), serverCpu.end()),
+                          Median(serverCpu));
+        }
+        std::printf("| %s | %s%s | %ld | %.2f / %.2f ms = %.1fx / %.1fx cold memcpy | %s |\n",
                     row.name, counts.c_str(), ok ? "" : " (error messages)", skipped, minCpu,
-                    median, minCpu / cold, median / cold);
+                    median, minCpu / cold, median / cold, serverText);
         std::fflush(stdout);
     }
     LumoraSim_SetCameraCount(0);

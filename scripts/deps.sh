@@ -9,7 +9,7 @@ LUMORA_PACKAGES=(
   python3-venv python3-pip python3-setuptools python3-mypy
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-  libx11-dev libxext-dev libxcomposite-dev xvfb xauth libgtk-3-dev libopencv-imgproc-dev
+  libx11-dev libxext-dev libxrender-dev libxcomposite-dev xvfb xauth libgtk-3-dev libopencv-imgproc-dev
   gettext fonts-noto-cjk
   umockdev libumockdev-dev
   doxygen graphviz

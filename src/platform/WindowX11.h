@@ -25,6 +25,7 @@ namespace lumora::platform {
 struct X11Options {
     const char* display = nullptr;  // null: DISPLAY
     bool useSharedMemory = true;    // false: plain XPutImage even where MIT-SHM is offered
+    bool useRender = true;          // false: gray frames widened by the client even with RENDER
 };
 
 // What the connection holds now, to find leaks.
@@ -33,6 +34,7 @@ struct X11Resources {
     size_t images = 0;          // client-side images
     size_t sharedSegments = 0;  // shared-memory segments attached to the server
     size_t graphicsContexts = 0;
+    size_t grayPlaneObjects = 0;  // gray planes' pixmaps, pictures and GCs on the server
 };
 
 class X11WindowSystem : public WindowSystem {

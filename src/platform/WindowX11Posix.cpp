@@ -21,7 +21,7 @@ std::shared_ptr<X11WindowSystem> X11WindowSystem::Open(const X11Options& options
     if (name == nullptr || *name == '\0') return nullptr;
     Display* display = XOpenDisplay(name);
     if (display == nullptr) return nullptr;
-    auto system = std::make_shared<X11System>(display, options.useSharedMemory);
+    auto system = std::make_shared<X11System>(display, options.useSharedMemory, options.useRender);
     system->StartEvents();
     return system;
 }

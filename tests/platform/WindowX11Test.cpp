@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <atomic>
 #include <future>
+#include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "X11TestDisplay.h"
@@ -47,11 +49,15 @@ struct GrayPicture {
     uint8_t palette[1024];
 };
 
-class X11WindowTest : public ::testing::TestWithParam<bool> {
+// Each case runs with and without shared memory, and with gray frames widened by the server
+// (RENDER) or by the client.
+class X11WindowTest : public ::testing::TestWithParam<std::tuple<bool, bool>> {
 protected:
+    static bool Shm() { return std::get<0>(GetParam()); }
+    static bool Render() { return std::get<1>(GetParam()); }
     void SetUp() override {
         LUMORA_REQUIRE_X11(app_);
-        system_ = X11WindowSystem::Open(X11Options{nullptr, GetParam()});
+        system_ = X11WindowSystem::Open(X11Options{nullptr, Shm(), Render()});
         ASSERT_NE(system_, nullptr);
         ASSERT_TRUE(system_->RegisterClass("VideoRenderer_test"));
         appWindow_ = app_.CreateAppWindow(320, 240);
@@ -80,11 +86,75 @@ protected:
     HWND parent_ = nullptr;
 };
 
-TEST_P(X11WindowTest, SharedMemoryIsUsedOnlyWhenAskedFor) {
+TEST_P(X11WindowTest, SharedMemoryAndTheGrayPlaneAreUsedOnlyWhenAskedFor) {
     auto window = Child(0, 0, 8, 2);
     ASSERT_NE(window, nullptr);
-    EXPECT_EQ(system_->UsesSharedMemory(), GetParam());  // Xvfb offers it
-    EXPECT_EQ(system_->Resources().sharedSegments, GetParam() ? 1u : 0u);
+    EXPECT_EQ(system_->UsesSharedMemory(), Shm());  // Xvfb offers both
+    const X11Resources held = system_->Resources();
+    const size_t images = Render() ? 2 : 1;  // the window's, and its gray plane's
+    EXPECT_EQ(held.images, images);
+    EXPECT_EQ(held.sharedSegments, Shm() ? images : 0u);
+    EXPECT_EQ(held.grayPlaneObjects, Render() ? 3u : 0u);  // pixmap, picture, GC
+}
+
+// Gray, false-colour and 24-bit frames in turn in one window, each shown exactly: the gray
+// plane and the client's image take turns.
+TEST_P(X11WindowTest, EveryGrayLevelAndEveryOtherKindOfFrameShowsExactly) {
+    auto window = Child(0, 0, 256, 2);
+    ASSERT_NE(window, nullptr);
+    GrayPicture gray(256);
+    for (int x = 0; x < 256; ++x) {
+        gray.pixels[x] = static_cast<uint8_t>(x);
+        gray.pixels[256 + x] = static_cast<uint8_t>(255 - x);
+    }
+    GrayPicture falseColour = gray;
+    for (int i = 0; i < 256; ++i) {
+        falseColour.palette[4 * i] = static_cast<uint8_t>(255 - i);  // blue
+        falseColour.palette[4 * i + 1] = static_cast<uint8_t>(i / 2);
+        falseColour.palette[4 * i + 2] = static_cast<uint8_t>(i);
+    }
+    std::vector<uint8_t> bgr(256 * 2 * 3);
+    for (size_t i = 0; i < bgr.size(); ++i) bgr[i] = static_cast<uint8_t>(i * 7);
+    const PixelView colour{bgr.data(), 256, 2, 256 * 3, 24, nullptr, false};
+    PixelView bottomUp = gray.View();
+    bottomUp.bottomUp = true;
+
+    auto expectShown = [&](const PixelView& view, auto expected, const char* what) {
+        ASSERT_TRUE(system_->Flush(2000));
+        window->PutImage(view);
+        const auto pixels = window->ClientPixels();
+        ASSERT_EQ(pixels.size(), 512u);
+        int wrong = 0;
+        for (int y = 0; y < 2; ++y) {
+            for (int x = 0; x < 256; ++x) {
+                const uint32_t want = expected(x, y);
+                if (pixels[y * 256 + x] != want && ++wrong <= 3) {
+                    ADD_FAILURE() << what << " at " << x << "," << y << ": " << std::hex
+                                  << pixels[y * 256 + x] << " instead of " << want;
+                }
+            }
+        }
+        EXPECT_EQ(wrong, 0) << what;
+    };
+    for (int round = 0; round < 2; ++round) {
+        expectShown(gray.View(), [&](int x, int y) { return gray.At(x, y); }, "gray");
+        expectShown(
+            falseColour.View(),
+            [&](int x, int y) {
+                const uint8_t* entry = falseColour.palette + 4 * falseColour.pixels[y * 256 + x];
+                return uint32_t{entry[2]} << 16 | uint32_t{entry[1]} << 8 | entry[0];
+            },
+            "false colour");
+        expectShown(bottomUp, [&](int x, int y) { return gray.At(x, 1 - y); }, "bottom-up gray");
+        expectShown(
+            colour,
+            [&](int x, int y) {
+                const uint8_t* p = bgr.data() + (y * 256 + x) * 3;
+                return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+            },
+            "24-bit");
+    }
+    EXPECT_EQ(system_->ErrorCount(), 0u);
 }
 
 TEST_P(X11WindowTest, ChildSitsInTheParentAtItsPlacementAndShowsThePicture) {
@@ -193,7 +263,7 @@ TEST_P(X11WindowTest, StalledServerNeverBlocksThePutter) {
     XSync(app_.Get(), False);
     putter.wait();
     EXPECT_TRUE(finished) << "PutImage waited for a grabbed server";
-    if (GetParam()) {
+    if (Shm()) {
         EXPECT_GT(system_->SkippedFrames(), skippedBefore);
     }
 
@@ -214,7 +284,7 @@ TEST_P(X11WindowTest, ResizedWindowGetsAnImageOfTheNewSize) {
         system_->Flush(500);
         return window->ClientPixels()[31] == picture.At(31, 0);
     }));
-    EXPECT_EQ(system_->Resources().images, 1u);
+    EXPECT_EQ(system_->Resources().images, Render() ? 2u : 1u);
 }
 
 TEST_P(X11WindowTest, WindowsLeaveNothingBehind) {
@@ -240,13 +310,19 @@ TEST_P(X11WindowTest, WindowsLeaveNothingBehind) {
     EXPECT_EQ(left.images, 0u);
     EXPECT_EQ(left.sharedSegments, 0u);
     EXPECT_EQ(left.graphicsContexts, 0u);
+    EXPECT_EQ(left.grayPlaneObjects, 0u);
     EXPECT_EQ(LiveSharedSegmentsOfThisProcess(), segmentsBefore);
     EXPECT_EQ(system_->ErrorCount(), 0u);
 }
 
 // (Xlib defines Bool as a macro, so the values are spelled out.)
-INSTANTIATE_TEST_SUITE_P(SharedMemoryAndPlain, X11WindowTest, ::testing::Values(true, false),
-                         [](const auto& param) { return param.param ? "Shm" : "Plain"; });
+INSTANTIATE_TEST_SUITE_P(
+    SharedMemoryAndPlain, X11WindowTest,
+    ::testing::Combine(::testing::Values(true, false), ::testing::Values(true, false)),
+    [](const auto& param) {
+        return std::string(std::get<0>(param.param) ? "Shm" : "Plain") +
+               (std::get<1>(param.param) ? "ServerWidensGray" : "ClientWidensGray");
+    });
 
 TEST(X11HostInterface, WrappingChecksTheWindowAndReleasesOnlyTheWrapper) {
     X11TestDisplay app;

@@ -3,6 +3,7 @@
 #include <X11/Xutil.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/SimdLevel.h"
 #include "platform/WindowPixels.h"
@@ -71,6 +72,20 @@ void PackImage(XImage* target, const PixelView& image) {
         for (int x = 0; x < cols; ++x) XPutPixel(target, x, y, layout.Pack(scratch[x]));
     }
     FenceStreamedStores();
+}
+
+bool PackGrayImage(XImage* target, const PixelView& image) {
+    if (image.bitCount != 8 || target->bits_per_pixel != 8 || !IsGrayPalette(image.palette)) {
+        return false;
+    }
+    const int rows = std::min(target->height, image.height);
+    const auto cols = static_cast<size_t>(std::max(std::min(target->width, image.width), 0));
+    for (int y = 0; y < rows; ++y) {
+        const int sourceRow = image.bottomUp ? image.height - 1 - y : y;
+        std::memcpy(target->data + static_cast<size_t>(y) * target->bytes_per_line,
+                    image.pixels + static_cast<size_t>(sourceRow) * image.stride, cols);
+    }
+    return true;
 }
 
 std::vector<uint32_t> UnpackImage(XImage* image, int width, int height) {

@@ -32,6 +32,10 @@ private:
 // Writes `image` (8-bit with its palette, or 24-bit) into the top-left of `target`, as much of
 // it as fits.
 void PackImage(XImage* target, const PixelView& image);
+// Writes an 8-bit gray `image` (a palette whose entries are their own index in each channel)
+// into the top-left of the depth-8 `target` as it is, top row first; false, writing nothing, for
+// any other picture.
+bool PackGrayImage(XImage* target, const PixelView& image);
 // The top-left width × height pixels of `image` as 0x00RRGGBB words, row after row.
 std::vector<uint32_t> UnpackImage(XImage* image, int width, int height);
 

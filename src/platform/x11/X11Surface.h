@@ -2,13 +2,29 @@
 // The images windows show, on one connection: shared-memory segments where the server takes
 // them (MIT-SHM), plain client images sent with XPutImage where it does not (a remote display,
 // or no segment to be had). A refusal turns shared memory off for the connection's later images.
+//
+// Gray frames, the camera's usual picture, need not be widened to four bytes a pixel by the
+// client: where the server has the RENDER extension and a 24-bit screen, each surface also has a
+// gray plane, a depth-8 pixmap that takes the frame at a byte a pixel, and the server paints the
+// window with white through it as an alpha mask, which gives each channel the gray value exactly.
+// That writes a quarter of the bytes on the client's side, and sends a quarter to a remote display.
 #include <X11/Xlib.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xrender.h>
 
 #include <atomic>
 #include <cstddef>
 
 namespace lumora::platform {
+
+struct X11GrayPlane {
+    XImage* image = nullptr;  // depth 8, a byte a pixel
+    XShmSegmentInfo shm{};
+    bool shared = false;
+    Pixmap pixmap = 0;
+    GC gc = nullptr;  // of the pixmap's depth
+    Picture mask = 0;  // the pixmap as an alpha mask
+};
 
 struct X11Surface {
     XImage* image = nullptr;
@@ -16,6 +32,8 @@ struct X11Surface {
     bool shared = false;
     int width = 0;
     int height = 0;
+    X11GrayPlane gray;  // image null: none on this connection
+    bool grayFilled = false;  // the last picture went into the gray plane, not `image`
 };
 
 // Every call but the getters is made under the connection's lock.
@@ -23,25 +41,36 @@ class X11Surfaces {
 public:
     // `errors` counts the connection's X errors: an attach that fails shows there.
     X11Surfaces(Display* display, Visual* visual, int depth, bool useSharedMemory,
-                const std::atomic<size_t>& errors);
+                bool useRender, const std::atomic<size_t>& errors);
 
     bool UsesSharedMemory() const { return useShm_.load(); }
     // The event type of shared-memory completions; -1 without shared memory.
     int CompletionEvent() const { return completion_; }
 
-    // An image of the given size, all black; false (and `surface` empty) when none can be had.
-    bool Create(X11Surface& surface, int width, int height);
+    // True when surfaces get a gray plane.
+    bool HasGrayPlanes() const { return white_ != 0; }
+
+    // An image of the given size for `window`, all black, with its gray plane where the server
+    // offers one; false (and `surface` empty) when no image can be had.
+    bool Create(X11Surface& surface, ::Window window, int width, int height);
     // Frees the image; the server's side of a segment only while the connection stands.
     void Destroy(X11Surface& surface, bool connectionLost);
     // Asks the server to draw the image at the window's origin. With shared memory the server
     // reads the pixels later and says so with a completion event.
+    // A gray plane's completion names its pixmap, not the window.
     void Send(::Window window, GC gc, const X11Surface& surface);
 
     size_t Images() const { return images_; }
     size_t Segments() const { return segments_; }
+    // The gray planes' pixmaps, pictures and GCs.
+    size_t ServerObjects() const { return serverObjects_; }
 
 private:
-    bool CreateShared(X11Surface& surface, int width, int height);
+    // A shared image of the given depth; false (nothing held) when refused.
+    bool CreateShared(XImage*& image, XShmSegmentInfo& shm, int depth, int width, int height);
+    bool CreateGrayPlane(X11GrayPlane& plane, ::Window window, int width, int height);
+    void DestroyGrayPlane(X11GrayPlane& plane, bool connectionLost);
+    void ReleaseImage(XImage*& image, XShmSegmentInfo& shm, bool shared, bool connectionLost);
 
     Display* const display_;
     Visual* const visual_;
@@ -49,8 +78,12 @@ private:
     const std::atomic<size_t>& errors_;
     std::atomic<bool> useShm_;
     int completion_ = -1;
+    XRenderPictFormat* windowFormat_ = nullptr;
+    XRenderPictFormat* maskFormat_ = nullptr;
+    Picture white_ = 0;  // solid white, the connection's; 0 without gray planes
     size_t images_ = 0;
     size_t segments_ = 0;
+    size_t serverObjects_ = 0;
 };
 
 }  // namespace lumora::platform

@@ -16,7 +16,7 @@ constexpr auto kFrameExtentsWait = std::chrono::milliseconds(500);
 
 }  // namespace
 
-X11System::X11System(Display* display, bool useShm)
+X11System::X11System(Display* display, bool useShm, bool useRender)
     : display_(display),
       screen_(DefaultScreen(display)),
       root_(RootWindow(display, screen_)),
@@ -24,7 +24,7 @@ X11System::X11System(Display* display, bool useShm)
       depth_(DefaultDepth(display, screen_)),
       screenWidth_(DisplayWidth(display, screen_)),
       screenHeight_(DisplayHeight(display, screen_)),
-      surfaces_(display, visual_, depth_, useShm, errors_),
+      surfaces_(display, visual_, depth_, useShm, useRender, errors_),
       frameExtents_(display, root_) {
     AttachErrorSink(display_, this);
     wmProtocols_ = XInternAtom(display_, "WM_PROTOCOLS", False);
@@ -91,7 +91,13 @@ void X11System::Dispatch(XEvent& event) {
     if (surfaces_.CompletionEvent() >= 0 && event.type == surfaces_.CompletionEvent()) {
         const auto& done = reinterpret_cast<const XShmCompletionEvent&>(event);
         auto it = windows_.find(done.drawable);
-        if (it != windows_.end()) it->second->OnCompletion();
+        if (it != windows_.end()) {
+            it->second->OnCompletion();
+            return;
+        }
+        for (const auto& [id, window] : windows_) {
+            if (window->GrayPixmap() == done.drawable) window->OnCompletion();
+        }
         return;
     }
     if (frameExtents_.TakeAnswer(event)) return;
@@ -191,7 +197,7 @@ std::unique_ptr<X11Window> X11System::Adopt(::Window window, const std::string& 
                                             uint32_t style, HWND parent, Rect frame,
                                             int clientWidth, int clientHeight) {
     X11Surface surface;
-    if (!surfaces_.Create(surface, clientWidth, clientHeight)) {
+    if (!surfaces_.Create(surface, window, clientWidth, clientHeight)) {
         XDestroyWindow(display_, window);
         return nullptr;
     }
@@ -326,7 +332,8 @@ std::unique_ptr<Window> X11System::CreateTopLevel(const std::string& className,
 
 X11Resources X11System::Resources() const {
     MutexLock lock(displayMutex_);
-    return X11Resources{windows_.size(), surfaces_.Images(), surfaces_.Segments(), gcs_};
+    return X11Resources{windows_.size(), surfaces_.Images(), surfaces_.Segments(), gcs_,
+                        surfaces_.ServerObjects()};
 }
 
 bool X11System::WindowExists(unsigned long window) {

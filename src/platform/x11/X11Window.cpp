@@ -27,6 +27,9 @@ X11Window::X11Window(std::shared_ptr<X11System> system, ::Window window, GC gc, 
     // The image names its segment through a pointer to the segment record it was made with;
     // the record now lives here.
     if (surface_.shared) surface_.image->obdata = reinterpret_cast<char*>(&surface_.shm);
+    if (surface_.gray.shared) {
+        surface_.gray.image->obdata = reinterpret_cast<char*>(&surface_.gray.shm);
+    }
     handle_ = RegisterTarget(std::make_shared<X11Target>(window));
 }
 
@@ -109,7 +112,9 @@ void X11Window::PutImage(const PixelView& image) {
         system_->Wake();
         return;
     }
-    PackImage(surface_.image, image);
+    // The gray plane takes a gray frame at a byte a pixel; the server widens it.
+    surface_.grayFilled = surface_.gray.image != nullptr && PackGrayImage(surface_.gray.image, image);
+    if (!surface_.grayFilled) PackImage(surface_.image, image);
     hasFrame_ = true;
     state_ = kQueued;
     system_->Wake();
@@ -130,7 +135,7 @@ void X11Window::Service() {
     if (resize) {
         // The image follows the client size; the next frame fills the new one.
         system_->Surfaces().Destroy(surface_, system_->Broken());
-        system_->Surfaces().Create(surface_, width_.load(), height_.load());
+        system_->Surfaces().Create(surface_, window_, width_.load(), height_.load());
         hasFrame_ = false;
         repaintWanted_ = false;
         state_ = kIdle;

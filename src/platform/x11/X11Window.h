@@ -51,6 +51,8 @@ public:
 
     // The event thread, under the display lock.
     ::Window Id() const { return window_; }
+    // The pixmap a gray frame is sent to; its completion names it (0: none).
+    Pixmap GrayPixmap() const { return surface_.gray.pixmap; }
     void OnConfigure(int width, int height);
     void OnExpose() { repaintWanted_ = true; }
     void OnCompletion() {
