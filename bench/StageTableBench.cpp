@@ -408,14 +408,22 @@ int main(int argc, char** argv) {
         "mirror H", "flip", [&](int bits) { MirrorOnHost(d.Frame(bits), mirror); },
         [&](int bits) { cv::flip(View(d.Frame(bits)), bits == 8 ? d.out8 : d.out16, 1); }, {8, 16},
         {8, 16});
-    // An X server with RENDER takes a gray frame at a byte a pixel and widens it itself; the
-    // client only copies the rows into the shared image.
+    // A remote X server with RENDER takes a gray frame at a byte a pixel and widens it itself;
+    // the client only copies the rows into the image it sends. A local one gets 32-bit pixels.
     XImage grayTarget{};
     grayTarget.width = kW;
     grayTarget.height = kH;
     grayTarget.bits_per_pixel = 8;
     grayTarget.bytes_per_line = kW;
     grayTarget.data = reinterpret_cast<char*>(d.grayPlane.data());
+    XImage wordTarget = grayTarget;  // the client widens into 0x00RRGGBB words
+    wordTarget.bits_per_pixel = 32;
+    wordTarget.bytes_per_line = kW * 4;
+    wordTarget.red_mask = 0xFF0000;
+    wordTarget.green_mask = 0xFF00;
+    wordTarget.blue_mask = 0xFF;
+    wordTarget.byte_order = LSBFirst;
+    wordTarget.data = reinterpret_cast<char*>(d.window.data());
     uint8_t grayPalette[1024];
     for (int i = 0; i < 256; ++i) {
         grayPalette[4 * i] = grayPalette[4 * i + 1] = grayPalette[4 * i + 2] =
@@ -423,7 +431,7 @@ int main(int argc, char** argv) {
         grayPalette[4 * i + 3] = 0;
     }
     const Row windowGray = stage(
-        "gray frame for the window (the server widens it)", "cvtColor GRAY2BGRA",
+        "gray frame for a remote window (the server widens it)", "cvtColor GRAY2BGRA",
         [&](int) {
             const ImageBuffer& frame = d.Frame(8);
             const platform::PixelView view{frame.Pixels(), kW, kH, frame.Stride(), 8, grayPalette, true};
@@ -431,13 +439,11 @@ int main(int argc, char** argv) {
         },
         [&](int) { cv::cvtColor(View(d.Frame(8)), d.outBgra, cv::COLOR_GRAY2BGRA); }, {8}, {8});
     const Row window = stage(
-        "8→BGRA for the window (a server without RENDER)", "cvtColor GRAY2BGRA",
+        "8→BGRA for a local window", "cvtColor GRAY2BGRA",
         [&](int) {
-            for (int y = 0; y < kH; ++y) {
-                platform::ExpandGrayRow(d.window.data() + static_cast<size_t>(y) * kW,
-                                        d.Frame(8).Row(y), kW);
-            }
-            FenceStreamedStores();
+            const ImageBuffer& frame = d.Frame(8);
+            const platform::PixelView view{frame.Pixels(), kW, kH, frame.Stride(), 8, grayPalette, true};
+            platform::PackImage(&wordTarget, view);
         },
         [&](int) { cv::cvtColor(View(d.Frame(8)), d.outBgra, cv::COLOR_GRAY2BGRA); }, {8}, {8});
     stage(

@@ -1,5 +1,6 @@
 #include "platform/WindowPixels.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -39,6 +40,55 @@ int AlignForStreaming(uint32_t* dst, const uint8_t* src, int count, uintptr_t al
 // for the line this far ahead (a hint: never a fault, past the row or the picture).
 inline void ReadAhead(const uint8_t* at) {
     _mm_prefetch(reinterpret_cast<const char*>(at) + 1024, _MM_HINT_T0);
+}
+
+// The copy of a long row: the bytes up to the first aligned vector plainly, whole vectors
+// streamed, the rest plainly.
+int AlignBytesForStreaming(uint8_t* dst, const uint8_t* src, int count, uintptr_t alignment) {
+    const auto misplaced = static_cast<int>(reinterpret_cast<uintptr_t>(dst) & (alignment - 1));
+    const int head = std::min(count, misplaced == 0 ? 0 : static_cast<int>(alignment) - misplaced);
+    std::memcpy(dst, src, static_cast<size_t>(head));
+    return head;
+}
+
+void CopyGraySse2(uint8_t* dst, const uint8_t* src, int count) {
+    int x = 0;
+    if (count >= kStreamingRow) {
+        for (x = AlignBytesForStreaming(dst, src, count, 16); x + 64 <= count; x += 64) {
+            ReadAhead(src + x);
+            for (int q = 0; q < 64; q += 16) {
+                _mm_stream_si128(reinterpret_cast<__m128i*>(dst + x + q),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x + q)));
+            }
+        }
+    }
+    std::memcpy(dst + x, src + x, static_cast<size_t>(count - x));
+}
+
+LUMORA_TARGET_AVX2 void CopyGrayAvx2(uint8_t* dst, const uint8_t* src, int count) {
+    int x = 0;
+    if (count >= kStreamingRow) {
+        for (x = AlignBytesForStreaming(dst, src, count, 32); x + 64 <= count; x += 64) {
+            ReadAhead(src + x);
+            for (int q = 0; q < 64; q += 32) {
+                _mm256_stream_si256(
+                    reinterpret_cast<__m256i*>(dst + x + q),
+                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + x + q)));
+            }
+        }
+    }
+    std::memcpy(dst + x, src + x, static_cast<size_t>(count - x));
+}
+
+LUMORA_TARGET_AVX512 void CopyGrayAvx512(uint8_t* dst, const uint8_t* src, int count) {
+    int x = 0;
+    if (count >= kStreamingRow) {
+        for (x = AlignBytesForStreaming(dst, src, count, 64); x + 64 <= count; x += 64) {
+            ReadAhead(src + x);
+            _mm512_stream_si512(reinterpret_cast<__m512i*>(dst + x), _mm512_loadu_si512(src + x));
+        }
+    }
+    std::memcpy(dst + x, src + x, static_cast<size_t>(count - x));
 }
 
 // Interleaving a vector with itself twice repeats each byte four times; the top byte of each
@@ -152,6 +202,26 @@ LUMORA_TARGET_AVX512 void ExpandGrayAvx512(uint32_t* dst, const uint8_t* src, in
 #endif  // LUMORA_X86_SIMD
 
 }  // namespace
+
+void CopyGrayRow(uint8_t* dst, const uint8_t* src, int count) {
+    if (count <= 0) return;
+#if LUMORA_X86_SIMD
+    switch (ActiveSimdLevel()) {
+        case SimdLevel::kAvx512:
+            CopyGrayAvx512(dst, src, count);
+            return;
+        case SimdLevel::kAvx2:
+            CopyGrayAvx2(dst, src, count);
+            return;
+        case SimdLevel::kSse2:
+            CopyGraySse2(dst, src, count);
+            return;
+        case SimdLevel::kScalar:
+            break;
+    }
+#endif
+    std::memcpy(dst, src, static_cast<size_t>(count));
+}
 
 void ExpandGrayRow(uint32_t* dst, const uint8_t* src, int count) {
 #if LUMORA_X86_SIMD

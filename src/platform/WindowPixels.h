@@ -11,6 +11,8 @@ bool IsGrayPalette(const uint8_t* palette);
 // Rows from this many pixels on are written around the caches: FenceStreamedStores() after the
 // last of them, before the words are handed on.
 constexpr int kStreamingRow = 2048;
+// Gray bytes as they are (for a server that widens them itself).
+void CopyGrayRow(uint8_t* dst, const uint8_t* src, int count);
 // Gray level v becomes 0x00vvvvvv.
 void ExpandGrayRow(uint32_t* dst, const uint8_t* src, int count);
 // Index through a table of 0x00RRGGBB words.

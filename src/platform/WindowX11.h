@@ -22,10 +22,20 @@
 
 namespace lumora::platform {
 
+// Who widens gray frames into the screen's 32-bit pixels. The server (with RENDER) takes them at
+// a byte a pixel, a quarter of the bytes on the wire to a remote display; on a local server that
+// paints in software its widening costs it more than it saves the client, which copies four
+// bytes a pixel through shared memory at about the same cost as the server's painting.
+enum class X11GrayWidening {
+    kAuto,    // the server when images go without shared memory, the client otherwise
+    kServer,  // the server wherever it has RENDER and a 24-bit screen
+    kClient,
+};
+
 struct X11Options {
     const char* display = nullptr;  // null: DISPLAY
     bool useSharedMemory = true;    // false: plain XPutImage even where MIT-SHM is offered
-    bool useRender = true;          // false: gray frames widened by the client even with RENDER
+    X11GrayWidening grayWidening = X11GrayWidening::kAuto;
 };
 
 // What the connection holds now, to find leaks.

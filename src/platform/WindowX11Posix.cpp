@@ -1,6 +1,7 @@
 #include "platform/WindowX11.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include "platform/MessageTarget.h"
@@ -21,7 +22,7 @@ std::shared_ptr<X11WindowSystem> X11WindowSystem::Open(const X11Options& options
     if (name == nullptr || *name == '\0') return nullptr;
     Display* display = XOpenDisplay(name);
     if (display == nullptr) return nullptr;
-    auto system = std::make_shared<X11System>(display, options.useSharedMemory, options.useRender);
+    auto system = std::make_shared<X11System>(display, options.useSharedMemory, options.grayWidening);
     system->StartEvents();
     return system;
 }
@@ -30,7 +31,14 @@ std::shared_ptr<X11WindowSystem> X11WindowSystem::Shared() {
     std::lock_guard lock(gSharedMutex);
     if (!gSharedTried) {
         gSharedTried = true;
-        auto system = Open();
+        X11Options options;
+        const char* render = std::getenv("LUMORA_X11_RENDER");
+        if (render != nullptr && std::strcmp(render, "0") == 0) {
+            options.grayWidening = X11GrayWidening::kClient;
+        } else if (render != nullptr && std::strcmp(render, "1") == 0) {
+            options.grayWidening = X11GrayWidening::kServer;
+        }
+        auto system = Open(options);
         if (system != nullptr) gShared = new std::shared_ptr<X11WindowSystem>(std::move(system));
     }
     return gShared != nullptr ? *gShared : nullptr;

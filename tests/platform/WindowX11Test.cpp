@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <future>
 #include <string>
 #include <thread>
@@ -16,6 +17,7 @@
 
 #include "X11TestDisplay.h"
 #include "lumora/host.h"
+#include "platform/SimdLevel.h"
 #include "platform/WindowPixels.h"
 #include "platform/WindowX11.h"
 #include "platform/x11/X11PixelPacking.h"
@@ -57,7 +59,8 @@ protected:
     static bool Render() { return std::get<1>(GetParam()); }
     void SetUp() override {
         LUMORA_REQUIRE_X11(app_);
-        system_ = X11WindowSystem::Open(X11Options{nullptr, Shm(), Render()});
+        system_ = X11WindowSystem::Open(X11Options{
+            nullptr, Shm(), Render() ? X11GrayWidening::kServer : X11GrayWidening::kClient});
         ASSERT_NE(system_, nullptr);
         ASSERT_TRUE(system_->RegisterClass("VideoRenderer_test"));
         appWindow_ = app_.CreateAppWindow(320, 240);
@@ -196,6 +199,22 @@ TEST_P(X11WindowTest, ExposedWindowRepaintsItsLastFrame) {
         const auto pixels = window->ClientPixels();
         return pixels[0] == picture.At(0, 0) && pixels[17] == picture.At(1, 1);
     }));
+}
+
+// Left to itself, the connection has the server widen gray frames only when they cannot go
+// through shared memory.
+TEST(X11GrayWidening, ByDefaultTheServerWidensGrayOnlyWithoutSharedMemory) {
+    X11TestDisplay app;
+    LUMORA_REQUIRE_X11(app);
+    for (const bool shm : {true, false}) {
+        auto system = X11WindowSystem::Open(X11Options{nullptr, shm});
+        ASSERT_NE(system, nullptr);
+        ASSERT_TRUE(system->RegisterClass("VideoRenderer_auto"));
+        auto window = system->CreateTopLevel("VideoRenderer_auto", "Active Window",
+                                             kStyleOverlappedVisible, 0, 0, 16, 2);
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(system->Resources().grayPlaneObjects, shm ? 0u : 3u) << shm;
+    }
 }
 
 TEST_P(X11WindowTest, WindowClosedByTheWindowManagerStopsDrawingWithoutErrors) {
@@ -378,6 +397,33 @@ TEST(WindowPixels, LongGrayRowsWrittenAroundTheCachesMatchTheRuleAtAnyAlignment)
             for (int x = 0; x < shift; ++x) EXPECT_EQ(out[x], 0xDEADBEEFu);
         }
     }
+}
+
+// Every vector level the processor offers, every start within a cache line, rows just short of
+// streaming and past it; the bytes around the row stay untouched.
+TEST(WindowPixels, GrayRowsCopiedForTheServerAreExactAtEveryLevelAndAlignment) {
+    const SimdLevel active = ActiveSimdLevel();
+    std::vector<uint8_t> source(kStreamingRow + 200);
+    for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<uint8_t>(i * 29 + 3);
+    for (int level = 0; level <= static_cast<int>(DetectedSimdLevel()); ++level) {
+        SetSimdLevelForTesting(static_cast<SimdLevel>(level));
+        for (int count : {0, 1, 63, kStreamingRow - 1, kStreamingRow, kStreamingRow + 131}) {
+            for (int shift = 0; shift < 64; ++shift) {
+                std::vector<uint8_t> out(static_cast<size_t>(count) + 128, 0xA5);
+                uint8_t* dst = out.data() + shift;
+                CopyGrayRow(dst, source.data() + 1, count);
+                FenceStreamedStores();
+                ASSERT_EQ(std::memcmp(dst, source.data() + 1, static_cast<size_t>(count)), 0)
+                    << "level " << level << ", " << count << " bytes at " << shift;
+                for (size_t i = 0; i < out.size(); ++i) {
+                    if (i < static_cast<size_t>(shift) || i >= static_cast<size_t>(shift + count)) {
+                        ASSERT_EQ(out[i], 0xA5) << "level " << level << ", byte " << i;
+                    }
+                }
+            }
+        }
+    }
+    SetSimdLevelForTesting(active);
 }
 
 TEST(WindowPixels, ExpansionsMatchThePerPixelRule) {

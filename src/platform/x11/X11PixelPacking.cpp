@@ -55,8 +55,10 @@ void PackImage(XImage* target, const PixelView& image) {
     const bool gray = image.bitCount == 8 && IsGrayPalette(image.palette);
     if (image.bitCount == 8 && !gray) PaletteWords(image.palette, table);
     std::vector<uint32_t> scratch(direct ? 0 : static_cast<size_t>(cols));
-    for (int y = 0; y < rows; ++y) {
-        const int sourceRow = image.bottomUp ? image.height - 1 - y : y;
+    // Source rows in ascending order, as for gray rows below.
+    const int first = image.bottomUp ? image.height - rows : 0;
+    for (int sourceRow = first; sourceRow < first + rows; ++sourceRow) {
+        const int y = image.bottomUp ? image.height - 1 - sourceRow : sourceRow;
         const uint8_t* src = image.pixels + static_cast<size_t>(sourceRow) * image.stride;
         uint32_t* out = direct ? reinterpret_cast<uint32_t*>(
                                      target->data + static_cast<size_t>(y) * target->bytes_per_line)
@@ -80,11 +82,18 @@ bool PackGrayImage(XImage* target, const PixelView& image) {
     }
     const int rows = std::min(target->height, image.height);
     const auto cols = static_cast<size_t>(std::max(std::min(target->width, image.width), 0));
-    for (int y = 0; y < rows; ++y) {
-        const int sourceRow = image.bottomUp ? image.height - 1 - y : y;
-        std::memcpy(target->data + static_cast<size_t>(y) * target->bytes_per_line,
-                    image.pixels + static_cast<size_t>(sourceRow) * image.stride, cols);
+    // The source is read in ascending rows whichever way it is stored: only the reads need the
+    // prefetchers (long rows are written around the caches), and they follow ascending
+    // addresses far better than descending rows.
+    const int first = image.bottomUp ? image.height - rows : 0;
+    for (int sourceRow = first; sourceRow < first + rows; ++sourceRow) {
+        const int y = image.bottomUp ? image.height - 1 - sourceRow : sourceRow;
+        CopyGrayRow(reinterpret_cast<uint8_t*>(target->data) +
+                        static_cast<size_t>(y) * target->bytes_per_line,
+                    image.pixels + static_cast<size_t>(sourceRow) * image.stride,
+                    static_cast<int>(cols));
     }
+    FenceStreamedStores();
     return true;
 }
 

@@ -33,8 +33,13 @@ bool HasPixmapDepth(Display* display, int depth, int bitsPerPixel) {
 }  // namespace
 
 X11Surfaces::X11Surfaces(Display* display, Visual* visual, int depth, bool useSharedMemory,
-                         bool useRender, const std::atomic<size_t>& errors)
-    : display_(display), visual_(visual), depth_(depth), errors_(errors), useShm_(useSharedMemory) {
+                         X11GrayWidening grayWidening, const std::atomic<size_t>& errors)
+    : display_(display),
+      visual_(visual),
+      depth_(depth),
+      errors_(errors),
+      useShm_(useSharedMemory),
+      grayWidening_(grayWidening) {
     if (useShm_) {
         int major = 0;
         int minor = 0;
@@ -51,18 +56,25 @@ X11Surfaces::X11Surfaces(Display* display, Visual* visual, int depth, bool useSh
     int errorBase = 0;
     int major = 0;
     int minor = 0;
-    // Solid fills came with RENDER 0.10.
-    if (!useRender || !ByteChannels(visual_, depth_) ||
+    if (grayWidening_ == X11GrayWidening::kClient || !ByteChannels(visual_, depth_) ||
         !XRenderQueryExtension(display_, &eventBase, &errorBase) ||
-        !XRenderQueryVersion(display_, &major, &minor) || (major == 0 && minor < 10) ||
-        !HasPixmapDepth(display_, 8, 8)) {
+        !XRenderQueryVersion(display_, &major, &minor) || !HasPixmapDepth(display_, 8, 8) ||
+        !HasPixmapDepth(display_, 32, 32)) {
         return;
     }
     windowFormat_ = XRenderFindVisualFormat(display_, visual_);
     maskFormat_ = XRenderFindStandardFormat(display_, PictStandardA8);
-    if (windowFormat_ == nullptr || maskFormat_ == nullptr) return;
+    XRenderPictFormat* argb = XRenderFindStandardFormat(display_, PictStandardARGB32);
+    if (windowFormat_ == nullptr || maskFormat_ == nullptr || argb == nullptr) return;
+    // One white pixel, repeated: a software server paints through it faster than through a
+    // solid fill.
+    const Pixmap pixel = XCreatePixmap(display_, DefaultRootWindow(display_), 1, 1, 32);
+    XRenderPictureAttributes repeat{};
+    repeat.repeat = RepeatNormal;
+    white_ = XRenderCreatePicture(display_, pixel, argb, CPRepeat, &repeat);
+    XFreePixmap(display_, pixel);  // the picture keeps it
     const XRenderColor white{0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
-    white_ = XRenderCreateSolidFill(display_, &white);
+    XRenderFillRectangle(display_, PictOpSrc, white_, &white, 0, 0, 1, 1);
 }
 
 bool X11Surfaces::CreateShared(XImage*& image, XShmSegmentInfo& shm, int depth, int width,
@@ -130,7 +142,10 @@ bool X11Surfaces::Create(X11Surface& surface, ::Window window, int width, int he
     surface.width = width;
     surface.height = height;
     // Without a gray plane, gray frames are widened by the client like any other.
-    if (HasGrayPlanes()) CreateGrayPlane(surface.gray, window, width, height);
+    const bool serverWidens =
+        grayWidening_ == X11GrayWidening::kServer ||
+        (grayWidening_ == X11GrayWidening::kAuto && !surface.shared);
+    if (ServerCanWidenGray() && serverWidens) CreateGrayPlane(surface.gray, window, width, height);
     return true;
 }
 

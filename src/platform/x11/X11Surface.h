@@ -15,6 +15,8 @@
 #include <atomic>
 #include <cstddef>
 
+#include "platform/WindowX11.h"
+
 namespace lumora::platform {
 
 struct X11GrayPlane {
@@ -41,17 +43,17 @@ class X11Surfaces {
 public:
     // `errors` counts the connection's X errors: an attach that fails shows there.
     X11Surfaces(Display* display, Visual* visual, int depth, bool useSharedMemory,
-                bool useRender, const std::atomic<size_t>& errors);
+                X11GrayWidening grayWidening, const std::atomic<size_t>& errors);
 
     bool UsesSharedMemory() const { return useShm_.load(); }
     // The event type of shared-memory completions; -1 without shared memory.
     int CompletionEvent() const { return completion_; }
 
-    // True when surfaces get a gray plane.
-    bool HasGrayPlanes() const { return white_ != 0; }
+    // True when the server can widen gray frames.
+    bool ServerCanWidenGray() const { return white_ != 0; }
 
     // An image of the given size for `window`, all black, with its gray plane where the server
-    // offers one; false (and `surface` empty) when no image can be had.
+    // is to widen gray frames; false (and `surface` empty) when no image can be had.
     bool Create(X11Surface& surface, ::Window window, int width, int height);
     // Frees the image; the server's side of a segment only while the connection stands.
     void Destroy(X11Surface& surface, bool connectionLost);
@@ -80,7 +82,8 @@ private:
     int completion_ = -1;
     XRenderPictFormat* windowFormat_ = nullptr;
     XRenderPictFormat* maskFormat_ = nullptr;
-    Picture white_ = 0;  // solid white, the connection's; 0 without gray planes
+    const X11GrayWidening grayWidening_;
+    Picture white_ = 0;  // a white pixel repeated, the connection's; 0 without RENDER
     size_t images_ = 0;
     size_t segments_ = 0;
     size_t serverObjects_ = 0;

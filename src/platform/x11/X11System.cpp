@@ -16,7 +16,7 @@ constexpr auto kFrameExtentsWait = std::chrono::milliseconds(500);
 
 }  // namespace
 
-X11System::X11System(Display* display, bool useShm, bool useRender)
+X11System::X11System(Display* display, bool useShm, X11GrayWidening grayWidening)
     : display_(display),
       screen_(DefaultScreen(display)),
       root_(RootWindow(display, screen_)),
@@ -24,7 +24,7 @@ X11System::X11System(Display* display, bool useShm, bool useRender)
       depth_(DefaultDepth(display, screen_)),
       screenWidth_(DisplayWidth(display, screen_)),
       screenHeight_(DisplayHeight(display, screen_)),
-      surfaces_(display, visual_, depth_, useShm, useRender, errors_),
+      surfaces_(display, visual_, depth_, useShm, grayWidening, errors_),
       frameExtents_(display, root_) {
     AttachErrorSink(display_, this);
     wmProtocols_ = XInternAtom(display_, "WM_PROTOCOLS", False);

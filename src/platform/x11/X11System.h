@@ -27,7 +27,7 @@ class X11System final : public X11WindowSystem,
                         public X11ErrorSink,
                         public std::enable_shared_from_this<X11System> {
 public:
-    X11System(Display* display, bool useShm, bool useRender);
+    X11System(Display* display, bool useShm, X11GrayWidening grayWidening);
     ~X11System() override;
     void StartEvents();
 
