@@ -47,6 +47,12 @@ void SharpenRowPortable(const T* r0, const T* r1, const T* r2, const T* r3, T* d
 
 #if LUMORA_X86_SIMD
 
+// The strongest masks the mono vector kernels' lanes hold exactly: 255 × 128 in 16 bits, and
+// 65535 × 256 within the single-precision tenth. Stronger ones (the pipeline never asks for
+// them) take the portable rule.
+constexpr int kLaneStrength8 = 128;
+constexpr int kLaneStrength16 = 256;
+
 // Colour rows: the same loop, vectorised for AVX2.
 template <class T, int kSpp>
 LUMORA_TARGET_AVX2 void SharpenRowAvx2(const T* r0, const T* r1, const T* r2, const T* r3, T* d,
@@ -91,6 +97,10 @@ LUMORA_TARGET_AVX2 inline __m256i Sharpen16LanesAvx2(const uint16_t* sums, const
 LUMORA_TARGET_AVX2 void SharpenRow8Avx2(const uint8_t* r0, const uint8_t* r1, const uint8_t* r2,
                                         const uint8_t* r3, uint8_t* d, int width, int strength,
                                         int32_t* scratch) {
+    if (strength > kLaneStrength8 || strength < -kLaneStrength8) {
+        SharpenRowPortable<uint8_t, 1>(r0, r1, r2, r3, d, width, strength, scratch);
+        return;
+    }
     auto* sums = reinterpret_cast<uint16_t*>(scratch);
     int x = 0;
     for (; x + 16 <= width; x += 16) {
@@ -116,8 +126,10 @@ LUMORA_TARGET_AVX2 void SharpenRow8Avx2(const uint8_t* r0, const uint8_t* r1, co
     }
 }
 
-// 16-bit samples work in 32-bit lanes; the tenth comes from a single-precision estimate made
-// exact by one multiply-back step.
+// 16-bit samples work in 32-bit lanes. The tenth of a magnitude up to 2^24 (65535 × 256) is the
+// single-precision product with 0.1f, truncated: exact for every such magnitude (checked for
+// each one), as 0.1f lies just above a tenth and the rounding of the product stays below the
+// distance to the next whole number.
 LUMORA_TARGET_AVX2 inline __m256i Sharpen8LanesAvx2(const uint32_t* sums, const uint16_t* own,
                                                     __m256i strength) {
     const __m256i blur =
@@ -127,11 +139,8 @@ LUMORA_TARGET_AVX2 inline __m256i Sharpen8LanesAvx2(const uint32_t* sums, const 
     const __m256i orig = Widen16Avx2(own);
     const __m256i p = _mm256_mullo_epi32(_mm256_sub_epi32(orig, blur), strength);
     const __m256i a = _mm256_abs_epi32(p);
-    __m256i q = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(a), _mm256_set1_ps(0.1f)));
-    const __m256i rest =
-        _mm256_sub_epi32(a, _mm256_add_epi32(_mm256_slli_epi32(q, 3), _mm256_slli_epi32(q, 1)));
-    q = _mm256_add_epi32(q, _mm256_cmpgt_epi32(_mm256_setzero_si256(), rest));
-    q = _mm256_sub_epi32(q, _mm256_cmpgt_epi32(rest, _mm256_set1_epi32(9)));
+    const __m256i q =
+        _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(a), _mm256_set1_ps(0.1f)));
     const __m256i out = _mm256_add_epi32(orig, _mm256_sign_epi32(q, p));
     return _mm256_max_epi32(out, _mm256_setzero_si256());  // the pack limits the top
 }
@@ -139,6 +148,10 @@ LUMORA_TARGET_AVX2 inline __m256i Sharpen8LanesAvx2(const uint32_t* sums, const 
 LUMORA_TARGET_AVX2 void SharpenRow16Avx2(const uint16_t* r0, const uint16_t* r1, const uint16_t* r2,
                                          const uint16_t* r3, uint16_t* d, int width, int strength,
                                          int32_t* scratch) {
+    if (strength > kLaneStrength16 || strength < -kLaneStrength16) {
+        SharpenRowPortable<uint16_t, 1>(r0, r1, r2, r3, d, width, strength, scratch);
+        return;
+    }
     auto* sums = reinterpret_cast<uint32_t*>(scratch);
     int x = 0;
     for (; x + 8 <= width; x += 8) {
@@ -189,6 +202,10 @@ LUMORA_TARGET_AVX512 inline __m512i Sharpen32LanesAvx512(const uint16_t* sums, _
 LUMORA_TARGET_AVX512 void SharpenRow8Avx512(const uint8_t* r0, const uint8_t* r1, const uint8_t* r2,
                                             const uint8_t* r3, uint8_t* d, int width, int strength,
                                             int32_t* scratch) {
+    if (strength > kLaneStrength8 || strength < -kLaneStrength8) {
+        SharpenRowPortable<uint8_t, 1>(r0, r1, r2, r3, d, width, strength, scratch);
+        return;
+    }
     auto* sums = reinterpret_cast<uint16_t*>(scratch);
     int x = 0;
     for (; x + 32 <= width; x += 32) {
@@ -222,11 +239,6 @@ LUMORA_TARGET_AVX512 inline __m512i Sharpen16LanesAvx512(const uint32_t* sums, _
     const __m512i p = _mm512_mullo_epi32(_mm512_sub_epi32(orig, blur), strength);
     const __m512i a = _mm512_abs_epi32(p);
     __m512i q = _mm512_cvttps_epi32(_mm512_mul_ps(_mm512_cvtepi32_ps(a), _mm512_set1_ps(0.1f)));
-    const __m512i rest =
-        _mm512_sub_epi32(a, _mm512_add_epi32(_mm512_slli_epi32(q, 3), _mm512_slli_epi32(q, 1)));
-    const __m512i one = _mm512_set1_epi32(1);
-    q = _mm512_mask_sub_epi32(q, _mm512_cmplt_epi32_mask(rest, _mm512_setzero_si512()), q, one);
-    q = _mm512_mask_add_epi32(q, _mm512_cmpgt_epi32_mask(rest, _mm512_set1_epi32(9)), q, one);
     q = _mm512_mask_sub_epi32(q, _mm512_movepi32_mask(p), _mm512_setzero_si512(), q);
     return _mm512_max_epi32(_mm512_add_epi32(orig, q), _mm512_setzero_si512());
 }
@@ -234,6 +246,10 @@ LUMORA_TARGET_AVX512 inline __m512i Sharpen16LanesAvx512(const uint32_t* sums, _
 LUMORA_TARGET_AVX512 void SharpenRow16Avx512(const uint16_t* r0, const uint16_t* r1,
                                              const uint16_t* r2, const uint16_t* r3, uint16_t* d,
                                              int width, int strength, int32_t* scratch) {
+    if (strength > kLaneStrength16 || strength < -kLaneStrength16) {
+        SharpenRowPortable<uint16_t, 1>(r0, r1, r2, r3, d, width, strength, scratch);
+        return;
+    }
     auto* sums = reinterpret_cast<uint32_t*>(scratch);
     int x = 0;
     for (; x + 16 <= width; x += 16) {

@@ -78,8 +78,14 @@ void CompareSharpenRows(int maxValue) {
                 return random.Below(maxValue + 1);
         }
     };
+    // The pipeline's strengths, and around the strongest the vector lanes hold (stronger ones
+    // take the portable rule).
+    std::vector<int> strengths;
+    for (int s = 1; s <= 30; ++s) strengths.push_back(s);
+    for (int s : {-30, 64, 128, 129, 256, 257, 5000}) strengths.push_back(s);
     for (int width : {5, 6, 7, 18, 19, 34, 35, 36, 37, 50, 67, 100, 2560}) {
-        for (int strength = 1; strength <= 30; strength += width > 100 ? 7 : 1) {
+        for (size_t at = 0; at < strengths.size(); at += width > 100 ? 4 : 1) {
+            const int strength = strengths[at];
             std::vector<T> rows[4];
             for (auto& r : rows) {
                 r.resize(static_cast<size_t>(width) + 1);
