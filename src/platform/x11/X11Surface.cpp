@@ -112,7 +112,7 @@ bool X11Surfaces::CreateShared(XImage*& image, XShmSegmentInfo& shm, int depth, 
     return false;
 }
 
-bool X11Surfaces::Create(X11Surface& surface, ::Window window, int width, int height) {
+bool X11Surfaces::Create(X11Surface& surface, int width, int height) {
     surface = X11Surface{};
     if (width <= 0 || height <= 0) return false;
     if (useShm_.load()) {
@@ -145,14 +145,15 @@ bool X11Surfaces::Create(X11Surface& surface, ::Window window, int width, int he
     const bool serverWidens =
         grayWidening_ == X11GrayWidening::kServer ||
         (grayWidening_ == X11GrayWidening::kAuto && !surface.shared);
-    if (ServerCanWidenGray() && serverWidens) CreateGrayPlane(surface.gray, window, width, height);
+    if (ServerCanWidenGray() && serverWidens) CreateGrayPlane(surface.gray, width, height);
     return true;
 }
 
-bool X11Surfaces::CreateGrayPlane(X11GrayPlane& plane, ::Window window, int width, int height) {
+bool X11Surfaces::CreateGrayPlane(X11GrayPlane& plane, int width, int height) {
     plane = X11GrayPlane{};
     const size_t before = errors_.load();
-    plane.pixmap = XCreatePixmap(display_, window, static_cast<unsigned>(width),
+    // On the root: the window may be destroyed by its parent or the window manager at any time.
+    plane.pixmap = XCreatePixmap(display_, DefaultRootWindow(display_), static_cast<unsigned>(width),
                                  static_cast<unsigned>(height), 8);
     plane.gc = XCreateGC(display_, plane.pixmap, 0, nullptr);
     plane.mask = XRenderCreatePicture(display_, plane.pixmap, maskFormat_, 0, nullptr);

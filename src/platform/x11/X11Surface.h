@@ -52,9 +52,9 @@ public:
     // True when the server can widen gray frames.
     bool ServerCanWidenGray() const { return white_ != 0; }
 
-    // An image of the given size for `window`, all black, with its gray plane where the server
+    // An image of the given size, all black, with its gray plane where the server
     // is to widen gray frames; false (and `surface` empty) when no image can be had.
-    bool Create(X11Surface& surface, ::Window window, int width, int height);
+    bool Create(X11Surface& surface, int width, int height);
     // Frees the image; the server's side of a segment only while the connection stands.
     void Destroy(X11Surface& surface, bool connectionLost);
     // Asks the server to draw the image at the window's origin. With shared memory the server
@@ -70,7 +70,7 @@ public:
 private:
     // A shared image of the given depth; false (nothing held) when refused.
     bool CreateShared(XImage*& image, XShmSegmentInfo& shm, int depth, int width, int height);
-    bool CreateGrayPlane(X11GrayPlane& plane, ::Window window, int width, int height);
+    bool CreateGrayPlane(X11GrayPlane& plane, int width, int height);
     void DestroyGrayPlane(X11GrayPlane& plane, bool connectionLost);
     void ReleaseImage(XImage*& image, XShmSegmentInfo& shm, bool shared, bool connectionLost);
 

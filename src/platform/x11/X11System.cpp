@@ -197,7 +197,7 @@ std::unique_ptr<X11Window> X11System::Adopt(::Window window, const std::string& 
                                             uint32_t style, HWND parent, Rect frame,
                                             int clientWidth, int clientHeight) {
     X11Surface surface;
-    if (!surfaces_.Create(surface, window, clientWidth, clientHeight)) {
+    if (!surfaces_.Create(surface, clientWidth, clientHeight)) {
         XDestroyWindow(display_, window);
         return nullptr;
     }

@@ -135,7 +135,7 @@ void X11Window::Service() {
     if (resize) {
         // The image follows the client size; the next frame fills the new one.
         system_->Surfaces().Destroy(surface_, system_->Broken());
-        system_->Surfaces().Create(surface_, window_, width_.load(), height_.load());
+        system_->Surfaces().Create(surface_, width_.load(), height_.load());
         hasFrame_ = false;
         repaintWanted_ = false;
         state_ = kIdle;
