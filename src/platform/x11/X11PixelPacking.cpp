@@ -3,7 +3,6 @@
 #include <X11/Xutil.h>
 
 #include <algorithm>
-#include <cstring>
 
 #include "platform/SimdLevel.h"
 #include "platform/WindowPixels.h"
