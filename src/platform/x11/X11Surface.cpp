@@ -112,6 +112,21 @@ bool X11Surfaces::CreateShared(XImage*& image, XShmSegmentInfo& shm, int depth, 
     return false;
 }
 
+bool X11Surfaces::CreatePlain(XImage*& image, int depth, int width, int height) {
+    image = XCreateImage(display_, visual_, static_cast<unsigned>(depth), ZPixmap, 0, nullptr,
+                         static_cast<unsigned>(width), static_cast<unsigned>(height), 32, 0);
+    if (image == nullptr) return false;
+    image->data = static_cast<char*>(
+        std::calloc(static_cast<size_t>(image->bytes_per_line), static_cast<size_t>(height)));
+    if (image->data == nullptr) {
+        XDestroyImage(image);
+        image = nullptr;
+        return false;
+    }
+    ++images_;
+    return true;
+}
+
 bool X11Surfaces::Create(X11Surface& surface, int width, int height) {
     surface = X11Surface{};
     if (width <= 0 || height <= 0) return false;
@@ -125,19 +140,8 @@ bool X11Surfaces::Create(X11Surface& surface, int width, int height) {
                 "lumora: the X server refused shared memory; images go through XPutImage\n");
         }
     }
-    if (surface.image == nullptr) {
-        XImage* image =
-            XCreateImage(display_, visual_, static_cast<unsigned>(depth_), ZPixmap, 0, nullptr,
-                         static_cast<unsigned>(width), static_cast<unsigned>(height), 32, 0);
-        if (image == nullptr) return false;
-        image->data = static_cast<char*>(
-            std::calloc(static_cast<size_t>(image->bytes_per_line), static_cast<size_t>(height)));
-        if (image->data == nullptr) {
-            XDestroyImage(image);
-            return false;
-        }
-        surface.image = image;
-        ++images_;
+    if (surface.image == nullptr && !CreatePlain(surface.image, depth_, width, height)) {
+        return false;
     }
     surface.width = width;
     surface.height = height;
@@ -163,22 +167,7 @@ bool X11Surfaces::CreateGrayPlane(X11GrayPlane& plane, int width, int height) {
     if (made && useShm_.load()) {
         plane.shared = CreateShared(plane.image, plane.shm, 8, width, height);
     }
-    if (made && plane.image == nullptr) {
-        plane.image = XCreateImage(display_, visual_, 8, ZPixmap, 0, nullptr,
-                                   static_cast<unsigned>(width), static_cast<unsigned>(height),
-                                   32, 0);
-        if (plane.image != nullptr) {
-            plane.image->data = static_cast<char*>(std::calloc(
-                static_cast<size_t>(plane.image->bytes_per_line), static_cast<size_t>(height)));
-            if (plane.image->data == nullptr) {
-                XDestroyImage(plane.image);
-                plane.image = nullptr;
-            } else {
-                ++images_;
-            }
-        }
-    }
-    made = made && plane.image != nullptr;
+    made = made && (plane.image != nullptr || CreatePlain(plane.image, 8, width, height));
     if (!made) {
         Log(LogCategory::kWindow, 1,
             "lumora: no gray plane for a %dx%d window; gray frames are widened by the client\n",

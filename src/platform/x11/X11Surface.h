@@ -4,10 +4,10 @@
 // or no segment to be had). A refusal turns shared memory off for the connection's later images.
 //
 // Gray frames, the camera's usual picture, need not be widened to four bytes a pixel by the
-// client: where the server has the RENDER extension and a 24-bit screen, each surface also has a
-// gray plane, a depth-8 pixmap that takes the frame at a byte a pixel, and the server paints the
-// window with white through it as an alpha mask, which gives each channel the gray value exactly.
-// That writes a quarter of the bytes on the client's side, and sends a quarter to a remote display.
+// client: where the server is to widen them (X11GrayWidening) and has the RENDER extension and a
+// 24-bit screen, a surface also has a gray plane, a depth-8 pixmap that takes the frame at a byte
+// a pixel, and the server paints the window with white through it as an alpha mask, which gives
+// each channel the gray value exactly. A quarter of the bytes then go to the server.
 #include <X11/Xlib.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xrender.h>
@@ -68,6 +68,8 @@ public:
     size_t ServerObjects() const { return serverObjects_; }
 
 private:
+    // A plain client image of the given depth, all black; false (nothing held) without memory.
+    bool CreatePlain(XImage*& image, int depth, int width, int height);
     // A shared image of the given depth; false (nothing held) when refused.
     bool CreateShared(XImage*& image, XShmSegmentInfo& shm, int depth, int width, int height);
     bool CreateGrayPlane(X11GrayPlane& plane, int width, int height);
