@@ -135,8 +135,8 @@ void Check(int result, const char* what) {
     }
 }
 
-// References for the flat field: a dark frame at the shortest exposure and a bright one at the
-// default, so the correction and the defect map have real work.
+// References for the flat field: a dark frame at the shortest exposure and a bright one of an
+// even target at the default exposure, as a calibrated camera has them.
 void TakeReferences(int h, int bits) {
     std::vector<unsigned char> frame(static_cast<size_t>(kWidth) * kHeight * (bits / 8));
     const int exposure = Lumora_GetExposureTime(h, nullptr);
@@ -144,8 +144,12 @@ void TakeReferences(int h, int bits) {
     Check(Lumora_SnapShot(h, frame.data(), static_cast<int>(frame.size()), 1), "dark snapshot");
     Check(Lumora_UpdateMaskData(h, 0), "dark reference");
     Check(Lumora_SetExposureTime(h, exposure), "exposure");
+    // A calibrated camera's bright reference is an even field; the scene's darker parts would
+    // fall below the defect map's limit and be replaced in every frame.
+    Check(LumoraSim_ShowFlatTarget(0, 1), "flat target");
     Check(Lumora_SnapShot(h, frame.data(), static_cast<int>(frame.size()), 1), "bright snapshot");
     Check(Lumora_UpdateMaskData(h, 1), "bright reference");
+    Check(LumoraSim_ShowFlatTarget(0, 0), "scene");
 }
 
 Result RunOnce(const Row& row, double seconds, int exposure, const char* folder, pid_t server) {
@@ -306,8 +310,7 @@ int main(int argc, char** argv) {
         char serverText[64] = "-";
         if (!serverCpu.empty()) {
             std::snprintf(serverText, sizeof serverText, "%.2f / %.2f ms",
-                          *std::min_element(serverCpu.begin(), serverCpu.end()),
-                          Median(serverCpu));
+                          *std::min_element(serverCpu.begin(), serverCpu.end()), Median(serverCpu));
         }
         std::printf("| %s | %s%s | %ld | %.2f / %.2f ms = %.1fx / %.1fx cold memcpy | %s |\n",
                     row.name, counts.c_str(), ok ? "" : " (error messages)", skipped, minCpu,

@@ -50,10 +50,12 @@ int main(int argc, char** argv) {
     int ok = frame != NULL && Lumora_SetCaptureWindowEx(handle, kWidth, 0, kWidth, kHeight, 0, kHeight) &&
              Lumora_SetSubSample(handle, 0) && Lumora_SetMaskFilter(handle, 0) &&
              Lumora_SetDotFilter(handle, 0);
+    /* The simulated camera's stand-in for a diffuser in front of the lens: an even field. */
+    ok = ok && LumoraSim_ShowFlatTarget(0, 1);
     for (int bits = 8; ok && bits <= 16; bits += 8) {
         ok = Lumora_SetColorMode(handle, bits) &&
              TakeReference(handle, 1, 0) &&   /* dark: the lens capped, shortest exposure */
-             TakeReference(handle, 200, 1);   /* bright: an even, bright field below saturation */
+             TakeReference(handle, 100, 1);   /* bright: an even, bright field below saturation */
     }
     ok = ok && Lumora_SaveMaskFile(handle, maskPath);
     /* [take] */

@@ -63,7 +63,7 @@ constexpr int kBlock = 64;
 #define LUMORA_SIM_PIXEL_LOOP LUMORA_NOT_RACE_CHECKED
 
 LUMORA_SIM_PIXEL_LOOP void AddNoise8(const uint8_t* __restrict in, const int8_t* __restrict noise,
-               uint8_t* __restrict out, int n) {
+                                     uint8_t* __restrict out, int n) {
     int x = 0;
     for (; x + kBlock <= n; x += kBlock) {
         for (int k = 0; k < kBlock; ++k) {
@@ -78,8 +78,9 @@ LUMORA_SIM_PIXEL_LOOP void AddNoise8(const uint8_t* __restrict in, const int8_t*
 }
 
 // Samples are at most 4095 and noise a few dozen counts, so 16-bit lanes hold every sum.
-LUMORA_SIM_PIXEL_LOOP void AddNoise16(const uint16_t* __restrict in, const int16_t* __restrict noise,
-                uint16_t* __restrict words, int n) {
+LUMORA_SIM_PIXEL_LOOP void AddNoise16(const uint16_t* __restrict in,
+                                      const int16_t* __restrict noise, uint16_t* __restrict words,
+                                      int n) {
     auto add = [](uint16_t word, int16_t delta) {
         int16_t v = static_cast<int16_t>(static_cast<int16_t>(word) + delta);
         v = v < 0 ? int16_t{0} : v;
@@ -144,7 +145,8 @@ size_t SimScene::FrameBytes(const SceneSettings& s) {
            static_cast<size_t>(s.bytesPerPixel);
 }
 
-double SimScene::Reflectance(int x, int y) {
+double SimScene::Reflectance(int x, int y, bool flatTarget) {
+    if (flatTarget) return kFlatTargetReflectance;
     const double mark = CornerMark(x, y);
     if (mark >= 0.0) return mark;
     return 0.15 + 0.5 * x / (kSensorWidth - 1) + 0.3 * y / (kSensorHeight - 1);
@@ -171,7 +173,7 @@ uint16_t SimScene::SensorValue(const SceneSettings& s, int x, int y) const {
         if (d.x == x && d.y == y) return d.hot ? kMaxValue : 0;
     }
     const double value = std::clamp(s.blackLevel, 0, kMaxValue) + darkColumn_[x] + darkRow_[y] +
-                         Gain(s) * Reflectance(x, y) * Shading(x, y);
+                         Gain(s) * Reflectance(x, y, s.flatTarget) * Shading(x, y);
     return static_cast<uint16_t>(std::clamp(value, 0.0, double{kMaxValue}));
 }
 
@@ -240,15 +242,16 @@ LUMORA_SIM_PIXEL_LOOP void SimScene::RebuildCache(const SceneSettings& s) {
     }
     for (int y = 0; y < h; ++y) {
         const int sy = rowMap[y];
-        const bool markRows = sy < kMarkSize || sy >= kSensorHeight - kMarkSize;
+        const bool markRows = !s.flatTarget && (sy < kMarkSize || sy >= kSensorHeight - kMarkSize);
         const double rowGain = k * shadeY_[sy];
         const double rowBase = black + darkRow_[sy];
         uint16_t* out = &values[static_cast<size_t>(y) * w];
         for (int x = 0; x < w; ++x) {
             const int sx = colMap[x];
             const double reflectance =
-                markRows ? Reflectance(sx, sy)
-                         : 0.15 + 0.5 * sx / (kSensorWidth - 1) + 0.3 * sy / (kSensorHeight - 1);
+                s.flatTarget ? kFlatTargetReflectance
+                : markRows   ? Reflectance(sx, sy)
+                           : 0.15 + 0.5 * sx / (kSensorWidth - 1) + 0.3 * sy / (kSensorHeight - 1);
             const double value =
                 rowBase + darkColumn_[sx] + rowGain * columnSignal[x] * reflectance;
             out[x] =
@@ -322,7 +325,8 @@ size_t SimScene::Render(const SceneSettings& s, uint64_t frameIndex, bool static
         }
     }
 
-    // The moving square: white, shaded like the rest of the scene.
+    // The moving square: white, shaded like the rest of the scene; a flat target hides it.
+    if (s.flatTarget) return bytes;
     int mx = 0;
     int my = 0;
     MoverPosition(frameIndex, &mx, &my);

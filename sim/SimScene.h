@@ -36,6 +36,10 @@ struct SceneSettings {
     int blackLevel = 240;  // 12-bit counts
     bool defectCorrection = false;
     int defectThreshold = 0;  // 12-bit counts
+    // Not a register: what is in front of the lens. A uniformly lit target fills the view, as
+    // for a flat-field reference: the shading, dark pattern, defects and noise stay; the
+    // gradient, the corner marks and the moving square do not.
+    bool flatTarget = false;
 
     bool operator==(const SceneSettings&) const = default;
 };
@@ -72,6 +76,8 @@ public:
     static constexpr int kMoverSize = 64;
     // Counts per microsecond of exposure at gain 0 in low-gain mode for a white, unshaded pixel.
     static constexpr double kCountsPerUs = 3000.0 / 13705.04;
+    // The flat target's: about half of full scale at the camera's defaults.
+    static constexpr double kFlatTargetReflectance = 0.45;
 
     explicit SimScene(uint32_t seed = 0x5EEDu);
 
@@ -87,8 +93,8 @@ public:
     // The noiseless 12-bit value of one sensor pixel without the moving square and before any
     // defect correction: what tests compute their expectations from.
     uint16_t SensorValue(const SceneSettings& settings, int sensorX, int sensorY) const;
-    // Scene reflectance 0..1 at a sensor pixel (gradient and corner marks).
-    static double Reflectance(int sensorX, int sensorY);
+    // Scene reflectance 0..1 at a sensor pixel (gradient and corner marks, or the flat target).
+    static double Reflectance(int sensorX, int sensorY, bool flatTarget = false);
     // Top-left sensor corner of the moving square in frame `frameIndex`.
     static void MoverPosition(uint64_t frameIndex, int* x, int* y);
 

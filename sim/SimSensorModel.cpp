@@ -522,6 +522,7 @@ SceneSettings SimSensorModel::Settings(SimCamera& camera, const FrameGeometry& g
         sensor.Get(kSensorBlackLevel) | ((sensor.Get(kSensorBlackLevel + 1) & 0x0F) << 8);
     s.defectCorrection = (fpga.Get(kFpgaDefectEnable) & 1) != 0;
     s.defectThreshold = fpga.Get16(kFpgaDefectThresholdLow, kFpgaDefectThresholdHigh);
+    s.flatTarget = flatTarget_;
     return s;
 }
 
@@ -607,8 +608,8 @@ FrameHeaderWords SimSensorModel::HeaderWords(SimCamera& camera, uint32_t) {
         frameExposureLines_ ? *frameExposureLines_ : (frame > shutter ? frame - shutter : 0);
     // The camera's time stamp in milliseconds: when the frame's readout ended on the camera's
     // clock, which for a frame the camera kept for a late host is before the host took it.
-    words.wordC = claimedEnd_ ? static_cast<uint32_t>(std::llround(*claimedEnd_))
-                              : NowMs() - startMs_;
+    words.wordC =
+        claimedEnd_ ? static_cast<uint32_t>(std::llround(*claimedEnd_)) : NowMs() - startMs_;
     claimedEnd_.reset();
     words.wordD = static_cast<uint32_t>(RawTemperature());
     return words;

@@ -118,6 +118,8 @@ public:
     // The FPGA's framing agrees with the sensor's output (size, depth, mode code, alignment).
     bool FramingAgrees(SimCamera& camera) const;
     double TemperatureCelsius();
+    // A uniformly lit target in front of the lens (for flat-field references), or the scene.
+    void ShowFlatTarget(bool on) { flatTarget_ = on; }
     uint64_t FramesLost() const { return framesLost_.load(); }
 
 private:
@@ -141,6 +143,7 @@ private:
     uint32_t thermalSince_ = 0;
     uint8_t latchedTemperatureHigh_ = 0;
     bool frameWaitsForTrigger_ = false;
+    bool flatTarget_ = false;
     bool shutterLineValid_ = true;  // judged when the shutter's last byte (0x0442) is written
     // Triggered operation: arming progress on 0x59, and the frames triggers started and no kick
     // has taken yet: when each is ready (ms on the model's clock, since startMs_) and the
@@ -165,12 +168,12 @@ private:
     bool busGranted_ = false;
     bool grantPending_ = false;
     bool timingValid_ = false;
-    uint32_t nextFrameDue_ = 0;            // ms on the model's clock
-    bool clockRunning_ = false;            // the sensor's free-run frame clock
-    double clockFrameStart_ = 0.0;         // the frame under way began (ms, since startMs_)
-    double clockFramePeriod_ = 0.0;        // its period (ms)
-    double clockPeriod_ = 0.0;             // the period of frames that begin from now on (ms)
-    double dueFraction_ = 0.0;             // end of the frame claimed last (ms, since startMs_)
+    uint32_t nextFrameDue_ = 0;      // ms on the model's clock
+    bool clockRunning_ = false;      // the sensor's free-run frame clock
+    double clockFrameStart_ = 0.0;   // the frame under way began (ms, since startMs_)
+    double clockFramePeriod_ = 0.0;  // its period (ms)
+    double clockPeriod_ = 0.0;       // the period of frames that begin from now on (ms)
+    double dueFraction_ = 0.0;       // end of the frame claimed last (ms, since startMs_)
     // The readout end of the frame claimed for the next header (ms, since startMs_), which the
     // header's time stamp carries; none in fast mode, where frames have no schedule.
     std::optional<double> claimedEnd_;

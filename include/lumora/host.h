@@ -29,9 +29,11 @@ extern "C" {
 typedef struct LumoraHostMessage {
     /** The target the message was posted to. */
     HWND window;
-    /** The message number: @ref LUMORA_MSG_FRAME, @ref LUMORA_MSG_ERROR or 0x0219 (device notice). */
+    /** The message number: @ref LUMORA_MSG_FRAME, @ref LUMORA_MSG_ERROR or 0x0219 (device notice).
+     */
     unsigned int message;
-    /** First message word (a ::LUMORA_FRAME_INFO address, 0, or 0x8000 / 0x8004 for a device notice). */
+    /** First message word (a ::LUMORA_FRAME_INFO address, 0, or 0x8000 / 0x8004 for a device
+     * notice). */
     uintptr_t wParam;
     /** Second message word (an error code, or 0). */
     intptr_t lParam;
@@ -377,22 +379,22 @@ typedef enum LumoraSimFault {
     /** No fault. */
     LUMORA_SIM_FAULT_NONE = 0,
     /** Bulk transfers fail at once. */
-    LUMORA_SIM_FAULT_BULK_FAIL = 1,     /* the next `count` bulk transfers fail at once */
+    LUMORA_SIM_FAULT_BULK_FAIL = 1, /* the next `count` bulk transfers fail at once */
     /** Bulk transfers hang until aborted. */
-    LUMORA_SIM_FAULT_BULK_STALL = 2,    /* the next `count` bulk transfers hang until aborted */
+    LUMORA_SIM_FAULT_BULK_STALL = 2, /* the next `count` bulk transfers hang until aborted */
     /** Frames shorter than their header says. */
     LUMORA_SIM_FAULT_SHORT_PAYLOAD = 3, /* the next `count` frames send `param` bytes fewer than
                                            their header announces (0: 64 KiB) */
     /** Frames longer than their geometry. */
-    LUMORA_SIM_FAULT_LONG_PAYLOAD = 4,  /* the next `count` frames announce and send `param`
-                                           bytes more than their geometry (0: 64 KiB) */
+    LUMORA_SIM_FAULT_LONG_PAYLOAD = 4, /* the next `count` frames announce and send `param`
+                                          bytes more than their geometry (0: 64 KiB) */
     /** Register transfers refused. */
-    LUMORA_SIM_FAULT_I2C_REFUSE = 5,    /* the next `count` I2C transfers are refused */
+    LUMORA_SIM_FAULT_I2C_REFUSE = 5, /* the next `count` I2C transfers are refused */
     /** Configuration-memory writes fail. */
-    LUMORA_SIM_FAULT_EEPROM_WRITE = 6,  /* the next `count` EEPROM writes fail */
+    LUMORA_SIM_FAULT_EEPROM_WRITE = 6, /* the next `count` EEPROM writes fail */
     /** A slow start-up. */
-    LUMORA_SIM_FAULT_SLOW_STARTUP = 7   /* the camera takes `param` ms to become ready, from now
-                                           and after every restart */
+    LUMORA_SIM_FAULT_SLOW_STARTUP = 7 /* the camera takes `param` ms to become ready, from now
+                                         and after every restart */
 } LumoraSimFault;
 
 /**
@@ -512,6 +514,16 @@ LUMORA_API void LumoraSim_SetFastMode(int on);
  * @param on Non-zero: nothing moves and there is no temporal noise; 0: the moving scene.
  */
 LUMORA_API void LumoraSim_SetStaticScene(int on);
+/**
+ * Puts a uniformly lit target in front of a simulated camera, as for the bright reference of a
+ * flat-field correction, or takes it away again.
+ * @param index Camera 0..count - 1.
+ * @param on Non-zero: the target fills the view (the sensor's shading, dark pattern, hot and dead
+ *        pixels and noise stay; the scene's gradient, marks and moving square are hidden);
+ *        0: the scene.
+ * @return 1 on success, 0 for an unknown index.
+ */
+LUMORA_API int LumoraSim_ShowFlatTarget(int index, int on);
 /** @} */
 
 #if defined(__cplusplus)

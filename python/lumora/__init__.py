@@ -288,6 +288,7 @@ _PROTOTYPES: Dict[str, Tuple[Any, List[Any]]] = {
     "LumoraSim_SetStaticScene": (None, [_I]),
     "LumoraSim_GetSerialNumber": (_I, [_I, _S, _I]),
     "LumoraSim_FireTrigger": (_I, [_I]),
+    "LumoraSim_ShowFlatTarget": (_I, [_I, _I]),
 }
 
 _lib: Optional[ctypes.CDLL] = None

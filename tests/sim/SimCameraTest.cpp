@@ -392,6 +392,7 @@ TEST_F(SimCameraTest, CameraSetFollowsTheCountAndTheCInterface) {
     EXPECT_EQ(LumoraSim_SetFirmwareVersion(0, 0x10000), 0);
     EXPECT_EQ(LumoraSim_SetStartupTime(0, -1), 0);
     EXPECT_EQ(LumoraSim_Unplug(9), 0);
+    EXPECT_EQ(LumoraSim_ShowFlatTarget(9, 1), 0);
 }
 
 TEST(SimCameraCountTest, EnvironmentCountIsADecimalUpTo32) {

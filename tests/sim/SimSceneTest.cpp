@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "sim/SimScene.h"
@@ -101,6 +103,45 @@ TEST(SimScene, DefectCorrectionRemovesHotAndDeadPixels) {
     EXPECT_NEAR(Sample16(corrected, s, d.x, d.y), neighbour, 60);
     s.defectThreshold = 0xFFFF;  // nothing stands out that far
     EXPECT_EQ(Render(scene, s, 0, true), raw);
+}
+
+TEST(SimScene, AFlatTargetLeavesOnlyTheSensorsOwnUnevenness) {
+    SimScene scene;
+    SceneSettings s;
+    s.bytesPerPixel = 2;
+    const auto sceneFrame = Render(scene, s, 0, true);
+    s.flatTarget = true;
+    const auto flat = Render(scene, s, 0, true);
+    auto isDefect = [&](int x, int y) {
+        for (const SimScene::Defect& d : scene.Defects()) {
+            if (d.x == x && d.y == y) return true;
+        }
+        return false;
+    };
+    // The shading is symmetric about the centre, so mirrored pixels differ by the dark pattern
+    // alone (under 16 counts a column, 8 a row); the scene's gradient and marks are gone.
+    for (auto [x, y] : {std::pair{10, 10}, {2549, 10}, {300, 1000}, {1279, 1023}, {700, 1900}}) {
+        if (isDefect(x, y) || isDefect(2559 - x, 2047 - y)) continue;
+        const int a = Sample16(flat, s, x, y);
+        const int b = Sample16(flat, s, 2559 - x, 2047 - y);
+        EXPECT_NEAR(a, b, 23) << x << "," << y;
+        EXPECT_EQ(a, scene.SensorValue(s, x, y));
+    }
+    EXPECT_GT(std::abs(Sample16(sceneFrame, s, 300, 1000) - Sample16(sceneFrame, s, 2259, 1047)),
+              200);
+    // Hot and dead pixels stay, and the moving square is hidden (only noise differs).
+    for (const SimScene::Defect& d : scene.Defects()) {
+        ASSERT_EQ(Sample16(flat, s, d.x, d.y), d.hot ? 4095 : 0);
+    }
+    int mx = 0;
+    int my = 0;
+    SimScene::MoverPosition(5, &mx, &my);
+    const auto moving = Render(scene, s, 5, false);
+    EXPECT_NEAR(Sample16(moving, s, mx + 32, my + 32), Sample16(flat, s, mx + 32, my + 32), 40);
+    s.flatTarget = false;
+    const auto sceneMoving = Render(scene, s, 5, false);
+    EXPECT_GT(Sample16(sceneMoving, s, mx + 32, my + 32),
+              Sample16(sceneFrame, s, mx + 32, my + 32) + 500);
 }
 
 TEST(SimScene, RefusesBuffersTooSmall) {
