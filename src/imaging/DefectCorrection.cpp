@@ -907,9 +907,10 @@ bool DefectCorrect(ImageBuffer& frame, MaskSet& masks, const MaskGeometry& geome
 }
 
 bool FlatFieldAndDefectCorrect(ImageBuffer& frame, MaskSet& masks, const MaskGeometry& geometry,
-                               int flattenedThreshold, int rawThreshold) {
+                               int flattenedThreshold, int rawThreshold, const uint8_t* from) {
     FlatFieldRows flat;
-    if (!flat.Bind(frame, masks, geometry)) {
+    if (!flat.Bind(frame, masks, geometry, from)) {
+        CopyArrivedFrame(frame, from);
         DefectCorrect(frame, masks, geometry, rawThreshold);
         return false;
     }

@@ -31,9 +31,11 @@ bool DefectCorrect(ImageBuffer& frame, MaskSet& masks, const MaskGeometry& geome
 // flattened just before the outlier test needs it, while its neighbours are still in the cache.
 // Same result as FlatFieldCorrect followed by DefectCorrect with the threshold for the
 // flattened data (`flattenedThreshold`), or for the data as it came (`rawThreshold`) when the
-// flat field does not apply. Returns whether the flat field applied.
+// flat field does not apply. Returns whether the flat field applied. A frame that arrived in
+// `from` is read from there as FlatFieldCorrect does.
 bool FlatFieldAndDefectCorrect(ImageBuffer& frame, MaskSet& masks, const MaskGeometry& geometry,
-                               int flattenedThreshold, int rawThreshold);
+                               int flattenedThreshold, int rawThreshold,
+                               const uint8_t* from = nullptr);
 
 // The outlier test's row kernels of an instruction-set level: the columns x in [begin, end) of
 // `row` whose sample is at least `threshold` (1 .. the sample maximum) away from

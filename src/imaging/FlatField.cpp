@@ -1,6 +1,7 @@
 #include "imaging/FlatField.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "imaging/PixelAccess.h"
 #include "imaging/RowBands.h"
@@ -20,21 +21,23 @@ namespace {
 constexpr float kNudge8 = 1e-3f;
 
 // The portable variant: the reciprocal by division.
-void FlatRow8Portable(uint8_t* v, const uint8_t* dark, const uint8_t* bright, int n) {
+void FlatRow8Portable(uint8_t* d, const uint8_t* v, const uint8_t* dark, const uint8_t* bright,
+                      int n) {
     for (int x = 0; x < n; ++x) {
         const int span = bright[x] - dark[x];
         const float s = span != 0 ? 256.0f / static_cast<float>(span) : 0.0f;
         const int t = v[x] - dark[x];
         const int q = static_cast<int>(static_cast<float>(t) * s + kNudge8);
         const int out = std::min(std::max(q, 0), 255);
-        v[x] = static_cast<uint8_t>(span != 0 ? out : v[x]);
+        d[x] = static_cast<uint8_t>(span != 0 ? out : v[x]);
     }
 }
 
 // 16-bit: quotients here can lie as close as 1/65535 to a whole number, so the estimate is made
 // exact by one multiply-back step: it only has to be within one of the quotient, which a
 // reciprocal good to 2^-14 is for every quotient up to 4096 (larger ones clip to 4095 anyway).
-void FlatRow16Portable(uint16_t* v, const uint16_t* dark, const uint16_t* bright, int n) {
+void FlatRow16Portable(uint16_t* d, const uint16_t* v, const uint16_t* dark, const uint16_t* bright,
+                       int n) {
     for (int x = 0; x < n; ++x) {
         const int lo = dark[x];
         const int span = bright[x] - lo;
@@ -46,7 +49,7 @@ void FlatRow16Portable(uint16_t* v, const uint16_t* dark, const uint16_t* bright
         q -= rest < 0 ? 1 : 0;
         q += rest >= span ? 1 : 0;
         const int out = std::min(std::max(q, 0), 4095) << 4;
-        v[x] = static_cast<uint16_t>(span > 0 ? out : v[x]);
+        d[x] = static_cast<uint16_t>(span > 0 ? out : v[x]);
     }
 }
 
@@ -72,7 +75,7 @@ inline __m128i High32(__m128i v) {
     return _mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16);
 }
 
-void FlatRow8Sse2(uint8_t* v, const uint8_t* dark, const uint8_t* bright, int n) {
+void FlatRow8Sse2(uint8_t* d, const uint8_t* v, const uint8_t* dark, const uint8_t* bright, int n) {
     const __m128i zero = _mm_setzero_si128();
     int x = 0;
     for (; x + 16 <= n; x += 16) {
@@ -96,10 +99,10 @@ void FlatRow8Sse2(uint8_t* v, const uint8_t* dark, const uint8_t* bright, int n)
         const __m128i out =
             _mm_packus_epi16(_mm_packs_epi32(q[0], q[1]), _mm_packs_epi32(q[2], q[3]));
         const __m128i keep = _mm_cmpeq_epi8(lo, hi);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(v + x),
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + x),
                          _mm_or_si128(_mm_and_si128(keep, vv), _mm_andnot_si128(keep, out)));
     }
-    FlatRow8Portable(v + x, dark + x, bright + x, n - x);
+    FlatRow8Portable(d + x, v + x, dark + x, bright + x, n - x);
 }
 
 // ---- AVX2 -----------------------------------------------------------------------------------
@@ -120,8 +123,8 @@ LUMORA_TARGET_AVX2 inline __m256i Quotients8Avx2(const uint8_t* v, const uint8_t
     return _mm256_cvttps_epi32(q);
 }
 
-LUMORA_TARGET_AVX2 void FlatRow8Avx2(uint8_t* v, const uint8_t* dark, const uint8_t* bright,
-                                     int n) {
+LUMORA_TARGET_AVX2 void FlatRow8Avx2(uint8_t* d, const uint8_t* v, const uint8_t* dark,
+                                     const uint8_t* bright, int n) {
     int x = 0;
     for (; x + 32 <= n; x += 32) {
         const __m256i q0 = Quotients8Avx2(v + x, dark + x, bright + x);
@@ -137,9 +140,9 @@ LUMORA_TARGET_AVX2 void FlatRow8Avx2(uint8_t* v, const uint8_t* dark, const uint
         const __m256i keep =
             _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(dark + x)),
                               _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bright + x)));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(v + x), _mm256_blendv_epi8(out, vv, keep));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + x), _mm256_blendv_epi8(out, vv, keep));
     }
-    FlatRow8Portable(v + x, dark + x, bright + x, n - x);
+    FlatRow8Portable(d + x, v + x, dark + x, bright + x, n - x);
 }
 
 // As Flat16Avx512; the coarser reciprocal gets one Newton step first.
@@ -165,16 +168,16 @@ LUMORA_TARGET_AVX2 inline __m256i Flat16Avx2(const uint16_t* v, const uint16_t* 
     return _mm256_blendv_epi8(vv, _mm256_slli_epi32(q, 4), keep);
 }
 
-LUMORA_TARGET_AVX2 void FlatRow16Avx2(uint16_t* v, const uint16_t* dark, const uint16_t* bright,
-                                      int n) {
+LUMORA_TARGET_AVX2 void FlatRow16Avx2(uint16_t* d, const uint16_t* v, const uint16_t* dark,
+                                      const uint16_t* bright, int n) {
     int x = 0;
     for (; x + 16 <= n; x += 16) {
         const __m256i a = Flat16Avx2(v + x, dark + x, bright + x);
         const __m256i b = Flat16Avx2(v + x + 8, dark + x + 8, bright + x + 8);
         const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), 0xD8);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(v + x), packed);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + x), packed);
     }
-    FlatRow16Portable(v + x, dark + x, bright + x, n - x);
+    FlatRow16Portable(d + x, v + x, dark + x, bright + x, n - x);
 }
 
 // ---- AVX-512 --------------------------------------------------------------------------------
@@ -195,22 +198,22 @@ LUMORA_TARGET_AVX512 inline __m128i Flat8Avx512(__m128i v8, __m128i lo8, __m128i
     return _mm_mask_blend_epi8(_mm_cmpeq_epi8_mask(lo8, hi8), _mm512_cvtusepi32_epi8(out), v8);
 }
 
-LUMORA_TARGET_AVX512 void FlatRow8Avx512(uint8_t* v, const uint8_t* dark, const uint8_t* bright,
-                                         int n) {
+LUMORA_TARGET_AVX512 void FlatRow8Avx512(uint8_t* d, const uint8_t* v, const uint8_t* dark,
+                                         const uint8_t* bright, int n) {
     int x = 0;
     for (; x + 16 <= n; x += 16) {
         const __m128i out =
             Flat8Avx512(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + x)),
                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(dark + x)),
                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(bright + x)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(v + x), out);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + x), out);
     }
     if (x < n) {
         const auto lanes = static_cast<__mmask16>((1u << (n - x)) - 1);
         const __m128i out =
             Flat8Avx512(_mm_maskz_loadu_epi8(lanes, v + x), _mm_maskz_loadu_epi8(lanes, dark + x),
                         _mm_maskz_loadu_epi8(lanes, bright + x));
-        _mm_mask_storeu_epi8(v + x, lanes, out);
+        _mm_mask_storeu_epi8(d + x, lanes, out);
     }
 }
 
@@ -231,22 +234,22 @@ LUMORA_TARGET_AVX512 inline __m256i Flat16Avx512(__m256i v16, __m256i lo16, __m2
     return _mm256_mask_blend_epi16(_mm512_cmpgt_epi32_mask(s, zero), v16, out);
 }
 
-LUMORA_TARGET_AVX512 void FlatRow16Avx512(uint16_t* v, const uint16_t* dark, const uint16_t* bright,
-                                          int n) {
+LUMORA_TARGET_AVX512 void FlatRow16Avx512(uint16_t* d, const uint16_t* v, const uint16_t* dark,
+                                          const uint16_t* bright, int n) {
     int x = 0;
     for (; x + 16 <= n; x += 16) {
         const __m256i out =
             Flat16Avx512(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + x)),
                          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dark + x)),
                          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bright + x)));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(v + x), out);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + x), out);
     }
     if (x < n) {
         const auto lanes = static_cast<__mmask16>((1u << (n - x)) - 1);
         const __m256i out = Flat16Avx512(_mm256_maskz_loadu_epi16(lanes, v + x),
                                          _mm256_maskz_loadu_epi16(lanes, dark + x),
                                          _mm256_maskz_loadu_epi16(lanes, bright + x));
-        _mm256_mask_storeu_epi16(v + x, lanes, out);
+        _mm256_mask_storeu_epi16(d + x, lanes, out);
     }
 }
 
@@ -273,8 +276,10 @@ FlatFieldKernels FlatFieldKernelsFor(SimdLevel level) {
     return {FlatRow8Portable, FlatRow16Portable};
 }
 
-bool FlatFieldRows::Bind(ImageBuffer& frame, const MaskSet& masks, const MaskGeometry& geometry) {
+bool FlatFieldRows::Bind(ImageBuffer& frame, const MaskSet& masks, const MaskGeometry& geometry,
+                         const uint8_t* from) {
     frame_ = nullptr;
+    from_ = from;
     if (!frame.IsValid() || !masks.IsComplete()) return false;
     const int bits = frame.BitCount();
     if (bits != 8 && bits != 16) return false;
@@ -290,19 +295,27 @@ bool FlatFieldRows::Bind(ImageBuffer& frame, const MaskSet& masks, const MaskGeo
 
 void FlatFieldRows::Run(int y) const {
     const int ry = originY_ + y;
+    uint8_t* row = frame_->Row(y);
+    const uint8_t* in = from_ != nullptr ? from_ + (row - frame_->Pixels()) : row;
     if (frame_->BitCount() == 8) {
-        row8_(frame_->Row(y), dark_->Row(ry) + originX_, bright_->Row(ry) + originX_,
-              frame_->Width());
+        row8_(row, in, dark_->Row(ry) + originX_, bright_->Row(ry) + originX_, frame_->Width());
     } else {
-        row16_(Words(frame_->Row(y)), Words(dark_->Row(ry)) + originX_,
+        row16_(Words(row), Words(in), Words(dark_->Row(ry)) + originX_,
                Words(bright_->Row(ry)) + originX_, frame_->Width());
     }
 }
 
+void CopyArrivedFrame(ImageBuffer& frame, const uint8_t* from) {
+    if (from != nullptr && frame.IsValid()) std::memcpy(frame.Pixels(), from, frame.SizeBytes());
+}
+
 bool FlatFieldCorrect(ImageBuffer& frame, MaskSet& masks, const MaskGeometry& geometry,
-                      RowBandPool* pool) {
+                      RowBandPool* pool, const uint8_t* from) {
     FlatFieldRows rows;
-    if (!rows.Bind(frame, masks, geometry)) return false;
+    if (!rows.Bind(frame, masks, geometry, from)) {
+        CopyArrivedFrame(frame, from);
+        return false;
+    }
     RunRowBands(pool, frame.Height(), [&](int first, int last) {
         for (int y = first; y < last; ++y) rows.Run(y);
     });

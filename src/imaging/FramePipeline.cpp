@@ -72,7 +72,8 @@ void LimitSettings(FrameSettings& s) {
 
 }  // namespace
 
-void FramePipeline::ProcessFrame(PipelineImages& images, FramePipelineHost& host) {
+void FramePipeline::ProcessFrame(PipelineImages& images, FramePipelineHost& host,
+                                 const uint8_t* arrived) {
     FrameSettings s = host.CurrentSettings();
     LimitSettings(s);
     ImageBuffer& source = images.RawSource(s.colorMode);
@@ -80,11 +81,17 @@ void FramePipeline::ProcessFrame(PipelineImages& images, FramePipelineHost& host
     // The camera's 16-bit samples arrive right-aligned; the flat field below left-aligns them.
     if (source.BitCount() == 16) source.SetSignificantBits(12);
 
-    if (s.autoIris == 1 || s.autoIris == 2) {
+    const bool irisEstimate = s.autoIris == 1 || s.autoIris == 2;
+    // Only the flat field, as the first stage, reads a frame where it arrived.
+    if (irisEstimate || !s.maskFilter) {
+        CopyArrivedFrame(source, arrived);
+        arrived = nullptr;
+    }
+    if (irisEstimate) {
         const double f = AutoIrisFactor(source);
         if (AutoIrisNeedsChange(f)) host.AdjustIris(s.autoIris, f);
     }
-    if (s.maskFilter || s.dotFilter) Corrections(source, s, host);
+    if (s.maskFilter || s.dotFilter) Corrections(source, s, host, arrived);
     if (IsMono(s.colorMode)) GrayMode(images, source, s, host);
     MirrorOnHost(source, s.mirrors);
 
@@ -113,10 +120,13 @@ bool FramePipeline::LeavesFrameUnchanged(FrameSettings s) {
 }
 
 void FramePipeline::Corrections(ImageBuffer& source, const FrameSettings& s,
-                                FramePipelineHost& host) {
+                                FramePipelineHost& host, const uint8_t* arrived) {
     std::lock_guard<platform::CriticalSection> lock(host.MaskLock());
     MaskSet* masks = host.Masks();
-    if (masks == nullptr || !masks->IsComplete()) return;
+    if (masks == nullptr || !masks->IsComplete()) {
+        CopyArrivedFrame(source, arrived);
+        return;
+    }
     // The flat field leaves 16-bit samples filling all sixteen bits; the dot filter's threshold
     // follows the data to that scale.
     const int bitCount = source.BitCount();
@@ -124,10 +134,11 @@ void FramePipeline::Corrections(ImageBuffer& source, const FrameSettings& s,
     if (s.maskFilter && s.dotFilter) {
         flattened =
             FlatFieldAndDefectCorrect(source, *masks, s.geometry, DefectThresholdFor(bitCount, 16),
-                                      DefectThresholdFor(bitCount, s.sampleWidth));
+                                      DefectThresholdFor(bitCount, s.sampleWidth), arrived);
     } else if (s.maskFilter) {
-        flattened = FlatFieldCorrect(source, *masks, s.geometry, &pool_);
+        flattened = FlatFieldCorrect(source, *masks, s.geometry, &pool_, arrived);
     } else {
+        CopyArrivedFrame(source, arrived);
         DefectCorrect(source, *masks, s.geometry, DefectThresholdFor(bitCount, s.sampleWidth),
                       &pool_);
     }

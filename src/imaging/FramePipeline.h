@@ -87,15 +87,20 @@ public:
     // belong to the pipeline and so to the session that owns it.
     explicit FramePipeline(int bands = RowBandPool::DefaultBands()) : pool_(bands) {}
 
-    // Runs the whole pipeline on the frame already placed in the raw source image.
-    void ProcessFrame(PipelineImages& images, FramePipelineHost& host);
+    // Runs the whole pipeline on the frame already placed in the raw source image, or on one that
+    // arrived in a buffer of its own (`arrived`: the raw image's size and layout): the flat field
+    // then reads it from there, which spares copying it in first; otherwise it is copied in.
+    // Either way the raw source image holds the frame (processed) afterwards.
+    void ProcessFrame(PipelineImages& images, FramePipelineHost& host,
+                      const uint8_t* arrived = nullptr);
     // True when ProcessFrame would deliver the raw frame as it came and learn nothing from it:
     // a mono output, which is the raw image itself, and no stage with work to do. Such a frame
     // can go to its reader without passing through the images.
     static bool LeavesFrameUnchanged(FrameSettings s);
 
 private:
-    void Corrections(ImageBuffer& source, const FrameSettings& s, FramePipelineHost& host);
+    void Corrections(ImageBuffer& source, const FrameSettings& s, FramePipelineHost& host,
+                     const uint8_t* arrived);
     void GrayMode(PipelineImages& images, ImageBuffer& source, FrameSettings& s,
                   FramePipelineHost& host);
     void WhiteBalance(const ImageBuffer& source, FrameSettings& s, FramePipelineHost& host);

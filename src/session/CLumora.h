@@ -299,10 +299,10 @@ private:
     int Prepare() LUMORA_REQUIRES(runLock_);
     bool ValidateWindow() const LUMORA_REQUIRES(runLock_);
     bool CreatePreviewWindowForRun() LUMORA_REQUIRES(runLock_);
-    // Takes the newest ring frame into the raw image; `frameCounter` gets the camera's number.
-    // With `direct`, a frame the pipeline would leave as it is is taken over from the ring
-    // without a copy into keptFrame_ instead, and the raw image is marked behind it.
-    bool ReadFrameLocked(FrameRecord* record = nullptr, bool direct = false)
+    // Takes the newest ring frame into the raw image; `record` gets what the ring knows of it.
+    // With `takeOver`, the frame is taken over from the ring into keptFrame_ without a copy
+    // where it can be, and the raw image is marked behind it: ProcessFrameLocked brings it up.
+    bool ReadFrameLocked(FrameRecord* record = nullptr, bool takeOver = false)
         LUMORA_REQUIRES(captureLock_);
     // What the session knows of a frame taken with `record`, in the settings of its run.
     LumoraFrameMeta MakeMeta(const FrameRecord& record, uint64_t skippedBefore) const
@@ -318,7 +318,10 @@ private:
     // Brings the raw image up to keptFrame_ when it is behind; everything that reads the images
     // outside the capture loop goes through here (OutputImage, CurrentOutputImage).
     void CatchUpImagesLocked() LUMORA_REQUIRES(captureLock_);
-    void ProcessFrameLocked() LUMORA_REQUIRES(captureLock_);
+    // Runs the pipeline on the frame read last; one taken over into keptFrame_ is read from
+    // there. With `direct` (DirectFramePossible() when it was read), a frame taken over stays
+    // there as it came, for delivery straight from keptFrame_.
+    void ProcessFrameLocked(bool direct = false) LUMORA_REQUIRES(captureLock_);
     int CopyToCaller(const ImageBuffer& image, int rowOrder, unsigned char* buffer, int size)
         LUMORA_REQUIRES(captureLock_);
     // The same for `height` rows of `stride` bytes at `pixels` (null: nothing to deliver).

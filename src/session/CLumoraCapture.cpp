@@ -217,18 +217,17 @@ bool CLumora::DirectFramePossible() {
     return FramePipeline::LeavesFrameUnchanged(FrameSettingsLocked());
 }
 
-bool CLumora::ReadFrameLocked(FrameRecord* record, bool direct) {
+bool CLumora::ReadFrameLocked(FrameRecord* record, bool takeOver) {
     ImageBuffer& raw = images_.RawSource(preparedColorMode_);
     if (!raw.IsValid()) return false;
     // Taken over only where the ring's rows are the image's rows: packed, top-down.
-    if (direct && raw.Stride() == raw.Width() * raw.BytesPerPixel()) {
+    if (takeOver && raw.Stride() == raw.Width() * raw.BytesPerPixel()) {
         size_t frameBytes = 0;
         const int taken = driver_->TakeLatestFrame(keptFrame_, keptCapacity_, &frameBytes, record);
         if (taken == -1) return false;
         if (taken == 0) {
             if (frameBytes == raw.SizeBytes()) {
                 rawStale_ = true;
-                ++directFrames_;
                 return true;
             }
             // A frame of another size is copied as far as it fits, as the copying path does.
@@ -248,8 +247,20 @@ bool CLumora::ReadFrameLocked(FrameRecord* record, bool direct) {
     return true;
 }
 
-void CLumora::ProcessFrameLocked() {
-    pipeline_.ProcessFrame(images_, *pipelineHost_);
+void CLumora::ProcessFrameLocked(bool direct) {
+    if (!rawStale_) {
+        pipeline_.ProcessFrame(images_, *pipelineHost_);
+        return;
+    }
+    if (direct) {
+        ++directFrames_;
+        return;
+    }
+    rawStale_ = false;
+    // As CatchUpImagesLocked: a raw image re-made larger since the frame came has no frame.
+    const ImageBuffer& raw = images_.RawSource(preparedColorMode_);
+    const bool fits = keptFrame_ && keptCapacity_ >= raw.SizeBytes();
+    pipeline_.ProcessFrame(images_, *pipelineHost_, fits ? keptFrame_.get() : nullptr);
 }
 
 int CLumora::SnapShot(unsigned char* buffer, int size, int rowOrder) {
@@ -471,7 +482,8 @@ void CLumora::PreviewLoop() {
 
         platform::CriticalSectionLock lock(captureLock_);
         FrameRecord record;
-        if (!ReadFrameLocked(&record, DirectFramePossible())) {
+        const bool direct = DirectFramePossible();
+        if (!ReadFrameLocked(&record, true)) {
             streamCounters_.FailedUnnumbered();
             PostFrame(0, ERR_FRAME);
             RecordError(ERR_FRAME);
@@ -491,7 +503,7 @@ void CLumora::PreviewLoop() {
         // is not delivered to it (it counts as skipped), so nothing it reads changes under it.
         const bool callerBusy = platform::MessageInHand(frameWindow_, LUMORA_MSG_FRAME);
         if (!callerBusy) FillFrameInfo(frameRate10_);
-        if (!rawStale_) ProcessFrameLocked();
+        ProcessFrameLocked(direct);
         frameMode_ = preparedColorMode_;
         imageAvailable_ = 1;
         OfferFrameToRecorder();
@@ -553,12 +565,13 @@ void CLumora::TriggerLoop() {
         platform::CriticalSectionLock lock(captureLock_);
         FrameRecord record;
         LumoraFrameMeta meta{};
-        if (ReadFrameLocked(&record, DirectFramePossible())) {
+        const bool direct = DirectFramePossible();
+        if (ReadFrameLocked(&record, true)) {
             meta = MakeMeta(record, streamCounters_.Taken(record.frameCounter));
             imageMeta_ = meta;
         }
         FillFrameInfo(0);
-        if (!rawStale_) ProcessFrameLocked();
+        ProcessFrameLocked(direct);
         frameMode_ = preparedColorMode_;
         imageAvailable_ = 1;
         if (!DeliverToCaller(false)) {

@@ -128,5 +128,50 @@ TEST_F(DirectFramePath, AFilterSwitchedOnMidRunTakesTheFullPathAtOnce) {
     LumoraHost_DestroyWindow(frames);
 }
 
+// A run's frames are taken over from the ring, and the flat field reads them where they arrived
+// instead of from a copy: the result is what a snapshot (which copies) gives, whether the dot
+// filter runs in the same pass or not, at both depths.
+TEST_F(DirectFramePath, AFrameFlattenedWhereItArrivedMatchesOneCopiedFirst) {
+    for (int bits : {8, 16}) {
+        for (bool dots : {true, false}) {
+            SCOPED_TRACE(::testing::Message() << bits << "-bit, dot filter " << dots);
+            const int h = Open();
+            ASSERT_EQ(Lumora_SetColorMode(h, bits), 1);
+            const size_t bytes = size_t{2560} * 2048 * (bits / 8);
+            const int size = static_cast<int>(bytes);
+            std::vector<unsigned char> plain(bytes);
+            ASSERT_EQ(Lumora_SnapShot(h, plain.data(), size, 1), 1);
+            const int exposure = Lumora_GetExposureTime(h, nullptr);
+            ASSERT_EQ(Lumora_SetExposureTime(h, 1), 1);
+            ASSERT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);
+            ASSERT_EQ(Lumora_UpdateMaskData(h, 0), 1);
+            ASSERT_EQ(Lumora_SetExposureTime(h, exposure), 1);
+            ASSERT_EQ(LumoraSim_ShowFlatTarget(0, 1), 1);
+            ASSERT_EQ(Lumora_SnapShot(h, nullptr, 0, 1), 1);
+            ASSERT_EQ(Lumora_UpdateMaskData(h, 1), 1);
+            ASSERT_EQ(LumoraSim_ShowFlatTarget(0, 0), 1);
+            ASSERT_EQ(Lumora_SetMaskFilter(h, 1), 1);
+            ASSERT_EQ(Lumora_SetDotFilter(h, dots ? 1 : 0), 1);
+            std::vector<unsigned char> copied(bytes);
+            ASSERT_EQ(Lumora_SnapShot(h, copied.data(), size, 1), 1);
+            EXPECT_FALSE(copied == plain);
+
+            HWND frames = LumoraHost_CreateQueueWindow();
+            std::vector<unsigned char> delivered(bytes, 0xA5);
+            ASSERT_EQ(Lumora_CallBackPreview(h, frames, delivered.data(), size, 1), 1);
+            EXPECT_TRUE(WaitFrames(frames, 3));
+            EXPECT_EQ(Lumora_StopPreview(h), 1);
+            EXPECT_TRUE(delivered == copied);
+            std::vector<unsigned char> image(bytes);
+            EXPECT_EQ(Lumora_GetImage(h, image.data(), size, 1), 1);
+            EXPECT_TRUE(image == copied);
+            EXPECT_EQ(Codes(h), std::vector<int>{});
+            Lumora_Close(h);
+            LumoraHost_DestroyWindow(frames);
+            Release(h);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace lumora::testing

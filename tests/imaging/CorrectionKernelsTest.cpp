@@ -45,7 +45,7 @@ TEST(FlatFieldKernels, EveryLevelGivesTheRuleForEveryEightBitTriple) {
         }
         for (SimdLevel level : test::SimdLevels()) {
             for (int i = 0; i < kN; ++i) v[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
-            FlatFieldKernelsFor(level).row8(v.data(), dark.data(), bright.data(), kN);
+            FlatFieldKernelsFor(level).row8(v.data(), v.data(), dark.data(), bright.data(), kN);
             for (int i = 0; i < kN; ++i) {
                 mismatches[static_cast<size_t>(level)] +=
                     v[static_cast<size_t>(i)] != expected[static_cast<size_t>(i)];
@@ -79,7 +79,7 @@ TEST(FlatFieldKernels, EveryLevelGivesTheRuleForEveryTwelveBitSampleAndStrayWord
         for (SimdLevel level : test::SimdLevels()) {
             for (int i = 0; i < n; ++i)
                 v[static_cast<size_t>(i)] = static_cast<uint16_t>(samples[static_cast<size_t>(i)]);
-            FlatFieldKernelsFor(level).row16(v.data(), dark.data(), bright.data(), n);
+            FlatFieldKernelsFor(level).row16(v.data(), v.data(), dark.data(), bright.data(), n);
             int mismatches = 0;
             for (int i = 0; i < n; ++i) {
                 mismatches += v[static_cast<size_t>(i)] !=
@@ -90,8 +90,9 @@ TEST(FlatFieldKernels, EveryLevelGivesTheRuleForEveryTwelveBitSampleAndStrayWord
     }
 }
 
-// Rows of every length up to a few vectors, starting at every small misalignment: the result is
-// the rule's and nothing before or after the row is touched.
+// Rows of every length up to a few vectors, starting at every small misalignment, corrected into
+// a row of their own: the result is the rule's, the source stays as it was and nothing before or
+// after the row is touched.
 TEST(FlatFieldKernels, EveryLevelHandlesAnyLengthAndAlignmentAndStaysInsideTheRow) {
     constexpr int kGuard = 64;
     TestRandom random(11);
@@ -100,22 +101,30 @@ TEST(FlatFieldKernels, EveryLevelHandlesAnyLengthAndAlignmentAndStaysInsideTheRo
         for (int offset = 0; offset < 4; ++offset) {
             for (int n = 0; n <= 70; ++n) {
                 std::vector<uint8_t> v8(static_cast<size_t>(n + 2 * kGuard), 0xA5);
-                std::vector<uint8_t> lo8(v8.size()), hi8(v8.size());
-                std::vector<uint16_t> v16(v8.size(), 0xA5A5), lo16(v8.size()), hi16(v8.size());
+                std::vector<uint8_t> lo8(v8.size()), hi8(v8.size()), src8(v8.size());
+                std::vector<uint16_t> v16(v8.size(), 0xA5A5), lo16(v8.size()), hi16(v8.size()),
+                    src16(v8.size());
                 std::vector<int> in8(static_cast<size_t>(n)), in16(static_cast<size_t>(n));
                 for (int i = 0; i < n; ++i) {
                     const size_t at = static_cast<size_t>(kGuard + offset + i);
-                    v8[at] = static_cast<uint8_t>(in8[static_cast<size_t>(i)] = random.Below(256));
+                    src8[at] =
+                        static_cast<uint8_t>(in8[static_cast<size_t>(i)] = random.Below(256));
                     lo8[at] = static_cast<uint8_t>(random.Below(256));
                     hi8[at] = static_cast<uint8_t>(random.Below(256));
-                    v16[at] =
+                    src16[at] =
                         static_cast<uint16_t>(in16[static_cast<size_t>(i)] = random.Below(4096));
                     lo16[at] = static_cast<uint16_t>(random.Below(4096));
                     hi16[at] = static_cast<uint16_t>(random.Below(4096));
                 }
                 const size_t start = static_cast<size_t>(kGuard + offset);
-                kernels.row8(v8.data() + start, lo8.data() + start, hi8.data() + start, n);
-                kernels.row16(v16.data() + start, lo16.data() + start, hi16.data() + start, n);
+                const std::vector<uint8_t> src8Before = src8;
+                const std::vector<uint16_t> src16Before = src16;
+                kernels.row8(v8.data() + start, src8.data() + start, lo8.data() + start,
+                             hi8.data() + start, n);
+                kernels.row16(v16.data() + start, src16.data() + start, lo16.data() + start,
+                              hi16.data() + start, n);
+                ASSERT_EQ(src8, src8Before) << SimdLevelName(level);
+                ASSERT_EQ(src16, src16Before) << SimdLevelName(level);
                 for (size_t i = 0; i < v8.size(); ++i) {
                     const bool inside = i >= start && i < start + static_cast<size_t>(n);
                     if (inside) {
