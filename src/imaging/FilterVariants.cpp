@@ -23,7 +23,8 @@ int TableFilter(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, 
             bytes[i] = static_cast<uint8_t>(table[static_cast<size_t>(i)]);
         LookupRect8(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, bytes);
     } else {
-        LookupRect16(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, table.data());
+        LookupRect16(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride,
+                     WordTable{table.data(), nullptr});
     }
     return 1;
 }

@@ -1,6 +1,7 @@
 #include "imaging/LookupTable.h"
 
 #include <cstring>
+#include <optional>
 
 #include "imaging/PixelAccess.h"
 #include "imaging/RowBands.h"
@@ -30,26 +31,48 @@ inline void LookupBytes(uint8_t* d, const uint8_t* s, int n, const uint8_t* lut)
     for (; i < n; ++i) d[i] = lut[s[i]];
 }
 
-void LookupWordsPortable(uint16_t* d, const uint16_t* s, int n, const uint16_t* lut) {
+void LookupWordsPortable(uint16_t* d, const uint16_t* s, int n, WordTable table) {
+    const uint16_t* lut = table.entries;
     for (int i = 0; i < n; ++i) d[i] = lut[s[i]];
 }
 
 #if LUMORA_X86_SIMD
 
-// 16-bit samples: a 128 KiB table lives in the second-level cache, and the lookups are bound by
-// its reads. Gathers do no better than plain loads here; eight independent reads assembled
-// into one vector store keep more of them in flight than a store per sample.
-void LookupWordsSse2(uint16_t* d, const uint16_t* s, int n, const uint16_t* lut) {
+// Eight samples through a table indexed by each sample shifted right by kShift.
+template <int kShift>
+inline __m128i LookUpEight(const uint16_t* s, const uint16_t* lut) {
+    return _mm_setr_epi16(
+        static_cast<short>(lut[s[0] >> kShift]), static_cast<short>(lut[s[1] >> kShift]),
+        static_cast<short>(lut[s[2] >> kShift]), static_cast<short>(lut[s[3] >> kShift]),
+        static_cast<short>(lut[s[4] >> kShift]), static_cast<short>(lut[s[5] >> kShift]),
+        static_cast<short>(lut[s[6] >> kShift]), static_cast<short>(lut[s[7] >> kShift]));
+}
+
+// 16-bit samples: the lookups are bound by the table's reads. Gathers do no better than plain
+// loads here; eight independent reads assembled into one vector store keep more of them in
+// flight than a store per sample. Eight samples that are all multiples of 16 read the packed
+// sixteenths, which stay in the first-level cache (twice as fast over a camera image after the
+// flat field as reads spread over the 128 KiB table).
+void LookupWordsSse2(uint16_t* d, const uint16_t* s, int n, WordTable table) {
+    const uint16_t* lut = table.entries;
     int i = 0;
-    for (; i + 8 <= n; i += 8) {
-        const __m128i out =
-            _mm_setr_epi16(static_cast<short>(lut[s[i]]), static_cast<short>(lut[s[i + 1]]),
-                           static_cast<short>(lut[s[i + 2]]), static_cast<short>(lut[s[i + 3]]),
-                           static_cast<short>(lut[s[i + 4]]), static_cast<short>(lut[s[i + 5]]),
-                           static_cast<short>(lut[s[i + 6]]), static_cast<short>(lut[s[i + 7]]));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), out);
+    if (table.sixteenths != nullptr) {
+        const __m128i lowNibbles = _mm_set1_epi16(15);
+        for (; i + 8 <= n; i += 8) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            const __m128i rest = _mm_and_si128(x, lowNibbles);
+            const bool whole =
+                _mm_movemask_epi8(_mm_cmpeq_epi16(rest, _mm_setzero_si128())) == 0xFFFF;
+            const __m128i out =
+                whole ? LookUpEight<4>(s + i, table.sixteenths) : LookUpEight<0>(s + i, lut);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), out);
+        }
+    } else {
+        for (; i + 8 <= n; i += 8) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), LookUpEight<0>(s + i, lut));
+        }
     }
-    LookupWordsPortable(d + i, s + i, n - i, lut);
+    LookupWordsPortable(d + i, s + i, n - i, table);
 }
 
 // ---- AVX2 -----------------------------------------------------------------------------------
@@ -143,11 +166,16 @@ void LookupRect8(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX,
     }
 }
 
+TableSixteenths::TableSixteenths(const uint16_t* table) {
+    for (int k = 0; k < 4096; ++k) packed_[k] = table[static_cast<size_t>(k) << 4];
+}
+
 void LookupRect16(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX, int dstY,
-                  int dstBpp, int srcBpp, int dstStride, int srcStride, const uint16_t* lut) {
+                  int dstBpp, int srcBpp, int dstStride, int srcStride, WordTable lut) {
     if (srcBpp == 8) {
+        const uint16_t* entries = lut.entries;
         ForSamples<uint16_t>(dst, src, r, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride,
-                             [lut](uint16_t v) { return lut[v]; });
+                             [entries](uint16_t v) { return entries[v]; });
         return;
     }
     const auto words = LookupKernelsFor(ActiveSimdLevel()).words;
@@ -164,9 +192,12 @@ void ApplyLookupTable(ImageBuffer& image, const std::vector<uint16_t>& table, Ro
     const bool narrow = bpp == 1 || bpp == 3 || bpp == 4;
     if (table.size() < (narrow ? 256u : 65536u)) return;
     uint8_t bytes[256];
+    std::optional<TableSixteenths> sixteenths;
     if (narrow) {
         for (int i = 0; i < 256; ++i)
             bytes[i] = static_cast<uint8_t>(table[static_cast<size_t>(i)]);
+    } else {
+        sixteenths.emplace(table.data());
     }
     RunRowBands(pool, image.Height(), [&](int first, int last) {
         const PixelRect rows{0, first, image.Width(), last};
@@ -175,7 +206,7 @@ void ApplyLookupTable(ImageBuffer& image, const std::vector<uint16_t>& table, Ro
                         image.Stride(), bytes);
         } else {
             LookupRect16(image.Pixels(), image.Pixels(), rows, 0, first, bpp, bpp, image.Stride(),
-                         image.Stride(), table.data());
+                         image.Stride(), WordTable{table.data(), sixteenths->Data()});
         }
     });
 }

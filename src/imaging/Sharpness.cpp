@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "imaging/LookupTable.h"
@@ -415,11 +416,10 @@ public:
           strength_(strength),
           ring_(static_cast<size_t>(width_) * 4),
           sums_(static_cast<size_t>(width_)) {
-        const LookupKernels lookup = LookupKernelsFor(ActiveSimdLevel());
-        if constexpr (sizeof(T) == 1) {
-            lookup_ = lookup.bytes;
-        } else {
-            lookup_ = lookup.words;
+        lookup_ = LookupKernelsFor(ActiveSimdLevel());
+        if constexpr (sizeof(T) == 2) {
+            if (before != nullptr) beforeSixteenths_.emplace(before);
+            if (after != nullptr) afterSixteenths_.emplace(after);
         }
         sharpen_ = RowFunction<T, 1>();
     }
@@ -439,7 +439,7 @@ public:
             out[1] = own[1];
             out[width_ - 2] = own[width_ - 2];
             out[width_ - 1] = own[width_ - 1];
-            if (after_ != nullptr) lookup_(out, out, width_, after_);
+            if (after_ != nullptr) LookUp(out, out, after_, afterSixteenths_);
         }
         Keep(height - 1);
         for (int y = height - 2; y < height; ++y) Finish(y, Kept(y));
@@ -448,10 +448,18 @@ public:
 private:
     T* Row(int y) { return reinterpret_cast<T*>(image_.Row(y)); }
     T* Kept(int y) { return ring_.data() + static_cast<size_t>(y % 4) * width_; }
+    void LookUp(T* d, const T* s, Table table, const std::optional<TableSixteenths>& sixteenths) {
+        if constexpr (sizeof(T) == 1) {
+            lookup_.bytes(d, s, width_, table);
+        } else {
+            lookup_.words(d, s, width_,
+                          WordTable{table, sixteenths ? sixteenths->Data() : nullptr});
+        }
+    }
     // The toned original of row y into the ring.
     void Keep(int y) {
         if (before_ != nullptr) {
-            lookup_(Kept(y), Row(y), width_, before_);
+            LookUp(Kept(y), Row(y), before_, beforeSixteenths_);
         } else {
             std::memcpy(Kept(y), Row(y), static_cast<size_t>(width_) * sizeof(T));
         }
@@ -459,7 +467,7 @@ private:
     // A row the mask does not reach: its toned original, through the second table.
     void Finish(int y, const T* kept) {
         if (after_ != nullptr) {
-            lookup_(Row(y), kept, width_, after_);
+            LookUp(Row(y), kept, after_, afterSixteenths_);
         } else if (before_ != nullptr) {
             std::memcpy(Row(y), kept, static_cast<size_t>(width_) * sizeof(T));
         }
@@ -472,7 +480,9 @@ private:
     const int strength_;
     std::vector<T> ring_;
     std::vector<int32_t> sums_;
-    void (*lookup_)(T*, const T*, int, const T*) = nullptr;
+    std::optional<TableSixteenths> beforeSixteenths_;
+    std::optional<TableSixteenths> afterSixteenths_;
+    LookupKernels lookup_{};
     SharpenRowFn<T> sharpen_ = nullptr;
 };
 
