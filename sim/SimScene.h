@@ -76,8 +76,9 @@ public:
     static constexpr int kMoverSize = 64;
     // Counts per microsecond of exposure at gain 0 in low-gain mode for a white, unshaded pixel.
     static constexpr double kCountsPerUs = 3000.0 / 13705.04;
-    // The flat target's: about half of full scale at the camera's defaults.
-    static constexpr double kFlatTargetReflectance = 0.45;
+    // The flat target's: near the top of the range (nine tenths) at the camera's defaults, as a
+    // bright reference is taken.
+    static constexpr double kFlatTargetReflectance = 0.8;
 
     explicit SimScene(uint32_t seed = 0x5EEDu);
 
