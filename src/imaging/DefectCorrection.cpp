@@ -56,14 +56,8 @@ inline __m128i Mean4Sse2(__m128i a, __m128i b, __m128i c, __m128i d) {
     return _mm_add_epi16(quarters, _mm_srli_epi16(rests, 2));
 }
 
-// The row below is the one the test meets first (the two above were read by the rows before),
-// and it comes from memory: each step asks for it this far ahead, past the page boundaries where
-// the hardware prefetchers stop (a hint: never a fault, past the row or the image).
-constexpr int kReadAheadBytes = 2048;
-inline void ReadAhead(const void* at) {
-    _mm_prefetch(static_cast<const char*>(at) + kReadAheadBytes, _MM_HINT_T0);
-}
-
+// The outlier tests ask for the row below two kilobytes ahead (ReadAhead): it is the one a test
+// meets first (the two above were read by the rows before), and it comes from memory.
 inline __m128i Load128(const void* p) {
     return _mm_loadu_si128(static_cast<const __m128i*>(p));
 }
@@ -105,7 +99,7 @@ int Detect8Sse2(const uint8_t* up, const uint8_t* row, const uint8_t* down, int 
     int n = 0;
     int x = begin;
     for (; x + 16 <= end; x += 16) {
-        ReadAhead(down + x);
+        ReadAhead<2048>(down + x);
         const __m128i c = Load128(row + x);
         const __m128i mean = Mean4Bytes(Load128(row + x - 1), Load128(row + x + 1), Load128(up + x),
                                         Load128(down + x));
@@ -139,7 +133,7 @@ int Detect16Sse2(const uint16_t* up, const uint16_t* row, const uint16_t* down, 
     int n = 0;
     int x = begin;
     for (; x + 16 <= end; x += 16) {
-        ReadAhead(down + x);
+        ReadAhead<2048>(down + x);
         __m128i l[2], r[2], u[2], d[2];
         __m128i any = zero;
         for (int half = 0; half < 2; ++half) {
@@ -210,7 +204,7 @@ LUMORA_TARGET_AVX2 int Detect8Avx2(const uint8_t* up, const uint8_t* row, const 
     int n = 0;
     int x = begin;
     for (; x + 32 <= end; x += 32) {
-        ReadAhead(down + x);
+        ReadAhead<2048>(down + x);
         n = AppendBits(Flags8Avx2(up, row, down, x, limit), x, hits, n);
     }
     // The last samples in a step that ends with the row, overlapping the one before.
@@ -305,7 +299,7 @@ LUMORA_TARGET_AVX2 int Detect16Avx2(const uint16_t* up, const uint16_t* row, con
     int n = 0;
     int x = begin;
     for (; x + 32 <= end; x += 32) {
-        ReadAhead(down + x);
+        ReadAhead<2048>(down + x);
         n = AppendBits(step(x), x, hits, n);
     }
     // The last samples in a step that ends with the row, overlapping the one before.
@@ -353,7 +347,7 @@ LUMORA_TARGET_AVX512 int Detect8Avx512(const uint8_t* up, const uint8_t* row, co
     for (int x = begin; x < end; x += 64) {
         const int left = end - x;
         const __mmask64 lanes = left >= 64 ? ~__mmask64{0} : (__mmask64{1} << left) - 1;
-        ReadAhead(down + x);
+        ReadAhead<2048>(down + x);
         const __m512i c = LoadBytes512(lanes, row + x);
         const __m512i mean =
             Mean4BytesAvx512(LoadBytes512(lanes, row + x - 1), LoadBytes512(lanes, row + x + 1),
@@ -381,7 +375,7 @@ LUMORA_TARGET_AVX512 int Detect16Avx512(const uint16_t* up, const uint16_t* row,
     int n = 0;
     for (int x = begin; x < end; x += 32) {
         const __mmask32 lanes = StepLanes(end - x);
-        ReadAhead(down + x);
+        ReadAhead<2048>(down + x);
         const __m512i l = Load16Avx512(lanes, row + x - 1);
         const __m512i r = Load16Avx512(lanes, row + x + 1);
         const __m512i u = Load16Avx512(lanes, up + x);

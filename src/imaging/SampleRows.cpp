@@ -49,11 +49,7 @@ int BytesBeforeStreaming(const uint8_t* out, int n) {
     return std::min(PixelsBeforeLine(out, 1, n) + 64, n);
 }
 
-// The streamed kernels keep more of the source on its way than the prefetchers alone do: each
-// step asks for the line this far ahead (a hint: never a fault, past the row or the image).
-inline void ReadAhead(const void* at) {
-    _mm_prefetch(static_cast<const char*>(at) + 1024, _MM_HINT_T0);
-}
+// The streamed kernels ask for their source a kilobyte ahead (ReadAhead).
 
 // ---- SSE2 -----------------------------------------------------------------------------------
 // Sixteen samples a step: shifted, limited to 255 (for the top bytes: x − sat(x − 255)) or
@@ -78,7 +74,7 @@ void Reduce16Sse2(uint8_t* out, const uint16_t* in, int n, int shift) {
         auto* o = reinterpret_cast<__m128i*>(out + i);
         const __m128i bytes = _mm_packus_epi16(reduce(a), reduce(b));
         if (kStream) {
-            ReadAhead(in + i);
+            ReadAhead<1024>(in + i);
             _mm_stream_si128(o, bytes);
         } else {
             _mm_storeu_si128(o, bytes);
@@ -131,7 +127,7 @@ LUMORA_TARGET_AVX2 void Reduce16RowAvx2(uint8_t* out, const uint16_t* in, int n,
     for (; i + 32 <= n; i += 32) {
         auto* o = reinterpret_cast<__m256i*>(out + i);
         if (kStream) {
-            ReadAhead(in + i);
+            ReadAhead<1024>(in + i);
             _mm256_stream_si256(o, Reduce32Avx2<kSaturate>(in + i, count));
         } else {
             _mm256_storeu_si256(o, Reduce32Avx2<kSaturate>(in + i, count));
@@ -198,7 +194,7 @@ LUMORA_TARGET_AVX2 void GrayToBgrAvx2(uint8_t* out, const uint8_t* in, int n) {
     }
     const BgrLanes lanes = BgrLanesAvx2();
     for (; i + 32 <= n; i += 32) {
-        if (kStream) ReadAhead(in + i);
+        if (kStream) ReadAhead<1024>(in + i);
         for (int k = 0; k < 3; ++k) {
             const __m256i v = _mm256_broadcastsi128_si256(
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 8 * k)));
@@ -211,7 +207,7 @@ LUMORA_TARGET_AVX2 void GrayToBgrAvx2(uint8_t* out, const uint8_t* in, int n) {
         }
     }
     for (; i + 16 <= n; i += 16) {
-        if (kStream) ReadAhead(in + i);
+        if (kStream) ReadAhead<1024>(in + i);
         GrayToBgr16Avx2<kStream>(out + 3 * i,
                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)));
     }
@@ -228,7 +224,7 @@ LUMORA_TARGET_AVX2 void TopBytesToBgrStreamedAvx2(uint8_t* out, const uint16_t* 
     TopBytesToBgrPortable(out, in, i, shift);
     const __m128i count = _mm_cvtsi32_si128(shift);
     for (; i + 32 <= n; i += 32) {
-        ReadAhead(in + i);
+        ReadAhead<1024>(in + i);
         const __m256i gray = Reduce32Avx2<true>(in + i, count);
         GrayToBgr16Avx2<true>(out + 3 * i, _mm256_castsi256_si128(gray));
         GrayToBgr16Avx2<true>(out + 3 * i + 48, _mm256_extracti128_si256(gray, 1));
@@ -322,7 +318,7 @@ LUMORA_TARGET_AVX512VBMI void GrayToBgrVbmi(uint8_t* out, const uint8_t* in, int
         GrayToBgrAvx2(out, in, i);
     }
     for (; i + 64 <= n; i += 64) {
-        if (kStream) ReadAhead(in + i);
+        if (kStream) ReadAhead<1024>(in + i);
         const __m512i v = _mm512_loadu_si512(in + i);
         uint8_t* o = out + 3 * i;
         Store64<kStream>(o, _mm512_permutexvar_epi8(order.part[0], v));
@@ -345,8 +341,8 @@ LUMORA_TARGET_AVX512VBMI void TopBytesToBgrStreamedVbmi(uint8_t* out, const uint
     int i = PixelsBeforeLine(out, 3, n);
     TopBytesToBgrPortable(out, in, i, shift);
     for (; i + 64 <= n; i += 64) {
-        ReadAhead(in + i);
-        ReadAhead(in + i + 32);
+        ReadAhead<1024>(in + i);
+        ReadAhead<1024>(in + i + 32);
         const __m512i a =
             _mm512_min_epu16(_mm512_srl_epi16(_mm512_loadu_si512(in + i), count), byteMax);
         const __m512i b =

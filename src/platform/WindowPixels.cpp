@@ -40,11 +40,7 @@ int AlignForStreaming(uint32_t* dst, const uint8_t* src, int count, uintptr_t al
     return x;
 }
 
-// Streamed rows keep more of the source on its way than the prefetchers alone do: each step asks
-// for the line this far ahead (a hint: never a fault, past the row or the picture).
-inline void ReadAhead(const uint8_t* at) {
-    _mm_prefetch(reinterpret_cast<const char*>(at) + 1024, _MM_HINT_T0);
-}
+// Streamed rows ask for their source a kilobyte ahead (ReadAhead).
 
 // The copy of a long row: the bytes up to the first aligned vector plainly, whole vectors
 // streamed, the rest plainly.
@@ -59,7 +55,7 @@ void CopyGraySse2(uint8_t* dst, const uint8_t* src, int count) {
     int x = 0;
     if (count >= kStreamingRow) {
         for (x = AlignBytesForStreaming(dst, src, count, 16); x + 64 <= count; x += 64) {
-            ReadAhead(src + x);
+            ReadAhead<1024>(src + x);
             for (int q = 0; q < 64; q += 16) {
                 _mm_stream_si128(reinterpret_cast<__m128i*>(dst + x + q),
                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x + q)));
@@ -73,7 +69,7 @@ LUMORA_TARGET_AVX512 void CopyGrayAvx512(uint8_t* dst, const uint8_t* src, int c
     int x = 0;
     if (count >= kStreamingRow) {
         for (x = AlignBytesForStreaming(dst, src, count, 64); x + 64 <= count; x += 64) {
-            ReadAhead(src + x);
+            ReadAhead<1024>(src + x);
             _mm512_stream_si512(reinterpret_cast<__m512i*>(dst + x), _mm512_loadu_si512(src + x));
         }
     }
@@ -98,7 +94,7 @@ void ExpandGraySse2(uint32_t* dst, const uint8_t* src, int count) {
     if (count >= kStreamingRow) {
         x = AlignForStreaming(dst, src, count, 16);
         for (; x + 16 <= count; x += 16) {
-            ReadAhead(src + x);
+            ReadAhead<1024>(src + x);
             expand(x, [](__m128i* p, __m128i v) { _mm_stream_si128(p, v); });
         }
     }
@@ -137,7 +133,7 @@ LUMORA_TARGET_AVX2 int ExpandGrayRunAvx2(uint32_t* dst, const uint8_t* src, int 
     };
     // Two sources of sixteen pixels a step, then one.
     for (; x + 32 <= count; x += 32) {
-        if (kStream) ReadAhead(src + x);
+        if (kStream) ReadAhead<1024>(src + x);
         sixteen(x);
         sixteen(x + 16);
     }
@@ -172,7 +168,7 @@ LUMORA_TARGET_AVX512 int ExpandGrayRunAvx512(uint32_t* dst, const uint8_t* src, 
     };
     // One line of the source a step, then sixteen pixels a step.
     for (; x + 64 <= count; x += 64) {
-        if (kStream) ReadAhead(src + x);
+        if (kStream) ReadAhead<1024>(src + x);
         for (int q = 0; q < 64; q += 16) sixteen(x + q);
     }
     for (; x + 16 <= count; x += 16) sixteen(x);
@@ -217,7 +213,7 @@ void CopyGrayRow(uint8_t* dst, const uint8_t* src, int count) {
 #if LUMORA_X86_SIMD
     // A copy is bound by memory: 16-byte streamed stores are as fast as 32-byte ones.
     AtActiveLevel<uint8_t>(CopyGrayAvx512, CopyGraySse2, CopyGraySse2, CopyGrayPortable)(dst, src,
-                                                                                     count);
+                                                                                         count);
 #else
     CopyGrayPortable(dst, src, count);
 #endif
@@ -225,8 +221,8 @@ void CopyGrayRow(uint8_t* dst, const uint8_t* src, int count) {
 
 void ExpandGrayRow(uint32_t* dst, const uint8_t* src, int count) {
 #if LUMORA_X86_SIMD
-    AtActiveLevel<uint32_t>(ExpandGrayAvx512, ExpandGrayAvx2, ExpandGraySse2,
-                            ExpandGrayPortable)(dst, src, count);
+    AtActiveLevel<uint32_t>(ExpandGrayAvx512, ExpandGrayAvx2, ExpandGraySse2, ExpandGrayPortable)(
+        dst, src, count);
 #else
     ExpandGrayPortable(dst, src, count);
 #endif
