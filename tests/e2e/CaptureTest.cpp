@@ -226,7 +226,14 @@ TEST_F(SimWorld, ABusyCallbackKeepsItsFrameAndTheFramesMeanwhileAreSkipped) {
     held.ReleaseAll();
     EXPECT_TRUE(held.WaitFor([&] { return held.frames >= 3; }));
     EXPECT_EQ(Lumora_StopPreview(h), 1);
-    EXPECT_FALSE(held.overwritten);
+    {
+        // What the callbacks found is read once each has returned (frames of the run's last
+        // moments may still be in them).
+        std::unique_lock lock(held.mutex);
+        EXPECT_TRUE(held.changed.wait_for(lock, std::chrono::seconds(30),
+                                          [&] { return held.returned == held.frames; }));
+        EXPECT_FALSE(held.overwritten);
+    }
     EXPECT_EQ(Codes(h), std::vector<int>{});
     Lumora_Close(h);
     LumoraHost_DestroyWindow(frames);
