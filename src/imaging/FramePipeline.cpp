@@ -82,7 +82,8 @@ void FramePipeline::ProcessFrame(PipelineImages& images, FramePipelineHost& host
     if (source.BitCount() == 16) source.SetSignificantBits(12);
 
     const bool irisEstimate = s.autoIris == 1 || s.autoIris == 2;
-    // Only the flat field, as the first stage, reads a frame where it arrived.
+    // Only the flat field, as the first stage, reads a frame where it arrived (so below, a frame
+    // still to land means the flat field is on).
     if (irisEstimate || !s.maskFilter) {
         CopyArrivedFrame(source, arrived);
         arrived = nullptr;
@@ -138,7 +139,6 @@ void FramePipeline::Corrections(ImageBuffer& source, const FrameSettings& s,
     } else if (s.maskFilter) {
         flattened = FlatFieldCorrect(source, *masks, s.geometry, &pool_, arrived);
     } else {
-        CopyArrivedFrame(source, arrived);
         DefectCorrect(source, *masks, s.geometry, DefectThresholdFor(bitCount, s.sampleWidth),
                       &pool_);
     }

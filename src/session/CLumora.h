@@ -318,6 +318,8 @@ private:
     // Brings the raw image up to keptFrame_ when it is behind; everything that reads the images
     // outside the capture loop goes through here (OutputImage, CurrentOutputImage).
     void CatchUpImagesLocked() LUMORA_REQUIRES(captureLock_);
+    // keptFrame_ when it holds a whole frame of `raw`; null when `raw` was re-made larger since.
+    const uint8_t* KeptFrameFor(const ImageBuffer& raw) const LUMORA_REQUIRES(captureLock_);
     // Runs the pipeline on the frame read last; one taken over into keptFrame_ is read from
     // there. With `direct` (DirectFramePossible() when it was read), a frame taken over stays
     // there as it came, for delivery straight from keptFrame_.

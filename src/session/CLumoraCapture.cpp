@@ -34,8 +34,9 @@ void CLumora::CatchUpImagesLocked() {
     if (!rawStale_) return;
     rawStale_ = false;
     ImageBuffer& raw = images_.RawSource(preparedColorMode_);
-    if (!raw.IsValid() || !keptFrame_ || keptCapacity_ < raw.SizeBytes()) return;
-    std::memcpy(raw.Pixels(), keptFrame_.get(), raw.SizeBytes());
+    const uint8_t* kept = KeptFrameFor(raw);
+    if (!raw.IsValid() || kept == nullptr) return;
+    std::memcpy(raw.Pixels(), kept, raw.SizeBytes());
     // As the pipeline marks a frame it has passed over.
     if (raw.BitCount() == 16) raw.SetSignificantBits(12);
 }
@@ -257,10 +258,12 @@ void CLumora::ProcessFrameLocked(bool direct) {
         return;
     }
     rawStale_ = false;
-    // As CatchUpImagesLocked: a raw image re-made larger since the frame came has no frame.
-    const ImageBuffer& raw = images_.RawSource(preparedColorMode_);
-    const bool fits = keptFrame_ && keptCapacity_ >= raw.SizeBytes();
-    pipeline_.ProcessFrame(images_, *pipelineHost_, fits ? keptFrame_.get() : nullptr);
+    pipeline_.ProcessFrame(images_, *pipelineHost_,
+                           KeptFrameFor(images_.RawSource(preparedColorMode_)));
+}
+
+const uint8_t* CLumora::KeptFrameFor(const ImageBuffer& raw) const {
+    return keptFrame_ && keptCapacity_ >= raw.SizeBytes() ? keptFrame_.get() : nullptr;
 }
 
 int CLumora::SnapShot(unsigned char* buffer, int size, int rowOrder) {
