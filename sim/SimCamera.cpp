@@ -13,6 +13,7 @@
 
 #include "platform/LittleEndian.h"
 #include "platform/ProcessExit.h"
+#include "platform/Thread.h"
 #include "usb/Fx3Protocol.h"
 
 namespace lumora::sim {
@@ -153,6 +154,11 @@ struct SimCamera::State {
     // payload is first read.
     SimCameraModel::PayloadDrawing drawing;
     size_t drawBytes = 0;
+    // Every frame taken gets the next serial. While a host thread draws a frame's picture
+    // without the lock (DrawPictureUnlocked), pictureAway holds its serial and the payload is
+    // with that thread; a dropped frame's picture is thrown away when it comes back.
+    uint64_t frameSerial = 0;
+    uint64_t pictureAway = 0;
     uint64_t framesSent = 0;
 
     // Memory streams.
@@ -230,8 +236,7 @@ void SimCamera::PowerOn() {
     s.wideRegisters.clear();
     s.phase = State::Phase::Idle;
     s.zeroLengthPending = false;
-    s.payload.clear();
-    s.drawing = nullptr;
+    ForgetFrameLocked();
     s.memoryRead = s.memoryWrite = false;
     // Before the first frame the counter register holds the value just before it, so the
     // first frame is seen as a change.
@@ -389,9 +394,18 @@ void SimCamera::RestartStreamLocked() {
     s.zeroLengthPending = false;
     if (s.phase != State::Phase::Header && s.phase != State::Phase::Payload) return;
     s.phase = State::Phase::Idle;
+    ForgetFrameLocked();
+}
+
+// The payload is kept for the next frame, so a frame of the same size is drawn over the last
+// one's bytes without a new allocation.
+void SimCamera::ForgetFrameLocked() {
+    auto& s = *state_;
     s.payload.clear();
     s.drawing = nullptr;
+    s.drawBytes = 0;
     s.payloadSent = 0;
+    s.pictureAway = 0;
 }
 
 void SimCamera::DropFrame() {
@@ -399,9 +413,7 @@ void SimCamera::DropFrame() {
     auto& s = *state_;
     s.phase = State::Phase::Idle;
     s.zeroLengthPending = false;
-    s.payload.clear();
-    s.drawing = nullptr;
-    s.payloadSent = 0;
+    ForgetFrameLocked();
     s.memoryRead = s.memoryWrite = false;
     model_->OnStreamReset(*this);
 }
@@ -585,6 +597,7 @@ void SimCamera::StartFrameLocked() {
 }
 
 void SimCamera::SubmitBulk(std::shared_ptr<SimBulkTransfer> transfer) {
+    if (transfer->IsIn() && transfer->Endpoint() == usb::kEndpointStreamIn) DrawPictureUnlocked();
     platform::CriticalSectionLock lock(mutex_);
     auto& s = *state_;
     Append(s.log.bulkTransfers,
@@ -680,6 +693,7 @@ bool SimCamera::SendInLocked(std::span<uint8_t> data, uint32_t* bytes) {
             *bytes = SendHeaderLocked(data);
             return true;
         case State::Phase::Payload:
+            if (s.pictureAway != 0) return false;  // back when it is drawn
             *bytes = SendPayloadLocked(data);
             return true;
     }
@@ -725,6 +739,7 @@ void SimCamera::CaptureFrameLocked() {
     s.payload.resize(static_cast<size_t>(actual));
     s.drawing = model_->CapturePayload(*this, geometry, counter);
     s.drawBytes = std::min(rendered, s.payload.size());
+    ++s.frameSerial;
     const auto words = model_->HeaderWords(*this, counter);
     usb::FrameHeader header;
     header.payloadLength = static_cast<uint32_t>(announced);
@@ -752,9 +767,14 @@ uint32_t SimCamera::SendHeaderLocked(std::span<uint8_t> data) {
 uint32_t SimCamera::SendPayloadLocked(std::span<uint8_t> data) {
     auto& s = *state_;
     if (s.drawing) {
+        // A read that found the picture undrawn (one waiting on the service thread) draws it
+        // here, under the lock.
         const auto drawing = std::move(s.drawing);
         s.drawing = nullptr;
+        const platform::NormalPriorityScope cameraWork;
+        const auto started = SteadyClock::now();
         drawing({s.payload.data(), s.drawBytes});
+        model_->PictureDrawn(*this, SteadyClock::now() - started);
     }
     const size_t n = std::min(data.size(), s.payload.size() - s.payloadSent);
     std::memcpy(data.data(), s.payload.data() + s.payloadSent, n);
@@ -769,8 +789,7 @@ void SimCamera::FinishFrameLocked() {
         s.linkSpeed == platform::kSpeedSuper ? kSuperSpeedPacket : kHighSpeedPacket;
     s.zeroLengthPending = !s.payload.empty() && s.payload.size() % packet == 0;
     s.phase = State::Phase::Idle;
-    s.payload.clear();
-    s.drawing = nullptr;
+    ForgetFrameLocked();
     ++s.framesSent;
 }
 
@@ -798,6 +817,45 @@ struct ServiceCpuScope {
 
 uint64_t SimCamera::CpuNanoseconds() {
     return gServiceCpuNs.load();
+}
+
+// The picture of a frame is the camera's work, done by its sensor while the host's thread
+// waits for the bytes; drawing it is the simulator's longest task by far. It is drawn here
+// without the camera's lock, so register requests meanwhile are answered as a camera answers
+// them while it reads a frame out, and at normal priority: the reader may be the driver's
+// time-critical transfer loop, and two such loops kept busy drawing would take every core from
+// the threads they wait for.
+void SimCamera::DrawPictureUnlocked() {
+    SimCameraModel::PayloadDrawing drawing;
+    std::vector<uint8_t> payload;
+    size_t bytes = 0;
+    uint64_t serial = 0;
+    {
+        platform::CriticalSectionLock lock(mutex_);
+        auto& s = *state_;
+        if (s.phase != State::Phase::Payload || !s.drawing || s.pictureAway != 0) return;
+        drawing = std::move(s.drawing);
+        s.drawing = nullptr;
+        payload = std::move(s.payload);
+        s.payload.clear();
+        bytes = s.drawBytes;
+        serial = s.pictureAway = s.frameSerial;
+    }
+    std::chrono::steady_clock::duration took{};
+    {
+        const ServiceCpuScope cpu;
+        const platform::NormalPriorityScope cameraWork;
+        const auto started = SteadyClock::now();
+        drawing({payload.data(), bytes});
+        took = SteadyClock::now() - started;
+    }
+    platform::CriticalSectionLock lock(mutex_);
+    auto& s = *state_;
+    model_->PictureDrawn(*this, took);
+    if (s.pictureAway != serial) return;  // the frame was dropped meanwhile
+    s.pictureAway = 0;
+    s.payload = std::move(payload);
+    ServicePendingLocked();  // reads that came meanwhile
 }
 
 void SimCamera::ServicePendingLocked() {
@@ -920,8 +978,7 @@ void SimCamera::Disconnect() {
     s.stalled.clear();
     s.phase = State::Phase::Idle;
     s.zeroLengthPending = false;
-    s.payload.clear();
-    s.drawing = nullptr;
+    ForgetFrameLocked();
 }
 
 SimCamera::BusLog SimCamera::Log() const {

@@ -159,6 +159,8 @@ private:
     uint32_t SendHeaderLocked(std::span<uint8_t> data) LUMORA_REQUIRES(mutex_);
     uint32_t SendPayloadLocked(std::span<uint8_t> data) LUMORA_REQUIRES(mutex_);
     void FinishFrameLocked() LUMORA_REQUIRES(mutex_);
+    void ForgetFrameLocked() LUMORA_REQUIRES(mutex_);
+    void DrawPictureUnlocked() LUMORA_EXCLUDES(mutex_);
     void InstallTransportHooksLocked() LUMORA_REQUIRES(mutex_);
 
     SimCameraIdentity identity_;

@@ -52,6 +52,9 @@ SimCameraModel::PayloadDrawing SimCameraModel::CapturePayload(SimCamera& camera,
     };
 }
 
+void SimCameraModel::PictureDrawn(SimCamera& /*camera*/,
+                                  std::chrono::steady_clock::duration /*took*/) {}
+
 FrameHeaderWords SimCameraModel::HeaderWords(SimCamera& /*camera*/, uint32_t counter) {
     return {0x00005A5Au, counter, 0};
 }

@@ -6,6 +6,7 @@
 //
 // Every call runs with the camera's lock held (SimCamera::Lock()); a model that works on its own
 // threads takes that lock before touching the camera.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -50,6 +51,9 @@ public:
     using PayloadDrawing = std::function<void(std::span<uint8_t> payload)>;
     virtual PayloadDrawing CapturePayload(SimCamera& camera, const FrameGeometry& geometry,
                                           uint32_t counter);
+    // A frame's picture took `took` to draw (called under the camera's lock, after the drawing,
+    // which runs without it). Default: nothing.
+    virtual void PictureDrawn(SimCamera& camera, std::chrono::steady_clock::duration took);
     virtual FrameHeaderWords HeaderWords(SimCamera& camera, uint32_t counter);
     // Pacing: milliseconds from now until the frame armed by a kick is ready to be sent; nothing
     // when it waits for an event (a trigger), which then calls SimCamera::ReleaseFrame().

@@ -531,6 +531,14 @@ void SimSensorModel::RenderPayload(SimCamera& camera, const FrameGeometry& geome
     CapturePayload(camera, geometry, counter)(payload);
 }
 
+// A long drawing (the picture rebuilt after a settings change) is the simulator's own pause, not
+// the camera's: the frame schedule moves on by it so no frame counts as lost for it.
+void SimSensorModel::PictureDrawn(SimCamera& /*camera*/,
+                                  std::chrono::steady_clock::duration took) {
+    const double ms = std::chrono::duration<double, std::milli>(took).count();
+    if (ms > 5.0 && timingValid_) dueFraction_ += ms;
+}
+
 // The registers are read now, when the frame is taken; the picture is drawn from them later.
 SimCameraModel::PayloadDrawing SimSensorModel::CapturePayload(SimCamera& camera,
                                                               const FrameGeometry& geometry,
@@ -557,19 +565,6 @@ SimCameraModel::PayloadDrawing SimSensorModel::CapturePayload(SimCamera& camera,
     }
     const bool still = StaticScene();
     return [this, settings, skew, still, counter](std::span<uint8_t> payload) {
-        // A long drawing (the picture rebuilt after a settings change) is the simulator's own
-        // pause, not the camera's: the frame schedule moves on by it so no frame counts as lost
-        // for it.
-        struct ScheduleShift {
-            SimSensorModel& model;
-            std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
-            ~ScheduleShift() {
-                const double ms = std::chrono::duration<double, std::milli>(
-                                      std::chrono::steady_clock::now() - started)
-                                      .count();
-                if (ms > 5.0 && model.timingValid_) model.dueFraction_ += ms;
-            }
-        } shift{*this};
         const size_t bytes = SimScene::FrameBytes(settings);
         if (skew && bytes > 0) {
             std::vector<uint8_t> stream(bytes);

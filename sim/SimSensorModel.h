@@ -86,6 +86,7 @@ public:
                        std::span<uint8_t> payload) override;
     PayloadDrawing CapturePayload(SimCamera& camera, const FrameGeometry& geometry,
                                   uint32_t counter) override;
+    void PictureDrawn(SimCamera& camera, std::chrono::steady_clock::duration took) override;
     FrameHeaderWords HeaderWords(SimCamera& camera, uint32_t counter) override;
     std::optional<uint32_t> FrameDelayMs(SimCamera& camera) override;
     uint32_t NowMs() override;

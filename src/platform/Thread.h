@@ -14,6 +14,26 @@ enum class ThreadPriority { Normal, AboveNormal, TimeCritical };
 // Linux). Best effort: false when the system keeps no names.
 bool NameCurrentThread(const char* name);
 
+// Whether the calling thread runs above normal priority (a real-time policy on Linux).
+bool CurrentThreadAboveNormal();
+
+// Runs the calling thread at normal priority for its scope when it runs above it, and puts the
+// old priority back at the end. For work that is not the thread's own and must not take its
+// priority: a thread above every other one that stays busy starves them, the holders of locks it
+// is waiting for included.
+class NormalPriorityScope {
+public:
+    NormalPriorityScope();
+    ~NormalPriorityScope();
+    NormalPriorityScope(const NormalPriorityScope&) = delete;
+    NormalPriorityScope& operator=(const NormalPriorityScope&) = delete;
+
+private:
+    bool lowered_ = false;
+    int policy_ = 0;    // the policy (Linux) or priority level (Windows) to go back to
+    int priority_ = 0;  // the real-time priority to go back to (Linux)
+};
+
 class Thread {
 public:
     Thread() = default;

@@ -16,6 +16,29 @@ bool NameCurrentThread(const char* name) {
     return pthread_setname_np(pthread_self(), shortened.c_str()) == 0;
 }
 
+bool CurrentThreadAboveNormal() {
+    int policy = SCHED_OTHER;
+    sched_param param{};
+    return pthread_getschedparam(pthread_self(), &policy, &param) == 0 &&
+           (policy == SCHED_FIFO || policy == SCHED_RR);
+}
+
+NormalPriorityScope::NormalPriorityScope() {
+    sched_param param{};
+    if (pthread_getschedparam(pthread_self(), &policy_, &param) != 0) return;
+    if (policy_ != SCHED_FIFO && policy_ != SCHED_RR) return;
+    priority_ = param.sched_priority;
+    const sched_param normal{};
+    lowered_ = pthread_setschedparam(pthread_self(), SCHED_OTHER, &normal) == 0;
+}
+
+NormalPriorityScope::~NormalPriorityScope() {
+    if (!lowered_) return;
+    sched_param param{};
+    param.sched_priority = priority_;
+    pthread_setschedparam(pthread_self(), policy_, &param);
+}
+
 Thread::~Thread() {
     Join();
 }

@@ -86,6 +86,20 @@ bool Thread::IsCurrent() const {
     return handle_ != nullptr && id_ == ::GetCurrentThreadId();
 }
 
+bool CurrentThreadAboveNormal() {
+    return ::GetThreadPriority(::GetCurrentThread()) > THREAD_PRIORITY_NORMAL;
+}
+
+NormalPriorityScope::NormalPriorityScope() {
+    policy_ = ::GetThreadPriority(::GetCurrentThread());
+    if (policy_ == THREAD_PRIORITY_ERROR_RETURN || policy_ <= THREAD_PRIORITY_NORMAL) return;
+    lowered_ = ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_NORMAL) != FALSE;
+}
+
+NormalPriorityScope::~NormalPriorityScope() {
+    if (lowered_) ::SetThreadPriority(::GetCurrentThread(), policy_);
+}
+
 bool Thread::SetPriority(ThreadPriority priority) {
     std::lock_guard lock(mutex_);
     if (handle_ == nullptr) return false;

@@ -4,13 +4,17 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <span>
+#include <thread>
 #include <tuple>
 #include <vector>
 
 #include "lumora/host.h"
 #include "platform/Event.h"
+#include "platform/Thread.h"
 #include "port/ActivePort.h"
 #include "sim/SimCameraSet.h"
 #include "usb/UsbTestSupport.h"
@@ -449,6 +453,120 @@ TEST_F(SimCameraTest, AModelPacesFramesAndDrawsThem) {
     EXPECT_EQ(payload->Buffer()[5], 0xA0);
     EXPECT_EQ(triggered->lastGeometry.width, 4u);
     EXPECT_EQ(triggered->lastGeometry.PayloadLength(), 16u);
+}
+
+// Draws each frame as its counter's byte, noting whether the drawing thread ran above normal
+// priority, and runs `whileDrawing` in the middle of the drawing.
+class WatchedDrawingModel final : public SimCameraModel {
+public:
+    void RenderPayload(SimCamera&, const FrameGeometry&, uint32_t counter,
+                       std::span<uint8_t> payload) override {
+        drewAboveNormal = platform::CurrentThreadAboveNormal();
+        if (whileDrawing) whileDrawing(counter);
+        std::fill(payload.begin(), payload.end(), static_cast<uint8_t>(0xA0 + counter));
+    }
+    std::atomic<bool> drewAboveNormal{true};
+    std::function<void(uint32_t counter)> whileDrawing;
+};
+
+class SimCameraDrawingTest : public SimCameraTest {
+protected:
+    void SetUp() override {
+        SimCameraTest::SetUp();
+        auto model = std::make_unique<WatchedDrawingModel>();
+        model_ = model.get();
+        camera_ = std::make_shared<SimCamera>(SimCameraIdentity{}, std::move(model));
+        Geometry(4, 4, 1);
+    }
+    // A vendor request from any thread (the fixture's Request keeps state of its own).
+    bool StreamRequest(uint8_t type, uint8_t request) {
+        std::array<uint8_t, 64> data{};
+        return camera_->ControlTransfer({type, request, 0, 0, 64}, data) >= 0;
+    }
+    WatchedDrawingModel* model_ = nullptr;
+};
+
+// The driver's transfer loop runs above normal priority; the frames it reads are drawn by the
+// camera, not by it. Drawn at the loop's priority, two busy cameras took both cores from every
+// other thread, the lock holder one of the loops waited for included.
+TEST_F(SimCameraDrawingTest, AFrameReadByAThreadAboveNormalIsDrawnAtNormalPriority) {
+    platform::Event go(true, false);
+    std::atomic<bool> aboveBefore{false};
+    std::atomic<bool> aboveAfter{false};
+    std::shared_ptr<Captured> payload;
+    platform::Thread reader;
+    ASSERT_TRUE(reader.Start([&] {
+        go.Wait(platform::kInfinite);
+        aboveBefore = platform::CurrentThreadAboveNormal();
+        Kick();
+        Bulk(0x81, 64)->Wait();
+        payload = Bulk(0x81, 16);
+        aboveAfter = platform::CurrentThreadAboveNormal();
+    }));
+    const bool raised = reader.SetPriority(platform::ThreadPriority::TimeCritical);
+    go.Set();
+    reader.Join();
+    if (!raised || !aboveBefore) GTEST_SKIP() << "this system refused a priority above normal";
+    ASSERT_TRUE(payload && payload->Done());
+    EXPECT_EQ(payload->Buffer()[0], 0xA0);
+    EXPECT_FALSE(model_->drewAboveNormal);
+    EXPECT_TRUE(aboveAfter);  // the thread's own priority is back
+}
+
+// A camera answers its registers while it reads a frame out; the simulator's drawing of the
+// picture must not hold them up (a window change during a run waited on every frame drawn).
+TEST_F(SimCameraDrawingTest, RegistersAnswerWhileAFrameIsDrawn) {
+    std::thread requester;
+    std::atomic<bool> answered{false};
+    model_->whileDrawing = [&](uint32_t) {
+        auto done = std::make_shared<platform::Event>(true, false);
+        requester = std::thread([this, done] {
+            if (StreamRequest(0x42, 0xC2)) done->Set();
+        });
+        answered = done->Wait(5000);
+    };
+    Kick();
+    Bulk(0x81, 64)->Wait();
+    auto payload = Bulk(0x81, 16);
+    requester.join();
+    ASSERT_TRUE(payload->Done());
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(payload->Buffer()[15], 0xA0);
+}
+
+// A stream reset while a frame's picture is being drawn drops that frame. The next frame may
+// be taken, drawn and half read before that drawing ends; what is left of it must still be its
+// own picture, not the dropped frame's.
+TEST_F(SimCameraDrawingTest, AFrameDroppedWhileItsPictureIsDrawnIsNeverSent) {
+    std::thread requester;
+    std::atomic<bool> answered{false};
+    std::shared_ptr<Captured> nextHeader;
+    std::shared_ptr<Captured> nextHalf;
+    model_->whileDrawing = [&](uint32_t counter) {
+        if (counter != 0) return;
+        auto done = std::make_shared<platform::Event>(true, false);
+        requester = std::thread([this, done, &nextHeader, &nextHalf] {
+            // A stream reset, a kick for the next frame, its header and half its payload.
+            if (!StreamRequest(0x40, 0xC0) || !StreamRequest(0x42, 0xC2)) return;
+            nextHeader = Bulk(0x81, 64);
+            nextHalf = Bulk(0x81, 8);
+            done->Set();
+        });
+        answered = done->Wait(5000);
+    };
+    Kick();
+    Bulk(0x81, 64)->Wait();
+    auto rest = Bulk(0x81, 64);  // meant for the dropped frame's payload
+    requester.join();
+    ASSERT_TRUE(answered);
+    ASSERT_TRUE(nextHeader->Done() && nextHalf->Done() && rest->Done());
+    EXPECT_EQ(nextHeader->Buffer()[usb::FrameHeader::kOffsetFrameCounter], 1);
+    ASSERT_EQ(nextHalf->Bytes(), 8u);
+    ASSERT_EQ(rest->Bytes(), 8u);
+    for (size_t i = 0; i < 8; ++i) {
+        EXPECT_EQ(nextHalf->Buffer()[i], 0xA1) << i;
+        EXPECT_EQ(rest->Buffer()[i], 0xA1) << i;
+    }
 }
 
 class DelayedModel final : public SimCameraModel {
