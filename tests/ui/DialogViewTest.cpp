@@ -4,9 +4,6 @@
 #if defined(LUMORA_HAVE_GTK_VIEW)
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -21,6 +18,7 @@
 #include "ui/DialogFixture.h"
 #include "ui/ImageDialogModel.h"
 #include "platform/Sanitizers.h"
+#include "PrivateXServer.h"
 
 #if defined(LUMORA_UNDER_ASAN)
 // GTK, GLib, fontconfig and friends keep caches for the life of the process.
@@ -34,43 +32,7 @@ extern "C" __attribute__((visibility("default"), used)) const char* __lsan_defau
 namespace lumora::testing {
 namespace {
 
-pid_t gXvfb = 0;
-
-// Starts a private X server unless a display is named already; false when there is none.
-bool EnsureDisplay() {
-    static int state = 0;  // 0 unknown, 1 ready, 2 none
-    if (state != 0) return state == 1;
-    state = 2;
-    if (const char* d = std::getenv("DISPLAY"); d != nullptr && *d != '\0') {
-        state = 1;
-        return true;
-    }
-    int fds[2];
-    if (::pipe(fds) != 0) return false;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        const std::string fd = std::to_string(fds[1]);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
-                 "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::close(fds[1]);
-    if (pid < 0) return false;
-    char number[16] = {};
-    ssize_t got = 0;
-    for (ssize_t n; got < 15 && (n = ::read(fds[0], number + got, 1)) == 1 && number[got] != '\n';)
-        got += n;
-    ::close(fds[0]);
-    if (got == 0) {
-        ::waitpid(pid, nullptr, 0);
-        return false;
-    }
-    gXvfb = pid;
-    ::setenv("DISPLAY", (":" + std::string(number, static_cast<size_t>(got))).c_str(), 1);
-    state = 1;
-    return true;
-}
+PrivateXServer gXServer;
 
 GtkWidget* FindNamed(GtkWidget* widget, const std::string& name) {
     if (widget == nullptr) return nullptr;
@@ -189,18 +151,14 @@ protected:
         ::setenv("GSETTINGS_BACKEND", "memory", 1);
     }
     static void TearDownTestSuite() {
-        if (gXvfb > 0) {
-            ::kill(gXvfb, SIGTERM);
-            ::waitpid(gXvfb, nullptr, 0);
-            gXvfb = 0;
-        }
+        gXServer.Stop();
     }
     void SetUp() override {
 #if defined(LUMORA_UNDER_TSAN)
         GTEST_SKIP() << "GTK's own threads are not instrumented";
 #endif
         if (std::getenv("LUMORA_GTK_MODULE") == nullptr) GTEST_SKIP() << "no GTK view module";
-        if (!EnsureDisplay()) GTEST_SKIP() << "no display and no Xvfb";
+        if (!gXServer.Ensure("1280x1024x24")) GTEST_SKIP() << "no display and no Xvfb";
         DialogWorld::SetUp();
         ui::SetShowFunctionForTesting(nullptr);
         ::setenv("LANG", "C.UTF-8", 1);

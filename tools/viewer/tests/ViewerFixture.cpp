@@ -1,55 +1,16 @@
 #include "ViewerFixture.h"
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdlib>
 
+#include "PrivateXServer.h"
 #include "Text.h"
 #include "Widgets.h"
 
 namespace lumora_viewer::testing {
 namespace {
 
-pid_t gXvfb = 0;
-
-// Starts a private X server unless a display is named already; false when there is none.
-bool EnsureDisplay() {
-    static int state = 0;  // 0 unknown, 1 ready, 2 none
-    if (state != 0) return state == 1;
-    state = 2;
-    if (const char* d = std::getenv("DISPLAY"); d != nullptr && *d != '\0') {
-        state = 1;
-        return true;
-    }
-    int fds[2];
-    if (::pipe(fds) != 0) return false;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        const std::string fd = std::to_string(fds[1]);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1400x900x24",
-                 "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::close(fds[1]);
-    if (pid < 0) return false;
-    char number[16] = {};
-    ssize_t got = 0;
-    for (ssize_t n; got < 15 && (n = ::read(fds[0], number + got, 1)) == 1 && number[got] != '\n';)
-        got += n;
-    ::close(fds[0]);
-    if (got == 0) {
-        ::waitpid(pid, nullptr, 0);
-        return false;
-    }
-    gXvfb = pid;
-    ::setenv("DISPLAY", (":" + std::string(number, static_cast<size_t>(got))).c_str(), 1);
-    state = 1;
-    return true;
-}
+lumora::testing::PrivateXServer gXServer;
 
 }  // namespace
 
@@ -65,15 +26,11 @@ GtkWidget* ShownToplevel(const std::function<bool(GtkWidget*)>& match) {
 }
 
 void ViewerTest::TearDownTestSuite() {
-    if (gXvfb > 0) {
-        ::kill(gXvfb, SIGTERM);
-        ::waitpid(gXvfb, nullptr, 0);
-        gXvfb = 0;
-    }
+    gXServer.Stop();
 }
 
 void ViewerTest::SetUp() {
-    if (!EnsureDisplay()) GTEST_SKIP() << "no display and no Xvfb";
+    if (!gXServer.Ensure("1400x900x24")) GTEST_SKIP() << "no display and no Xvfb";
     ::setenv("NO_AT_BRIDGE", "1", 1);
     ::setenv("GSETTINGS_BACKEND", "memory", 1);
     gdk_set_allowed_backends("x11");
