@@ -4,8 +4,10 @@
 // asks the model; the default model keeps the registers as plain storage, sends a deterministic
 // pattern and makes every kicked frame ready at once.
 //
-// Every call runs with the camera's lock held (SimCamera::Lock()); a model that works on its own
-// threads takes that lock before touching the camera.
+// Every call runs with the camera's lock held (SimCamera::Lock()), except a frame's drawing (the
+// one CapturePayload returns, and RenderPayload when the default drawing calls it): that runs
+// without it, on the reader's thread, and works only from what it was given. A model that works
+// on its own threads takes that lock before touching the camera.
 #include <chrono>
 #include <cstdint>
 #include <functional>
