@@ -98,8 +98,11 @@ protected:
         EXPECT_NE(probe.find("pix_fmt=bgr24"), std::string::npos) << probe;
         EXPECT_NE(probe.find("nb_read_frames=" + std::to_string(frames) + "\n"), std::string::npos)
             << probe;
+        // Every stored frame once: a raw output is otherwise resampled to a constant rate, and
+        // some recorded rates (237.95 fps, say) gain or lose a frame in that.
         const std::string raw = path + ".rgb";
-        Shell("ffmpeg -v error -y -i '" + path + "' -f rawvideo -pix_fmt rgb24 '" + raw + "'");
+        Shell("ffmpeg -v error -y -i '" + path +
+              "' -fps_mode passthrough -f rawvideo -pix_fmt rgb24 '" + raw + "'");
         const std::string decoded = ReadFileText(raw);
         std::remove(raw.c_str());
         const size_t frameBytes = static_cast<size_t>(width) * height * 3;
