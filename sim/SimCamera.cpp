@@ -84,6 +84,15 @@ bool StageFits(const RequestShape& shape, const ControlSetup& setup,
                        [](uint8_t b) { return b == 0; });
 }
 
+// Draws a frame's picture at normal priority, whatever the calling thread's; how long it took.
+SteadyClock::duration DrawPicture(const SimCameraModel::PayloadDrawing& drawing,
+                                  std::span<uint8_t> payload) {
+    const platform::NormalPriorityScope cameraWork;
+    const auto started = SteadyClock::now();
+    drawing(payload);
+    return SteadyClock::now() - started;
+}
+
 template <typename T>
 void Append(std::vector<T>& log, T entry) {
     if (log.size() >= kLogEntries) log.erase(log.begin());
@@ -771,10 +780,7 @@ uint32_t SimCamera::SendPayloadLocked(std::span<uint8_t> data) {
         // here, under the lock.
         const auto drawing = std::move(s.drawing);
         s.drawing = nullptr;
-        const platform::NormalPriorityScope cameraWork;
-        const auto started = SteadyClock::now();
-        drawing({s.payload.data(), s.drawBytes});
-        model_->PictureDrawn(*this, SteadyClock::now() - started);
+        model_->PictureDrawn(*this, DrawPicture(drawing, {s.payload.data(), s.drawBytes}));
     }
     const size_t n = std::min(data.size(), s.payload.size() - s.payloadSent);
     std::memcpy(data.data(), s.payload.data() + s.payloadSent, n);
@@ -841,13 +847,10 @@ void SimCamera::DrawPictureUnlocked() {
         bytes = s.drawBytes;
         serial = s.pictureAway = s.frameSerial;
     }
-    std::chrono::steady_clock::duration took{};
+    SteadyClock::duration took{};
     {
         const ServiceCpuScope cpu;
-        const platform::NormalPriorityScope cameraWork;
-        const auto started = SteadyClock::now();
-        drawing({payload.data(), bytes});
-        took = SteadyClock::now() - started;
+        took = DrawPicture(drawing, {payload.data(), bytes});
     }
     platform::CriticalSectionLock lock(mutex_);
     auto& s = *state_;
