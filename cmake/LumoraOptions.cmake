@@ -95,6 +95,10 @@ function(lumora_add_test subsystem)
   if(NOT WIN32)
     # X11TestDisplay.h keeps test windows' contents apart through the Composite extension.
     target_link_libraries(${target} PRIVATE X11::Xcomposite)
+  elseif(CMAKE_CROSSCOMPILING_EMULATOR)
+    # Under Wine, a case that dies or is not started says with which status.
+    set_target_properties(${target} PROPERTIES CROSSCOMPILING_EMULATOR
+      "${PROJECT_SOURCE_DIR}/tests/windows/run-case.sh;${CMAKE_CROSSCOMPILING_EMULATOR}")
   endif()
   lumora_discover_tests(${target} ${subsystem} SERIAL "${LUMORA_TEST_SERIAL_${subsystem}}"
     RACE "${LUMORA_TEST_RACE_${subsystem}}" ENVIRONMENT ${LUMORA_TEST_ENVIRONMENT_${subsystem}})
