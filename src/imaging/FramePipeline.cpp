@@ -213,36 +213,43 @@ void FramePipeline::Filters(ImageBuffer& output, const FrameSettings& s) {
     // Gamma, contrast and brightness are each a function of the sample alone, so adjacent ones
     // are composed into one table (same results as one pass per filter). Sharpness, which looks
     // at neighbours, sits between contrast and brightness: the tables before and after it run
-    // in the same pass over the image.
-    auto compose = [](std::vector<uint16_t>& into, bool& any, const std::vector<uint16_t>& table) {
-        if (!any) {
-            into = table;
-        } else {
-            for (uint16_t& v : into) v = table[v];
-        }
-        any = true;
-    };
-    bool haveBefore = false;
-    if (f.gamma != 100) {
-        compose(combined_, haveBefore,
-                Table(gammaTable_, gammaKey_, gammaMax_, f.gamma, maxValue, BuildGammaTable));
-    }
-    if (f.contrast != 0) {
-        compose(combined_, haveBefore,
-                Table(contrastTable_, contrastKey_, contrastMax_, f.contrast, maxValue,
-                      BuildContrastTable));
-    }
+    // in the same pass over the image. The composition is kept while its filters stay the same:
+    // at 16 bits it walks 65536 entries, which costs more than a few rows of the frame.
+    const bool sharpen = f.sharpness != 0;
     const std::vector<uint16_t>* brightness =
         f.brightness != 0 ? &Table(brightnessTable_, brightnessKey_, brightnessMax_, f.brightness,
                                    maxValue, BuildBrightnessTable)
                           : nullptr;
-    if (f.sharpness != 0) {
-        ApplyTonesAndSharpness(output, haveBefore ? &combined_ : nullptr, f.sharpness, brightness,
+    const int composedBrightness = sharpen ? 0 : f.brightness;
+    const bool composed = f.gamma != 100 || f.contrast != 0 || composedBrightness != 0;
+    const std::array<int, 4> key{maxValue, f.gamma, f.contrast, composedBrightness};
+    if (composed && (key != combinedKey_ || combined_.empty())) {
+        bool any = false;
+        auto compose = [&](const std::vector<uint16_t>& table) {
+            if (!any) {
+                combined_ = table;
+            } else {
+                for (uint16_t& v : combined_) v = table[v];
+            }
+            any = true;
+        };
+        if (f.gamma != 100) {
+            compose(Table(gammaTable_, gammaKey_, gammaMax_, f.gamma, maxValue, BuildGammaTable));
+        }
+        if (f.contrast != 0) {
+            compose(Table(contrastTable_, contrastKey_, contrastMax_, f.contrast, maxValue,
+                          BuildContrastTable));
+        }
+        if (composedBrightness != 0) compose(*brightness);
+        combinedKey_ = key;
+    }
+    if (sharpen) {
+        const bool before = f.gamma != 100 || f.contrast != 0;
+        ApplyTonesAndSharpness(output, before ? &combined_ : nullptr, f.sharpness, brightness,
                                &pool_);
         return;
     }
-    if (brightness != nullptr) compose(combined_, haveBefore, *brightness);
-    if (haveBefore) ApplyLookupTable(output, combined_, &pool_);
+    if (composed) ApplyLookupTable(output, combined_, &pool_);
 }
 
 }  // namespace lumora

@@ -121,6 +121,8 @@ private:
     int brightnessKey_ = 0;
     int brightnessMax_ = -1;
     std::vector<uint16_t> combined_;  // the composition of adjacent table filters
+    // What combined_ composes: the range, gamma, contrast and the brightness it took in (0: none).
+    std::array<int, 4> combinedKey_{-1, -1, -1, -1};
     HueSaturationTables hueTables_;
     RowBandPool pool_;
 };

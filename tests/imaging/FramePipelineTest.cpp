@@ -270,6 +270,42 @@ TEST_F(FramePipelineTest, UnknownModeOrMissingImagesChangeNothing) {
     EXPECT_EQ(SubsampleDivisor(4), 1);
 }
 
+// The pipeline keeps its composed table from frame to frame: every change to what it composes
+// (one filter, brightness moving in or out beside sharpness, the sample depth) must rebuild it.
+TEST_F(FramePipelineTest, AKeptTableFollowsEveryChangeOfTheFiltersItComposes) {
+    struct Step {
+        int mode, gamma, contrast, brightness, sharpness;
+    };
+    const Step steps[] = {{0, 130, -40, 0, 0},  {0, 130, -40, 0, 0},  {0, 150, -40, 0, 0},
+                          {0, 150, 25, 0, 0},   {0, 150, 25, 60, 0},  {0, 150, 25, 60, 9},
+                          {0, 150, 25, 60, 0},  {0, 100, 0, 60, 0},   {0, 100, 0, 0, 9},
+                          {1, 100, 0, 0, 9},    {1, 150, 25, 60, 0},  {0, 150, 25, 60, 0},
+                          {1, 150, 25, 60, 0},  {1, 130, 25, 60, 9}};
+    for (const Step& step : steps) {
+        host.settings.colorMode = step.mode;
+        host.settings.filter.gamma = step.gamma;
+        host.settings.filter.contrast = step.contrast;
+        host.settings.filter.brightness = step.brightness;
+        host.settings.filter.sharpness = step.sharpness;
+        ImageBuffer& raw = images.RawSource(step.mode);
+        const int maxValue = step.mode == 0 ? 255 : 65535;
+        auto fill = [&] {
+            test::FillMono(raw, [&](int x, int y) { return (x * 41 + y * 997) % (maxValue + 1); });
+        };
+        fill();
+        FramePipeline fresh;
+        fresh.ProcessFrame(images, host);
+        ImageBuffer expected;
+        ASSERT_TRUE(expected.CreateLike(raw));
+        std::memcpy(expected.Pixels(), raw.Pixels(), raw.SizeBytes());
+        fill();
+        Run();
+        EXPECT_EQ(std::memcmp(raw.Pixels(), expected.Pixels(), raw.SizeBytes()), 0)
+            << "mode " << step.mode << " gamma " << step.gamma << " contrast " << step.contrast
+            << " brightness " << step.brightness << " sharpness " << step.sharpness;
+    }
+}
+
 }  // namespace
 }  // namespace lumora
 
