@@ -14,7 +14,7 @@ enum class ThreadPriority { Normal, AboveNormal, TimeCritical };
 // Linux). Best effort: false when the system keeps no names.
 bool NameCurrentThread(const char* name);
 
-// Whether the calling thread runs above normal priority (a real-time policy on Linux).
+// Whether the calling thread runs above normal priority (a negative nice value on Linux).
 bool CurrentThreadAboveNormal();
 
 // Runs the calling thread at normal priority for its scope when it runs above it, and puts the
@@ -30,8 +30,7 @@ public:
 
 private:
     bool lowered_ = false;
-    int policy_ = 0;    // the policy (Linux) or priority level (Windows) to go back to
-    int priority_ = 0;  // the real-time priority to go back to (Linux)
+    int priority_ = 0;  // the priority level (Windows) or nice value (Linux) to go back to
 };
 
 class Thread {
@@ -57,6 +56,7 @@ private:
     unsigned long id_ = 0;
 #else
     std::thread thread_;
+    int threadId_ = 0;  // the kernel's id of the thread, for its nice value
 #endif
 };
 

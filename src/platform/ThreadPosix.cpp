@@ -1,9 +1,13 @@
 #include "platform/Thread.h"
 
 #include <pthread.h>
-#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+#include <future>
 #include <string>
 #include <system_error>
 
@@ -16,27 +20,47 @@ bool NameCurrentThread(const char* name) {
     return pthread_setname_np(pthread_self(), shortened.c_str()) == 0;
 }
 
+namespace {
+
+// Above normal on Linux is a negative nice value of the thread alone (Linux keeps one per
+// thread), not a real-time policy. A real-time thread that stays busy takes its core from every
+// ordinary thread until the kernel's throttling steps in after 950 ms of each second: a queued
+// run's callbacks, the X server drawing the preview, the libusb event thread the transfer loop
+// waits on. A nice thread is preferred by the ordinary scheduler and still leaves the others
+// their share. Below -15 the nice weights add little; above-normal keeps a clear step under it.
+constexpr int kNiceTimeCritical = -15;
+constexpr int kNiceAboveNormal = -5;
+
+pid_t CurrentThreadId() {
+    return static_cast<pid_t>(::syscall(SYS_gettid));
+}
+
+// The calling thread's nice value; 0 when it cannot be read.
+int CurrentNice() {
+    errno = 0;
+    const int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(CurrentThreadId()));
+    return errno == 0 ? nice : 0;
+}
+
+bool SetNice(pid_t thread, int nice) {
+    return ::setpriority(PRIO_PROCESS, static_cast<id_t>(thread), nice) == 0;
+}
+
+}  // namespace
+
 bool CurrentThreadAboveNormal() {
-    int policy = SCHED_OTHER;
-    sched_param param{};
-    return pthread_getschedparam(pthread_self(), &policy, &param) == 0 &&
-           (policy == SCHED_FIFO || policy == SCHED_RR);
+    return CurrentNice() < 0;
 }
 
 NormalPriorityScope::NormalPriorityScope() {
-    sched_param param{};
-    if (pthread_getschedparam(pthread_self(), &policy_, &param) != 0) return;
-    if (policy_ != SCHED_FIFO && policy_ != SCHED_RR) return;
-    priority_ = param.sched_priority;
-    const sched_param normal{};
-    lowered_ = pthread_setschedparam(pthread_self(), SCHED_OTHER, &normal) == 0;
+    const int nice = CurrentNice();
+    if (nice >= 0) return;
+    priority_ = nice;
+    lowered_ = SetNice(CurrentThreadId(), 0);
 }
 
 NormalPriorityScope::~NormalPriorityScope() {
-    if (!lowered_) return;
-    sched_param param{};
-    param.sched_priority = priority_;
-    pthread_setschedparam(pthread_self(), policy_, &param);
+    if (lowered_) SetNice(CurrentThreadId(), priority_);
 }
 
 Thread::~Thread() {
@@ -46,8 +70,11 @@ Thread::~Thread() {
 bool Thread::Start(std::function<void()> body) {
     std::lock_guard lock(mutex_);
     if (thread_.joinable()) return false;
+    std::promise<pid_t> id;
+    std::future<pid_t> known = id.get_future();
     try {
-        thread_ = std::thread([this, body = std::move(body)] {
+        thread_ = std::thread([this, &id, body = std::move(body)] {
+            id.set_value(CurrentThreadId());
             // Wait until Start has stored the handle, so the body may Join itself.
             { std::lock_guard started(mutex_); }
             body();
@@ -55,6 +82,8 @@ bool Thread::Start(std::function<void()> body) {
     } catch (const std::system_error&) {
         return false;
     }
+    // Known before Start returns, so a priority can be set right away.
+    threadId_ = known.get();
     return true;
 }
 
@@ -86,11 +115,8 @@ bool Thread::SetPriority(ThreadPriority priority) {
     std::lock_guard lock(mutex_);
     if (!thread_.joinable()) return false;
     if (priority == ThreadPriority::Normal) return true;
-    sched_param param{};
-    const int policy = SCHED_FIFO;
-    const int maxPriority = sched_get_priority_max(policy);
-    param.sched_priority = priority == ThreadPriority::TimeCritical ? maxPriority : maxPriority / 2;
-    return pthread_setschedparam(thread_.native_handle(), policy, &param) == 0;
+    return SetNice(threadId_,
+                   priority == ThreadPriority::TimeCritical ? kNiceTimeCritical : kNiceAboveNormal);
 }
 
 }  // namespace lumora::platform

@@ -91,13 +91,13 @@ bool CurrentThreadAboveNormal() {
 }
 
 NormalPriorityScope::NormalPriorityScope() {
-    policy_ = ::GetThreadPriority(::GetCurrentThread());
-    if (policy_ == THREAD_PRIORITY_ERROR_RETURN || policy_ <= THREAD_PRIORITY_NORMAL) return;
+    priority_ = ::GetThreadPriority(::GetCurrentThread());
+    if (priority_ == THREAD_PRIORITY_ERROR_RETURN || priority_ <= THREAD_PRIORITY_NORMAL) return;
     lowered_ = ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_NORMAL) != FALSE;
 }
 
 NormalPriorityScope::~NormalPriorityScope() {
-    if (lowered_) ::SetThreadPriority(::GetCurrentThread(), policy_);
+    if (lowered_) ::SetThreadPriority(::GetCurrentThread(), priority_);
 }
 
 bool Thread::SetPriority(ThreadPriority priority) {

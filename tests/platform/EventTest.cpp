@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -117,6 +120,49 @@ TEST(Thread, StartsOnceJoinsAndMayEndFromItsOwnBody) {
     EXPECT_TRUE(done.Wait(5000));
     selfJoining.reset();
 }
+
+#if !defined(_WIN32)
+// Above normal is a preference, never the whole machine: while as many above-normal threads as
+// there are processors stay busy, an ordinary thread (this one) still wakes from its sleeps. A
+// real-time policy left it nothing for up to 950 ms of every second, the kernel's throttling
+// being all that let it run.
+TEST(Thread, BusyThreadsAboveNormalLeaveOrdinaryThreadsTheirTurn) {
+    using std::chrono::milliseconds;
+    using std::chrono::steady_clock;
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    std::atomic<bool> stop{false};
+    std::vector<std::unique_ptr<Thread>> busy;
+    unsigned raised = 0;
+    const auto start = steady_clock::now();
+    for (unsigned i = 0; i < cores; ++i) {
+        busy.push_back(std::make_unique<Thread>());
+        ASSERT_TRUE(busy.back()->Start([&stop, i] {
+            // One on each processor, so that nothing is left over for the ordinary thread.
+            cpu_set_t one;
+            CPU_ZERO(&one);
+            CPU_SET(i % CPU_SETSIZE, &one);
+            pthread_setaffinity_np(pthread_self(), sizeof one, &one);
+            while (!stop.load(std::memory_order_relaxed)) {
+            }
+        }));
+        // Raised right after the start, as the driver raises its transfer loop.
+        if (busy.back()->SetPriority(i % 2 == 0 ? ThreadPriority::TimeCritical
+                                                : ThreadPriority::AboveNormal)) {
+            ++raised;
+        }
+    }
+    // Sleeps for longer than the throttling's pause, so that a real-time policy would show as
+    // a stall somewhere from the threads' start to the end.
+    while (raised == cores && steady_clock::now() - start < milliseconds(300)) {
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    const auto took = steady_clock::now() - start;
+    stop = true;
+    for (auto& thread : busy) thread->Join();
+    if (raised != cores) GTEST_SKIP() << "this system refused a priority above normal";
+    EXPECT_LT(took, milliseconds(450));
+}
+#endif
 
 // Names show in the system's thread lists; a name too long for Linux is shortened, not refused.
 TEST(Thread, NamesItselfAndLongNamesAreShortened) {
