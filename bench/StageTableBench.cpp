@@ -251,13 +251,15 @@ bool Wanted(const std::string& only, const std::string& name) {
 Figure ColdCopy(size_t bytes) {
     std::vector<uint8_t> a(bytes, 1);
     std::vector<uint8_t> b(bytes, 2);
-    return Measure("cold memcpy", [] {}, [&] { std::memcpy(b.data(), a.data(), bytes); });
+    return Measure(
+        "cold memcpy", [] {}, [&] { std::memcpy(b.data(), a.data(), bytes); });
 }
 
 // Writing a frame's bytes and nothing else: what no widening into them can beat.
 Figure ColdFill(size_t bytes) {
     std::vector<uint8_t> b(bytes, 2);
-    return Measure("cold fill", [] {}, [&] { std::memset(b.data(), 1, bytes); });
+    return Measure(
+        "cold fill", [] {}, [&] { std::memset(b.data(), 1, bytes); });
 }
 
 FrameSettings EverythingOn(int bits) {
@@ -434,7 +436,8 @@ int main(int argc, char** argv) {
         "gray frame for a remote window (the server widens it)", "cvtColor GRAY2BGRA",
         [&](int) {
             const ImageBuffer& frame = d.Frame(8);
-            const platform::PixelView view{frame.Pixels(), kW, kH, frame.Stride(), 8, grayPalette, true};
+            const platform::PixelView view{frame.Pixels(), kW,  kH, frame.Stride(), 8,
+                                           grayPalette,    true};
             if (!platform::PackGrayImage(&grayTarget, view)) std::abort();
         },
         [&](int) { cv::cvtColor(View(d.Frame(8)), d.outBgra, cv::COLOR_GRAY2BGRA); }, {8}, {8});
@@ -442,7 +445,8 @@ int main(int argc, char** argv) {
         "8→BGRA for a local window", "cvtColor GRAY2BGRA",
         [&](int) {
             const ImageBuffer& frame = d.Frame(8);
-            const platform::PixelView view{frame.Pixels(), kW, kH, frame.Stride(), 8, grayPalette, true};
+            const platform::PixelView view{frame.Pixels(), kW,  kH, frame.Stride(), 8,
+                                           grayPalette,    true};
             platform::PackImage(&wordTarget, view);
         },
         [&](int) { cv::cvtColor(View(d.Frame(8)), d.outBgra, cv::COLOR_GRAY2BGRA); }, {8}, {8});
@@ -478,8 +482,9 @@ int main(int argc, char** argv) {
             window.lib[0].bestMs / fill32.bestMs, window.ref[0].bestMs / fill32.bestMs);
     }
     if (!gCallgrind && windowGray.lib[0].valid) {
-        std::printf("gray frame for the server to widen against a cold memcpy of the frame: %.2f×\n",
-                    windowGray.lib[0].bestMs / copy8.bestMs);
+        std::printf(
+            "gray frame for the server to widen against a cold memcpy of the frame: %.2f×\n",
+            windowGray.lib[0].bestMs / copy8.bestMs);
     }
     // What the capture thread still does for the recorder: a copy at the frame's own depth.
     FrameHandOver handOver;
@@ -536,7 +541,8 @@ int main(int argc, char** argv) {
         Row arrivedRow{"  the same, from the frame's own buffer", {}, {}, ""};
         for (int bits : {8, 16}) {
             const ImageBuffer& pristine = d.pristine[bits / 16];
-            std::vector<uint8_t> arrived(pristine.Pixels(), pristine.Pixels() + pristine.SizeBytes());
+            std::vector<uint8_t> arrived(pristine.Pixels(),
+                                         pristine.Pixels() + pristine.SizeBytes());
             arrivedRow.lib[bits / 16] =
                 Measure("ProcessFrame/" + std::to_string(bits) + "/arrived", restoreRaw(bits), [&] {
                     Host host(d.masks, EverythingOn(bits));

@@ -2,6 +2,7 @@
 // A joinable worker thread. The owner must Join before destroying what the body uses; the
 // destructor joins as a last resort so a forgotten thread never outlives its object.
 // Thread-safe: mutex_ guards thread_, so the body may Join its own Thread.
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -56,7 +57,7 @@ private:
     unsigned long id_ = 0;
 #else
     std::thread thread_;
-    int threadId_ = 0;  // the kernel's id of the thread, for its nice value
+    std::atomic<int> threadId_{0};  // the kernel's id of the thread, for its nice value
 #endif
 };
 

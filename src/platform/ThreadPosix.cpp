@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <future>
 #include <string>
 #include <system_error>
 
@@ -70,11 +69,10 @@ Thread::~Thread() {
 bool Thread::Start(std::function<void()> body) {
     std::lock_guard lock(mutex_);
     if (thread_.joinable()) return false;
-    std::promise<pid_t> id;
-    std::future<pid_t> known = id.get_future();
+    threadId_.store(0);
     try {
-        thread_ = std::thread([this, &id, body = std::move(body)] {
-            id.set_value(CurrentThreadId());
+        thread_ = std::thread([this, body = std::move(body)] {
+            threadId_.store(CurrentThreadId(), std::memory_order_release);
             // Wait until Start has stored the handle, so the body may Join itself.
             { std::lock_guard started(mutex_); }
             body();
@@ -82,8 +80,8 @@ bool Thread::Start(std::function<void()> body) {
     } catch (const std::system_error&) {
         return false;
     }
-    // Known before Start returns, so a priority can be set right away.
-    threadId_ = known.get();
+    // Known before Start returns (the thread's first step), so a priority can be set right away.
+    while (threadId_.load(std::memory_order_acquire) == 0) std::this_thread::yield();
     return true;
 }
 
@@ -115,8 +113,10 @@ bool Thread::SetPriority(ThreadPriority priority) {
     std::lock_guard lock(mutex_);
     if (!thread_.joinable()) return false;
     if (priority == ThreadPriority::Normal) return true;
-    return SetNice(threadId_,
-                   priority == ThreadPriority::TimeCritical ? kNiceTimeCritical : kNiceAboveNormal);
+    const pid_t id = threadId_.load();
+    // An id of 0 would name the calling thread.
+    return id > 0 && SetNice(id, priority == ThreadPriority::TimeCritical ? kNiceTimeCritical
+                                                                          : kNiceAboveNormal);
 }
 
 }  // namespace lumora::platform

@@ -276,11 +276,11 @@ TEST_F(FramePipelineTest, AKeptTableFollowsEveryChangeOfTheFiltersItComposes) {
     struct Step {
         int mode, gamma, contrast, brightness, sharpness;
     };
-    const Step steps[] = {{0, 130, -40, 0, 0},  {0, 130, -40, 0, 0},  {0, 150, -40, 0, 0},
-                          {0, 150, 25, 0, 0},   {0, 150, 25, 60, 0},  {0, 150, 25, 60, 9},
-                          {0, 150, 25, 60, 0},  {0, 100, 0, 60, 0},   {0, 100, 0, 0, 9},
-                          {1, 100, 0, 0, 9},    {1, 150, 25, 60, 0},  {0, 150, 25, 60, 0},
-                          {1, 150, 25, 60, 0},  {1, 130, 25, 60, 9}};
+    const Step steps[] = {{0, 130, -40, 0, 0}, {0, 130, -40, 0, 0}, {0, 150, -40, 0, 0},
+                          {0, 150, 25, 0, 0},  {0, 150, 25, 60, 0}, {0, 150, 25, 60, 9},
+                          {0, 150, 25, 60, 0}, {0, 100, 0, 60, 0},  {0, 100, 0, 0, 9},
+                          {1, 100, 0, 0, 9},   {1, 150, 25, 60, 0}, {0, 150, 25, 60, 0},
+                          {1, 150, 25, 60, 0}, {1, 130, 25, 60, 9}};
     for (const Step& step : steps) {
         host.settings.colorMode = step.mode;
         host.settings.filter.gamma = step.gamma;
