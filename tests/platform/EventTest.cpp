@@ -132,6 +132,11 @@ TEST(Thread, BusyThreadsAboveNormalLeaveOrdinaryThreadsTheirTurn) {
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     std::atomic<bool> stop{false};
     std::vector<std::unique_ptr<Thread>> busy;
+    // Stops the spinning before `busy` joins it, on every way out (a failed assertion included).
+    struct StopOnExit {
+        std::atomic<bool>& stop;
+        ~StopOnExit() { stop = true; }
+    } stopOnExit{stop};
     unsigned raised = 0;
     const auto start = steady_clock::now();
     for (unsigned i = 0; i < cores; ++i) {
