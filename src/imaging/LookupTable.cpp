@@ -92,6 +92,7 @@ LUMORA_TARGET_AVX2 void LookupBytesAvx2(uint8_t* d, const uint8_t* s, int n, con
     const __m256i lowNibble = _mm256_set1_epi8(0x0F);
     int i = 0;
     for (; i + 32 <= n; i += 32) {
+        if ((i & 63) == 0) ReadAhead<1024>(s + i);
         const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
         const __m256i index = _mm256_and_si256(x, lowNibble);
         __m256i level[16];
@@ -122,6 +123,7 @@ LUMORA_TARGET_AVX512VBMI void LookupBytesVbmi(uint8_t* d, const uint8_t* s, int 
                           _mm512_loadu_si512(lut + 128), _mm512_loadu_si512(lut + 192)};
     int i = 0;
     for (; i + 64 <= n; i += 64) {
+        ReadAhead<1024>(s + i);  // the source is often cold; the table is in registers
         _mm512_storeu_si512(d + i, LookupSixtyFourVbmi(_mm512_loadu_si512(s + i), t));
     }
     if (i < n) {

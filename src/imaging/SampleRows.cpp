@@ -249,9 +249,11 @@ LUMORA_TARGET_AVX512 void Reduce16RowAvx512(uint8_t* out, const uint16_t* in, in
                                               : _mm512_and_si512(v, byteMax));
     };
     if (kStream) {
-        // Whole cache lines a store. Two source lines a step are read ahead well enough by the
-        // prefetchers alone: asking for them as well cost a tenth more time a frame.
+        // Whole cache lines a store; both source lines of a step asked for ahead (without,
+        // a cold frame took 1.3 times as long on a server core).
         for (; i + 64 <= n; i += 64) {
+            ReadAhead<1024>(in + i);
+            ReadAhead<1024>(in + i + 32);
             _mm512_stream_si512(
                 reinterpret_cast<__m512i*>(out + i),
                 _mm512_inserti64x4(_mm512_castsi256_si512(reduce(in + i)), reduce(in + i + 32), 1));
