@@ -32,7 +32,8 @@ public:
     const uint16_t* Data() const { return packed_; }
 
 private:
-    uint16_t packed_[4096];
+    // One entry more than the table has: a 32-bit gather of the last entry reads it too.
+    uint16_t packed_[4096 + 1];
 };
 
 // The same over a converter's rectangle, for the filter converters: 8-bit samples through a
@@ -47,6 +48,11 @@ struct LookupKernels {
     void (*bytes)(uint8_t* d, const uint8_t* s, int n, const uint8_t* table);  // 256 entries
     void (*words)(uint16_t* d, const uint16_t* s, int n, WordTable table);
 };
+// The processor's gather speed decides between two AVX-512 word kernels (SimdLevel.h).
 LookupKernels LookupKernelsFor(SimdLevel level);
+// The AVX-512 word kernel built on gathers whatever their speed, for tests on any processor;
+// null where the processor lacks AVX-512.
+using LookupWordsFn = void (*)(uint16_t* d, const uint16_t* s, int n, WordTable table);
+LookupWordsFn GatheringWordLookup();
 
 }  // namespace lumora

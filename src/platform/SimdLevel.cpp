@@ -6,6 +6,9 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
+#if defined(__GNUC__) || defined(__clang__)
+#include <cpuid.h>
+#endif
 #endif
 
 namespace lumora {
@@ -14,6 +17,7 @@ namespace {
 struct Detected {
     SimdLevel level = SimdLevel::kScalar;
     bool vbmi = false;
+    bool fastGathers = false;
 };
 
 // The compiler's own processor check also asks the operating system whether it saves the wide
@@ -29,6 +33,9 @@ Detected Examine() {
             __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq")) {
             d.level = SimdLevel::kAvx512;
             d.vbmi = __builtin_cpu_supports("avx512vbmi");
+            // The compiler's check does not know this feature yet: CPUID leaf 7, EDX bit 23.
+            unsigned a = 0, b = 0, c = 0, edx = 0;
+            d.fastGathers = __get_cpuid_count(7, 0, &a, &b, &c, &edx) != 0 && (edx >> 23 & 1) != 0;
         }
     }
 #endif
@@ -70,6 +77,10 @@ SimdLevel DetectedSimdLevel() {
 
 bool DetectedAvx512Vbmi() {
     return Processor().vbmi;
+}
+
+bool DetectedFastGathers() {
+    return Processor().fastGathers;
 }
 
 SimdLevel ActiveSimdLevel() {

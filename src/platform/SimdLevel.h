@@ -22,6 +22,10 @@ enum class SimdLevel : int {
 SimdLevel DetectedSimdLevel();
 // True when the processor also has the AVX-512 byte permutes (VBMI).
 bool DetectedAvx512Vbmi();
+// True when AVX-512 gathers run at full speed: processors with the AVX-512 half-precision
+// arithmetic (Intel's from 2023 on) are untouched by the microcode fix for gather data sampling,
+// which makes a gather several times slower than as many plain loads on earlier ones.
+bool DetectedFastGathers();
 
 // The level the kernels use now.
 SimdLevel ActiveSimdLevel();
