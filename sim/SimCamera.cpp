@@ -84,10 +84,16 @@ bool StageFits(const RequestShape& shape, const ControlSetup& setup,
                        [](uint8_t b) { return b == 0; });
 }
 
-// Draws a frame's picture at normal priority, whatever the calling thread's; how long it took.
+// Draws a frame's picture; how long it took. A camera's sensor is never late, so the drawing
+// keeps the reading thread's priority (the driver's transfer loop runs above normal): drawn at
+// normal priority on a two-processor host, beside the session's processing and the X server, the
+// simulated camera fell behind now and then and sent the frames it owed in a burst, which the
+// session could only skip. Where priorities are strict, a busy thread above normal would take its
+// processor from every ordinary one: there it draws at normal priority.
 SteadyClock::duration DrawPicture(const SimCameraModel::PayloadDrawing& drawing,
                                   std::span<uint8_t> payload) {
-    const platform::NormalPriorityScope cameraWork;
+    std::optional<platform::NormalPriorityScope> ordinary;
+    if (platform::StrictThreadPriorities()) ordinary.emplace();
     const auto started = SteadyClock::now();
     drawing(payload);
     return SteadyClock::now() - started;
@@ -828,9 +834,7 @@ uint64_t SimCamera::CpuNanoseconds() {
 // The picture of a frame is the camera's work, done by its sensor while the host's thread
 // waits for the bytes; drawing it is the simulator's longest task by far. It is drawn here
 // without the camera's lock, so register requests meanwhile are answered as a camera answers
-// them while it reads a frame out, and at normal priority: the reader may be the driver's
-// time-critical transfer loop, and two such loops kept busy drawing would take every core from
-// the threads they wait for.
+// them while it reads a frame out, at the priority DrawPicture chooses.
 void SimCamera::DrawPictureUnlocked() {
     SimCameraModel::PayloadDrawing drawing;
     std::vector<uint8_t> payload;

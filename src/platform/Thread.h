@@ -18,6 +18,11 @@ bool NameCurrentThread(const char* name);
 // Whether the calling thread runs above normal priority (a negative nice value on Linux).
 bool CurrentThreadAboveNormal();
 
+// Whether a thread above normal priority runs whenever it is ready, ahead of every ordinary one
+// (Windows), rather than taking a larger share of the processors beside them (Linux, where the
+// priorities are nice values).
+bool StrictThreadPriorities();
+
 // Runs the calling thread at normal priority for its scope when it runs above it, and puts the
 // old priority back at the end. For work that is not the thread's own and must not take its
 // priority: a thread above every other one that stays busy starves them, the holders of locks it

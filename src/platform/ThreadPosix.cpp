@@ -51,6 +51,10 @@ bool CurrentThreadAboveNormal() {
     return CurrentNice() < 0;
 }
 
+bool StrictThreadPriorities() {
+    return false;
+}
+
 NormalPriorityScope::NormalPriorityScope() {
     const int nice = CurrentNice();
     if (nice >= 0) return;

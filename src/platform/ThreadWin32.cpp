@@ -90,6 +90,10 @@ bool CurrentThreadAboveNormal() {
     return ::GetThreadPriority(::GetCurrentThread()) > THREAD_PRIORITY_NORMAL;
 }
 
+bool StrictThreadPriorities() {
+    return true;
+}
+
 NormalPriorityScope::NormalPriorityScope() {
     priority_ = ::GetThreadPriority(::GetCurrentThread());
     if (priority_ == THREAD_PRIORITY_ERROR_RETURN || priority_ <= THREAD_PRIORITY_NORMAL) return;

@@ -169,6 +169,36 @@ TEST(Thread, BusyThreadsAboveNormalLeaveOrdinaryThreadsTheirTurn) {
 }
 #endif
 
+// A thread above normal drops to normal for the scope and gets its own priority back after; an
+// ordinary thread is left as it is.
+TEST(Thread, NormalPriorityScopeLowersOnlyForItsScope) {
+    std::atomic<bool> before{false};
+    std::atomic<bool> inside{true};
+    std::atomic<bool> after{false};
+    Event go(true, false);
+    Thread raisedThread;
+    ASSERT_TRUE(raisedThread.Start([&] {
+        go.Wait(kInfinite);
+        before = CurrentThreadAboveNormal();
+        {
+            const NormalPriorityScope ordinary;
+            inside = CurrentThreadAboveNormal();
+        }
+        after = CurrentThreadAboveNormal();
+    }));
+    const bool raised = raisedThread.SetPriority(ThreadPriority::TimeCritical);
+    go.Set();
+    raisedThread.Join();
+    {
+        const NormalPriorityScope ordinary;  // this thread runs at normal priority already
+        EXPECT_FALSE(CurrentThreadAboveNormal());
+    }
+    EXPECT_FALSE(CurrentThreadAboveNormal());
+    if (!raised || !before) GTEST_SKIP() << "this system refused a priority above normal";
+    EXPECT_FALSE(inside);
+    EXPECT_TRUE(after);
+}
+
 // Names show in the system's thread lists; a name too long for Linux is shortened, not refused.
 TEST(Thread, NamesItselfAndLongNamesAreShortened) {
     EXPECT_FALSE(NameCurrentThread(nullptr));

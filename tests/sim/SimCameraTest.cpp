@@ -486,10 +486,12 @@ protected:
     WatchedDrawingModel* model_ = nullptr;
 };
 
-// The driver's transfer loop runs above normal priority; the frames it reads are drawn by the
-// camera, not by it. Drawn at the loop's priority, two busy cameras took both cores from every
-// other thread, the lock holder one of the loops waited for included.
-TEST_F(SimCameraDrawingTest, AFrameReadByAThreadAboveNormalIsDrawnAtNormalPriority) {
+// The driver's transfer loop runs above normal priority, and the frames it reads are drawn on it.
+// Where priorities weigh shares, the drawing keeps the loop's priority, or the camera falls behind
+// a busy host; where they are strict, two busy cameras drawing at the loop's priority took both
+// cores from every other thread (the lock holder one of the loops waited for included), so the
+// drawing runs at normal priority there.
+TEST_F(SimCameraDrawingTest, AFrameReadAboveNormalIsDrawnAtNormalPriorityOnlyWhereThatIsStrict) {
     platform::Event go(true, false);
     std::atomic<bool> aboveBefore{false};
     std::atomic<bool> aboveAfter{false};
@@ -509,7 +511,7 @@ TEST_F(SimCameraDrawingTest, AFrameReadByAThreadAboveNormalIsDrawnAtNormalPriori
     if (!raised || !aboveBefore) GTEST_SKIP() << "this system refused a priority above normal";
     ASSERT_TRUE(payload && payload->Done());
     EXPECT_EQ(payload->Buffer()[0], 0xA0);
-    EXPECT_FALSE(model_->drewAboveNormal);
+    EXPECT_EQ(model_->drewAboveNormal.load(), !platform::StrictThreadPriorities());
     EXPECT_TRUE(aboveAfter);  // the thread's own priority is back
 }
 
