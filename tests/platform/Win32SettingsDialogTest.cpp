@@ -148,6 +148,9 @@ protected:
 };
 
 TEST_P(Win32SettingsDialog, AnalogDialogSendsTypedGainAndMirrorOnOkAndTakesThemBackOnCancel) {
+    // A gain with room above it: the session starts from the one it stored last, and the case
+    // itself leaves a higher one behind.
+    ASSERT_EQ(Lumora_SetGlobalGain(handle_, 200), 1);
     const int gain = Lumora_GetGlobalGain(handle_, nullptr);
     const int mirror = Lumora_GetMirrorV(handle_);
     std::wstring title;
