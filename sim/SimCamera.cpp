@@ -412,11 +412,12 @@ void SimCamera::RestartStreamLocked() {
     ForgetFrameLocked();
 }
 
-// The payload is kept for the next frame, so a frame of the same size is drawn over the last
-// one's bytes without a new allocation.
+// The payload's bytes are kept for the next frame, so a frame of the same size is drawn over the
+// last one's without a new allocation and without zeroing them first: cleared here, the next
+// frame's resize zeroed every byte of it again (a whole frame's memset a frame, a tenth of the
+// simulated camera's time at 71 fps). Nothing reads them before the next frame is taken.
 void SimCamera::ForgetFrameLocked() {
     auto& s = *state_;
-    s.payload.clear();
     s.drawing = nullptr;
     s.drawBytes = 0;
     s.payloadSent = 0;
