@@ -44,15 +44,15 @@ void LookupRect16(uint8_t* dst, const uint8_t* src, const PixelRect& r, int dstX
                   int dstBpp, int srcBpp, int dstStride, int srcStride, WordTable lut);
 
 // The row kernels of an instruction-set level: n samples through a table; d may be s.
+using LookupWordsFn = void (*)(uint16_t* d, const uint16_t* s, int n, WordTable table);
 struct LookupKernels {
     void (*bytes)(uint8_t* d, const uint8_t* s, int n, const uint8_t* table);  // 256 entries
-    void (*words)(uint16_t* d, const uint16_t* s, int n, WordTable table);
+    LookupWordsFn words;
 };
 // The processor's gather speed decides between two AVX-512 word kernels (SimdLevel.h).
 LookupKernels LookupKernelsFor(SimdLevel level);
 // The AVX-512 word kernel built on gathers whatever their speed, for tests on any processor;
 // null where the processor lacks AVX-512.
-using LookupWordsFn = void (*)(uint16_t* d, const uint16_t* s, int n, WordTable table);
 LookupWordsFn GatheringWordLookup();
 
 }  // namespace lumora
